@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs. Idempotent, and quick when
+# everything is already there (no apt-get update unless something is missing).
+set -euo pipefail
+
+PACKAGES=(
+    build-essential cmake ninja-build pkg-config git
+    libgtest-dev libgmock-dev
+    libblkid-dev
+    libfuse3-dev fuse3          # the failing-sector test filesystem
+    mtools dosfstools e2fsprogs util-linux   # test media: FAT images, ext4, loop devices
+    imagemagick ffmpeg          # real sample files for the tests and the demo image
+    clang libclang-rt-14-dev    # libFuzzer target and sanitizer runtime
+    foremost                    # benchmark yardstick
+    xdg-utils
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,32 @@
+// A process-wide worker handle: non-null exactly while its worker runs. The page
+// learns that a worker ended only by polling this slot.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace kestrum {
+
+class WorkerSlot {
+public:
+    WorkerSlot() = default;
+    WorkerSlot(const WorkerSlot&) = delete;
+    WorkerSlot& operator=(const WorkerSlot&) = delete;
+
+    bool running() const { return thread_.load() != nullptr; }
+    explicit operator bool() const { return running(); }
+
+    // Starts body on a new thread. The slot holds the thread before body can run,
+    // and clearing it is the worker's last act, so even a worker that ends at once
+    // never leaves a stale handle behind. Returns false when a worker already runs.
+    bool start(std::function<void()> body);
+
+    // Blocks until the slot is empty (tests, shutdown).
+    void waitUntilIdle() const;
+
+private:
+    std::atomic<std::thread*> thread_{nullptr};
+};
+
+}  // namespace kestrum

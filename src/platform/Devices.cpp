@@ -1,0 +1,7 @@
+#include "platform/Devices.h"
+
+namespace kestrum::platform {
+
+char systemFamily() { return 'N'; }
+
+}  // namespace kestrum::platform

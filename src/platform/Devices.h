@@ -1,0 +1,53 @@
+// Logical drives and physical disks, described as the source page shows them, and
+// the mapping of the session's Windows-style device paths to device nodes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrum::platform {
+
+enum class DriveKind { Fixed, Removable };
+
+// A mounted filesystem on a block device, lettered C: (the root filesystem), then
+// D:, E:, ... in mount order.
+struct LogicalDrive {
+    char letter = 'C';
+    std::string mountPoint;
+    std::string deviceNode;  // /dev/...
+    std::string label;       // libblkid LABEL, may be empty
+    std::string fileSystem;  // libblkid TYPE ("ext4", "vfat", ...)
+    uint64_t totalBytes = 0;
+    uint64_t freeBytes = 0;
+    DriveKind kind = DriveKind::Fixed;
+};
+
+// A whole disk, numbered in the probe's order: block devices of /sys/block sorted
+// by name, loop devices only with a backing file, no ram or zram.
+struct PhysicalDisk {
+    int number = 0;
+    std::string name;        // sda, loop0, nvme0n1
+    std::string deviceNode;  // /dev/sda
+    std::string model;
+    DriveKind kind = DriveKind::Fixed;
+    uint64_t sizeBytes = 0;
+};
+
+std::vector<LogicalDrive> logicalDrives();
+std::vector<PhysicalDisk> physicalDisks();
+
+// The system family: always the NT family ('N') here.
+char systemFamily();
+
+// "\\.\PhysicalDrive<n>" and "\\.\<X>:" to their device nodes; any other text is
+// returned as it is (the command-line tool passes plain paths). Empty when the
+// disk or drive does not exist.
+std::string resolveDevicePath(const std::string& sessionPath);
+
+// The whole-disk block device (major:minor of the disk, not the partition) that
+// holds path, or empty when it is not on a block device (tmpfs, overlay).
+std::string blockDeviceOf(const std::string& path);
+
+}  // namespace kestrum::platform

@@ -1,0 +1,59 @@
+#include "platform/SourceFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrum::platform {
+
+std::shared_ptr<SourceFile> SourceFile::open(const std::string& path, std::string* error) {
+    // O_RDONLY without O_CREAT: a source is never created, truncated or written.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE);
+    if (fd < 0) {
+        if (error) *error = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    const bool block = ::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode);
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        if (error) *error = std::strerror(EISDIR);
+        return nullptr;
+    }
+    return std::shared_ptr<SourceFile>(new SourceFile(fd, path, block));
+}
+
+SourceFile::SourceFile(int fd, std::string path, bool blockDevice)
+    : fd_(fd), path_(std::move(path)), blockDevice_(blockDevice) {}
+
+SourceFile::~SourceFile() { ::close(fd_); }
+
+ssize_t SourceFile::readAt(uint64_t offset, void* buffer, size_t size) const {
+    auto* out = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;  // end of file
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+uint64_t SourceFile::size() const {
+    if (blockDevice_) {
+        uint64_t bytes = 0;
+        return ::ioctl(fd_, BLKGETSIZE64, &bytes) == 0 ? bytes : 0;
+    }
+    struct stat st {};
+    return ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+}  // namespace kestrum::platform

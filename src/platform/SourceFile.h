@@ -1,0 +1,38 @@
+// A source medium or image opened for reading only. Reads are positioned (pread),
+// so two workers sharing one handle never disturb each other's position.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+
+namespace kestrum::platform {
+
+class SourceFile {
+public:
+    // Opens path read-only (never creating it). Returns null on failure and, when
+    // error is given, stores the reason ("Permission denied", ...).
+    static std::shared_ptr<SourceFile> open(const std::string& path, std::string* error = nullptr);
+    ~SourceFile();
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+
+    // Reads up to size bytes at offset, retrying short reads. Returns the bytes
+    // read (fewer at the end of the file), or -1 on an I/O error.
+    ssize_t readAt(uint64_t offset, void* buffer, size_t size) const;
+    // Size in bytes: a file's length, or a block device's capacity.
+    uint64_t size() const;
+    bool isBlockDevice() const { return blockDevice_; }
+    const std::string& path() const { return path_; }
+    int fd() const { return fd_; }
+
+private:
+    SourceFile(int fd, std::string path, bool blockDevice);
+    int fd_;
+    std::string path_;
+    bool blockDevice_;
+};
+
+}  // namespace kestrum::platform

@@ -1,0 +1,80 @@
+#include "TestSupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <sys/wait.h>
+
+namespace kestrum::test {
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "kestrum-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Tests may leave read-only files behind; make them removable first.
+    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
+         it.increment(ec))
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+ScopedRegistry::ScopedRegistry() : path_(dir_.file("registry")) {
+    if (const char* p = std::getenv("KESTRUM_REGISTRY")) {
+        previous_ = p;
+        hadPrevious_ = true;
+    }
+    ::setenv("KESTRUM_REGISTRY", path_.c_str(), 1);
+}
+
+ScopedRegistry::~ScopedRegistry() {
+    if (hadPrevious_)
+        ::setenv("KESTRUM_REGISTRY", previous_.c_str(), 1);
+    else
+        ::unsetenv("KESTRUM_REGISTRY");
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::string samplesDir() {
+    const std::string dir = KESTRUM_SAMPLES_DIR;
+    return fs::is_directory(dir) ? dir : std::string();
+}
+
+std::vector<uint8_t> sample(const std::string& name) {
+    const std::string dir = samplesDir();
+    return dir.empty() ? std::vector<uint8_t>{} : readFile(dir + "/" + name);
+}
+
+int runCommand(const std::string& command, std::string* output) {
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return -1;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        if (output) output->append(buf, n);
+    const int status = ::pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace kestrum::test

@@ -1,0 +1,37 @@
+// The install step: records the application folder and the log folder in the
+// registry store, as an installer would.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "app/Session.h"
+#include "platform/Folders.h"
+
+int main(int argc, char** argv) {
+    namespace fs = std::filesystem;
+    const std::string appFolder = kestrum::platform::programFolder();
+    std::string logFolder;
+    if (argc > 1) {
+        logFolder = argv[1];
+    } else {
+        const char* data = std::getenv("XDG_DATA_HOME");
+        const char* home = std::getenv("HOME");
+        logFolder = data && *data ? std::string(data) + "/kestrum/logs"
+                                  : std::string(home ? home : "/tmp") + "/.local/share/kestrum/logs";
+    }
+    std::error_code ec;
+    fs::create_directories(logFolder, ec);
+    if (ec) {
+        std::fprintf(stderr, "kestrum-register: cannot create the log folder %s: %s\n",
+                     logFolder.c_str(), ec.message().c_str());
+        return 1;
+    }
+    std::string error;
+    if (!kestrum::writeInstallRegistry(appFolder, logFolder, &error)) {
+        std::fprintf(stderr, "kestrum-register: cannot write the registry store: %s\n",
+                     error.c_str());
+        return 1;
+    }
+    std::printf("Registered %s (logs in %s)\n", appFolder.c_str(), logFolder.c_str());
+    return 0;
+}
