@@ -1,0 +1,87 @@
+#include "preview/PreviewCopy.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/Session.h"
+#include "disk/SectorReader.h"
+#include "platform/Folders.h"
+#include "scan/ResultsPage.h"
+
+namespace kestrum {
+
+std::atomic<uint8_t> thumbnailBusy{0};
+
+WorkerSlot& previewThread() {
+    static WorkerSlot slot;
+    return slot;
+}
+
+WorkerSlot& listFillThread() {
+    static WorkerSlot slot;
+    return slot;
+}
+
+std::string tempPreviewPath(const std::string& extName) {
+    return platform::joinPath(platform::privateTempFolder(), "Tavtemp." + extName);
+}
+
+int copyFoundFile(const FileInfo& record, const std::string& path, bool* createFailed) {
+    if (createFailed) *createFailed = false;
+    // Remove what is there (also a read-only leftover or a planted link), then
+    // create anew refusing links, so the copy never lands anywhere but here.
+    ::unlink(path.c_str());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (createFailed) *createFailed = true;
+        return 0;
+    }
+    const uint64_t start = record.startSector;
+    const uint64_t end = start + record.sectorCount;
+    unsigned char buffer[8 * kSectorSize];
+    int result = 1;
+    for (uint64_t c = start; c < end; c += 8) {
+        const uint32_t n = static_cast<uint32_t>(end - c < 8 ? end - c : 8);
+        readSectors(c, n, buffer, session().selectedDevicePath());
+        size_t done = 0;
+        const size_t want = size_t{n} * kSectorSize;
+        while (done < want) {
+            const ssize_t w = ::write(fd, buffer + done, want - done);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) break;
+            done += static_cast<size_t>(w);
+        }
+        if (done < want) {
+            result = 0;
+            break;
+        }
+    }
+    if (::close(fd) != 0) result = 0;
+    return result;
+}
+
+int ExtractThumbnail(FileInfo record) {
+    ResultsPage* page = session().resultsPage.load();
+    if (page != nullptr && page->previewReady.load() != 0) return 0;
+    uint8_t expected = 0;
+    if (!thumbnailBusy.compare_exchange_strong(expected, 1)) return 0;
+    const std::string path = tempPreviewPath(record.extName);
+    bool createFailed = false;
+    const int result = copyFoundFile(record, path, &createFailed);
+    if (!createFailed && page != nullptr) {
+        page->tempPathBuffer.store(path);
+        page->previewReady.store(1);
+    }
+    thumbnailBusy.store(0);
+    return createFailed ? 0 : result;
+}
+
+void RemoveTempPreviews() {
+    static const char* const kTypes[] = {"JPEG", "GIF", "BMP", "PNG",  "TIFF", "MPEG",
+                                         "WAV",  "AVI", "MP3", "MIDI", "WMA"};
+    for (const char* type : kTypes) ::unlink(tempPreviewPath(type).c_str());
+}
+
+}  // namespace kestrum
