@@ -14,8 +14,7 @@ struct Command {
     const char* summary;
 };
 
-const Command kCommands[] = {
-};
+const Command kCommands[] = {};
 
 void printUsage(FILE* out) {
     std::fprintf(out, "Usage: kestrum-recover COMMAND [OPTIONS]\n\nCommands:\n");

@@ -1,3 +1,5 @@
 #include "Cli.h"
 
-int main(int argc, char** argv) { return kestrum::cli::run(argc, argv); }
+int main(int argc, char** argv) {
+    return kestrum::cli::run(argc, argv);
+}

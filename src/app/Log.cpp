@@ -1,12 +1,12 @@
 #include "app/Log.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
 
 #include "app/Prompter.h"
 #include "app/Session.h"

@@ -8,8 +8,12 @@ SilentPrompter silentPrompter;
 std::atomic<Prompter*> current{&silentPrompter};
 }  // namespace
 
-Prompter& prompter() { return *current.load(); }
+Prompter& prompter() {
+    return *current.load();
+}
 
-void setPrompter(Prompter* p) { current.store(p != nullptr ? p : &silentPrompter); }
+void setPrompter(Prompter* p) {
+    current.store(p != nullptr ? p : &silentPrompter);
+}
 
 }  // namespace kestrum

@@ -2,6 +2,8 @@
 
 namespace kestrum::platform {
 
-char systemFamily() { return 'N'; }
+char systemFamily() {
+    return 'N';
+}
 
 }  // namespace kestrum::platform

@@ -1,11 +1,11 @@
 #include "platform/Folders.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <filesystem>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 
 namespace kestrum::platform {
 namespace fs = std::filesystem;
@@ -22,7 +22,9 @@ std::string installPrefix() {
     return fs::path(programFolder()).parent_path().string();
 }
 
-std::string windowsFolder() { return joinPath(installPrefix(), "share"); }
+std::string windowsFolder() {
+    return joinPath(installPrefix(), "share");
+}
 
 std::string privateTempFolder() {
     std::string base;

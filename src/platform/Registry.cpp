@@ -1,16 +1,16 @@
 #include "platform/Registry.h"
 
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <strings.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace kestrum::platform {
 namespace {

@@ -1,12 +1,12 @@
 #include "platform/SourceFile.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace kestrum::platform {
 
@@ -30,7 +30,9 @@ std::shared_ptr<SourceFile> SourceFile::open(const std::string& path, std::strin
 SourceFile::SourceFile(int fd, std::string path, bool blockDevice)
     : fd_(fd), path_(std::move(path)), blockDevice_(blockDevice) {}
 
-SourceFile::~SourceFile() { ::close(fd_); }
+SourceFile::~SourceFile() {
+    ::close(fd_);
+}
 
 ssize_t SourceFile::readAt(uint64_t offset, void* buffer, size_t size) const {
     auto* out = static_cast<char*>(buffer);

@@ -2,11 +2,11 @@
 // so two workers sharing one handle never disturb each other's position.
 #pragma once
 
+#include <sys/types.h>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <sys/types.h>
 
 namespace kestrum::platform {
 

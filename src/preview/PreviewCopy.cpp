@@ -1,9 +1,9 @@
 #include "preview/PreviewCopy.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "app/Session.h"
 #include "disk/SectorReader.h"

@@ -16,8 +16,9 @@ int main(int argc, char** argv) {
     } else {
         const char* data = std::getenv("XDG_DATA_HOME");
         const char* home = std::getenv("HOME");
-        logFolder = data && *data ? std::string(data) + "/kestrum/logs"
-                                  : std::string(home ? home : "/tmp") + "/.local/share/kestrum/logs";
+        logFolder = data && *data
+                        ? std::string(data) + "/kestrum/logs"
+                        : std::string(home ? home : "/tmp") + "/.local/share/kestrum/logs";
     }
     std::error_code ec;
     fs::create_directories(logFolder, ec);
