@@ -1,0 +1,63 @@
+#include "Progress.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+#include "app/Reports.h"
+
+namespace kestrum::cli {
+namespace {
+
+volatile std::sig_atomic_t interruptCount = 0;
+
+void onInterrupt(int) {
+    if (interruptCount > 0) ::_exit(130);
+    interruptCount = interruptCount + 1;
+}
+
+std::string clock(double seconds) {
+    const long s = static_cast<long>(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    return text;
+}
+
+}  // namespace
+
+void catchInterrupt() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+bool interrupted() { return interruptCount > 0; }
+void clearInterrupt() { interruptCount = 0; }
+
+ProgressLine::ProgressLine(uint64_t start, uint64_t end)
+    : enabled_(::isatty(2) != 0), start_(start), end_(end), began_(std::chrono::steady_clock::now()) {}
+
+void ProgressLine::update(uint64_t position, size_t files) {
+    if (!enabled_) return;
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began_).count();
+    const uint64_t done = position > start_ ? position - start_ : 0;
+    const double mbps = elapsed > 0 ? done * 512.0 / (1024 * 1024) / elapsed : 0;
+    const uint64_t left = end_ > position ? end_ - position : 0;
+    const std::string eta =
+        done > 0 && elapsed > 0.5 ? clock(elapsed * static_cast<double>(left) / done) : "--:--:--";
+    std::fprintf(stderr, "\rSector %s  %3d%%  %zu files  %.1f MB/s  %s left   ",
+                 sectorProgressText(position, end_).c_str(), progressPercent(position, start_, end_),
+                 files, mbps, eta.c_str());
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void ProgressLine::finish() {
+    if (drawn_) std::fprintf(stderr, "\r\033[K");
+    drawn_ = false;
+}
+
+}  // namespace kestrum::cli

@@ -1,0 +1,32 @@
+// Live progress on standard error while a worker runs, and Ctrl-C as the Stop
+// button: the first interrupt asks the worker to stop at its next boundary.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace kestrum::cli {
+
+// Installs the SIGINT handler; interrupted() turns true at the first Ctrl-C. A
+// second Ctrl-C ends the process at once, for a worker stuck in a read.
+void catchInterrupt();
+bool interrupted();
+void clearInterrupt();
+
+class ProgressLine {
+public:
+    // Draws only when standard error is a terminal.
+    explicit ProgressLine(uint64_t start, uint64_t end);
+    void update(uint64_t position, size_t files);
+    // Clears the line so that following output starts clean.
+    void finish();
+
+private:
+    bool enabled_;
+    uint64_t start_, end_;
+    std::chrono::steady_clock::time_point began_;
+    bool drawn_ = false;
+};
+
+}  // namespace kestrum::cli
