@@ -1,16 +1,18 @@
 #include "CliPrompter.h"
 
+#include <unistd.h>
 #include <cctype>
 #include <cstdio>
 #include <iostream>
-#include <unistd.h>
 
 namespace kestrum::cli {
 
 CliPrompter::CliPrompter(ExistsPolicy exists, BadSectorPolicy badSectors, bool interactive)
     : exists_(exists), badSectors_(badSectors), interactive_(interactive) {}
 
-bool CliPrompter::terminalAttached() { return ::isatty(0) && ::isatty(2); }
+bool CliPrompter::terminalAttached() {
+    return ::isatty(0) && ::isatty(2);
+}
 
 void CliPrompter::showMessage(const std::string& text, MessageIcon icon) {
     const char* prefix = icon == MessageIcon::Error ? "error: " : "";
@@ -33,9 +35,10 @@ BadSectorAnswer CliPrompter::askBadSector() {
     // Without a person to ask, the choice holds for the rest of the run.
     if (policy == BadSectorPolicy::Retry) return BadSectorAnswer::RetryAll;
     if (policy == BadSectorPolicy::Skip) return BadSectorAnswer::SkipAll;
-    switch (ask("Encountered Bad Sector(s) while reading disk.\n"
-                "[r]etry, [s]kip, r[e]try all, skip [a]ll? ",
-                "rsea")) {
+    switch (
+        ask("Encountered Bad Sector(s) while reading disk.\n"
+            "[r]etry, [s]kip, r[e]try all, skip [a]ll? ",
+            "rsea")) {
         case 'r':
             return BadSectorAnswer::Retry;
         case 'e':

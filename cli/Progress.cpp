@@ -1,9 +1,9 @@
 #include "Progress.h"
 
+#include <unistd.h>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 #include "app/Reports.h"
 
@@ -33,11 +33,18 @@ void catchInterrupt() {
     ::sigaction(SIGINT, &action, nullptr);
 }
 
-bool interrupted() { return interruptCount > 0; }
-void clearInterrupt() { interruptCount = 0; }
+bool interrupted() {
+    return interruptCount > 0;
+}
+void clearInterrupt() {
+    interruptCount = 0;
+}
 
 ProgressLine::ProgressLine(uint64_t start, uint64_t end)
-    : enabled_(::isatty(2) != 0), start_(start), end_(end), began_(std::chrono::steady_clock::now()) {}
+    : enabled_(::isatty(2) != 0),
+      start_(start),
+      end_(end),
+      began_(std::chrono::steady_clock::now()) {}
 
 void ProgressLine::update(uint64_t position, size_t files) {
     if (!enabled_) return;
@@ -49,8 +56,8 @@ void ProgressLine::update(uint64_t position, size_t files) {
     const std::string eta =
         done > 0 && elapsed > 0.5 ? clock(elapsed * static_cast<double>(left) / done) : "--:--:--";
     std::fprintf(stderr, "\rSector %s  %3d%%  %zu files  %.1f MB/s  %s left   ",
-                 sectorProgressText(position, end_).c_str(), progressPercent(position, start_, end_),
-                 files, mbps, eta.c_str());
+                 sectorProgressText(position, end_).c_str(),
+                 progressPercent(position, start_, end_), files, mbps, eta.c_str());
     std::fflush(stderr);
     drawn_ = true;
 }

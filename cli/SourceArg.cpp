@@ -1,0 +1,193 @@
+#include "SourceArg.h"
+
+#include <sys/stat.h>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "app/Session.h"
+#include "disk/SectorReader.h"
+#include "disk/SizeText.h"
+#include "platform/Devices.h"
+#include "platform/Folders.h"
+#include "platform/SourceFile.h"
+
+namespace kestrum::cli {
+namespace {
+
+constexpr const char* kDevicePrefix = "\\\\.\\";
+
+std::string readHint(const std::string& reason) {
+    if (reason == std::strerror(EACCES) || reason == std::strerror(EPERM))
+        return " Reading a disk needs read permission on its device node: run as root, or ask "
+               "for membership of the disk group.";
+    return " Check the name and that the medium is attached.";
+}
+
+bool openable(const std::string& shown, const std::string& path, uint64_t* bytes,
+              std::string& error) {
+    std::string reason;
+    const auto file = platform::SourceFile::open(path, &reason);
+    if (!file) {
+        error = "Cannot read the source " + shown + ": " + reason + "." + readHint(reason);
+        return false;
+    }
+    if (bytes) *bytes = file->size();
+    return true;
+}
+
+std::vector<std::string> imageLines(const std::string& model, uint64_t bytes) {
+    return {"Model   : " + model,
+            "Media Type   : Image",
+            "Cylinder   : " + std::to_string(bytes / 512 / 16065),
+            "Head   : 255",
+            "Sectors Per Track   : 63",
+            "Disk Size  : " + std::to_string(bytes / 1048576) + " MB"};
+}
+
+bool selectImageFolder(const std::string& folder, SourceInfo& info, std::string& error) {
+    const auto first = platform::findFileNoCase(folder, kSingleImageName);
+    if (!first) {
+        error = "No \"Image0.img\" in " + folder +
+                ". Choose the folder that holds the image file or its pieces.";
+        return false;
+    }
+    uint64_t total = 0, pieceBytes = 0;
+    int pieces = 0;
+    for (;; ++pieces) {
+        const auto piece = platform::findFileNoCase(folder, imagePieceName(pieces));
+        if (!piece) break;
+        if (!openable(*piece, *piece, &pieceBytes, error)) return false;
+        total += pieceBytes;
+    }
+    Session& s = session();
+    s.imageSource = 1;
+    // One large file is read whole; anything else is read as pieces.
+    s.imageSplit = (total > kPieceSectors * kSectorSize && pieces == 1) ? 0 : 1;
+    s.imageFolder.store(folder);
+    info.parentText = "Select Image";
+    info.itemText = *first;
+    info.infoLines = imageLines(*first, total);
+    info.sizeSectors = (total + kSectorSize - 1) / kSectorSize;
+    info.image = true;
+    return true;
+}
+
+void selectDevicePath(const std::string& path) {
+    Session& s = session();
+    s.imageSource = 0;
+    s.deviceSlots.with([&](DeviceSlots& slots) { slots[0] = path; });
+    s.selectedSlot = 0;
+}
+
+}  // namespace
+
+bool selectSource(const std::string& source, SourceInfo& info, std::string& error) {
+    info = SourceInfo{};
+    closeDeviceHandle();
+    Session& s = session();
+    if (source.rfind(kDevicePrefix, 0) == 0) {
+        const std::string node = platform::resolveDevicePath(source);
+        if (node.empty()) {
+            error = "There is no device " + source +
+                    ". Run \"kestrum-recover devices\" to see the drives and disks.";
+            return false;
+        }
+        uint64_t bytes = 0;
+        if (!openable(source + " (" + node + ")", node, &bytes, error)) return false;
+        const std::string rest = source.substr(4);
+        if (rest.rfind("PhysicalDrive", 0) == 0) {
+            const int n = std::atoi(rest.c_str() + 13);
+            if (n < 0 || n >= static_cast<int>(kDeviceSlotCount)) {
+                error = "Only disks 0 to 9 can be read by number; give the device node instead.";
+                return false;
+            }
+            s.imageSource = 0;
+            s.deviceSlots.with([](DeviceSlots& slots) { slots[0] = initialDeviceSlots()[0]; });
+            s.selectedSlot = static_cast<int16_t>(n);
+            info.parentText = "Select Disk";
+            info.itemText = "Disk" + std::to_string(n);
+        } else {
+            selectDevicePath(source);
+            info.parentText = "Select Logical Drive";
+            info.itemText = source;
+        }
+        info.deviceNode = platform::blockDeviceOf(node);
+        if (info.deviceNode.empty()) info.deviceNode = node;
+        info.infoLines = {"Device : " + node, "Disk Size  : " + sizeText(bytes)};
+        info.sizeSectors = bytes / kSectorSize;
+        return true;
+    }
+
+    struct stat st {};
+    if (::stat(source.c_str(), &st) != 0) {
+        error = "The source " + source +
+                " does not exist. Give an image file, a folder holding "
+                "\"Image0.img\", or a device.";
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) return selectImageFolder(source, info, error);
+
+    uint64_t bytes = 0;
+    if (!openable(source, source, &bytes, error)) return false;
+    selectDevicePath(source);
+    info.image = !S_ISBLK(st.st_mode);
+    if (info.image) {
+        info.parentText = "Select Image";
+        info.itemText = source;
+        info.infoLines = imageLines(source, bytes);
+        info.sizeSectors = (bytes + kSectorSize - 1) / kSectorSize;
+    } else {
+        info.parentText = "Select Disk";
+        info.itemText = source;
+        info.deviceNode = platform::blockDeviceOf(source);
+        if (info.deviceNode.empty()) info.deviceNode = source;
+        info.infoLines = {"Device : " + source, "Disk Size  : " + sizeText(bytes)};
+        info.sizeSectors = bytes / kSectorSize;
+    }
+    return true;
+}
+
+bool parseRange(const std::string& text, uint64_t sizeSectors, uint64_t& start, uint64_t& end,
+                std::string& error) {
+    start = 0;
+    end = sizeSectors;
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        error = "The range \"" + text + "\" is not START:END (sector numbers, END exclusive).";
+        return false;
+    }
+    auto number = [](const std::string& part, uint64_t& out) {
+        if (part.empty()) return true;
+        const auto [ptr, ec] = std::from_chars(part.data(), part.data() + part.size(), out);
+        return ec == std::errc() && ptr == part.data() + part.size();
+    };
+    if (!number(text.substr(0, colon), start)) {
+        error = "Start sector is not valid.";
+        return false;
+    }
+    if (!number(text.substr(colon + 1), end)) {
+        error = "End sector is not valid.";
+        return false;
+    }
+    if (end <= start) {
+        error = "End sector should be bigger than start sector.";
+        return false;
+    }
+    if (end > sizeSectors) {
+        error = "The range ends at sector " + std::to_string(end) + " but the source has only " +
+                std::to_string(sizeSectors) + " sectors; give an END of at most " +
+                std::to_string(sizeSectors) + ".";
+        return false;
+    }
+    return true;
+}
+
+void commitSource(WorkMode mode, const SourceInfo& info, uint64_t start, uint64_t end) {
+    session().rangeStart = start;
+    session().rangeEnd = end;
+    appendLines(LogKind::Activity, sourceBlock(mode, info.parentText, info.itemText, info.infoLines,
+                                               std::to_string(start), std::to_string(end)));
+}
+
+}  // namespace kestrum::cli
