@@ -15,6 +15,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
+    {"devices", devicesCommand, "list the logical drives and physical disks"},
 };
 
 void printUsage(FILE* out) {
