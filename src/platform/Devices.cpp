@@ -263,7 +263,8 @@ std::string resolveDevicePath(const std::string& sessionPath) {
     if (::strncasecmp(rest.c_str(), physical.c_str(), physical.size()) == 0) {
         const std::string digits = rest.substr(physical.size());
         if (digits.empty() || digits.size() > 3 ||
-            !std::all_of(digits.begin(), digits.end(), ::isdigit))
+            !std::all_of(digits.begin(), digits.end(),
+                         [](unsigned char c) { return std::isdigit(c) != 0; }))
             return {};
         const auto disks = physicalDisks();
         const size_t n = std::stoul(digits);
