@@ -14,7 +14,9 @@ struct Command {
     const char* summary;
 };
 
-const Command kCommands[] = {};
+const Command kCommands[] = {
+    {"devices", devicesCommand, "list the logical drives and physical disks"},
+};
 
 void printUsage(FILE* out) {
     std::fprintf(out, "Usage: kestrum-recover COMMAND [OPTIONS]\n\nCommands:\n");

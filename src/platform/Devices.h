@@ -41,13 +41,18 @@ std::vector<PhysicalDisk> physicalDisks();
 // The system family: always the NT family ('N') here.
 char systemFamily();
 
+// The media type words of the disk list: "Fixed" or "Removable".
+const char* mediaTypeText(DriveKind kind);
+
 // "\\.\PhysicalDrive<n>" and "\\.\<X>:" to their device nodes; any other text is
 // returned as it is (the command-line tool passes plain paths). Empty when the
 // disk or drive does not exist.
 std::string resolveDevicePath(const std::string& sessionPath);
 
-// The whole-disk block device (major:minor of the disk, not the partition) that
-// holds path, or empty when it is not on a block device (tmpfs, overlay).
+// The device node of the whole disk (not the partition) that holds path, or of
+// the whole disk of path when it is a block device itself ("/dev/sda"); a mapped
+// device on a single disk gives that disk. Empty when path is not on a block
+// device (tmpfs, overlay) or does not exist.
 std::string blockDeviceOf(const std::string& path);
 
 }  // namespace kestrum::platform

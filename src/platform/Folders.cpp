@@ -1,3 +1,4 @@
+// Installation, data and private temporary folders, and path joining.
 #include "platform/Folders.h"
 
 #include <strings.h>
@@ -6,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 
 namespace kestrum::platform {
 namespace fs = std::filesystem;
@@ -26,11 +28,18 @@ std::string windowsFolder() {
     return joinPath(installPrefix(), "share");
 }
 
+namespace {
+bool isOwnDirectory(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+}
+}  // namespace
+
 std::string privateTempFolder() {
     std::string base;
     if (const char* r = std::getenv("XDG_RUNTIME_DIR"); r && *r && directoryExists(r))
         base = r;
-    else if (const char* t = std::getenv("TMPDIR"); t && *t)
+    else if (const char* t = std::getenv("TMPDIR"); t && *t && directoryExists(t))
         base = t;
     else
         base = "/tmp";
@@ -38,31 +47,41 @@ std::string privateTempFolder() {
     ::mkdir(folder.c_str(), 0700);
     // A folder of someone else's, or a link in its place, would expose the
     // previews: accept only a real directory of ours, and keep it private.
-    struct stat st {};
-    if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()) {
-        if ((st.st_mode & 077) != 0) ::chmod(folder.c_str(), 0700);
+    if (isOwnDirectory(folder)) {
+        ::chmod(folder.c_str(), 0700);
         return folder;
     }
-    std::string unique = joinPath(base, "kestrum-XXXXXX");
-    if (::mkdtemp(unique.data()) != nullptr) return unique;
-    return folder;
+    // The usual name is taken: use one folder of our own for the rest of the
+    // process, so that every preview lands in the same place.
+    static std::mutex lock;
+    static std::string fallback;
+    const std::lock_guard<std::mutex> hold(lock);
+    if (fallback.empty() || !isOwnDirectory(fallback)) {
+        std::string unique = joinPath(base, "kestrum-XXXXXX");
+        fallback = ::mkdtemp(unique.data()) != nullptr ? unique : std::string();
+    }
+    return fallback;
 }
 
 std::string joinPath(const std::string& folder, const std::string& name) {
     std::string n = name;
     while (!n.empty() && (n.front() == '\\' || n.front() == '/')) n.erase(0, 1);
-    if (folder.empty()) return "/" + n;
-    if (folder.back() == '/' || folder.back() == '\\') return folder + n;
-    return folder + "/" + n;
+    // A folder kept the Windows way ends in a backslash ("...\"); here that
+    // backslash stands for the separator, not for part of a name.
+    std::string f = folder;
+    while (!f.empty() && (f.back() == '/' || f.back() == '\\')) f.pop_back();
+    return f + "/" + n;
 }
 
 std::optional<std::string> findFileNoCase(const std::string& folder, const std::string& name) {
     const std::string exact = joinPath(folder, name);
     if (fileExists(exact)) return exact;
+    const size_t cut = exact.rfind('/');
+    const std::string wanted = exact.substr(cut + 1);
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder.empty() ? "/" : folder, ec)) {
+    for (const auto& entry : fs::directory_iterator(cut == 0 ? "/" : exact.substr(0, cut), ec)) {
         const std::string candidate = entry.path().filename().string();
-        if (::strcasecmp(candidate.c_str(), name.c_str()) == 0 && !entry.is_directory(ec))
+        if (::strcasecmp(candidate.c_str(), wanted.c_str()) == 0 && !entry.is_directory(ec))
             return entry.path().string();
     }
     return std::nullopt;

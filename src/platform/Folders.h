@@ -14,7 +14,9 @@ std::string programFolder();
 // Stands in for the Windows folder: <prefix>/share.
 std::string windowsFolder();
 // A private per-user temporary folder (mode 0700, created if missing) under
-// $XDG_RUNTIME_DIR or $TMPDIR (else /tmp). Ends without a separator.
+// $XDG_RUNTIME_DIR or $TMPDIR (else /tmp). Ends without a separator. When the
+// usual name is taken by a link or by another user, a fresh folder is made
+// instead; empty when no private folder can be made at all.
 std::string privateTempFolder();
 
 // Joins a folder and a name with exactly one separator; a name written with a

@@ -1,3 +1,4 @@
+// The registry store, kept in one text file in the shape of a .reg export.
 #include "platform/Registry.h"
 
 #include <fcntl.h>
@@ -111,23 +112,64 @@ public:
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
         fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
-            }
+        if (fd_ < 0) {
+            error_ = "cannot lock " + path + ": " + std::strerror(errno);
+            return;
         }
+        int rc;
+        while ((rc = ::flock(fd_, exclusive ? LOCK_EX : LOCK_SH)) != 0 && errno == EINTR) {
+        }
+        if (rc != 0) error_ = "cannot lock " + path + ": " + std::strerror(errno);
     }
     ~StoreLock() {
         if (fd_ >= 0) ::close(fd_);  // closing releases the lock
     }
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return error_.empty(); }
+    const std::string& error() const { return error_; }
 
 private:
     int fd_ = -1;
+    std::string error_;
 };
 
-Tree load(const std::string& path) {
+// A missing store is an empty one; a store that exists but cannot be read is an
+// error, so that a change never replaces it with a tree holding only the change.
+bool load(const std::string& path, Tree& tree, std::string& error) {
+    tree.clear();
     std::ifstream in(path);
-    return in ? parse(in) : Tree{};
+    if (!in) {
+        if (errno == ENOENT) return true;
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    tree = parse(in);
+    if (in.bad()) {
+        error = "cannot read " + path;
+        return false;
+    }
+    return true;
+}
+
+Tree load(const std::string& path) {
+    Tree tree;
+    std::string ignored;
+    load(path, tree, ignored);
+    return tree;
+}
+
+// Writers share this opening: the lock, a key that the file format can hold, and
+// the current tree.
+bool beginChange(const StoreLock& lock, const std::string& path, const std::string& key, Tree& tree,
+                 std::string& error) {
+    if (!lock.held()) {
+        error = lock.error();
+        return false;
+    }
+    if (key.find('\n') != std::string::npos) {
+        error = "a key name cannot hold a line break";
+        return false;
+    }
+    return load(path, tree, error);
 }
 
 bool save(const std::string& path, const Tree& tree, std::string& error) {
@@ -196,22 +238,20 @@ bool Registry::keyExists(RegistryRoot root, const std::string& key) const {
 
 bool Registry::createKey(RegistryRoot root, const std::string& key) {
     StoreLock lock(path_, true);
-    if (!lock.held()) {
-        lastError_ = "cannot lock " + path_ + ": " + std::strerror(errno);
-        return false;
-    }
-    Tree tree = load(path_);
+    Tree tree;
+    if (!beginChange(lock, path_, key, tree, lastError_)) return false;
     tree[fullKey(root, key)];
     return save(path_, tree, lastError_);
 }
 
 bool Registry::deleteKey(RegistryRoot root, const std::string& key) {
-    StoreLock lock(path_, true);
-    if (!lock.held()) {
-        lastError_ = "cannot lock " + path_ + ": " + std::strerror(errno);
+    if (normalisedKey(key).empty()) {
+        lastError_ = "a root key cannot be deleted";
         return false;
     }
-    Tree tree = load(path_);
+    StoreLock lock(path_, true);
+    Tree tree;
+    if (!beginChange(lock, path_, key, tree, lastError_)) return false;
     const std::string k = fullKey(root, key);
     bool found = false;
     for (auto it = tree.begin(); it != tree.end();) {
@@ -258,11 +298,8 @@ std::optional<std::string> Registry::readValue(RegistryRoot root, const std::str
 bool Registry::writeValue(RegistryRoot root, const std::string& key, const std::string& name,
                           const std::string& value) {
     StoreLock lock(path_, true);
-    if (!lock.held()) {
-        lastError_ = "cannot lock " + path_ + ": " + std::strerror(errno);
-        return false;
-    }
-    Tree tree = load(path_);
+    Tree tree;
+    if (!beginChange(lock, path_, key, tree, lastError_)) return false;
     auto& values = tree[fullKey(root, key)];
     // Keep the first spelling of a name, as the original platform does.
     if (auto it = values.find(name); it != values.end())
@@ -274,11 +311,8 @@ bool Registry::writeValue(RegistryRoot root, const std::string& key, const std::
 
 bool Registry::deleteValue(RegistryRoot root, const std::string& key, const std::string& name) {
     StoreLock lock(path_, true);
-    if (!lock.held()) {
-        lastError_ = "cannot lock " + path_ + ": " + std::strerror(errno);
-        return false;
-    }
-    Tree tree = load(path_);
+    Tree tree;
+    if (!beginChange(lock, path_, key, tree, lastError_)) return false;
     const auto it = tree.find(fullKey(root, key));
     if (it == tree.end() || it->second.erase(name) == 0) {
         lastError_ = "no value " + name;
