@@ -17,7 +17,7 @@ using test::holdsSector;
 using test::holdsZeros;
 using test::staleBuffer;
 
-class DeviceRead : public test::ReaderTest {
+class ReaderDevice : public test::ReaderTest {
 protected:
     int32_t read(const std::string& device, uint64_t start, std::vector<uint8_t>& buffer) {
         return readSectors(start, static_cast<uint32_t>(buffer.size() / kSectorSize), buffer.data(),
@@ -25,7 +25,7 @@ protected:
     }
 };
 
-TEST_F(DeviceRead, ReadsOfEverySizeMatchTheMedium) {
+TEST_F(ReaderDevice, ReadsOfEverySizeMatchTheMedium) {
     const std::string device = dir.file("disk");
     test::writePatternFile(device, 0, 1200);
     for (uint32_t count : {1u, 39u, 40u, 41u, 80u, 119u, 1000u}) {
@@ -37,7 +37,7 @@ TEST_F(DeviceRead, ReadsOfEverySizeMatchTheMedium) {
     EXPECT_EQ(prompts.asked, 0);
 }
 
-TEST_F(DeviceRead, SectorsBeyondTheEndAreZeros) {
+TEST_F(ReaderDevice, SectorsBeyondTheEndAreZeros) {
     const std::string device = dir.file("disk");
     test::writePatternFile(device, 0, 50);
     auto buffer = staleBuffer(45);  // one chunk reaching past the end, and a rest beyond it
@@ -47,7 +47,7 @@ TEST_F(DeviceRead, SectorsBeyondTheEndAreZeros) {
     EXPECT_EQ(prompts.asked, 0);
 }
 
-TEST_F(DeviceRead, HandleStaysOpenUntilAnotherPathIsRead) {
+TEST_F(ReaderDevice, HandleStaysOpenUntilAnotherPathIsRead) {
     const std::string a = dir.file("a"), b = dir.file("b");
     test::writePatternFile(a, 0, 8);
     test::writePatternFile(b, 100, 8);
@@ -67,7 +67,7 @@ TEST_F(DeviceRead, HandleStaysOpenUntilAnotherPathIsRead) {
     EXPECT_EQ(prompts.asked, 0);
 }
 
-TEST_F(DeviceRead, FailedOpenIsRememberedUntilAnotherPathIsRead) {
+TEST_F(ReaderDevice, FailedOpenIsRememberedUntilAnotherPathIsRead) {
     const std::string a = dir.file("late"), b = dir.file("b");
     test::writePatternFile(b, 100, 8);
     auto buffer = staleBuffer(2);
@@ -85,7 +85,7 @@ TEST_F(DeviceRead, FailedOpenIsRememberedUntilAnotherPathIsRead) {
     EXPECT_EQ(prompts.asked, 0);
 }
 
-TEST_F(DeviceRead, OnlyTheNtFamilyReadsDevices) {
+TEST_F(ReaderDevice, OnlyTheNtFamilyReadsDevices) {
     const std::string device = dir.file("disk");
     test::writePatternFile(device, 0, 8);
     session().osFamily = 'F';
@@ -95,7 +95,7 @@ TEST_F(DeviceRead, OnlyTheNtFamilyReadsDevices) {
     EXPECT_TRUE(holdsZeros(buffer, 1));
 }
 
-TEST_F(DeviceRead, ImageSourceTakesPrecedenceOverTheDevicePath) {
+TEST_F(ReaderDevice, ImageSourceTakesPrecedenceOverTheDevicePath) {
     test::writePatternFile(dir.file("disk"), 0, 8);
     test::writePatternFile(dir.file("Image0.img"), 500, 8);
     useImage(dir.path(), false);
@@ -104,13 +104,13 @@ TEST_F(DeviceRead, ImageSourceTakesPrecedenceOverTheDevicePath) {
     EXPECT_TRUE(holdsSector(buffer, 0, 502));
 }
 
-TEST_F(DeviceRead, ConcurrentReadersOfOneDeviceGetTheirOwnSectors) {
+TEST_F(ReaderDevice, ConcurrentReadersOfOneDeviceGetTheirOwnSectors) {
     const std::string device = dir.file("disk");
     test::writePatternFile(device, 0, 512);
     EXPECT_EQ(concurrentMismatches({{device, 0, 512}}), 0);
 }
 
-TEST_F(DeviceRead, ReadersSwitchingDevicesNeverReadThroughAClosedHandle) {
+TEST_F(ReaderDevice, ReadersSwitchingDevicesNeverReadThroughAClosedHandle) {
     // Every read replaces the cached handle the other worker may be reading with.
     const std::string a = dir.file("a"), b = dir.file("b");
     test::writePatternFile(a, 0, 256);

@@ -19,7 +19,7 @@ using test::holdsZeros;
 
 constexpr uint64_t kMediumSectors = 200;
 
-class FaultRead : public test::ReaderTest {
+class ReaderFaults : public test::ReaderTest {
 protected:
     void SetUp() override {
         ReaderTest::SetUp();
@@ -49,7 +49,7 @@ protected:
     auto fs = mount(bad);      \
     if (!fs->mounted()) GTEST_SKIP() << fs->reason();
 
-TEST_F(FaultRead, ChunksReachTheMediumFortySectorsAtATime) {
+TEST_F(ReaderFaults, ChunksReachTheMediumFortySectorsAtATime) {
     MOUNT_OR_SKIP(fs, "");
     const auto requests = [&](uint32_t count) {
         auto buffer = test::staleBuffer(count);
@@ -66,7 +66,7 @@ TEST_F(FaultRead, ChunksReachTheMediumFortySectorsAtATime) {
     EXPECT_EQ(requests(80), (Seen{{1536, 20480}, {1536 + 20480, 20480}}));
 }
 
-TEST_F(FaultRead, RetryReadsAFailedChunkSectorBySector) {
+TEST_F(ReaderFaults, RetryReadsAFailedChunkSectorBySector) {
     MOUNT_OR_SKIP(fs, "45,47");
     prompts.answers = {BadSectorAnswer::Retry};
     auto buffer = test::staleBuffer(80);
@@ -86,7 +86,7 @@ TEST_F(FaultRead, RetryReadsAFailedChunkSectorBySector) {
     }
 }
 
-TEST_F(FaultRead, ResultIsTheLastChunksSuccess) {
+TEST_F(ReaderFaults, ResultIsTheLastChunksSuccess) {
     MOUNT_OR_SKIP(fs, "5");
     prompts.answers = {BadSectorAnswer::Retry};
     auto buffer = test::staleBuffer(80);
@@ -94,7 +94,7 @@ TEST_F(FaultRead, ResultIsTheLastChunksSuccess) {
     expectSectors(buffer, 0, {5});
 }
 
-TEST_F(FaultRead, SkipLeavesZerosForTheFailedChunks) {
+TEST_F(ReaderFaults, SkipLeavesZerosForTheFailedChunks) {
     MOUNT_OR_SKIP(fs, "45,85");
     prompts.answers = {BadSectorAnswer::Skip, BadSectorAnswer::Skip};
     auto buffer = test::staleBuffer(120);
@@ -105,7 +105,7 @@ TEST_F(FaultRead, SkipLeavesZerosForTheFailedChunks) {
     EXPECT_EQ(fs->takeRequests().size(), 3u) << "skip reads nothing again";
 }
 
-TEST_F(FaultRead, RetryAllIsAskedOnceForTheRestOfTheProcess) {
+TEST_F(ReaderFaults, RetryAllIsAskedOnceForTheRestOfTheProcess) {
     MOUNT_OR_SKIP(fs, "45,85");
     prompts.answers = {BadSectorAnswer::RetryAll};
     auto buffer = test::staleBuffer(120);
@@ -119,7 +119,7 @@ TEST_F(FaultRead, RetryAllIsAskedOnceForTheRestOfTheProcess) {
     EXPECT_EQ(session().badSectorAnswer.load(), BadSectorAnswer::RetryAll);
 }
 
-TEST_F(FaultRead, SkipAllIsAskedOnceForTheRestOfTheProcess) {
+TEST_F(ReaderFaults, SkipAllIsAskedOnceForTheRestOfTheProcess) {
     MOUNT_OR_SKIP(fs, "45,85");
     prompts.answers = {BadSectorAnswer::SkipAll};
     auto buffer = test::staleBuffer(120);
@@ -132,7 +132,7 @@ TEST_F(FaultRead, SkipAllIsAskedOnceForTheRestOfTheProcess) {
     EXPECT_EQ(prompts.asked, 1);
 }
 
-TEST_F(FaultRead, FailedRestReturnsZeroWithoutAsking) {
+TEST_F(ReaderFaults, FailedRestReturnsZeroWithoutAsking) {
     MOUNT_OR_SKIP(fs, "40");
     auto buffer = test::staleBuffer(41);
     EXPECT_EQ(readSectors(0, 41, buffer.data(), fs->file()), 0);
@@ -140,7 +140,7 @@ TEST_F(FaultRead, FailedRestReturnsZeroWithoutAsking) {
     expectSectors(buffer, 0, {40});
 }
 
-TEST_F(FaultRead, SmallRequestFollowsTheAnswer) {
+TEST_F(ReaderFaults, SmallRequestFollowsTheAnswer) {
     MOUNT_OR_SKIP(fs, "3");
     prompts.answers = {BadSectorAnswer::Retry, BadSectorAnswer::Skip};
     auto buffer = test::staleBuffer(10);
@@ -153,7 +153,7 @@ TEST_F(FaultRead, SmallRequestFollowsTheAnswer) {
     EXPECT_EQ(prompts.asked, 2);
 }
 
-TEST_F(FaultRead, FailingImageReadIsZerosWithoutAsking) {
+TEST_F(ReaderFaults, FailingImageReadIsZerosWithoutAsking) {
     auto fs = mount("5", "Image0.img");
     if (!fs->mounted()) GTEST_SKIP() << fs->reason();
     useImage(fs->mountPoint(), false);
@@ -166,7 +166,7 @@ TEST_F(FaultRead, FailingImageReadIsZerosWithoutAsking) {
     EXPECT_EQ(prompts.asked, 0);
 }
 
-TEST_F(FaultRead, LoopDeviceOverTheFailingFileFailsPerSector) {
+TEST_F(ReaderFaults, LoopDeviceOverTheFailingFileFailsPerSector) {
     MOUNT_OR_SKIP(fs, "45,47");
     test::LoopDevice loop(fs->file());
     if (!loop.attached()) GTEST_SKIP() << loop.reason();

@@ -18,7 +18,7 @@ using test::holdsZeros;
 using test::ReaderTest;
 using test::staleBuffer;
 
-class SingleImage : public ReaderTest {
+class ReaderSingleImage : public ReaderTest {
 protected:
     void SetUp() override {
         ReaderTest::SetUp();
@@ -31,7 +31,7 @@ protected:
     std::string image() const { return dir.file(kSingleImageName); }
 };
 
-TEST_F(SingleImage, DeliversTheRequestedSectors) {
+TEST_F(ReaderSingleImage, DeliversTheRequestedSectors) {
     test::writePatternFile(image(), 0, 64);
     auto buffer = staleBuffer(20);
     EXPECT_EQ(read(10, buffer), 1);
@@ -39,7 +39,7 @@ TEST_F(SingleImage, DeliversTheRequestedSectors) {
     EXPECT_EQ(prompts.asked, 0);
 }
 
-TEST_F(SingleImage, NameIsMatchedWithoutRegardToCase) {
+TEST_F(ReaderSingleImage, NameIsMatchedWithoutRegardToCase) {
     test::writePatternFile(dir.file("IMAGE0.IMG"), 0, 4);
     auto buffer = staleBuffer(2);
     EXPECT_EQ(read(1, buffer), 1);
@@ -47,7 +47,7 @@ TEST_F(SingleImage, NameIsMatchedWithoutRegardToCase) {
     EXPECT_TRUE(holdsSector(buffer, 1, 2));
 }
 
-TEST_F(SingleImage, RangeGuardComparesOnlyTheStart) {
+TEST_F(ReaderSingleImage, RangeGuardComparesOnlyTheStart) {
     test::writePatternFile(image(), 0, 1010);
     auto buffer = staleBuffer(4);
     EXPECT_EQ(read(1001, buffer), 1) << "rangeEnd 0 limits nothing";
@@ -70,7 +70,7 @@ TEST_F(SingleImage, RangeGuardComparesOnlyTheStart) {
     EXPECT_EQ(prompts.asked, 0);
 }
 
-TEST_F(SingleImage, SectorNumbersBeyondThirtyTwoBitsAreAddressed) {
+TEST_F(ReaderSingleImage, SectorNumbersBeyondThirtyTwoBitsAreAddressed) {
     const uint64_t far = (uint64_t{1} << 32) + 3;  // 2 TiB in: a 32-bit offset would wrap
     test::writePatternAt(image(), 3, 3, 1);
     if (::truncate(image().c_str(), static_cast<off_t>((far + 8) * kSectorSize)) != 0)
@@ -89,7 +89,7 @@ TEST_F(SingleImage, SectorNumbersBeyondThirtyTwoBitsAreAddressed) {
     EXPECT_TRUE(holdsSector(buffer, 1, far + 1));
 }
 
-TEST_F(SingleImage, SectorsPastTheEndOfTheFileAreZeros) {
+TEST_F(ReaderSingleImage, SectorsPastTheEndOfTheFileAreZeros) {
     test::writePatternFile(image(), 0, 10);
     auto buffer = staleBuffer(4);
     EXPECT_EQ(read(8, buffer), 1);
@@ -106,7 +106,7 @@ TEST_F(SingleImage, SectorsPastTheEndOfTheFileAreZeros) {
     EXPECT_EQ(prompts.asked, 0);
 }
 
-TEST_F(SingleImage, StartBeyondTheEndAsks) {
+TEST_F(ReaderSingleImage, StartBeyondTheEndAsks) {
     test::writePatternFile(image(), 0, 10);
     prompts.answers = {BadSectorAnswer::Skip};
     auto buffer = staleBuffer(2);
@@ -123,7 +123,7 @@ TEST_F(SingleImage, StartBeyondTheEndAsks) {
     EXPECT_EQ(prompts.asked, 3);
 }
 
-TEST_F(SingleImage, RetryRereadsAFileThatGrewMeanwhile) {
+TEST_F(ReaderSingleImage, RetryRereadsAFileThatGrewMeanwhile) {
     test::writePatternFile(image(), 0, 10);
     prompts.answers = {BadSectorAnswer::Retry};
     prompts.onAsk = [&] { test::writePatternFile(image(), 0, 20); };
@@ -140,14 +140,19 @@ struct MissingCase {
     int promptsSecondCall;  // an "All" answer is never asked again
 };
 
+void PrintTo(const MissingCase& c, std::ostream* os) {
+    *os << "answer " << static_cast<int>(c.answer);
+}
+
 std::string answerName(const ::testing::TestParamInfo<MissingCase>& info) {
     static const char* const names[] = {"Retry", "Skip", "RetryAll", "SkipAll"};
     return names[static_cast<int>(info.param.answer)];
 }
 
-class MissingImage : public SingleImage, public ::testing::WithParamInterface<MissingCase> {};
+class ReaderMissingImage : public ReaderSingleImage,
+                           public ::testing::WithParamInterface<MissingCase> {};
 
-TEST_P(MissingImage, YieldsZerosAfterAtMostOneRetry) {
+TEST_P(ReaderMissingImage, YieldsZerosAfterAtMostOneRetry) {
     const MissingCase c = GetParam();
     prompts.answers = {c.answer, c.answer, c.answer, c.answer};
     auto buffer = staleBuffer(3);
@@ -162,14 +167,14 @@ TEST_P(MissingImage, YieldsZerosAfterAtMostOneRetry) {
     EXPECT_EQ(prompts.asked, c.promptsFirstCall + c.promptsSecondCall);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachAnswer, MissingImage,
+INSTANTIATE_TEST_SUITE_P(EachAnswer, ReaderMissingImage,
                          ::testing::Values(MissingCase{BadSectorAnswer::Retry, 2, 2},
                                            MissingCase{BadSectorAnswer::Skip, 1, 1},
                                            MissingCase{BadSectorAnswer::RetryAll, 1, 0},
                                            MissingCase{BadSectorAnswer::SkipAll, 1, 0}),
                          answerName);
 
-TEST_F(SingleImage, RetryFindsAnImageThatAppearedMeanwhile) {
+TEST_F(ReaderSingleImage, RetryFindsAnImageThatAppearedMeanwhile) {
     prompts.answers = {BadSectorAnswer::Retry};
     prompts.onAsk = [&] { test::writePatternFile(dir.file("image0.img"), 0, 8); };
     auto buffer = staleBuffer(2);
@@ -181,7 +186,7 @@ TEST_F(SingleImage, RetryFindsAnImageThatAppearedMeanwhile) {
 
 // Pieces as the imaging writer names them ("Image<k>.img"), sparse: only the
 // sectors the tests read are written. Contents carry the absolute sector number.
-class SplitImage : public ReaderTest {
+class ReaderSplitImage : public ReaderTest {
 protected:
     void SetUp() override {
         ReaderTest::SetUp();
@@ -198,7 +203,7 @@ protected:
     }
 };
 
-TEST_F(SplitImage, ReadCrossingIntoTheNextPieceKeepsTheOrder) {
+TEST_F(ReaderSplitImage, ReadCrossingIntoTheNextPieceKeepsTheOrder) {
     auto buffer = staleBuffer(2);
     EXPECT_EQ(read(kPieceSectors - 1, buffer), 1);
     EXPECT_TRUE(holdsSector(buffer, 0, kPieceSectors - 1));
@@ -206,13 +211,13 @@ TEST_F(SplitImage, ReadCrossingIntoTheNextPieceKeepsTheOrder) {
     EXPECT_EQ(prompts.asked, 0);
 }
 
-TEST_F(SplitImage, StartOfAPieceIsReadFromThatPiece) {
+TEST_F(ReaderSplitImage, StartOfAPieceIsReadFromThatPiece) {
     auto buffer = staleBuffer(3);
     EXPECT_EQ(read(kPieceSectors, buffer), 1);
     for (uint64_t i = 0; i < 3; ++i) EXPECT_TRUE(holdsSector(buffer, i, kPieceSectors + i));
 }
 
-TEST_F(SplitImage, RequestEndingAtTheBoundaryNeedsNoNextPiece) {
+TEST_F(ReaderSplitImage, RequestEndingAtTheBoundaryNeedsNoNextPiece) {
     std::remove(dir.file("Image1.img").c_str());
     auto buffer = staleBuffer(10);
     EXPECT_EQ(read(kPieceSectors - 10, buffer), 1);
@@ -220,7 +225,7 @@ TEST_F(SplitImage, RequestEndingAtTheBoundaryNeedsNoNextPiece) {
     EXPECT_EQ(prompts.asked, 0);
 }
 
-TEST_F(SplitImage, MissingNextPieceLeavesZerosWithoutAsking) {
+TEST_F(ReaderSplitImage, MissingNextPieceLeavesZerosWithoutAsking) {
     std::remove(dir.file("Image1.img").c_str());
     auto buffer = staleBuffer(4);
     EXPECT_EQ(read(kPieceSectors - 2, buffer), 1) << "the first part's result stands";
@@ -231,7 +236,7 @@ TEST_F(SplitImage, MissingNextPieceLeavesZerosWithoutAsking) {
     EXPECT_EQ(prompts.asked, 0);
 }
 
-TEST_F(SplitImage, MissingPieceAfterRetryAllIsLookedForOnceMoreWithoutAsking) {
+TEST_F(ReaderSplitImage, MissingPieceAfterRetryAllIsLookedForOnceMoreWithoutAsking) {
     const uint64_t piece2 = 2 * kPieceSectors;
     prompts.answers = {BadSectorAnswer::RetryAll};
     // Appears while the first question is open: found by the one further look.
@@ -248,7 +253,7 @@ TEST_F(SplitImage, MissingPieceAfterRetryAllIsLookedForOnceMoreWithoutAsking) {
     EXPECT_EQ(prompts.asked, 1);
 }
 
-TEST_F(SplitImage, MissingPieceAfterSkipAllIsZerosWithoutAsking) {
+TEST_F(ReaderSplitImage, MissingPieceAfterSkipAllIsZerosWithoutAsking) {
     session().badSectorAnswer = BadSectorAnswer::SkipAll;
     prompts.onAsk = [&] { test::writePatternFile(dir.file("Image2.img"), 2 * kPieceSectors, 4); };
     auto buffer = staleBuffer(2);

@@ -9,9 +9,9 @@ namespace {
 
 using test::holdsSector;
 
-class LoopDeviceRead : public test::ReaderTest {};
+class ReaderLoopDevice : public test::ReaderTest {};
 
-TEST_F(LoopDeviceRead, ChunkedReadsMatchTheBackingFile) {
+TEST_F(ReaderLoopDevice, ChunkedReadsMatchTheBackingFile) {
     const std::string file = dir.file("disk.img");
     test::writePatternFile(file, 0, 4096);
     test::LoopDevice loop(file);
@@ -26,7 +26,7 @@ TEST_F(LoopDeviceRead, ChunkedReadsMatchTheBackingFile) {
     EXPECT_EQ(prompts.asked, 0);
 }
 
-TEST_F(LoopDeviceRead, ConcurrentReadersGetTheirOwnSectors) {
+TEST_F(ReaderLoopDevice, ConcurrentReadersGetTheirOwnSectors) {
     const std::string file = dir.file("disk.img");
     test::writePatternFile(file, 0, 2048);
     test::LoopDevice loop(file);
