@@ -1,0 +1,261 @@
+// Reads sectors of the session's source: a device, the single image or a split
+// image. Whatever cannot be delivered ends up as zeros, never as stale bytes.
+#include "disk/SectorReader.h"
+
+#include <fcntl.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "app/Prompter.h"
+#include "app/Session.h"
+#include "platform/Devices.h"
+#include "platform/Folders.h"
+#include "platform/SourceFile.h"
+
+namespace kestrum {
+namespace {
+
+using platform::SourceFile;
+
+char* sectorAt(void* buffer, uint64_t sector) {
+    return static_cast<char*>(buffer) + sector * kSectorSize;
+}
+
+void zeroSectors(void* buffer, uint64_t count) {
+    std::memset(buffer, 0, count * kSectorSize);
+}
+
+// One positioned read of count sectors. A failed read leaves zeros over the whole
+// run (the buffer is usually the caller's previous batch, and its bytes must not
+// pass for this sector's); bytes beyond the end of the source are zeros too.
+bool readRun(const SourceFile& source, uint64_t sector, void* dest, uint64_t count) {
+    const size_t bytes = count * kSectorSize;
+    const ssize_t got = source.readAt(sector * kSectorSize, dest, bytes);
+    if (got < 0) {
+        std::memset(dest, 0, bytes);
+        return false;
+    }
+    if (static_cast<size_t>(got) < bytes)
+        std::memset(static_cast<char*>(dest) + got, 0, bytes - static_cast<size_t>(got));
+    return true;
+}
+
+// Two workers that fail at once would otherwise put up two prompts, and the second
+// would ignore a "Skip All" just given to the first.
+std::mutex askLock;
+
+// The ask step: prompts unless an "All" answer was given before; true for the
+// retry answers.
+bool ask() {
+    std::lock_guard lock(askLock);
+    BadSectorAnswer answer = session().badSectorAnswer.load();
+    if (answer != BadSectorAnswer::RetryAll && answer != BadSectorAnswer::SkipAll) {
+        answer = prompter().askBadSector();
+        session().badSectorAnswer.store(answer);
+    }
+    return answer == BadSectorAnswer::Retry || answer == BadSectorAnswer::RetryAll;
+}
+
+std::shared_ptr<SourceFile> openFound(const std::optional<std::string>& path) {
+    return path ? SourceFile::open(*path) : nullptr;
+}
+
+// Reopens file while sector lies beyond its end and the user asks to retry; at
+// most one retry, counted in retried. Null when the caller should zero its part.
+std::shared_ptr<SourceFile> ensureReachable(std::shared_ptr<SourceFile> file, uint64_t sector,
+                                            bool& retried, bool& zeroPart) {
+    zeroPart = false;
+    while (file && sector * kSectorSize > file->size()) {
+        const bool retry = ask();
+        const std::string path = file->path();
+        file.reset();
+        if (!retry || retried) {
+            zeroPart = true;
+            return nullptr;
+        }
+        retried = true;
+        file = SourceFile::open(path);
+    }
+    return file;
+}
+
+// A request that reaches the end of piece k goes on in piece k+1 at sector 0.
+int32_t readSpanning(const std::string& folder, uint64_t piece, uint64_t startInPiece,
+                     uint32_t count, void* buffer) {
+    int32_t result = 0;
+    bool retried = false;
+    uint64_t done = 0;
+    for (uint64_t k = piece, from = startInPiece; done < count; ++k, from = 0) {
+        const uint64_t part = std::min<uint64_t>(count - done, kPieceSectors - from);
+        void* dest = sectorAt(buffer, done);
+        done += part;
+        bool zeroPart = false;
+        auto file = ensureReachable(openFound(platform::findFileNoCase(folder, imagePieceName(k))),
+                                    from, retried, zeroPart);
+        if (!file) {
+            // A piece that cannot be opened keeps the result of the part before it.
+            zeroSectors(dest, part);
+            if (zeroPart) result = 0;
+            continue;
+        }
+        result = readRun(*file, from, dest, part) ? 1 : 0;
+    }
+    return result;
+}
+
+int32_t readImage(uint64_t start, uint32_t count, void* buffer) {
+    Session& s = session();
+    const std::string folder = s.imageFolder.load();
+    const bool split = s.imageSplit.load() != 0;
+    const uint64_t piece = split ? start / kPieceSectors : 0;
+    const uint64_t startInFile = split ? start % kPieceSectors : start;
+    const std::string name = split ? imagePieceName(piece) : std::string(kSingleImageName);
+
+    std::optional<std::string> path = platform::findFileNoCase(folder, name);
+    for (bool retried = false; !path; retried = true) {
+        // Asked again after the one retry, as before it; only the answer is ignored.
+        const bool retry = ask();
+        if (!retry || retried) {
+            zeroSectors(buffer, count);
+            return 0;
+        }
+        path = platform::findFileNoCase(folder, name);
+    }
+
+    bool retried = false;
+    bool zeroPart = false;
+    auto file = ensureReachable(SourceFile::open(*path), startInFile, retried, zeroPart);
+    if (!file) {
+        zeroSectors(buffer, count);
+        return 0;
+    }
+    if (split && startInFile + count >= kPieceSectors) {
+        file.reset();
+        return readSpanning(folder, piece, startInFile, count, buffer);
+    }
+    return readRun(*file, startInFile, buffer, count) ? 1 : 0;
+}
+
+// The cached device handle, replaced only when another path is read. A failed open
+// is cached too (as null), so a missing device does not cost an open per batch.
+std::shared_ptr<SourceFile> deviceHandleFor(const std::string& devicePath) {
+    Session& s = session();
+    std::lock_guard lock(s.deviceHandleLock);
+    if (!s.deviceHandleOpened || s.deviceHandlePath != devicePath) {
+        // Readers still holding the old handle keep it open until they finish.
+        s.deviceHandle.reset();
+        s.deviceHandlePath = devicePath;
+        const std::string node = platform::resolveDevicePath(devicePath);
+        s.deviceHandle = node.empty() ? nullptr : SourceFile::open(node);
+        s.deviceHandleOpened = true;
+    }
+    return s.deviceHandle;
+}
+
+// Reads the sectors of a failed run one at a time. Buffered reads go through the
+// page cache a page or a readahead window at a time, so one bad sector would fail
+// its neighbours too; this pass reads 512 bytes with O_DIRECT from a handle of its
+// own, so every sector is judged by itself. O_DIRECT wants an aligned buffer and
+// whole logical blocks: a device with larger blocks refuses with EINVAL, and then
+// (or where O_DIRECT is not offered at all) the pass reads buffered without
+// readahead, which is the best that device allows.
+class SectorBySector {
+public:
+    explicit SectorBySector(const SourceFile& device) : device_(device) {
+        probe_ = SourceFile::open(device.path());
+        if (!probe_) return;
+        ::posix_fadvise(probe_->fd(), 0, 0, POSIX_FADV_RANDOM);
+        const int flags = ::fcntl(probe_->fd(), F_GETFL);
+        direct_ = flags >= 0 && ::fcntl(probe_->fd(), F_SETFL, flags | O_DIRECT) == 0;
+    }
+
+    void read(uint64_t sector, void* dest) {
+        if (direct_) {
+            alignas(4096) char bounce[kSectorSize];
+            const ssize_t got = probe_->readAt(sector * kSectorSize, bounce, kSectorSize);
+            if (got >= 0) {
+                std::memcpy(dest, bounce, static_cast<size_t>(got));
+                std::memset(static_cast<char*>(dest) + got, 0, kSectorSize - got);
+                return;
+            }
+            if (errno != EINVAL) {
+                std::memset(dest, 0, kSectorSize);
+                return;
+            }
+            const int flags = ::fcntl(probe_->fd(), F_GETFL);
+            if (flags >= 0) ::fcntl(probe_->fd(), F_SETFL, flags & ~O_DIRECT);
+            direct_ = false;
+        }
+        readRun(probe_ ? *probe_ : device_, sector, dest, 1);
+    }
+
+private:
+    const SourceFile& device_;
+    std::shared_ptr<SourceFile> probe_;
+    bool direct_ = false;
+};
+
+void readOneByOne(const SourceFile& device, uint64_t start, void* buffer, uint64_t count) {
+    SectorBySector pass(device);
+    for (uint64_t i = 0; i < count; ++i) pass.read(start + i, sectorAt(buffer, i));
+}
+
+int32_t readDevice(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath) {
+    const std::shared_ptr<SourceFile> device = deviceHandleFor(devicePath);
+    if (!device) {
+        zeroSectors(buffer, count);
+        return 0;
+    }
+    if (count <= kChunkSectors) {
+        if (readRun(*device, start, buffer, count)) return 1;
+        if (ask()) readOneByOne(*device, start, buffer, count);
+        return 0;
+    }
+    const uint64_t chunks = count / kChunkSectors;
+    const uint64_t rest = count % kChunkSectors;
+    int32_t result = 0;
+    for (uint64_t j = 0; j < chunks; ++j) {
+        const uint64_t first = start + j * kChunkSectors;
+        void* dest = sectorAt(buffer, j * kChunkSectors);
+        result = readRun(*device, first, dest, kChunkSectors) ? 1 : 0;
+        if (result == 0 && ask()) readOneByOne(*device, first, dest, kChunkSectors);
+    }
+    if (rest > 0 && !readRun(*device, start + chunks * kChunkSectors,
+                             sectorAt(buffer, chunks * kChunkSectors), rest))
+        return 0;
+    return result;
+}
+
+}  // namespace
+
+std::string imagePieceName(uint64_t piece) {
+    return "image" + std::to_string(piece) + ".img";
+}
+
+int32_t readSectors(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath) {
+    Session& s = session();
+    // Only the start is compared: a request that begins inside the range is read in full.
+    const uint64_t rangeEnd = s.rangeEnd.load();
+    if (rangeEnd > 0 && start > rangeEnd) {
+        zeroSectors(buffer, count);
+        return 0;
+    }
+    if (s.imageSource.load() != 0) return readImage(start, count, buffer);
+    if (s.osFamily.load() == 'N') return readDevice(start, count, buffer, devicePath);
+    zeroSectors(buffer, count);
+    return 0;
+}
+
+void closeDeviceHandle() {
+    Session& s = session();
+    std::lock_guard lock(s.deviceHandleLock);
+    s.deviceHandle.reset();
+    s.deviceHandlePath.clear();
+    s.deviceHandleOpened = false;
+}
+
+}  // namespace kestrum

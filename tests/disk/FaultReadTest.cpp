@@ -1,0 +1,181 @@
+// Real read errors: a FUSE filesystem of our own fails reads that touch chosen
+// sectors with EIO, and the reader meets them through the file as a device, as
+// an image, and through a loop device over that file.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+
+#include "DiskTestSupport.h"
+#include "app/Session.h"
+#include "disk/SectorReader.h"
+
+namespace kestrum {
+namespace {
+
+using test::FaultFs;
+using test::holdsSector;
+using test::holdsZeros;
+
+constexpr uint64_t kMediumSectors = 200;
+
+class ReaderFaults : public test::ReaderTest {
+protected:
+    void SetUp() override {
+        ReaderTest::SetUp();
+        test::writePatternFile(dir.file("backing.img"), 0, kMediumSectors);
+    }
+    std::unique_ptr<FaultFs> mount(const std::string& bad, const std::string& name = "disk.img") {
+        return std::make_unique<FaultFs>(dir.file("backing.img"), name, bad);
+    }
+    // Every sector of buffer holds its data, except the listed ones, which are zeros.
+    static void expectSectors(const std::vector<uint8_t>& buffer, uint64_t start,
+                              const std::set<uint64_t>& zeroed) {
+        for (uint64_t i = 0; i < buffer.size() / kSectorSize; ++i) {
+            if (zeroed.count(start + i))
+                EXPECT_TRUE(holdsZeros(buffer, i));
+            else
+                EXPECT_TRUE(holdsSector(buffer, i, start + i));
+        }
+    }
+    static std::set<uint64_t> span(uint64_t first, uint64_t count) {
+        std::set<uint64_t> s;
+        for (uint64_t i = 0; i < count; ++i) s.insert(first + i);
+        return s;
+    }
+};
+
+#define MOUNT_OR_SKIP(fs, bad) \
+    auto fs = mount(bad);      \
+    if (!fs->mounted()) GTEST_SKIP() << fs->reason();
+
+TEST_F(ReaderFaults, ChunksReachTheMediumFortySectorsAtATime) {
+    MOUNT_OR_SKIP(fs, "");
+    const auto requests = [&](uint32_t count) {
+        auto buffer = test::staleBuffer(count);
+        EXPECT_EQ(readSectors(3, count, buffer.data(), fs->file()), 1);
+        expectSectors(buffer, 3, {});
+        std::vector<std::pair<uint64_t, uint64_t>> seen;
+        for (const auto& r : fs->takeRequests()) seen.emplace_back(r.offset, r.size);
+        return seen;
+    };
+    using Seen = std::vector<std::pair<uint64_t, uint64_t>>;
+    fs->takeRequests();
+    EXPECT_EQ(requests(40), (Seen{{1536, 20480}}));
+    EXPECT_EQ(requests(41), (Seen{{1536, 20480}, {1536 + 20480, 512}}));
+    EXPECT_EQ(requests(80), (Seen{{1536, 20480}, {1536 + 20480, 20480}}));
+}
+
+TEST_F(ReaderFaults, RetryReadsAFailedChunkSectorBySector) {
+    MOUNT_OR_SKIP(fs, "45,47");
+    prompts.answers = {BadSectorAnswer::Retry};
+    auto buffer = test::staleBuffer(80);
+    fs->takeRequests();
+    EXPECT_EQ(readSectors(0, 80, buffer.data(), fs->file()), 0) << "the last chunk failed";
+    EXPECT_EQ(prompts.asked, 1);
+    expectSectors(buffer, 0, {45, 47});
+
+    // After the two chunk reads, one 512-byte request per sector of the failed chunk.
+    const auto requests = fs->takeRequests();
+    ASSERT_EQ(requests.size(), 2u + 40u);
+    for (uint64_t i = 0; i < 40; ++i) {
+        const auto& r = requests[2 + i];
+        EXPECT_EQ(r.offset, (40 + i) * kSectorSize);
+        EXPECT_EQ(r.size, kSectorSize);
+        EXPECT_EQ(r.failed, i == 5 || i == 7);
+    }
+}
+
+TEST_F(ReaderFaults, ResultIsTheLastChunksSuccess) {
+    MOUNT_OR_SKIP(fs, "5");
+    prompts.answers = {BadSectorAnswer::Retry};
+    auto buffer = test::staleBuffer(80);
+    EXPECT_EQ(readSectors(0, 80, buffer.data(), fs->file()), 1);
+    expectSectors(buffer, 0, {5});
+}
+
+TEST_F(ReaderFaults, SkipLeavesZerosForTheFailedChunks) {
+    MOUNT_OR_SKIP(fs, "45,85");
+    prompts.answers = {BadSectorAnswer::Skip, BadSectorAnswer::Skip};
+    auto buffer = test::staleBuffer(120);
+    fs->takeRequests();
+    EXPECT_EQ(readSectors(0, 120, buffer.data(), fs->file()), 0);
+    EXPECT_EQ(prompts.asked, 2);
+    expectSectors(buffer, 0, span(40, 80));
+    EXPECT_EQ(fs->takeRequests().size(), 3u) << "skip reads nothing again";
+}
+
+TEST_F(ReaderFaults, RetryAllIsAskedOnceForTheRestOfTheProcess) {
+    MOUNT_OR_SKIP(fs, "45,85");
+    prompts.answers = {BadSectorAnswer::RetryAll};
+    auto buffer = test::staleBuffer(120);
+    readSectors(0, 120, buffer.data(), fs->file());
+    expectSectors(buffer, 0, {45, 85});
+
+    buffer = test::staleBuffer(10);
+    EXPECT_EQ(readSectors(40, 10, buffer.data(), fs->file()), 0);
+    expectSectors(buffer, 40, {45});
+    EXPECT_EQ(prompts.asked, 1);
+    EXPECT_EQ(session().badSectorAnswer.load(), BadSectorAnswer::RetryAll);
+}
+
+TEST_F(ReaderFaults, SkipAllIsAskedOnceForTheRestOfTheProcess) {
+    MOUNT_OR_SKIP(fs, "45,85");
+    prompts.answers = {BadSectorAnswer::SkipAll};
+    auto buffer = test::staleBuffer(120);
+    readSectors(0, 120, buffer.data(), fs->file());
+    expectSectors(buffer, 0, span(40, 80));
+
+    buffer = test::staleBuffer(10);
+    EXPECT_EQ(readSectors(40, 10, buffer.data(), fs->file()), 0);
+    expectSectors(buffer, 40, span(40, 10));
+    EXPECT_EQ(prompts.asked, 1);
+}
+
+TEST_F(ReaderFaults, FailedRestReturnsZeroWithoutAsking) {
+    MOUNT_OR_SKIP(fs, "40");
+    auto buffer = test::staleBuffer(41);
+    EXPECT_EQ(readSectors(0, 41, buffer.data(), fs->file()), 0);
+    EXPECT_EQ(prompts.asked, 0);
+    expectSectors(buffer, 0, {40});
+}
+
+TEST_F(ReaderFaults, SmallRequestFollowsTheAnswer) {
+    MOUNT_OR_SKIP(fs, "3");
+    prompts.answers = {BadSectorAnswer::Retry, BadSectorAnswer::Skip};
+    auto buffer = test::staleBuffer(10);
+    EXPECT_EQ(readSectors(0, 10, buffer.data(), fs->file()), 0);
+    expectSectors(buffer, 0, {3});
+
+    buffer = test::staleBuffer(10);
+    EXPECT_EQ(readSectors(0, 10, buffer.data(), fs->file()), 0);
+    expectSectors(buffer, 0, span(0, 10));
+    EXPECT_EQ(prompts.asked, 2);
+}
+
+TEST_F(ReaderFaults, FailingImageReadIsZerosWithoutAsking) {
+    auto fs = mount("5", "Image0.img");
+    if (!fs->mounted()) GTEST_SKIP() << fs->reason();
+    useImage(fs->mountPoint(), false);
+    auto buffer = test::staleBuffer(10);
+    EXPECT_EQ(readSectors(0, 10, buffer.data(), "\\\\.\\PhysicalDrive0"), 0);
+    expectSectors(buffer, 0, span(0, 10));
+    buffer = test::staleBuffer(10);
+    EXPECT_EQ(readSectors(10, 10, buffer.data(), "\\\\.\\PhysicalDrive0"), 1);
+    expectSectors(buffer, 10, {});
+    EXPECT_EQ(prompts.asked, 0);
+}
+
+TEST_F(ReaderFaults, LoopDeviceOverTheFailingFileFailsPerSector) {
+    MOUNT_OR_SKIP(fs, "45,47");
+    test::LoopDevice loop(fs->file());
+    if (!loop.attached()) GTEST_SKIP() << loop.reason();
+    prompts.answers = {BadSectorAnswer::Retry};
+    auto buffer = test::staleBuffer(80);
+    EXPECT_EQ(readSectors(0, 80, buffer.data(), loop.node()), 0);
+    EXPECT_EQ(prompts.asked, 1);
+    expectSectors(buffer, 0, {45, 47});
+}
+
+}  // namespace
+}  // namespace kestrum
