@@ -19,14 +19,6 @@
 #include "app/Session.h"
 #include "disk/SectorReader.h"
 
-namespace kestrum::platform {
-// Stands in until the platform layer's definition is linked; being weak, the real
-// one replaces it as soon as it is there.
-__attribute__((weak)) std::string resolveDevicePath(const std::string& sessionPath) {
-    return sessionPath;
-}
-}  // namespace kestrum::platform
-
 namespace kestrum::test {
 namespace {
 
