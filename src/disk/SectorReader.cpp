@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -27,6 +28,14 @@ char* sectorAt(void* buffer, uint64_t sector) {
 
 void zeroSectors(void* buffer, uint64_t count) {
     std::memset(buffer, 0, count * kSectorSize);
+}
+
+std::atomic<uint64_t> unreadable{0};
+
+// Zeros in place of sectors the source could not deliver, counted for the summary.
+void zeroUnreadable(void* buffer, uint64_t count) {
+    zeroSectors(buffer, count);
+    unreadable.fetch_add(count, std::memory_order_relaxed);
 }
 
 // One positioned read of count sectors. A failed read leaves zeros over the whole
@@ -98,11 +107,12 @@ int32_t readSpanning(const std::string& folder, uint64_t piece, uint64_t startIn
                                     from, retried, zeroPart);
         if (!file) {
             // A piece that cannot be opened keeps the result of the part before it.
-            zeroSectors(dest, part);
+            zeroUnreadable(dest, part);
             if (zeroPart) result = 0;
             continue;
         }
         result = readRun(*file, from, dest, part) ? 1 : 0;
+        if (result == 0) unreadable.fetch_add(part, std::memory_order_relaxed);
     }
     return result;
 }
@@ -120,7 +130,7 @@ int32_t readImage(uint64_t start, uint32_t count, void* buffer) {
         // Asked again after the one retry, as before it; only the answer is ignored.
         const bool retry = ask();
         if (!retry || retried) {
-            zeroSectors(buffer, count);
+            zeroUnreadable(buffer, count);
             return 0;
         }
         path = platform::findFileNoCase(folder, name);
@@ -130,14 +140,16 @@ int32_t readImage(uint64_t start, uint32_t count, void* buffer) {
     bool zeroPart = false;
     auto file = ensureReachable(SourceFile::open(*path), startInFile, retried, zeroPart);
     if (!file) {
-        zeroSectors(buffer, count);
+        zeroUnreadable(buffer, count);
         return 0;
     }
     if (split && startInFile + count >= kPieceSectors) {
         file.reset();
         return readSpanning(folder, piece, startInFile, count, buffer);
     }
-    return readRun(*file, startInFile, buffer, count) ? 1 : 0;
+    if (readRun(*file, startInFile, buffer, count)) return 1;
+    unreadable.fetch_add(count, std::memory_order_relaxed);
+    return 0;
 }
 
 // The cached device handle, replaced only when another path is read. A failed open
@@ -183,14 +195,15 @@ public:
                 return;
             }
             if (errno != EINVAL) {
-                std::memset(dest, 0, kSectorSize);
+                zeroUnreadable(dest, 1);
                 return;
             }
             const int flags = ::fcntl(probe_->fd(), F_GETFL);
             if (flags >= 0) ::fcntl(probe_->fd(), F_SETFL, flags & ~O_DIRECT);
             direct_ = false;
         }
-        readRun(probe_ ? *probe_ : device_, sector, dest, 1);
+        if (!readRun(probe_ ? *probe_ : device_, sector, dest, 1))
+            unreadable.fetch_add(1, std::memory_order_relaxed);
     }
 
 private:
@@ -207,12 +220,15 @@ void readOneByOne(const SourceFile& device, uint64_t start, void* buffer, uint64
 int32_t readDevice(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath) {
     const std::shared_ptr<SourceFile> device = deviceHandleFor(devicePath);
     if (!device) {
-        zeroSectors(buffer, count);
+        zeroUnreadable(buffer, count);
         return 0;
     }
     if (count <= kChunkSectors) {
         if (readRun(*device, start, buffer, count)) return 1;
-        if (ask()) readOneByOne(*device, start, buffer, count);
+        if (ask())
+            readOneByOne(*device, start, buffer, count);
+        else
+            unreadable.fetch_add(count, std::memory_order_relaxed);
         return 0;
     }
     const uint64_t chunks = count / kChunkSectors;
@@ -222,11 +238,18 @@ int32_t readDevice(uint64_t start, uint32_t count, void* buffer, const std::stri
         const uint64_t first = start + j * kChunkSectors;
         void* dest = sectorAt(buffer, j * kChunkSectors);
         result = readRun(*device, first, dest, kChunkSectors) ? 1 : 0;
-        if (result == 0 && ask()) readOneByOne(*device, first, dest, kChunkSectors);
+        if (result == 0) {
+            if (ask())
+                readOneByOne(*device, first, dest, kChunkSectors);
+            else
+                unreadable.fetch_add(kChunkSectors, std::memory_order_relaxed);
+        }
     }
     if (rest > 0 && !readRun(*device, start + chunks * kChunkSectors,
-                             sectorAt(buffer, chunks * kChunkSectors), rest))
+                             sectorAt(buffer, chunks * kChunkSectors), rest)) {
+        unreadable.fetch_add(rest, std::memory_order_relaxed);
         return 0;
+    }
     return result;
 }
 
@@ -249,6 +272,8 @@ int32_t readSectors(uint64_t start, uint32_t count, void* buffer, const std::str
     zeroSectors(buffer, count);
     return 0;
 }
+
+uint64_t unreadableSectors() { return unreadable.load(std::memory_order_relaxed); }
 
 void closeDeviceHandle() {
     Session& s = session();

@@ -21,6 +21,11 @@ std::string imagePieceName(uint64_t piece);
 // front end's bad-sector question.
 int32_t readSectors(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath);
 
+// Sectors zero-filled so far in this process because the source could not deliver
+// them (read errors answered with skip, missing image pieces, a device that cannot
+// be opened). Sectors past the end of an image are not counted.
+uint64_t unreadableSectors();
+
 // Forgets the cached device handle (tests; a new source chosen).
 void closeDeviceHandle();
 

@@ -71,9 +71,11 @@ TEST_F(ReaderFaults, RetryReadsAFailedChunkSectorBySector) {
     prompts.answers = {BadSectorAnswer::Retry};
     auto buffer = test::staleBuffer(80);
     fs->takeRequests();
+    const uint64_t zeroedBefore = unreadableSectors();
     EXPECT_EQ(readSectors(0, 80, buffer.data(), fs->file()), 0) << "the last chunk failed";
     EXPECT_EQ(prompts.asked, 1);
     expectSectors(buffer, 0, {45, 47});
+    EXPECT_EQ(unreadableSectors() - zeroedBefore, 2u) << "only the two bad sectors are lost";
 
     // After the two chunk reads, one 512-byte request per sector of the failed chunk.
     const auto requests = fs->takeRequests();
@@ -99,9 +101,11 @@ TEST_F(ReaderFaults, SkipLeavesZerosForTheFailedChunks) {
     prompts.answers = {BadSectorAnswer::Skip, BadSectorAnswer::Skip};
     auto buffer = test::staleBuffer(120);
     fs->takeRequests();
+    const uint64_t zeroedBefore = unreadableSectors();
     EXPECT_EQ(readSectors(0, 120, buffer.data(), fs->file()), 0);
     EXPECT_EQ(prompts.asked, 2);
     expectSectors(buffer, 0, span(40, 80));
+    EXPECT_EQ(unreadableSectors() - zeroedBefore, 80u);
     EXPECT_EQ(fs->takeRequests().size(), 3u) << "skip reads nothing again";
 }
 
