@@ -65,8 +65,11 @@ std::string destinationOnSourceMessage(const std::string& destination,
     if (imageSource) return {};
     const std::string node = platform::resolveDevicePath(sourceDevicePath);
     if (node.empty()) return {};
-    const std::string sourceDisk = wholeDiskNumber(node);
+    std::string sourceDisk = wholeDiskNumber(node);
     if (sourceDisk.empty()) return {};  // a plain file given as the source
+    // A mapped device (an LVM volume as drive) lies on the disk below it.
+    if (const std::string below = wholeDiskNumber(platform::blockDeviceOf(node)); !below.empty())
+        sourceDisk = below;
     const std::string destinationDisk = wholeDiskNumber(platform::blockDeviceOf(destination));
     if (destinationDisk.empty() || destinationDisk != sourceDisk) return {};
     return kOnSourceMessage;

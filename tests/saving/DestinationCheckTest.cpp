@@ -2,11 +2,13 @@
 // Real loop devices with an ext4 filesystem stand in for the source disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "IoTestSupport.h"
 #include "imaging/ImagingRun.h"
+#include "platform/Devices.h"
 #include "saving/DestinationCheck.h"
 #include "saving/SavingRun.h"
 
@@ -111,6 +113,14 @@ TEST(DestinationOnSource, FolderOnTheSourceDiskIsRefused) {
 
     EXPECT_EQ(checkSavingDestination(elsewhere.path()), "");
     EXPECT_EQ(ImagingRun().checkStart(elsewhere.path()), "");
+
+    // The same disk chosen the way the source page names it.
+    const auto disks = platform::physicalDisks();
+    const auto listed = std::find_if(disks.begin(), disks.end(),
+                                     [&](const auto& d) { return d.deviceNode == loop.disk(); });
+    ASSERT_NE(listed, disks.end()) << loop.disk() << " is not among the physical disks";
+    DeviceSource physical("\\\\.\\PhysicalDrive" + std::to_string(listed->number));
+    EXPECT_EQ(checkSavingDestination(inside), refusal);
 }
 
 TEST(DestinationOnSource, PartitionAndItsDiskAreTheSameSource) {
