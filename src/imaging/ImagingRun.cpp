@@ -151,6 +151,10 @@ int ImagingRun::finish(ImagingOutcome outcome, int fd) {
 
 int ImagingRun::work() {
     working_.store(true);
+    if (folder_.empty()) {  // prepare() was not called: never write at the root
+        failureReason.store("No destination folder");
+        return finish(ImagingOutcome::Failed, -1);
+    }
     const bool multiFile = imagingMultiFile.load() != 0;
     const std::string device = session().selectedDevicePath();
     unsigned char buffer[kCopySectors * kSectorSize];

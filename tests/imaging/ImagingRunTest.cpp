@@ -59,6 +59,18 @@ TEST_F(ImagingTest, ImageHoldsExactlyTheRange) {
     }
 }
 
+TEST_F(ImagingTest, RangeBeyond32BitSectors) {
+    const uint64_t start = (uint64_t{1} << 32) + 5;
+    std::vector<uint64_t> stamped;
+    for (uint64_t n = start; n < start + 11; ++n) stamped.push_back(n);
+    test::SourceImage source(start + 16, stamped);  // sparse, 2 TiB long
+    test::TempDir dest;
+    ImagingRun run(start, start + 11);
+    runToEnd(run, dest.path(), true);
+    EXPECT_EQ(readFile(dest.file("Image0.img")), expectedSectors(start, 11));
+    EXPECT_EQ(run.currentSectorText(), "4294967312 / 4294967312");
+}
+
 TEST_F(ImagingTest, CompletedRunMessageAndActivityLog) {
     test::SourceImage source(16);
     test::TempDir dest;
