@@ -9,6 +9,7 @@ PACKAGES=(
     libblkid-dev
     libfuse3-dev fuse3          # the failing-sector test filesystem
     mtools dosfstools e2fsprogs util-linux   # test media: FAT images, ext4, loop devices
+    fdisk                       # sfdisk: a partitioned loop disk in the destination tests
     imagemagick ffmpeg          # real sample files for the tests and the demo image
     clang libclang-rt-14-dev    # libFuzzer target and sanitizer runtime
     foremost                    # benchmark yardstick

@@ -1,0 +1,293 @@
+#include "imaging/ImagingRun.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+#include <cstring>
+
+#include "app/Log.h"
+#include "app/Session.h"
+#include "disk/SectorReader.h"
+#include "platform/Devices.h"
+#include "platform/Folders.h"
+#include "platform/SourceFile.h"
+#include "saving/DestinationCheck.h"
+#include "saving/FileOutput.h"
+
+namespace kestrum {
+
+std::atomic<uint8_t> imagingStopRequested{0};
+std::atomic<uint8_t> imagingMultiFile{0};
+
+WorkerSlot& imagingThread() {
+    static WorkerSlot slot;
+    return slot;
+}
+
+namespace {
+
+constexpr uint32_t kCopySectors = 8;
+
+constexpr const char* kPathNotFound = "Image path not found. Please specify image path.";
+constexpr const char* kNoFreeSpace =
+    "Insufficient free space on destination. Please change destination path.";
+constexpr const char* kEmptyRange = "End sector should be bigger than start sector.";
+constexpr const char* kOverwritesSource =
+    "The destination folder holds the source image. Writing the image there would overwrite "
+    "the data being copied. Please choose another folder.";
+
+std::string cannotOpenSource(const std::string& path, const std::string& reason) {
+    return textf("The source cannot be opened (%s: %s).", path.c_str(), reason.c_str());
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// Removes whatever is at path without following it; true when nothing is left.
+bool removeEntry(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return true;
+    return ::unlink(path.c_str()) == 0;
+}
+
+}  // namespace
+
+std::string imagePiecePath(const std::string& folder, uint64_t piece) {
+    return platform::joinPath(folder, "Image" + std::to_string(piece) + ".img");
+}
+
+std::optional<uint64_t> freeBytesOf(const std::string& folder) {
+    struct statvfs vfs {};
+    if (::statvfs(folder.c_str(), &vfs) != 0) return std::nullopt;
+    return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+}
+
+bool freeSpaceSuffices(uint64_t freeBytes, uint64_t neededBytes) {
+    return freeBytes > neededBytes;
+}
+
+int progressPercent(uint64_t position, uint64_t start, uint64_t end) {
+    if (end <= start || position <= start) return 0;
+    if (position >= end) return 100;
+    return static_cast<int>(static_cast<unsigned __int128>(position - start) * 100 / (end - start));
+}
+
+ImagingRun::ImagingRun(uint64_t start, uint64_t end)
+    : startSector(start), endSector(end), currentSector(start) {}
+
+ImagingRun::ImagingRun() : ImagingRun(session().rangeStart.load(), session().rangeEnd.load()) {}
+
+std::string ImagingRun::checkStart(const std::string& folder) const {
+    if (!platform::directoryExists(folder)) return kPathNotFound;
+    if (endSector <= startSector) return kEmptyRange;
+
+    // A source that cannot be opened would give an image of zeros.
+    const Session& s = session();
+    std::string error;
+    if (s.imageSource.load() != 0) {
+        const std::string imageFolder = s.imageFolder.load();
+        const std::string name = s.imageSplit.load() != 0 ? "image0.img" : kSingleImageName;
+        const auto found = platform::findFileNoCase(imageFolder, name);
+        if (!found)
+            return cannotOpenSource(platform::joinPath(imageFolder, name), std::strerror(ENOENT));
+        if (!platform::SourceFile::open(*found, &error)) return cannotOpenSource(*found, error);
+        if (sameFile(folder, imageFolder)) return kOverwritesSource;
+    } else {
+        const std::string devicePath = s.selectedDevicePath();
+        const std::string node = platform::resolveDevicePath(devicePath);
+        if (node.empty()) return cannotOpenSource(devicePath, std::strerror(ENODEV));
+        const auto source = platform::SourceFile::open(node, &error);
+        if (!source) return cannotOpenSource(node, error);
+        if (!source->isBlockDevice()) {
+            // A plain file as the source: none of the pieces may be that file.
+            const uint64_t pieces = (endSector - startSector) / kPieceSectors + 1;
+            for (uint64_t k = 0; k <= pieces; ++k)
+                if (sameFile(imagePiecePath(folder, k), node)) return kOverwritesSource;
+        }
+        if (std::string refusal = destinationOnSourceMessage(folder); !refusal.empty())
+            return refusal;
+    }
+
+    const uint64_t needed = (endSector - startSector) * kSectorSize;
+    if (!freeSpaceSuffices(freeBytesOf(folder).value_or(0), needed)) return kNoFreeSpace;
+    return {};
+}
+
+void ImagingRun::prepare(const std::string& folder, bool multiFile) {
+    folder_ = folder;
+    destinationPath_ = platform::joinPath(folder, "Image.img");
+    imagingMultiFile.store(multiFile ? 1 : 0);
+    imagingStopRequested.store(0);
+    currentSector.store(startSector);
+    lastFileName.store({});
+    failureReason.store({});
+    outcome_.store(ImagingOutcome::Running);
+}
+
+bool ImagingRun::start(const std::string& folder, bool multiFile) {
+    if (imagingThread().running()) return false;
+    prepare(folder, multiFile);
+    working_.store(true);
+    if (imagingThread().start([this] { work(); })) return true;
+    working_.store(false);
+    return false;
+}
+
+int ImagingRun::finish(ImagingOutcome outcome, int fd) {
+    if (fd >= 0 && ::close(fd) != 0 && outcome != ImagingOutcome::Failed) {
+        failureReason.store(
+            textf("Could not write %s: %s", lastFileName.load().c_str(), std::strerror(errno)));
+        outcome = ImagingOutcome::Failed;
+    }
+    outcome_.store(outcome);
+    working_.store(false);
+    return outcome == ImagingOutcome::Completed ? 1 : 0;
+}
+
+int ImagingRun::work() {
+    working_.store(true);
+    if (folder_.empty()) {  // prepare() was not called: never write at the root
+        failureReason.store("No destination folder");
+        return finish(ImagingOutcome::Failed, -1);
+    }
+    const bool multiFile = imagingMultiFile.load() != 0;
+    const std::string device = session().selectedDevicePath();
+    unsigned char buffer[kCopySectors * kSectorSize];
+    uint64_t s = startSector;
+    uint64_t piece = 0;    // number of the next piece to open
+    uint64_t inPiece = 0;  // sectors written to the open piece
+    int fd = -1;
+    std::string piecePath;
+
+    while (s < endSector) {
+        if (s != startSector) pauseGate.pass();
+        // Exactly the range: the first chunk too is cut to what is left.
+        const uint32_t n =
+            static_cast<uint32_t>(endSector - s < kCopySectors ? endSector - s : kCopySectors);
+        readSectors(s, n, buffer, device);
+
+        if (fd < 0 || (multiFile && inPiece == kPieceSectors)) {
+            if (fd >= 0) {
+                const int closing = fd;
+                fd = -1;
+                if (::close(closing) != 0) {
+                    failureReason.store(
+                        textf("Could not write %s: %s", piecePath.c_str(), std::strerror(errno)));
+                    return finish(ImagingOutcome::Failed, -1);
+                }
+            }
+            piecePath = imagePiecePath(folder_, piece);
+            // A leftover (also a read-only one, or a link) is replaced, never written through.
+            removeEntry(piecePath);
+            fd = ::open(piecePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0644);
+            if (fd < 0) {
+                failureReason.store(
+                    textf("Could not create %s: %s", piecePath.c_str(), std::strerror(errno)));
+                return finish(ImagingOutcome::Failed, -1);
+            }
+            ++piece;
+            inPiece = 0;
+        }
+
+        int error = 0;
+        if (!writeAll(fd, buffer, size_t{n} * kSectorSize, &error)) {
+            failureReason.store(
+                textf("Could not write %s: %s", piecePath.c_str(), std::strerror(error)));
+            return finish(ImagingOutcome::Failed, fd);
+        }
+        inPiece += n;
+        s += n;
+        currentSector.store(s);
+        lastFileName.store(piecePath);
+        if (s < endSector && imagingStopRequested.load() != 0)
+            return finish(ImagingOutcome::Aborted, fd);
+    }
+
+    // Pieces of an earlier, longer image would be read back as part of this one.
+    // The reader finds pieces without regard to case, so image3.img counts too.
+    if (multiFile)
+        for (uint64_t k = piece;; ++k) {
+            const auto leftover =
+                platform::findFileNoCase(folder_, "Image" + std::to_string(k) + ".img");
+            if (!leftover || !removeEntry(*leftover)) break;
+        }
+    currentSector.store(endSector);
+    return finish(ImagingOutcome::Completed, fd);
+}
+
+bool ImagingRun::stop(const std::function<bool()>& confirm) {
+    if (!working()) return false;
+    pauseGate.pause();
+    const bool yes = confirm();
+    if (yes) imagingStopRequested.store(1);
+    pauseGate.resume();
+    return yes;
+}
+
+std::string ImagingRun::currentSectorText() const {
+    return textf("%llu / %llu", static_cast<unsigned long long>(currentSector.load()),
+                 static_cast<unsigned long long>(endSector));
+}
+
+int ImagingRun::progressPercent() const {
+    return kestrum::progressPercent(currentSector.load(), startSector, endSector);
+}
+
+std::string ImagingRun::finalMessage() const {
+    switch (outcome()) {
+        case ImagingOutcome::Completed:
+            return "Image creation completed successfully.";
+        case ImagingOutcome::Aborted:
+            return "Image creation aborted.";
+        case ImagingOutcome::Failed:
+            return "Image creation failed. " + failureReason.load() + ".";
+        case ImagingOutcome::Running:
+            break;
+    }
+    return "Process is running.";
+}
+
+MessageIcon ImagingRun::finalIcon() const {
+    switch (outcome()) {
+        case ImagingOutcome::Completed:
+            return MessageIcon::Information;
+        case ImagingOutcome::Running:
+            return MessageIcon::Exclamation;
+        default:
+            return MessageIcon::Error;
+    }
+}
+
+std::vector<std::string> ImagingRun::activityLogLines() const {
+    std::vector<std::string> lines{
+        "\r\nAnalysing Disk Imaging Information :",
+        "Current Sector : " + currentSectorText(),
+        "Last File : " + lastFileName.load(),
+    };
+    switch (outcome()) {
+        case ImagingOutcome::Completed:
+            lines.push_back("Disk Imaging Completed Successfully\r\n");
+            break;
+        case ImagingOutcome::Aborted:
+            lines.push_back("Disk Imaging Aborted\r\n");
+            break;
+        case ImagingOutcome::Failed:
+        case ImagingOutcome::Running:
+            lines.push_back("Reason : " + failureReason.load());
+            lines.push_back("Disk Imaging Failed\r\n");
+            break;
+    }
+    return lines;
+}
+
+void ImagingRun::appendActivityLog() const {
+    for (const std::string& line : activityLogLines()) appendLog(LogKind::Activity, line);
+}
+
+}  // namespace kestrum

@@ -1,0 +1,108 @@
+// The imaging engine: copies a sector range of the source into "Image0.img", or
+// into 650 MiB pieces Image0.img, Image1.img, ..., and says how the run ended. The
+// image-creation page and the command-line tool only check, start, poll and report.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Guarded.h"
+#include "app/PauseGate.h"
+#include "app/Prompter.h"
+#include "app/WorkerSlot.h"
+
+namespace kestrum {
+
+// The running imaging worker, empty when none runs.
+WorkerSlot& imagingThread();
+// Set by a confirmed Stop; the worker ends after the chunk it is writing.
+extern std::atomic<uint8_t> imagingStopRequested;
+// The Multifile box as it was at Start.
+extern std::atomic<uint8_t> imagingMultiFile;
+
+// folder + "Image<k>.img".
+std::string imagePiecePath(const std::string& folder, uint64_t piece);
+
+// Bytes the current user may still write on the volume that holds folder.
+std::optional<uint64_t> freeBytesOf(const std::string& folder);
+// A run starts only when the free bytes exceed the needed bytes (strictly).
+bool freeSpaceSuffices(uint64_t freeBytes, uint64_t neededBytes);
+
+// Progress from the range's start: (position - start) x 100 / (end - start),
+// clamped to 0..100; 0 for an empty range.
+int progressPercent(uint64_t position, uint64_t start, uint64_t end);
+
+enum class ImagingOutcome {
+    Running,    // not started or not yet ended
+    Completed,  // every sector of the range is in the image
+    Aborted,    // stopped by the user
+    Failed,     // a piece could not be created or written; failureReason says why
+};
+
+class ImagingRun {
+public:
+    // The range to copy: [startSector, endSector).
+    ImagingRun(uint64_t startSector, uint64_t endSector);
+    // The session's range.
+    ImagingRun();
+    ImagingRun(const ImagingRun&) = delete;
+    ImagingRun& operator=(const ImagingRun&) = delete;
+
+    const uint64_t startSector;
+    const uint64_t endSector;
+
+    // Written by the worker after each chunk, read by the page's timer.
+    std::atomic<uint64_t> currentSector;
+    Guarded<std::string> lastFileName;
+    Guarded<std::string> failureReason;  // "Could not write <file>: <reason>"
+
+    // Held by the page while it asks whether to stop; the worker waits here
+    // between chunks.
+    PauseGate pauseGate;
+
+    // Why folder cannot take the image, as the message to show, or empty: the
+    // folder is missing, the source cannot be opened, the folder is on the source
+    // disk or would overwrite the source image, or the free space does not exceed
+    // the range's bytes.
+    std::string checkStart(const std::string& folder) const;
+
+    // Sets the destination, imagingMultiFile and clears imagingStopRequested.
+    void prepare(const std::string& folder, bool multiFile);
+    // prepare(), then the worker on imagingThread(). False when an imaging run is
+    // already going. Call checkStart first. The run must outlive the worker.
+    bool start(const std::string& folder, bool multiFile);
+    // The worker body; runs on the calling thread. 1 after a full copy, else 0.
+    int work();
+
+    // The Stop button: holds the worker between chunks, asks confirm(), and on
+    // yes requests the stop. False (without asking) when no worker runs.
+    bool stop(const std::function<bool()>& confirm);
+    bool working() const { return working_.load(); }
+
+    const std::string& destinationPath() const { return destinationPath_; }  // folder + "Image.img"
+    ImagingOutcome outcome() const { return outcome_.load(); }
+
+    std::string currentSectorText() const;  // "<current> / <end>"
+    int progressPercent() const;
+
+    // The closing message and its icon, chosen from the outcome.
+    std::string finalMessage() const;
+    MessageIcon finalIcon() const;
+    // The imaging block of the activity log, one append per line.
+    std::vector<std::string> activityLogLines() const;
+    void appendActivityLog() const;
+
+private:
+    int finish(ImagingOutcome outcome, int fd);
+
+    std::string folder_;
+    std::string destinationPath_;
+    std::atomic<ImagingOutcome> outcome_{ImagingOutcome::Running};
+    std::atomic<bool> working_{false};
+};
+
+}  // namespace kestrum

@@ -1,0 +1,23 @@
+// Refuses a destination that lies on the disk being recovered from: every file
+// written there may land on the very sectors still to be read.
+#pragma once
+
+#include <string>
+
+namespace kestrum {
+
+// The message to show when destination (a folder) lies on the whole disk that
+// holds the source, else empty. sourceDevicePath is the session's form
+// ("\\.\PhysicalDrive<n>", "\\.\X:") or a plain path; an image source is a file,
+// not a device, so nothing beside it is refused.
+std::string destinationOnSourceMessage(const std::string& destination,
+                                       const std::string& sourceDevicePath, bool imageSource);
+
+// The same for the session's selected source.
+std::string destinationOnSourceMessage(const std::string& destination);
+
+// The whole-disk device number ("8:0") of a block device node or of a text that
+// already is "major:minor"; partitions map to their disk. Empty for anything else.
+std::string wholeDiskNumber(const std::string& nodeOrNumber);
+
+}  // namespace kestrum

@@ -1,0 +1,256 @@
+#include "saving/SavingRun.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cstring>
+#include <ctime>
+
+#include "app/Log.h"
+#include "app/Prompter.h"
+#include "app/Session.h"
+#include "disk/SectorReader.h"
+#include "platform/Folders.h"
+#include "saving/DestinationCheck.h"
+#include "saving/FileOutput.h"
+
+namespace kestrum {
+
+std::atomic<uint8_t> saveStopRequested{0};
+std::atomic<uint8_t> recoveryLogStarted{0};
+
+WorkerSlot& saveThread() {
+    static WorkerSlot slot;
+    return slot;
+}
+
+namespace {
+
+constexpr uint32_t kCopySectors = 8;
+
+std::string localTimeText(int64_t seconds, const char* format) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    ::localtime_r(&t, &tm);
+    char text[128] = {};
+    std::strftime(text, sizeof text, format, &tm);
+    return text;
+}
+
+int64_t now() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+}  // namespace
+
+void startRecoveryLog() {
+    uint8_t expected = 0;
+    if (!recoveryLogStarted.compare_exchange_strong(expected, 1)) return;
+    appendLog(LogKind::Recovery, "-----------------------Start--------------------------");
+    appendLog(LogKind::Recovery, session().windowTitle.load());
+    appendLog(LogKind::Recovery, session().versionText.load());
+    appendLog(LogKind::Recovery, localTimeText(now(), "%H:%M - %A, %B %d, %Y"));
+}
+
+std::string elapsedTimeText(int64_t seconds) {
+    const int64_t d = seconds < 0 ? 0 : seconds;
+    const int64_t hours = d / 3600;
+    const int64_t minutes = d / 60 - hours * 60;
+    if (hours < 1)
+        return textf("Elapsed Time : %lld Mins %lld Secs", (long long)minutes, (long long)(d % 60));
+    return textf("Elapsed Time : %lld Hrs %lld Mins", (long long)hours, (long long)minutes);
+}
+
+std::string checkSavingDestination(const std::string& destinationPath) {
+    if (!platform::directoryExists(destinationPath)) return "Select the valid path.";
+    return destinationOnSourceMessage(destinationPath);
+}
+
+void SavingRun::prepare() {
+    totalCount.store(0);
+    savedCount.store(0);
+    failedCount.store(0);
+    replaceAll.store(0);
+    skipAll.store(0);
+    aborted.store(0);
+    saveStopRequested.store(0);
+    firstError.store({});
+    startTime.store(now());
+    endTime.store(0);
+    // Before the worker starts, so that a run that ends at once cannot put its
+    // report above the header.
+    startRecoveryLog();
+}
+
+bool SavingRun::start() {
+    if (saveThread().running()) return false;
+    prepare();
+    working_.store(true);  // a Stop pressed before the thread runs still counts
+    if (saveThread().start([this] { work(); })) return true;
+    working_.store(false);
+    return false;
+}
+
+void SavingRun::work() {
+    working_.store(true);
+    const std::vector<FileInfo> files = session().foundFiles.snapshot();
+    int32_t ticked = 0;
+    for (const FileInfo& f : files)
+        if (f.checked != 0) ++ticked;
+    totalCount.store(ticked);
+
+    for (const FileInfo& f : files) {
+        if (f.checked != 0) {
+            currentFileName.store(f.fileName);
+            currentFolderName.store(f.extName);
+            if (copyFoundFile(f) == 1)
+                savedCount.fetch_add(1);
+            else
+                failedCount.fetch_add(1);
+        }
+        // A Stop question shown while this file ended is answered before we look.
+        pauseGate.pass();
+        if (saveStopRequested.load() != 0) {
+            aborted.store(1);
+            break;
+        }
+    }
+    endTime.store(now());
+    for (const std::string& line : reportLines()) appendLog(LogKind::Recovery, line);
+    working_.store(false);
+}
+
+std::string SavingRun::folderPathFor(const FileInfo& record) const {
+    return platform::joinPath(destinationPath, record.extName);
+}
+
+std::string SavingRun::filePathFor(const FileInfo& record) const {
+    return platform::joinPath(folderPathFor(record), record.fileName);
+}
+
+void SavingRun::noteError(const std::string& text) {
+    firstError.with([&](std::string& e) {
+        if (e.empty()) e = text;
+    });
+}
+
+int SavingRun::copyFoundFile(const FileInfo& record) {
+    const std::string folder = folderPathFor(record);
+    if (!platform::directoryExists(folder)) ::mkdir(folder.c_str(), 0755);
+    const std::string path = filePathFor(record);
+
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (replaceAll.load() == 0) {
+            if (skipAll.load() != 0) return 1;
+            switch (prompter().askReplace(record.fileName)) {
+                case ReplaceAnswer::Yes:
+                    break;
+                case ReplaceAnswer::YesToAll:
+                    replaceAll.store(1);
+                    skipAll.store(0);
+                    break;
+                case ReplaceAnswer::NoToAll:
+                    skipAll.store(1);
+                    replaceAll.store(0);
+                    return 1;
+                default:  // No, or the prompt closed another way
+                    return 1;
+            }
+        }
+        // Deleting rather than truncating also removes a link without writing
+        // through it; a read-only file needs no attribute change for that here.
+        ::unlink(path.c_str());
+    }
+
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        noteError(textf("Could not create %s: %s", path.c_str(), std::strerror(errno)));
+        return 0;
+    }
+    const std::string device = session().selectedDevicePath();
+    unsigned char buffer[kCopySectors * kSectorSize];
+    const uint64_t end = record.startSector + record.sectorCount;
+    int result = 1;
+    int error = 0;
+    for (uint64_t s = record.startSector; s < end; s += kCopySectors) {
+        if (s != record.startSector) pauseGate.pass();
+        const uint32_t n = static_cast<uint32_t>(end - s < kCopySectors ? end - s : kCopySectors);
+        readSectors(s, n, buffer, device);
+        if (!writeAll(fd, buffer, size_t{n} * kSectorSize, &error)) {
+            result = 0;
+            break;
+        }
+    }
+    if (::close(fd) != 0 && result == 1) {
+        error = errno;
+        result = 0;
+    }
+    if (result == 0) noteError(textf("Could not write %s: %s", path.c_str(), std::strerror(error)));
+    return result;
+}
+
+bool SavingRun::stop(const std::function<bool()>& confirm) {
+    if (!working()) return false;
+    pauseGate.pause();
+    const bool yes = confirm();
+    if (yes) saveStopRequested.store(1);
+    pauseGate.resume();
+    return yes;
+}
+
+int SavingRun::progressPercent() const {
+    const int64_t total = totalCount.load();
+    const int64_t saved = savedCount.load();
+    if (total == 0 || saved == 0) return 0;
+    return static_cast<int>(saved * 100 / total);
+}
+
+std::string SavingRun::countText() const {
+    return textf("%d / %d", savedCount.load(), totalCount.load());
+}
+
+SavingOutcome SavingRun::outcome() const {
+    if (aborted.load() != 0) return SavingOutcome::Aborted;
+    if (totalCount.load() == 0) return SavingOutcome::NothingSelected;
+    if (failedCount.load() != 0) return SavingOutcome::CompletedWithErrors;
+    return SavingOutcome::Succeeded;
+}
+
+std::string SavingRun::finalMessage() const {
+    const int32_t failed = failedCount.load();
+    const std::string notSaved = textf("%d file(s) could not be saved.", failed);
+    switch (outcome()) {
+        case SavingOutcome::NothingSelected:
+            return "Please select the file for saving.";
+        case SavingOutcome::Aborted:
+            return failed == 0 ? "File Saving Aborted." : "File Saving Aborted. " + notSaved;
+        case SavingOutcome::CompletedWithErrors:
+            return "File Saving Completed with Errors. " + notSaved;
+        case SavingOutcome::Succeeded:
+            break;
+    }
+    return "File Saved Successfully.";
+}
+
+std::vector<std::string> SavingRun::reportLines() const {
+    std::vector<std::string> lines{
+        "\r\nSaving Report :\r\n --------------",
+        "Saving Path : " + destinationPath,
+        "Files Recover :" + countText(),
+        "Starting Time : " + localTimeText(startTime.load(), "%I:%M %p"),
+        elapsedTimeText(endTime.load() - startTime.load()),
+    };
+    const int32_t failed = failedCount.load();
+    if (failed != 0) lines.push_back(textf("Files Not Saved : %d", failed));
+    if (aborted.load() != 0)
+        lines.push_back("File Saving Aborted\r\n");
+    else if (failed != 0)
+        lines.push_back("File Saving Completed with Errors\r\n");
+    else
+        lines.push_back("File Saved Successfully\r\n");
+    return lines;
+}
+
+}  // namespace kestrum

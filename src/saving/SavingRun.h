@@ -1,0 +1,108 @@
+// The saving engine: copies the ticked found files into one sub-folder per type
+// of a destination folder, asks what to do with files that already exist, and
+// appends a report to the recovery log. The saving dialog and the command-line
+// tool only start a run, poll it, and pick the closing message from its outcome.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/Guarded.h"
+#include "app/PauseGate.h"
+#include "app/WorkerSlot.h"
+#include "scan/FileInfo.h"
+
+namespace kestrum {
+
+// The running saving worker, empty when none runs.
+WorkerSlot& saveThread();
+// Set by a confirmed Stop; the worker leaves after the file it is working on.
+extern std::atomic<uint8_t> saveStopRequested;
+// The recovery log got its start-of-run header in this process.
+extern std::atomic<uint8_t> recoveryLogStarted;
+
+// Appends the start-of-run header to the recovery log, once per process.
+void startRecoveryLog();
+
+// "Elapsed Time : 2 Mins 5 Secs", or "Elapsed Time : 25 Hrs 0 Mins" from one hour
+// on; days are counted into the hours.
+std::string elapsedTimeText(int64_t seconds);
+
+// What the page says before a run starts: "Select the valid path." for a folder
+// that does not exist, the refusal for a folder on the source disk, else empty.
+std::string checkSavingDestination(const std::string& destinationPath);
+
+enum class SavingOutcome {
+    NothingSelected,      // no ticked file
+    Succeeded,            // every ticked file saved or kept at the user's choice
+    CompletedWithErrors,  // ran to the end, but some files could not be written
+    Aborted,              // left on a stop request
+};
+
+class SavingRun {
+public:
+    explicit SavingRun(std::string destination) : destinationPath(std::move(destination)) {}
+    SavingRun(const SavingRun&) = delete;
+    SavingRun& operator=(const SavingRun&) = delete;
+
+    const std::string destinationPath;
+
+    // Written by the worker, read by the page's timer.
+    Guarded<std::string> currentFileName;
+    Guarded<std::string> currentFolderName;
+    std::atomic<int32_t> totalCount{0};
+    std::atomic<int32_t> savedCount{0};   // written in full, or kept at the user's choice
+    std::atomic<int32_t> failedCount{0};  // could not be created or written in full
+    std::atomic<uint8_t> replaceAll{0};
+    std::atomic<uint8_t> skipAll{0};
+    std::atomic<uint8_t> aborted{0};
+    std::atomic<int64_t> startTime{0};  // seconds since the epoch
+    std::atomic<int64_t> endTime{0};
+    Guarded<std::string> firstError;  // "Could not write <path>: <reason>"
+
+    // Held by the page while it asks whether to stop; the worker waits here
+    // between chunks and between files.
+    PauseGate pauseGate;
+
+    // Clears the counters, flags and stop request, records startTime and writes
+    // the recovery log's header if this process has not yet.
+    void prepare();
+    // prepare(), then the worker on saveThread(). False when a saving run is
+    // already going. The run must outlive the worker (saveThread() empty).
+    bool start();
+    // The worker body: saves every ticked file of the session's found-file list
+    // in list order, then appends the report. Runs on the calling thread.
+    void work();
+
+    // Saves one record into its type's sub-folder. 1 when the file counts as
+    // saved (written in full, or kept at the user's choice), 0 when it could not
+    // be created or a write fell short.
+    int copyFoundFile(const FileInfo& record);
+
+    // The Stop button: holds the worker, asks confirm(), and on yes requests the
+    // stop. False (without asking) when no worker runs.
+    bool stop(const std::function<bool()>& confirm);
+    bool working() const { return working_.load(); }
+
+    std::string folderPathFor(const FileInfo& record) const;
+    std::string filePathFor(const FileInfo& record) const;
+
+    // savedCount x 100 / totalCount, 0 when either is 0.
+    int progressPercent() const;
+    std::string countText() const;  // "2 / 3"
+
+    SavingOutcome outcome() const;
+    // The closing message for the outcome ("File Saved Successfully.", ...).
+    std::string finalMessage() const;
+    // The report, one recovery-log append per line.
+    std::vector<std::string> reportLines() const;
+
+private:
+    void noteError(const std::string& text);
+    std::atomic<bool> working_{false};
+};
+
+}  // namespace kestrum

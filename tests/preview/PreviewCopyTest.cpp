@@ -1,0 +1,127 @@
+// The preview copy: exact sizes, leftovers and planted links in the temporary
+// folder, the thumbnail hand-over to the results page, and short writes.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <cstdlib>
+#include <filesystem>
+
+#include "../saving/IoTestSupport.h"
+#include "preview/PreviewCopy.h"
+#include "scan/ResultsPage.h"
+
+namespace kestrum {
+namespace {
+namespace fs = std::filesystem;
+using test::expectedSectors;
+using test::readFile;
+
+FileInfo record(const char* ext, uint64_t start, uint32_t count) {
+    FileInfo f;
+    std::snprintf(f.extName, sizeof f.extName, "%s", ext);
+    std::snprintf(f.fileName, sizeof f.fileName, "File1.%s", ext);
+    f.startSector = start;
+    f.sectorCount = count;
+    return f;
+}
+
+// Sends the private temporary folder into a scratch folder for the test.
+class PreviewTest : public ::testing::Test {
+protected:
+    PreviewTest() {
+        if (const char* r = std::getenv("XDG_RUNTIME_DIR")) saved_ = r;
+        ::setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
+        session().resultsPage.store(&page);
+    }
+    ~PreviewTest() override {
+        session().resultsPage.store(nullptr);
+        if (saved_)
+            ::setenv("XDG_RUNTIME_DIR", saved_->c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
+    }
+
+    test::TempDir runtime_;
+    std::optional<std::string> saved_;
+    test::SourceImage source{64};
+    ResultsPage page;
+};
+
+TEST_F(PreviewTest, CopyHoldsExactlyTheRecordsSectors) {
+    for (uint32_t count : {0u, 7u, 8u, 10u}) {
+        SCOPED_TRACE(count);
+        const std::string path = tempPreviewPath("JPEG");
+        EXPECT_EQ(path.rfind(runtime_.path(), 0), 0u);
+        bool createFailed = true;
+        EXPECT_EQ(copyFoundFile(record("JPEG", 5, count), path, &createFailed), 1);
+        EXPECT_FALSE(createFailed);
+        EXPECT_EQ(readFile(path), expectedSectors(5, count));
+        EXPECT_EQ(fs::file_size(path), count * 512u);
+    }
+}
+
+TEST_F(PreviewTest, LeftoversAndPlantedLinksAreReplacedNotWrittenThrough) {
+    const std::string png = tempPreviewPath("PNG");
+    test::writeFile(png, std::vector<uint8_t>(9000, 0xAA));
+    ::chmod(png.c_str(), 0444);
+    EXPECT_EQ(ExtractThumbnail(record("PNG", 3, 4)), 1);
+    EXPECT_EQ(readFile(png), expectedSectors(3, 4));
+
+    page.previewReady.store(0);
+    const std::string victim = runtime_.file("victim");
+    test::writeFile(victim, std::string("not yours"));
+    const std::string gif = tempPreviewPath("GIF");
+    fs::create_symlink(victim, gif);
+    EXPECT_EQ(ExtractThumbnail(record("GIF", 0, 2)), 1);
+    EXPECT_FALSE(fs::is_symlink(gif));
+    EXPECT_EQ(readFile(gif), expectedSectors(0, 2));
+    const auto kept = readFile(victim);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "not yours");
+}
+
+TEST_F(PreviewTest, ThumbnailIsHandedOverOneAtATime) {
+    const std::string jpeg = tempPreviewPath("JPEG");
+    EXPECT_EQ(ExtractThumbnail(record("JPEG", 0, 8)), 1);
+    EXPECT_EQ(page.previewReady.load(), 1);
+    EXPECT_EQ(page.tempPathBuffer.load(), jpeg);
+
+    // Not yet taken by the page: the next thumbnail waits, the file stays.
+    EXPECT_EQ(ExtractThumbnail(record("JPEG", 16, 8)), 0);
+    EXPECT_EQ(readFile(jpeg), expectedSectors(0, 8));
+
+    page.previewReady.store(0);
+    thumbnailBusy.store(1);
+    EXPECT_EQ(ExtractThumbnail(record("JPEG", 16, 8)), 0);
+    EXPECT_EQ(readFile(jpeg), expectedSectors(0, 8));
+    EXPECT_EQ(page.previewReady.load(), 0);
+    thumbnailBusy.store(0);
+
+    EXPECT_EQ(ExtractThumbnail(record("JPEG", 16, 8)), 1);
+    EXPECT_EQ(readFile(jpeg), expectedSectors(16, 8));
+    EXPECT_EQ(thumbnailBusy.load(), 0);
+}
+
+TEST_F(PreviewTest, ShortWriteGivesZero) {
+    const std::string path = tempPreviewPath("BMP");
+    const std::string out = test::runWithFileSizeLimit(5000, [&] {
+        bool createFailed = true;
+        const int result = copyFoundFile(record("BMP", 0, 17), path, &createFailed);
+        return std::to_string(result) + (createFailed ? " create" : " write");
+    });
+    EXPECT_EQ(out, "0 write");
+    EXPECT_EQ(fs::file_size(path), 5000u);
+}
+
+TEST_F(PreviewTest, ExitCleanUpRemovesOnlyPreviewFiles) {
+    for (const char* type : {"JPEG", "WAV"})
+        test::writeFile(tempPreviewPath(type), std::string("x"));
+    const std::string other = tempPreviewPath("CR2");
+    test::writeFile(other, std::string("x"));
+    RemoveTempPreviews();
+    EXPECT_FALSE(fs::exists(tempPreviewPath("JPEG")));
+    EXPECT_FALSE(fs::exists(tempPreviewPath("WAV")));
+    EXPECT_TRUE(fs::exists(other));
+}
+
+}  // namespace
+}  // namespace kestrum

@@ -1,0 +1,303 @@
+// The saving engine against real files: sizes and content, the replace answers,
+// Stop, the recovery-log report, and a destination that runs out of room.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "IoTestSupport.h"
+#include "saving/SavingRun.h"
+
+namespace kestrum {
+namespace {
+namespace fs = std::filesystem;
+using test::expectedSectors;
+using test::readFile;
+
+FileInfo found(const char* ext, int number, uint64_t start, uint32_t count, bool checked = true) {
+    FileInfo f;
+    std::snprintf(f.extName, sizeof f.extName, "%s", ext);
+    std::snprintf(f.fileName, sizeof f.fileName, "File%d.%s", number, ext);
+    f.startSector = start;
+    f.sectorCount = count;
+    f.checked = checked ? 1 : 0;
+    return f;
+}
+
+size_t countOf(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+class SavingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        session().foundFiles.clear();
+        saveStopRequested.store(0);
+    }
+    void TearDown() override { session().foundFiles.clear(); }
+
+    void add(const FileInfo& f) { session().foundFiles.append(f); }
+    static void runToEnd(SavingRun& run) {
+        ASSERT_TRUE(run.start());
+        saveThread().waitUntilIdle();
+    }
+    // Puts a file with recognisable old content where a record would be saved.
+    void plantOld(const SavingRun& run, const FileInfo& f) {
+        fs::create_directories(run.folderPathFor(f));
+        test::writeFile(run.filePathFor(f), std::string("old content"));
+    }
+    static std::string contentOf(const std::string& path) {
+        const auto bytes = readFile(path);
+        return {bytes.begin(), bytes.end()};
+    }
+
+    test::LogFolder logs;
+    test::ScriptedPrompter prompter;
+    test::ScopedPrompter scoped{prompter};
+    test::TempDir dest;
+};
+
+TEST_F(SavingTest, SavesTickedFilesIntoTypeFoldersWithExactSizes) {
+    test::SourceImage source(64);
+    const FileInfo files[] = {found("JPEG", 1, 0, 0), found("JPEG", 2, 1, 8),
+                              found("CR2", 1, 9, 10), found("JPEG", 3, 20, 17)};
+    for (const auto& f : files) add(f);
+    add(found("JPEG", 4, 40, 3, false));
+
+    const std::string destination = dest.path() + "/";
+    SavingRun run(destination);
+    runToEnd(run);
+
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.fileName);
+        const std::string path = run.filePathFor(f);
+        EXPECT_EQ(path, dest.path() + "/" + f.extName + "/" + f.fileName);
+        EXPECT_EQ(readFile(path), expectedSectors(f.startSector, f.sectorCount));
+    }
+    EXPECT_FALSE(fs::exists(dest.file("JPEG/File4.JPEG")));
+    EXPECT_EQ(run.totalCount.load(), 4);
+    EXPECT_EQ(run.savedCount.load(), 4);
+    EXPECT_EQ(run.failedCount.load(), 0);
+    EXPECT_EQ(run.countText(), "4 / 4");
+    EXPECT_EQ(run.progressPercent(), 100);
+    EXPECT_EQ(run.outcome(), SavingOutcome::Succeeded);
+    EXPECT_EQ(run.finalMessage(), "File Saved Successfully.");
+    EXPECT_GE(run.endTime.load(), run.startTime.load());
+
+    const std::string log = logs.text(LogKind::Recovery);
+    const std::regex report(
+        "\r\n\r\nSaving Report :\r\n --------------\r\nSaving Path : " + destination +
+        "\r\nFiles Recover :4 / 4\r\nStarting Time : (0[1-9]|1[0-2]):[0-5][0-9] (AM|PM)"
+        "\r\nElapsed Time : 0 Mins [0-9]+ Secs\r\nFile Saved Successfully\r\n$");
+    EXPECT_TRUE(std::regex_search(log, report)) << log;
+}
+
+TEST_F(SavingTest, UsesTheWhole64BitStartSector) {
+    const uint64_t start = (uint64_t{1} << 32) + 3;
+    std::vector<uint64_t> stamped;
+    for (uint64_t n = start; n < start + 10; ++n) stamped.push_back(n);
+    test::SourceImage source(start + 16, stamped);
+    const FileInfo f = found("PNG", 1, start, 10);
+    add(f);
+    SavingRun run(dest.path());
+    runToEnd(run);
+    EXPECT_EQ(readFile(run.filePathFor(f)), expectedSectors(start, 10));
+}
+
+TEST_F(SavingTest, ReplaceAnswersDecideEachExistingFile) {
+    test::SourceImage source(16);
+    SavingRun run(dest.path());
+    std::vector<FileInfo> files;
+    for (int i = 1; i <= 5; ++i) {
+        files.push_back(found("JPEG", i, uint64_t(i), 2));
+        plantOld(run, files.back());
+        add(files.back());
+    }
+    // File1 is a link this time: replacing it must not write through it.
+    const std::string victim = dest.file("victim");
+    test::writeFile(victim, std::string("keep me"));
+    fs::remove(run.filePathFor(files[0]));
+    fs::create_symlink(victim, run.filePathFor(files[0]));
+
+    prompter.answers = {ReplaceAnswer::Yes, ReplaceAnswer::No, ReplaceAnswer::Cancel,
+                        ReplaceAnswer::YesToAll};
+    runToEnd(run);
+
+    EXPECT_EQ(prompter.asked,
+              (std::vector<std::string>{"File1.JPEG", "File2.JPEG", "File3.JPEG", "File4.JPEG"}));
+    const auto fresh = [&](int i) {
+        return readFile(run.filePathFor(files[i])) == expectedSectors(i + 1, 2);
+    };
+    EXPECT_TRUE(fresh(0));
+    EXPECT_FALSE(fs::is_symlink(run.filePathFor(files[0])));
+    EXPECT_EQ(contentOf(victim), "keep me");
+    EXPECT_EQ(contentOf(run.filePathFor(files[1])), "old content");
+    EXPECT_EQ(contentOf(run.filePathFor(files[2])), "old content");
+    EXPECT_TRUE(fresh(3));
+    EXPECT_TRUE(fresh(4));
+    EXPECT_EQ(run.savedCount.load(), 5);  // kept files count as saved
+    EXPECT_EQ(run.outcome(), SavingOutcome::Succeeded);
+}
+
+TEST_F(SavingTest, NoToAllKeepsLaterFilesForThisRunOnly) {
+    test::SourceImage source(16);
+    SavingRun run(dest.path());
+    std::vector<FileInfo> files;
+    for (int i = 1; i <= 4; ++i) {
+        files.push_back(found("GIF", i, uint64_t(i), 1));
+        if (i != 3) plantOld(run, files.back());
+        add(files.back());
+    }
+    prompter.answers = {ReplaceAnswer::NoToAll};
+    runToEnd(run);
+
+    EXPECT_EQ(prompter.asked, std::vector<std::string>{"File1.GIF"});
+    for (int i : {0, 1, 3}) EXPECT_EQ(contentOf(run.filePathFor(files[i])), "old content");
+    EXPECT_EQ(readFile(run.filePathFor(files[2])), expectedSectors(3, 1));
+    EXPECT_EQ(run.savedCount.load(), 4);
+
+    // The next run starts without the earlier decision.
+    SavingRun again(dest.path());
+    prompter.answers = {ReplaceAnswer::No};
+    runToEnd(again);
+    EXPECT_EQ(prompter.asked.size(), 1u + 4u);
+}
+
+TEST_F(SavingTest, StopConfirmedDuringSecondOfThreeFinishesThatFileOnly) {
+    test::SourceImage source(64);
+    SavingRun run(dest.path());
+    const FileInfo files[] = {found("JPEG", 1, 0, 9), found("JPEG", 2, 10, 17),
+                              found("JPEG", 3, 30, 4)};
+    for (const auto& f : files) add(f);
+    plantOld(run, files[1]);
+    // The question comes from the worker while it handles the second file; the
+    // Stop is pressed from another thread in the meantime.
+    bool confirmed = false;
+    prompter.onAsk = [&](const std::string&) {
+        std::thread([&] { confirmed = run.stop([] { return true; }); }).join();
+    };
+    prompter.answers = {ReplaceAnswer::Yes};
+    runToEnd(run);
+
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(readFile(run.filePathFor(files[1])), expectedSectors(10, 17));
+    EXPECT_FALSE(fs::exists(run.filePathFor(files[2])));
+    EXPECT_EQ(run.countText(), "2 / 3");
+    EXPECT_EQ(run.outcome(), SavingOutcome::Aborted);
+    EXPECT_EQ(run.finalMessage(), "File Saving Aborted.");
+    const std::string log = logs.text(LogKind::Recovery);
+    EXPECT_NE(log.find("\r\nFiles Recover :2 / 3\r\n"), std::string::npos);
+    EXPECT_TRUE(log.ends_with("\r\nFile Saving Aborted\r\n")) << log;
+}
+
+TEST_F(SavingTest, StopAnsweredNoChangesNothing) {
+    test::SourceImage source(16);
+    SavingRun run(dest.path());
+    EXPECT_FALSE(run.stop([] {
+        ADD_FAILURE() << "asked although no worker runs";
+        return true;
+    }));
+    const FileInfo files[] = {found("BMP", 1, 0, 2), found("BMP", 2, 2, 2), found("BMP", 3, 4, 2)};
+    for (const auto& f : files) add(f);
+    plantOld(run, files[1]);
+    bool asked = false;
+    prompter.onAsk = [&](const std::string&) {
+        std::thread([&] {
+            run.stop([&] {
+                asked = true;
+                return false;
+            });
+        }).join();
+    };
+    prompter.answers = {ReplaceAnswer::Yes};
+    runToEnd(run);
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(saveStopRequested.load(), 0);
+    EXPECT_EQ(run.countText(), "3 / 3");
+    EXPECT_EQ(run.outcome(), SavingOutcome::Succeeded);
+}
+
+TEST_F(SavingTest, RecoveryLogHeaderOncePerProcessAndEmptySelection) {
+    test::SourceImage source(8);
+    add(found("JPEG", 1, 0, 1, false));
+    recoveryLogStarted.store(0);
+    SavingRun first(dest.path());
+    runToEnd(first);
+    SavingRun second(dest.path());
+    runToEnd(second);
+
+    EXPECT_EQ(first.outcome(), SavingOutcome::NothingSelected);
+    EXPECT_EQ(first.finalMessage(), "Please select the file for saving.");
+    const std::string log = logs.text(LogKind::Recovery);
+    EXPECT_EQ(countOf(log, "-----------------------Start--------------------------"), 1u);
+    const std::regex header("^\r\n-----------------------Start--------------------------\r\n" +
+                            session().windowTitle.load() + "\r\n" + session().versionText.load() +
+                            "\r\n[0-2][0-9]:[0-5][0-9] - [A-Za-z]+, [A-Za-z]+ [0-3][0-9], [0-9]{4}"
+                            "\r\n\r\nSaving Report :");
+    EXPECT_TRUE(std::regex_search(log, header)) << log;
+    EXPECT_EQ(countOf(log, "Files Recover :0 / 0\r\n"), 2u);
+    EXPECT_EQ(countOf(log, "File Saved Successfully\r\n"), 2u);
+}
+
+TEST(SavingElapsedTime, ShowsMinutesBelowAnHourAndEveryHourAbove) {
+    EXPECT_EQ(elapsedTimeText(0), "Elapsed Time : 0 Mins 0 Secs");
+    EXPECT_EQ(elapsedTimeText(125), "Elapsed Time : 2 Mins 5 Secs");
+    EXPECT_EQ(elapsedTimeText(3599), "Elapsed Time : 59 Mins 59 Secs");
+    EXPECT_EQ(elapsedTimeText(3900), "Elapsed Time : 1 Hrs 5 Mins");
+    EXPECT_EQ(elapsedTimeText(86400), "Elapsed Time : 24 Hrs 0 Mins");
+    EXPECT_EQ(elapsedTimeText(25 * 3600), "Elapsed Time : 25 Hrs 0 Mins");
+    EXPECT_EQ(elapsedTimeText(-5), "Elapsed Time : 0 Mins 0 Secs");  // clock set back
+}
+
+TEST_F(SavingTest, FilesThatCannotBeWrittenAreReportedAsFailures) {
+    test::SourceImage source(64);
+    const FileInfo files[] = {found("JPEG", 1, 0, 8), found("JPEG", 2, 8, 17),
+                              found("JPEG", 3, 30, 3)};
+    for (const auto& f : files) add(f);
+    SavingRun run(dest.path());
+    // No file may grow past 6000 bytes: the 17-sector file is cut short.
+    const std::string out = test::runWithFileSizeLimit(6000, [&] {
+        run.prepare();
+        run.work();
+        std::ostringstream s;
+        s << run.countText() << '\n'
+          << run.failedCount.load() << '\n'
+          << run.finalMessage() << '\n'
+          << run.firstError.load();
+        return s.str();
+    });
+    std::istringstream in(out);
+    std::string count, failed, message, error;
+    std::getline(in, count);
+    std::getline(in, failed);
+    std::getline(in, message);
+    std::getline(in, error);
+    ASSERT_EQ(count, "2 / 3") << out;
+    EXPECT_EQ(failed, "1");
+    EXPECT_EQ(message, "File Saving Completed with Errors. 1 file(s) could not be saved.");
+    EXPECT_EQ(error, "Could not write " + run.filePathFor(files[1]) + ": " + std::strerror(EFBIG));
+    EXPECT_EQ(readFile(run.filePathFor(files[2])), expectedSectors(30, 3));
+    EXPECT_LT(fs::file_size(run.filePathFor(files[1])), 17u * 512u);
+
+    const std::string log = logs.text(LogKind::Recovery);
+    EXPECT_NE(log.find("\r\nFiles Recover :2 / 3\r\n"), std::string::npos) << log;
+    EXPECT_TRUE(log.ends_with("\r\nFiles Not Saved : 1\r\nFile Saving Completed with Errors\r\n"))
+        << log;
+    EXPECT_EQ(log.find("File Saved Successfully"), std::string::npos);
+}
+
+TEST_F(SavingTest, DestinationMustExist) {
+    EXPECT_EQ(checkSavingDestination(dest.file("missing")), "Select the valid path.");
+    test::SourceImage source(8);
+    EXPECT_EQ(checkSavingDestination(dest.path()), "");
+}
+
+}  // namespace
+}  // namespace kestrum
