@@ -16,6 +16,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"devices", devicesCommand, "list the logical drives and physical disks"},
+    {"image", imageCommand, "copy a sector range into a disk image (SOURCE --out DIR)"},
 };
 
 void printUsage(FILE* out) {
