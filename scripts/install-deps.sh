@@ -11,7 +11,7 @@ PACKAGES=(
     mtools dosfstools e2fsprogs util-linux   # test media: FAT images, ext4, loop devices
     imagemagick ffmpeg          # real sample files for the tests and the demo image
     clang libclang-rt-14-dev    # libFuzzer target and sanitizer runtime
-    foremost                    # benchmark yardstick
+    foremost time               # benchmark yardstick, peak-memory measurement
     xdg-utils
 )
 

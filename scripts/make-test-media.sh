@@ -59,7 +59,7 @@ without_app0() {
 # (ImageDescription, Make, Model, Orientation) whose description fills it out to
 # tiffBytes. The APP1 length field is tiffBytes + 8.
 exif_blob() {
-    local tiffBytes=$1 descLen=$(($1 - 82))
+    local descLen=$(($1 - 82))
     {
         printf 'Exif\0\0'
         hexbytes 49492a00 08000000

@@ -64,5 +64,5 @@ check_layout "$WORK/d.img" "$WORK/d.txt"
 if "$MAKE" --out "$WORK/e.img" "$DATA/jpeg-jfif.jpg" "$WORK/missing.jpg" >/dev/null 2>&1; then
     fail "a missing input was accepted"
 fi
-[ ! -e "$WORK/e.img" ] && [ ! -e "$WORK/e.img.part" ] || fail "a failed run left an image behind"
+if [ -e "$WORK/e.img" ] || [ -e "$WORK/e.img.part" ]; then fail "a failed run left an image behind"; fi
 echo "demo image layout: ok"
