@@ -103,8 +103,8 @@ median_of() {
 }
 
 cat_image() { cat "$1" >/dev/null; }
-scan_all() { "$RECOVER" scan "$1" --types all --list >/dev/null; }
-scan_jpeg() { "$RECOVER" scan "$1" --types JPEG --list >/dev/null; }
+scan_all() { "$RECOVER" scan "$1" --types all --list >/dev/null 2>&1; }
+scan_jpeg() { "$RECOVER" scan "$1" --types JPEG --list >/dev/null 2>&1; }
 # foremost wants an output folder of its own each time; timings run in subshells, so the
 # name cannot come from a counter.
 run_foremost() {
@@ -114,10 +114,10 @@ run_foremost() {
 
 # Sanity runs that also tell how much each carver finds; they warm the page cache too.
 cat "$BIG" >/dev/null
-"$RECOVER" scan "$BIG" --types all --list </dev/null >"$SCRATCH/ours-all.txt" ||
-    die "kestrum-recover scan failed on $BIG"
-"$RECOVER" scan "$BIG" --types JPEG --list </dev/null >"$SCRATCH/ours-jpeg.txt" ||
-    die "kestrum-recover scan --types JPEG failed on $BIG"
+"$RECOVER" scan "$BIG" --types all --list </dev/null >"$SCRATCH/ours-all.txt" 2>"$SCRATCH/err" ||
+    die "kestrum-recover scan failed on $BIG: $(cat "$SCRATCH/err")"
+"$RECOVER" scan "$BIG" --types JPEG --list </dev/null >"$SCRATCH/ours-jpeg.txt" 2>"$SCRATCH/err" ||
+    die "kestrum-recover scan --types JPEG failed on $BIG: $(cat "$SCRATCH/err")"
 foremost -q -Q -t "$FOREMOST_TYPES" -o "$SCRATCH/foremost-count" -i "$BIG" >/dev/null 2>&1 ||
     die "foremost failed on $BIG"
 ours_found=$(wc -l <"$SCRATCH/ours-all.txt")
@@ -160,6 +160,6 @@ echo "Peak resident memory of 'kestrum-recover scan --types all --list':"
 for image in "$SMALL" "$BIG"; do
     cat "$image" >/dev/null
     /usr/bin/time -f %M -o "$SCRATCH/rss" "$RECOVER" scan "$image" --types all --list \
-        </dev/null >/dev/null
+        </dev/null >/dev/null 2>&1
     printf '  %6d MiB image: %8d KiB\n' $(($(stat -c %s "$image") / MIB)) "$(tail -1 "$SCRATCH/rss")"
 done
