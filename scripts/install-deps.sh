@@ -12,7 +12,7 @@ PACKAGES=(
     fdisk                       # sfdisk: a partitioned loop disk in the destination tests
     imagemagick ffmpeg          # real sample files for the tests and the demo image
     clang libclang-rt-14-dev    # libFuzzer target and sanitizer runtime
-    foremost                    # benchmark yardstick
+    foremost time               # benchmark yardstick, peak-memory measurement
     xdg-utils
 )
 
