@@ -17,12 +17,16 @@ ToolEnvironment::ToolEnvironment() : registry_(home_.file("registry")) {
     runCommand(command);
 }
 
+std::string ToolEnvironment::commandLine(const std::string& arguments) const {
+    return "KESTRUM_REGISTRY=" + shellQuote(registry_) +
+           " XDG_RUNTIME_DIR=" + shellQuote(home_.path()) + " " +
+           shellQuote(std::string(KESTRUM_BIN_DIR) + "/kestrum-recover") + " " + arguments;
+}
+
 ToolRun ToolEnvironment::run(const std::string& arguments, const std::string& prefix) const {
     const std::string errFile = home_.file("stderr");
-    const std::string command = prefix + " KESTRUM_REGISTRY=" + shellQuote(registry_) +
-                                " XDG_RUNTIME_DIR=" + shellQuote(home_.path()) + " " +
-                                shellQuote(std::string(KESTRUM_BIN_DIR) + "/kestrum-recover") +
-                                " " + arguments + " </dev/null 2>" + shellQuote(errFile);
+    const std::string command =
+        prefix + " " + commandLine(arguments) + " </dev/null 2>" + shellQuote(errFile);
     ToolRun result;
     result.exitCode = runCommand("sh -c " + shellQuote(command), &result.out);
     const auto err = readFile(errFile);

@@ -21,6 +21,8 @@ public:
     // needed) with stdin from /dev/null; prefix runs before it in the same shell
     // ("ulimit -f 64;").
     ToolRun run(const std::string& arguments, const std::string& prefix = {}) const;
+    // The shell command that run() uses, for tests that start the tool themselves.
+    std::string commandLine(const std::string& arguments) const;
     std::string activityLog() const;
     std::string recoveryLog() const;
     const TempDir& logs() const { return logs_; }
