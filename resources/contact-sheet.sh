@@ -69,11 +69,23 @@ at() { echo "$tmp/$1.png" -geometry "+$2+$3" -composite; }
 # Splash over a desktop-grey backdrop, cut by its key colour.
 "$CONVERT" -size 560x360 xc:"#7A8088" "$tmp/FrontV.bmp.png" -geometry +20+20 -composite "$tmp/splash.png"
 
-"$MONTAGE" -font $font -pointsize 13 -background "#C9CED6" -fill "#0F1E33" -geometry +10+10 \
-    -tile 3x -label "%t" \
-    "$tmp/main.png" "$tmp/results.png" "$tmp/imaging.png" \
-    "$tmp/splash.png" "$tmp/about.png" "$tmp/msg.png" "$tmp/bad.png" "$tmp/wait.png" \
-    "$tmp/mockups.png"
+# Mock-ups in rows, each with its caption underneath.
+caption() {
+    "$CONVERT" "$1" -background "#C9CED6" -gravity south -splice 0x26 -font $font -pointsize 13 \
+        -fill "#0F1E33" -annotate +0+5 "$2" -bordercolor "#C9CED6" -border 10 "$1"
+}
+caption "$tmp/main.png" "Main window (About Us and Image Creation under the mouse)"
+caption "$tmp/results.png" "Results page, browsing (mock-up: boxes stand for the tree and list)"
+caption "$tmp/imaging.png" "Image creation page (Next greyed, Stop under the mouse)"
+caption "$tmp/splash.png" "Splash, cut by its key colour, over a desktop"
+caption "$tmp/about.png" "About box"
+caption "$tmp/msg.png" "Message box"
+caption "$tmp/bad.png" "Bad-sector prompt background"
+caption "$tmp/wait.png" "Wait box"
+"$CONVERT" -background "#C9CED6" -gravity north \
+    \( "$tmp/main.png" "$tmp/results.png" "$tmp/imaging.png" +append \) \
+    \( "$tmp/splash.png" "$tmp/about.png" "$tmp/msg.png" +append \) \
+    \( "$tmp/bad.png" "$tmp/wait.png" +append \) -gravity west -append "$tmp/mockups.png"
 
 # Every picture as it lies in the folder, key colours and all; the small ones twice their
 # size so their pixels can be judged.
@@ -91,12 +103,17 @@ for f in "$data"/T*.bmp "$data"/Next*.bmp "$data"/Back*.bmp "$data"/Start*.bmp \
 done
 "$MONTAGE" -font $font -pointsize 12 -background "#C9CED6" -fill "#0F1E33" -geometry '200x140>+8+8' \
     -tile 10x "$tmp"/s-*.png "$tmp/small.png"
-"$MONTAGE" -font $font -pointsize 12 -background "#C9CED6" -fill "#0F1E33" -geometry '+10+10' \
-    -tile 4x -label '%f  %wx%h' \
-    "$data"/DigitalMedia*.bmp "$data"/ImageCreation*.bmp "$data"/NoPreview.bmp \
-    "$data"/SelectFile.bmp "$data"/Preview.bmp "$data"/Corrpted.bmp \
-    "$data"/gui2.bmp "$data"/guim.bmp "$data"/Msgbox.bmp "$data"/FrontV.bmp \
-    "$data"/About.bmp "$tmp/large.png"
-"$CONVERT" "$tmp/mockups.png" "$tmp/small.png" "$tmp/large.png" -background "#C9CED6" \
+sheet() {
+    out_=$1 cols=$2
+    shift 2
+    "$MONTAGE" -font $font -pointsize 12 -background "#C9CED6" -fill "#0F1E33" -geometry '+10+10' \
+        -tile "${cols}x" -label '%f  %wx%h' "$@" "$out_"
+}
+sheet "$tmp/cards.png" 4 "$data"/DigitalMedia*.bmp "$data"/ImageCreation*.bmp
+sheet "$tmp/holders.png" 4 "$data"/NoPreview.bmp "$data"/SelectFile.bmp "$data"/Preview.bmp \
+    "$data"/Corrpted.bmp
+sheet "$tmp/backs.png" 3 "$data"/gui2.bmp "$data"/guim.bmp "$data"/About.bmp \
+    "$data"/FrontV.bmp "$data"/Msgbox.bmp
+"$CONVERT" "$tmp/mockups.png" "$tmp/small.png" "$tmp/cards.png" "$tmp/holders.png" "$tmp/backs.png" -background "#C9CED6" \
     -gravity center -append +repage "$out"
 echo "$out"

@@ -10,6 +10,7 @@ PACKAGES=(
     libfuse3-dev fuse3          # the failing-sector test filesystem
     mtools dosfstools e2fsprogs util-linux   # test media: FAT images, ext4, loop devices
     imagemagick ffmpeg          # real sample files for the tests and the demo image
+    librsvg2-bin fonts-dejavu-core   # the skin: SVG pictures rendered at build time, their font
     clang libclang-rt-14-dev    # libFuzzer target and sanitizer runtime
     foremost                    # benchmark yardstick
     xdg-utils
