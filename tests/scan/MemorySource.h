@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -56,12 +57,12 @@ struct Medium {
     explicit Medium(uint64_t sectors) : bytes(sectors * 512) {}
     Medium& put(uint64_t sector, size_t offset, std::initializer_list<uint8_t> b) {
         std::copy(b.begin(), b.end(),
-                  bytes.begin() + static_cast<ptrdiff_t>(sector * 512 + offset));
+                  bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512 + offset));
         return *this;
     }
     Medium& put(uint64_t sector, size_t offset, std::string_view text) {
         std::copy(text.begin(), text.end(),
-                  bytes.begin() + static_cast<ptrdiff_t>(sector * 512 + offset));
+                  bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512 + offset));
         return *this;
     }
     Medium& putLE32(uint64_t sector, size_t offset, uint32_t v) {
