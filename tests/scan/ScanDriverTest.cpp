@@ -160,15 +160,20 @@ TEST(ScanDriver, SectorNumbersBeyond32Bits) {
     EXPECT_EQ(s.page.scanPosition.load(), base + 1500);
 }
 
-TEST(ScanDriver, MkvHeaderSectorIsNotAskedForItsOwnMarker) {
+TEST(ScanDriver, MkvHeaderSectorIsNotAskedForItsOwnMarkerAndEachHeaderRecapturesIt) {
+    const std::initializer_list<uint8_t> ebml = {0x1A, 0x45, 0xDF, 0xA3, 0x93, 0x42, 0x82, 0x88};
     Medium m(20);
-    m.put(0, 0, {0x1A, 0x45, 0xDF, 0xA3, 0x93, 0x42, 0x82, 0x88})
-        .put(0, 100, {0x4D, 0xAA, 0xBB, 0x53});
+    m.put(0, 0, ebml).put(0, 100, {0x4D, 0xAA, 0xBB, 0x53});
     m.put(3, 0, {0x4D, 0, 0, 0x53});  // the template's marker no longer counts
     m.put(5, 40, {0x4D, 0xAA, 0xBB, 0x53});
+    m.put(8, 0, ebml).put(8, 60, {0x4D, 0x11, 0x22, 0x53});
+    m.put(10, 0, ebml).put(10, 60, {0x4D, 0xCC, 0xDD, 0x53});  // closes the one at 8
+    m.put(12, 0, {0x4D, 0x11, 0x22, 0x53});                    // replaced: not an end any more
+    m.put(14, 9, {0x4D, 0xCC, 0xDD, 0x53});
     MemorySource source(m.bytes);
     Scanner s(allTypes());
-    EXPECT_EQ(s.scan(source, 0, 20), (Files{{"File1.MKV", 0, 6}}));
+    EXPECT_EQ(s.scan(source, 0, 20),
+              (Files{{"File1.MKV", 0, 6}, {"File2.MKV", 8, 2}, {"File3.MKV", 10, 5}}));
 }
 
 TEST(ScanDriver, MarkerRunSettlesAtOnceAndScanningGoesOnAfterTheHeader) {
