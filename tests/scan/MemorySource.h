@@ -3,9 +3,11 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -55,13 +57,15 @@ private:
 struct Medium {
     explicit Medium(uint64_t sectors) : bytes(sectors * 512) {}
     Medium& put(uint64_t sector, size_t offset, std::initializer_list<uint8_t> b) {
+        fits(sector * 512 + offset + b.size());
         std::copy(b.begin(), b.end(),
-                  bytes.begin() + static_cast<ptrdiff_t>(sector * 512 + offset));
+                  bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512 + offset));
         return *this;
     }
     Medium& put(uint64_t sector, size_t offset, std::string_view text) {
+        fits(sector * 512 + offset + text.size());
         std::copy(text.begin(), text.end(),
-                  bytes.begin() + static_cast<ptrdiff_t>(sector * 512 + offset));
+                  bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512 + offset));
         return *this;
     }
     Medium& putLE32(uint64_t sector, size_t offset, uint32_t v) {
@@ -73,6 +77,9 @@ struct Medium {
                    {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
     }
     uint8_t* sector(uint64_t s) { return bytes.data() + s * 512; }
+    void fits(uint64_t end) const {
+        if (end > bytes.size()) throw std::out_of_range("Medium::put beyond the medium");
+    }
     std::vector<uint8_t> bytes;
 };
 
