@@ -1,0 +1,64 @@
+#include "ui/Skin.h"
+
+#include <QApplication>
+#include <QBitmap>
+#include <QFont>
+#include <QImage>
+#include <QStyleFactory>
+
+#include <cmath>
+
+#include "app/Session.h"
+#include "platform/Folders.h"
+
+namespace kestrum::ui {
+
+QString picturePath(const QString& name) {
+    return QString::fromStdString(
+        platform::joinPath(session().dataFolder.load(), name.toStdString()));
+}
+
+QPixmap loadPicture(const QString& name) {
+    QPixmap picture;
+    picture.load(picturePath(name));
+    return picture;
+}
+
+QPixmap withKeyTransparent(const QPixmap& picture, const QColor& key) {
+    if (picture.isNull()) return picture;
+    QPixmap result = picture;
+    result.setMask(picture.createMaskFromColor(key, Qt::MaskInColor));
+    return result;
+}
+
+QIcon appIcon() {
+    const QPixmap picture = loadPicture(kIconPicture);
+    if (picture.isNull()) return {};
+    const QColor corner = picture.toImage().pixelColor(0, 0);
+    return QIcon(withKeyTransparent(picture, corner));
+}
+
+void applyLook() {
+    if (QStyle* fusion = QStyleFactory::create("Fusion")) QApplication::setStyle(fusion);
+    QFont font("DejaVu Sans");
+    font.setPixelSize(11);
+    QApplication::setFont(font);
+}
+
+int duX(double units) {
+    return static_cast<int>(std::lround(units * 1.5));
+}
+
+int duY(double units) {
+    return static_cast<int>(std::lround(units * 1.625));
+}
+
+QRect duRect(double x, double y, double w, double h) {
+    return {duX(x), duY(y), duX(w), duY(h)};
+}
+
+QSize duSize(double w, double h) {
+    return {duX(w), duY(h)};
+}
+
+}  // namespace kestrum::ui
