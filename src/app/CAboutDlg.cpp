@@ -1,6 +1,5 @@
 #include "app/CAboutDlg.h"
 
-#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 
@@ -39,9 +38,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : ui::CBDialog(parent) {
     picture->setGeometry(0, 0, ui::duX(300), ui::duY(185));
     picture->setPixmap(ui::loadPicture(ui::kAboutPicture));
 
-    auto* frame = new QGroupBox(client());
-    frame->setObjectName("aboutFrame");
-    frame->setGeometry(duRect(12, 44, 274, 112));
+    ui::makeGroupFrame(client(), duRect(12, 44, 274, 112))->setObjectName("aboutFrame");
 
     auto* icon = new QLabel(client());  // icon 128
     icon->setObjectName("aboutIcon");
@@ -54,8 +51,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : ui::CBDialog(parent) {
     auto* version = new ui::CTransparentStatic(title, client());
     version->setObjectName("versionLabel");  // 1031
     version->setGeometry(duRect(65, 61, 211, 8));
-    auto* line = new ui::CTransparentStatic(
-        "Recovers photographs, raw images, audio and video from disks and images.", client());
+    auto* line =
+        new ui::CTransparentStatic("Recovers photos, raw images, audio and video.", client());
     line->setObjectName("aboutLine");  // 1006
     line->setGeometry(duRect(65, 71, 211, 8));
 
@@ -86,7 +83,10 @@ CAboutDlg::CAboutDlg(QWidget* parent) : ui::CBDialog(parent) {
     owner->setObjectName("ownerBox");  // 1194
     owner->setGeometry(duRect(36, 124, 226, 22));
     owner->setReadOnly(true);
-    owner->setPlainText("This product is licensed to:\n" +
+    owner->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    owner->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    owner->document()->setDocumentMargin(2);
+    owner->setPlainText("This copy is registered to:\n" +
                         QString::fromStdString(registeredOwner()));
 
     auto* ok = new QPushButton("OK", client());

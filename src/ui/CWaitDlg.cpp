@@ -1,7 +1,5 @@
 #include "ui/CWaitDlg.h"
 
-#include <QGroupBox>
-
 #include "preview/PreviewCopy.h"
 #include "ui/CTransparentStatic.h"
 #include "ui/Skin.h"
@@ -14,10 +12,7 @@ CWaitDlg::CWaitDlg(QWidget* parent) : CBDialog(parent) {
     setClientSize(duSize(138, 37));
     loadBackground("\\Preview.bmp");
 
-    auto* frame = new QGroupBox(client());
-    frame->setObjectName("waitFrame");
-    frame->setGeometry(duRect(4, 2, 130, 32));
-    frame->setFlat(false);
+    makeGroupFrame(client(), duRect(4, 3, 130, 31))->setObjectName("waitFrame");
     auto* text = new CTransparentStatic("Please Wait...", client());
     text->setObjectName("waitText");  // 1006
     text->setGeometry(duRect(10, 13, 118, 10));

@@ -100,7 +100,7 @@ Toolbar installToolbar(CBDialog* page) {
     t.picture = new QLabel(page->client());
     t.picture->setObjectName("toolbarPicture");
     t.picture->setGeometry(duRect(4, 7, 38, 30));
-    t.picture->setPixmap(withKeyTransparent(loadPicture("\\TSaveD.bmp"), kToolbarKey));
+    t.picture->setPixmap(loadPicture("\\TSaveD.bmp"));  // a plain picture, no key
     t.help = addToolButton(page, "helpButton", 41, "\\THelp.bmp", "\\THelpA.bmp", "Help");
     t.aboutUs =
         addToolButton(page, "aboutUsButton", 81, "\\TAboutUs.bmp", "\\TAboutUsA.bmp", "About Us");

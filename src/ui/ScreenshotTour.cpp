@@ -45,38 +45,43 @@ ScreenshotTour::ScreenshotTour(const QString& folder) : folder_(folder) {
     };
     steps_ = {
         // The large button under the mouse: its hover picture and tooltip.
-        [this] {
-            QWidget* button = mainWindow()->findChild<QWidget*>("digitalMediaButton");
-            QCursor::setPos(button->mapToGlobal(button->rect().center()));
-            QTimer::singleShot(kTooltipMs, this, [this] {
-                QCursor::setPos(0, 0);
-                QWidget* tip = nullptr;
-                for (QWidget* w : QApplication::topLevelWidgets())
-                    if (w->isVisible() && w->inherits("QTipLabel")) tip = w;
-                save(mainWindow(), "main-window-hover", tip);
-                QTimer::singleShot(kSettleMs, this, [this] { nextStep(); });
-            });
-        },
-        [this] {
-            auto* bar = mainWindow()->findChild<QMenuBar*>("menu129");
-            auto* log = mainWindow()->findChild<QMenu*>("logMenu");
-            bar->setActiveAction(log->menuAction());
-        },
-        [click] { click("aboutUsButton"); },
-        [click] { click("exitButton"); },
-        [trigger] { trigger("clearActivityLogAction"); },
-        [this] { askers_.emplace_back([] { prompter().askBadSector(); }); },
-        [this] { askers_.emplace_back([] { prompter().askReplace("File12.JPEG"); }); },
-        [this] {
-            CMessageDlg box(mainWindow());
-            box.setMessage("File Saved Successfully.");
-            box.exec();
-        },
-        [this] {
-            listFillThread().start([] { std::this_thread::sleep_for(std::chrono::seconds(2)); });
-            CWaitDlg wait(mainWindow());
-            wait.exec();
-        },
+        {"main-window-hover",
+         [this] {
+             QWidget* button = mainWindow()->findChild<QWidget*>("digitalMediaButton");
+             QCursor::setPos(button->mapToGlobal(button->rect().center()));
+             QTimer::singleShot(kTooltipMs, this, [this] {
+                 QWidget* tip = nullptr;
+                 for (QWidget* w : QApplication::topLevelWidgets())
+                     if (w->isVisible() && w->inherits("QTipLabel")) tip = w;
+                 save(mainWindow(), stepName_, tip);
+                 QCursor::setPos(0, 0);
+                 QTimer::singleShot(kSettleMs, this, [this] { nextStep(); });
+             });
+         }},
+        {"log-menu",
+         [this] {
+             auto* bar = mainWindow()->findChild<QMenuBar*>("menu129");
+             auto* log = mainWindow()->findChild<QMenu*>("logMenu");
+             bar->setActiveAction(log->menuAction());
+         }},
+        {"about-box", [click] { click("aboutUsButton"); }},
+        {"exit-confirmation", [click] { click("exitButton"); }},
+        {"clear-activity-log-confirmation", [trigger] { trigger("clearActivityLogAction"); }},
+        {"bad-sector-prompt", [this] { askers_.emplace_back([] { prompter().askBadSector(); }); }},
+        {"replace-prompt",
+         [this] { askers_.emplace_back([] { prompter().askReplace("File12.JPEG"); }); }},
+        {"message-box",
+         [this] {
+             CMessageDlg box(mainWindow());
+             box.setMessage("File Saved Successfully.");
+             box.exec();
+         }},
+        {"wait-box",
+         [this] {
+             listFillThread().start([] { std::this_thread::sleep_for(std::chrono::seconds(2)); });
+             CWaitDlg wait(mainWindow());
+             wait.exec();
+         }},
     };
 }
 
@@ -128,10 +133,10 @@ void ScreenshotTour::windowShown(QWidget* window) {
     QTimer::singleShot(kSettleMs, this, [this, shown, menu, dialog] {
         if (!shown) return;
         if (menu) {
-            save(mainWindow(), "menu-" + menu->objectName(), menu);
+            save(mainWindow(), stepName_, menu);
             menu->hide();
         } else {
-            save(dialog, dialog->objectName());
+            save(dialog, stepName_.isEmpty() ? dialog->objectName() : stepName_);
             dialog->reject();  // Cancel or Escape: nothing changes
         }
     });
@@ -139,7 +144,8 @@ void ScreenshotTour::windowShown(QWidget* window) {
 
 void ScreenshotTour::nextStep() {
     if (step_ < steps_.size()) {
-        steps_[step_++]();
+        stepName_ = steps_[step_].first;
+        steps_[step_++].second();
         return;
     }
     for (std::thread& t : askers_)

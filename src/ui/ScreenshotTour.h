@@ -39,7 +39,9 @@ private:
     int saved_ = 0;
     bool started_ = false;
     size_t step_ = 0;
-    std::vector<std::function<void()>> steps_;
+    // Each step opens one window, saved under the step's name.
+    std::vector<std::pair<QString, std::function<void()>>> steps_;
+    QString stepName_;
     std::vector<std::thread> askers_;
 };
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QBitmap>
 #include <QFont>
+#include <QFrame>
 #include <QImage>
 #include <QStyleFactory>
 
@@ -33,9 +34,17 @@ QPixmap withKeyTransparent(const QPixmap& picture, const QColor& key) {
 
 QIcon appIcon() {
     const QPixmap picture = loadPicture(kIconPicture);
-    if (picture.isNull()) return {};
-    const QColor corner = picture.toImage().pixelColor(0, 0);
-    return QIcon(withKeyTransparent(picture, corner));
+    return picture.isNull() ? QIcon() : QIcon(picture);
+}
+
+QFrame* makeGroupFrame(QWidget* parent, const QRect& geometry) {
+    auto* frame = new QFrame(parent);
+    frame->setFrameStyle(QFrame::Box | QFrame::Plain);
+    QPalette colours = frame->palette();
+    colours.setColor(QPalette::WindowText, QColor(160, 170, 185));
+    frame->setPalette(colours);
+    frame->setGeometry(geometry);
+    return frame;
 }
 
 void applyLook() {

@@ -8,6 +8,9 @@
 #include <QRect>
 #include <QString>
 
+class QFrame;
+class QWidget;
+
 namespace kestrum::ui {
 
 // Key colours made transparent when a picture is drawn.
@@ -16,9 +19,9 @@ inline const QColor kToolbarKey(2, 2, 2);
 inline const QColor kLargeButtonKey(255, 255, 255);
 inline const QColor kSplashKey(255, 0, 240);
 
-// Pictures the layout names without a file name of its own.
-inline constexpr const char* kIconPicture = "\\Kestrum.bmp";   // icon 128
-inline constexpr const char* kAboutPicture = "\\AboutUs.bmp";  // picture 137
+// Pictures the layout names by resource number only.
+inline constexpr const char* kIconPicture = "\\Kestrum.png";  // icon 128, with alpha
+inline constexpr const char* kAboutPicture = "\\About.bmp";   // picture 137
 
 // The picture of that name in the picture folder ("\gui2.bmp"); a null pixmap
 // when it is missing or unreadable, which then simply shows nothing.
@@ -28,9 +31,11 @@ QString picturePath(const QString& name);
 // The picture with every pixel of exactly the key colour made transparent.
 QPixmap withKeyTransparent(const QPixmap& picture, const QColor& key);
 
-// Icon 128: the application icon, its background colour (its top-left pixel)
-// made transparent.
+// Icon 128: the application icon; empty when it is missing.
 QIcon appIcon();
+
+// A group frame drawn as a thin line only, so the picture under it shows.
+QFrame* makeGroupFrame(QWidget* parent, const QRect& geometry);
 
 // The application's font and style: the dialog font's size (11 px), so that
 // text fits the dialog-unit geometry.
