@@ -16,6 +16,9 @@ struct Command {
 
 const Command kCommands[] = {
     {"devices", devicesCommand, "list the logical drives and physical disks"},
+    {"types", typesCommand, "list the file types that can be recovered"},
+    {"scan", scanCommand, "find files on a source; list them and save them (SOURCE)"},
+    {"image", imageCommand, "copy a sector range into a disk image (SOURCE --out DIR)"},
 };
 
 void printUsage(FILE* out) {

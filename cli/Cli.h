@@ -16,5 +16,8 @@ int run(int argc, char** argv);
 
 // Commands take the arguments after their own name.
 int devicesCommand(const std::vector<std::string>& args);
+int imageCommand(const std::vector<std::string>& args);
+int scanCommand(const std::vector<std::string>& args);
+int typesCommand(const std::vector<std::string>& args);
 
 }  // namespace kestrum::cli

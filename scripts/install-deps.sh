@@ -11,8 +11,9 @@ PACKAGES=(
     mtools dosfstools e2fsprogs util-linux   # test media: FAT images, ext4, loop devices
     fdisk                       # sfdisk: a partitioned loop disk in the destination tests
     imagemagick ffmpeg          # real sample files for the tests and the demo image
+    librsvg2-bin fonts-dejavu-core   # the skin: SVG pictures rendered at build time, their font
     clang libclang-rt-14-dev    # libFuzzer target and sanitizer runtime
-    foremost                    # benchmark yardstick
+    foremost time               # benchmark yardstick, peak-memory measurement
     xdg-utils
 )
 

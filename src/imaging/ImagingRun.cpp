@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/Log.h"
+#include "app/Reports.h"
 #include "app/Session.h"
 #include "disk/SectorReader.h"
 #include "platform/Devices.h"
@@ -69,12 +70,6 @@ std::optional<uint64_t> freeBytesOf(const std::string& folder) {
 
 bool freeSpaceSuffices(uint64_t freeBytes, uint64_t neededBytes) {
     return freeBytes > neededBytes;
-}
-
-int progressPercent(uint64_t position, uint64_t start, uint64_t end) {
-    if (end <= start || position <= start) return 0;
-    if (position >= end) return 100;
-    return static_cast<int>(static_cast<unsigned __int128>(position - start) * 100 / (end - start));
 }
 
 ImagingRun::ImagingRun(uint64_t start, uint64_t end)

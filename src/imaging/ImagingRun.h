@@ -32,10 +32,6 @@ std::optional<uint64_t> freeBytesOf(const std::string& folder);
 // A run starts only when the free bytes exceed the needed bytes (strictly).
 bool freeSpaceSuffices(uint64_t freeBytes, uint64_t neededBytes);
 
-// Progress from the range's start: (position - start) x 100 / (end - start),
-// clamped to 0..100; 0 for an empty range.
-int progressPercent(uint64_t position, uint64_t start, uint64_t end);
-
 enum class ImagingOutcome {
     Running,    // not started or not yet ended
     Completed,  // every sector of the range is in the image

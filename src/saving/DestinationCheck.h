@@ -16,8 +16,4 @@ std::string destinationOnSourceMessage(const std::string& destination,
 // The same for the session's selected source.
 std::string destinationOnSourceMessage(const std::string& destination);
 
-// The whole-disk device number ("8:0") of a block device node or of a text that
-// already is "major:minor"; partitions map to their disk. Empty for anything else.
-std::string wholeDiskNumber(const std::string& nodeOrNumber);
-
 }  // namespace kestrum

@@ -8,6 +8,7 @@
 
 #include "app/Log.h"
 #include "app/Prompter.h"
+#include "app/Reports.h"
 #include "app/Session.h"
 #include "disk/SectorReader.h"
 #include "platform/Folders.h"
@@ -28,15 +29,6 @@ namespace {
 
 constexpr uint32_t kCopySectors = 8;
 
-std::string localTimeText(int64_t seconds, const char* format) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    ::localtime_r(&t, &tm);
-    char text[128] = {};
-    std::strftime(text, sizeof text, format, &tm);
-    return text;
-}
-
 int64_t now() {
     return static_cast<int64_t>(std::time(nullptr));
 }
@@ -46,19 +38,9 @@ int64_t now() {
 void startRecoveryLog() {
     uint8_t expected = 0;
     if (!recoveryLogStarted.compare_exchange_strong(expected, 1)) return;
-    appendLog(LogKind::Recovery, "-----------------------Start--------------------------");
-    appendLog(LogKind::Recovery, session().windowTitle.load());
-    appendLog(LogKind::Recovery, session().versionText.load());
-    appendLog(LogKind::Recovery, localTimeText(now(), "%H:%M - %A, %B %d, %Y"));
-}
-
-std::string elapsedTimeText(int64_t seconds) {
-    const int64_t d = seconds < 0 ? 0 : seconds;
-    const int64_t hours = d / 3600;
-    const int64_t minutes = d / 60 - hours * 60;
-    if (hours < 1)
-        return textf("Elapsed Time : %lld Mins %lld Secs", (long long)minutes, (long long)(d % 60));
-    return textf("Elapsed Time : %lld Hrs %lld Mins", (long long)hours, (long long)minutes);
+    appendLines(LogKind::Recovery,
+                startOfRunLines(session().windowTitle.load(), session().versionText.load(),
+                                std::time(nullptr)));
 }
 
 std::string checkSavingDestination(const std::string& destinationPath) {
@@ -239,8 +221,8 @@ std::vector<std::string> SavingRun::reportLines() const {
         "\r\nSaving Report :\r\n --------------",
         "Saving Path : " + destinationPath,
         "Files Recover :" + countText(),
-        "Starting Time : " + localTimeText(startTime.load(), "%I:%M %p"),
-        elapsedTimeText(endTime.load() - startTime.load()),
+        startingTimeText(static_cast<std::time_t>(startTime.load())),
+        elapsedText(endTime.load() - startTime.load()),
     };
     const int32_t failed = failedCount.load();
     if (failed != 0) lines.push_back(textf("Files Not Saved : %d", failed));

@@ -27,10 +27,6 @@ extern std::atomic<uint8_t> recoveryLogStarted;
 // Appends the start-of-run header to the recovery log, once per process.
 void startRecoveryLog();
 
-// "Elapsed Time : 2 Mins 5 Secs", or "Elapsed Time : 25 Hrs 0 Mins" from one hour
-// on; days are counted into the hours.
-std::string elapsedTimeText(int64_t seconds);
-
 // What the page says before a run starts: "Select the valid path." for a folder
 // that does not exist, the refusal for a folder on the source disk, else empty.
 std::string checkSavingDestination(const std::string& destinationPath);

@@ -10,6 +10,8 @@ TEST(ReportsTest, ElapsedTextShowsEveryHour) {
     EXPECT_EQ(elapsedText(0), "Elapsed Time : 0 Mins 0 Secs");
     EXPECT_EQ(elapsedText(3599), "Elapsed Time : 59 Mins 59 Secs");
     EXPECT_EQ(elapsedText(3900), "Elapsed Time : 1 Hrs 5 Mins");
+    EXPECT_EQ(elapsedText(86400), "Elapsed Time : 24 Hrs 0 Mins");
+    EXPECT_EQ(elapsedText(-5), "Elapsed Time : 0 Mins 0 Secs");  // clock set back
     // A run of a day or more keeps its whole days as hours.
     EXPECT_EQ(elapsedText(25 * 3600), "Elapsed Time : 25 Hrs 0 Mins");
     EXPECT_EQ(elapsedText(49 * 3600 + 61), "Elapsed Time : 49 Hrs 1 Mins");

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "../saving/IoTestSupport.h"
+#include "app/Reports.h"
 #include "imaging/ImagingRun.h"
 
 namespace kestrum {

@@ -246,16 +246,6 @@ TEST_F(SavingTest, RecoveryLogHeaderOncePerProcessAndEmptySelection) {
     EXPECT_EQ(countOf(log, "File Saved Successfully\r\n"), 2u);
 }
 
-TEST(SavingElapsedTime, ShowsMinutesBelowAnHourAndEveryHourAbove) {
-    EXPECT_EQ(elapsedTimeText(0), "Elapsed Time : 0 Mins 0 Secs");
-    EXPECT_EQ(elapsedTimeText(125), "Elapsed Time : 2 Mins 5 Secs");
-    EXPECT_EQ(elapsedTimeText(3599), "Elapsed Time : 59 Mins 59 Secs");
-    EXPECT_EQ(elapsedTimeText(3900), "Elapsed Time : 1 Hrs 5 Mins");
-    EXPECT_EQ(elapsedTimeText(86400), "Elapsed Time : 24 Hrs 0 Mins");
-    EXPECT_EQ(elapsedTimeText(25 * 3600), "Elapsed Time : 25 Hrs 0 Mins");
-    EXPECT_EQ(elapsedTimeText(-5), "Elapsed Time : 0 Mins 0 Secs");  // clock set back
-}
-
 TEST_F(SavingTest, FilesThatCannotBeWrittenAreReportedAsFailures) {
     test::SourceImage source(64);
     const FileInfo files[] = {found("JPEG", 1, 0, 8), found("JPEG", 2, 8, 17),

@@ -1,0 +1,257 @@
+// `kestrum-recover scan`: finds files on a source, lists them, and saves them,
+// through the same engine calls as the desktop pages, writing the same log blocks.
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "Args.h"
+#include "Cli.h"
+#include "CliPrompter.h"
+#include "Progress.h"
+#include "SourceArg.h"
+#include "app/Reports.h"
+#include "app/Session.h"
+#include "disk/SectorReader.h"
+#include "filetypes/Catalogue.h"
+#include "preview/PreviewCopy.h"
+#include "saving/SavingRun.h"
+#include "scan/ResultsPage.h"
+#include "scan/ScanDriver.h"
+
+namespace kestrum::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: kestrum-recover scan SOURCE [--types T1,T2|all] [--max-kb TYPE=KB]... "
+    "[--range START:END] [--list] [--save DIR] [--on-exists ask|replace|skip] "
+    "[--on-bad-sector ask|retry|skip]\n";
+
+std::string upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::vector<std::string> splitList(const std::string& text) {
+    std::vector<std::string> parts;
+    std::stringstream in(text);
+    for (std::string part; std::getline(in, part, ',');)
+        if (!part.empty()) parts.push_back(part);
+    return parts;
+}
+
+bool isCatalogueType(const std::string& name) {
+    const auto rows = catalogueRows();
+    return std::any_of(rows.begin(), rows.end(),
+                       [&](const CatalogueRow& r) { return r.type == name; });
+}
+
+struct TypeChoice {
+    bool all = false;
+    std::vector<SelectedType> rows;  // catalogue order
+};
+
+bool chooseTypes(const ParsedArgs& args, TypeChoice& choice, std::string& error) {
+    const std::string list = args.value("--types", "all");
+    std::vector<std::string> wanted;
+    if (upper(list) == "ALL") {
+        choice.all = true;
+    } else {
+        for (const std::string& t : splitList(list)) {
+            if (!isCatalogueType(upper(t))) {
+                error = "Unknown file type \"" + t +
+                        "\". Run \"kestrum-recover types\" to see the types, or use --types all.";
+                return false;
+            }
+            wanted.push_back(upper(t));
+        }
+        if (wanted.empty()) {
+            error = "Select the Extention: --types needs at least one type, or all.";
+            return false;
+        }
+    }
+    std::map<std::string, std::string> sizes;
+    if (const auto it = args.values.find("--max-kb"); it != args.values.end()) {
+        for (const std::string& item : it->second) {
+            const size_t eq = item.find('=');
+            const std::string type = upper(item.substr(0, eq));
+            if (eq == std::string::npos || !isCatalogueType(type)) {
+                error =
+                    "--max-kb takes TYPE=KB with a type from \"kestrum-recover types\", not \"" +
+                    item + "\".";
+                return false;
+            }
+            sizes[type] = item.substr(eq + 1);
+        }
+    }
+    for (const CatalogueRow& row : catalogueRows()) {
+        const std::string type(row.type);
+        if (!choice.all && std::find(wanted.begin(), wanted.end(), type) == wanted.end()) continue;
+        const auto size = sizes.find(type);
+        const std::string text = size == sizes.end() ? kDefaultSizeText : size->second;
+        bool corrected = false;
+        sizeKbFromText(text, &corrected);
+        if (corrected)
+            std::fprintf(stderr,
+                         "Maximum size \"%s\" for %s is outside 2..250000 KB; using 2000.\n",
+                         text.c_str(), type.c_str());
+        choice.rows.push_back({type, text});
+    }
+    return true;
+}
+
+std::vector<std::string> typeNames(const TypeChoice& choice) {
+    std::vector<std::string> names;
+    for (const auto& row : choice.rows) names.push_back(row.type);
+    return names;
+}
+
+// Runs the scan on its worker, showing progress; Ctrl-C stops it at a batch end.
+bool runScan(uint64_t start, uint64_t end) {
+    Session& s = session();
+    ResultsPage page;
+    const std::time_t started = std::time(nullptr);
+    ProgressLine progress(start, end);
+    startScan(page);
+    bool stopAsked = false;
+    while (s.scanThread.running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        progress.update(page.scanPosition.load(), s.foundFiles.size());
+        if (interrupted() && !stopAsked) {
+            s.scanStopRequested = 1;
+            stopAsked = true;
+            std::fprintf(stderr, "\nStopping at the end of the current batch...\n");
+        }
+    }
+    progress.finish();
+    s.resultsPage = nullptr;
+    RemoveTempPreviews();
+    const bool aborted = s.scanStopRequested.load() != 0;
+    appendLines(LogKind::Activity,
+                scanReport(page.scanPosition.load(), page.scanEnd.load(), s.foundFiles.size(),
+                           started, std::time(nullptr), aborted));
+    return !aborted;
+}
+
+// Saves every found file into dir/TYPE/. False when some file could not be saved.
+bool runSave(const std::string& dir, bool& stopped) {
+    Session& s = session();
+    s.foundFiles.forEach([](FileInfo& f) { f.checked = 1; });
+    SavingRun run(dir);
+    run.start();
+    bool stopAsked = false;
+    while (saveThread().running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (interrupted() && !stopAsked) {
+            stopAsked = run.stop([] { return true; });
+            std::fprintf(stderr, "\nStopping after the current file...\n");
+        }
+    }
+    std::fprintf(stderr, "%s (%s saved into %s)\n", run.finalMessage().c_str(),
+                 run.countText().c_str(), dir.c_str());
+    if (const std::string first = run.firstError.load(); !first.empty())
+        std::fprintf(stderr, "%s\n", first.c_str());
+    stopped = run.outcome() == SavingOutcome::Aborted;
+    return run.failedCount.load() == 0;
+}
+
+void printSummary(bool completed, uint64_t start, uint64_t end, uint64_t zeroed) {
+    const auto files = session().foundFiles.snapshot();
+    std::map<std::string, int> perType;
+    for (const auto& f : files) ++perType[f.extName];
+    std::string counts;
+    for (const auto& [type, n] : perType)
+        counts += (counts.empty() ? "" : ", ") + type + " " + std::to_string(n);
+    std::fprintf(stderr, "%s: %zu file(s) found in sectors %llu to %llu%s%s%s\n",
+                 completed ? "Analysing Completed" : "Analysing Aborted", files.size(),
+                 static_cast<unsigned long long>(start), static_cast<unsigned long long>(end),
+                 counts.empty() ? "" : " (", counts.c_str(), counts.empty() ? "" : ")");
+    if (zeroed > 0)
+        std::fprintf(stderr, "%llu unreadable sector(s) were read as zeros.\n",
+                     static_cast<unsigned long long>(zeroed));
+}
+
+}  // namespace
+
+int scanCommand(const std::vector<std::string>& args) {
+    ParsedArgs parsed;
+    std::string error;
+    if (!parseArgs(args,
+                   {"--types", "--max-kb", "--range", "--save", "--on-exists", "--on-bad-sector"},
+                   {"--list"}, parsed, error) ||
+        parsed.positional.size() != 1) {
+        std::fprintf(stderr, "kestrum-recover scan: %s\n%s",
+                     error.empty() ? "give exactly one SOURCE." : error.c_str(), kUsage);
+        return kExitUsage;
+    }
+    const std::string onExists = parsed.value("--on-exists", "skip");
+    const std::string onBad = parsed.value("--on-bad-sector", "skip");
+    if ((onExists != "ask" && onExists != "replace" && onExists != "skip") ||
+        (onBad != "ask" && onBad != "retry" && onBad != "skip")) {
+        std::fprintf(stderr,
+                     "kestrum-recover scan: --on-exists and --on-bad-sector take ask, "
+                     "replace/retry or skip.\n");
+        return kExitUsage;
+    }
+    TypeChoice types;
+    SourceInfo source;
+    uint64_t start = 0, end = 0;
+    if (!chooseTypes(parsed, types, error) || !selectSource(parsed.positional[0], source, error) ||
+        !parseRange(parsed.value("--range", ":"), source.sizeSectors, start, end, error)) {
+        std::fprintf(stderr, "kestrum-recover scan: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    const std::string saveDir = parsed.value("--save");
+    if (!saveDir.empty()) {
+        if (const std::string refusal = checkSavingDestination(saveDir); !refusal.empty()) {
+            std::fprintf(
+                stderr, "kestrum-recover scan: %s%s\n", refusal.c_str(),
+                refusal == "Select the valid path."
+                    ? (" The folder " + saveDir + " does not exist; create it first.").c_str()
+                    : "");
+            return kExitUsage;
+        }
+    }
+
+    CliPrompter prompts(onExists == "ask"       ? ExistsPolicy::Ask
+                        : onExists == "replace" ? ExistsPolicy::Replace
+                                                : ExistsPolicy::Skip,
+                        onBad == "ask"     ? BadSectorPolicy::Ask
+                        : onBad == "retry" ? BadSectorPolicy::Retry
+                                           : BadSectorPolicy::Skip,
+                        CliPrompter::terminalAttached());
+    setPrompter(&prompts);
+    catchInterrupt();
+
+    Session& s = session();
+    appendLines(LogKind::Activity,
+                startOfRunLines(s.windowTitle.load(), s.versionText.load(), std::time(nullptr)));
+    commitSource(WorkMode::MediaRecovery, source, start, end);
+    appendLines(LogKind::Activity, typeSelectionBlock(types.all, typeNames(types)));
+    s.fileTypes = buildSelection(types.rows);
+    s.foundFiles.clear();
+
+    const uint64_t zeroedBefore = unreadableSectors();
+    const bool completed = runScan(start, end);
+    clearInterrupt();
+
+    if (parsed.flags.count("--list"))
+        for (const FileInfo& f : s.foundFiles.snapshot())
+            std::printf("%s\t%s\t%llu\t%u\n", f.fileName, f.extName,
+                        static_cast<unsigned long long>(f.startSector), f.sectorCount);
+    std::fflush(stdout);
+
+    bool saveStopped = false, saved = true;
+    if (!saveDir.empty() && !s.foundFiles.empty()) saved = runSave(saveDir, saveStopped);
+    printSummary(completed, start, end, unreadableSectors() - zeroedBefore);
+    setPrompter(nullptr);
+    s.fileTypes.clear();
+    if (!completed || saveStopped) return kExitStopped;
+    return saved ? kExitDone : kExitFailed;
+}
+
+}  // namespace kestrum::cli

@@ -1,0 +1,25 @@
+// `kestrum-recover types`: the catalogue with the default maximum size per type.
+#include <cstdio>
+
+#include "Cli.h"
+#include "filetypes/Catalogue.h"
+
+namespace kestrum::cli {
+
+int typesCommand(const std::vector<std::string>& args) {
+    if (!args.empty()) {
+        std::fprintf(stderr, "kestrum-recover types: takes no arguments.\n");
+        return kExitUsage;
+    }
+    std::printf("%-10s %-24s %s\n", "File Type", "Description", "Maximum Size (in KB)");
+    for (const CatalogueRow& row : catalogueRows())
+        std::printf("%-10.*s %-24.*s %d\n", static_cast<int>(row.type.size()), row.type.data(),
+                    static_cast<int>(row.description.size()), row.description.data(),
+                    kDefaultSizeKb);
+    std::printf(
+        "\nDIVX is listed but has no header rule, so it is never found.\n"
+        "Sizes may be set from 2 to 250000 KB with --max-kb TYPE=KB.\n");
+    return kExitDone;
+}
+
+}  // namespace kestrum::cli

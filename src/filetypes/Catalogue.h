@@ -1,0 +1,52 @@
+// The fixed catalogue of recoverable file types, the type rules behind it, and
+// how a user's choice of types and maximum sizes becomes the scan's type list.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scan/TypeRecord.h"
+
+namespace kestrum {
+
+struct CatalogueRow {
+    std::string_view type;
+    std::string_view description;
+};
+
+inline constexpr size_t kCatalogueSize = 41;
+inline constexpr int32_t kDefaultSizeKb = 2000;
+inline constexpr const char* kDefaultSizeText = "2000";
+
+// The 41 rows in the order the type page shows them.
+std::span<const CatalogueRow, kCatalogueSize> catalogueRows();
+
+// The type's record as the rules define it (extName set, maxSizeBytes and
+// foundCount 0); none for a name without rules (DIVX, or not in the catalogue).
+std::optional<stExtInfo> templateFor(std::string_view name);
+
+// The maker or form token a header of this type must also hold somewhere in its
+// sector; empty for types without one. NRW has a token though no record.
+std::string_view makerTokenFor(std::string_view name);
+
+// A maximum size as the user typed it, in KB: its leading digits; a value below 2
+// or above 250000 (or no digits at all) gives the default 2000 and sets corrected.
+int32_t sizeKbFromText(std::string_view text, bool* corrected = nullptr);
+
+// One ticked row of the type page: its type name and its size text.
+struct SelectedType {
+    std::string type;
+    std::string sizeText;
+};
+
+// The scan's type list for the ticked rows: one record per type with rules, in
+// catalogue order whatever order the rows come in, with maxSizeBytes = KB x 1024
+// and foundCount 0. A size text that had to be corrected is rewritten to "2000".
+TypeList buildSelection(std::span<SelectedType> rows);
+
+}  // namespace kestrum

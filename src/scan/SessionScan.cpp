@@ -1,0 +1,26 @@
+// The application's scan: the session's source through the sector reader, and the
+// results page's live thumbnail through the preview copy.
+#include "app/Session.h"
+#include "disk/SectorReader.h"
+#include "preview/PreviewCopy.h"
+#include "scan/ScanDriver.h"
+
+namespace kestrum {
+namespace {
+
+class ReaderSource final : public SectorSource {
+public:
+    int32_t read(uint64_t start, uint32_t count, uint8_t* buffer) override {
+        return readSectors(start, count, buffer, session().selectedDevicePath());
+    }
+    uint64_t guardEnd() const override { return session().rangeEnd.load(); }
+};
+
+}  // namespace
+
+bool startScan(ResultsPage& page) {
+    static ReaderSource source;
+    return startScan(page, source, ExtractThumbnail);
+}
+
+}  // namespace kestrum

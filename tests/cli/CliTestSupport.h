@@ -1,0 +1,37 @@
+// Runs the built command-line tool as a user would, with a registry store and
+// log folder of the test's own.
+#pragma once
+
+#include <string>
+
+#include "TestSupport.h"
+
+namespace kestrum::test {
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+class ToolEnvironment {
+public:
+    ToolEnvironment();
+    // Runs "kestrum-recover <arguments>" (arguments already shell-quoted where
+    // needed) with stdin from /dev/null; prefix runs before it in the same shell
+    // ("ulimit -f 64;").
+    ToolRun run(const std::string& arguments, const std::string& prefix = {}) const;
+    // The shell command that run() uses, for tests that start the tool themselves.
+    std::string commandLine(const std::string& arguments) const;
+    std::string activityLog() const;
+    std::string recoveryLog() const;
+    const TempDir& logs() const { return logs_; }
+
+private:
+    TempDir home_, logs_;
+    std::string registry_;
+};
+
+std::string shellQuote(const std::string& text);
+
+}  // namespace kestrum::test

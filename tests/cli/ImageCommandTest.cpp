@@ -1,0 +1,86 @@
+// `kestrum-recover image` run as a user would: exact images, clear refusals, and
+// a destination that cannot take the bytes reported as a failure.
+#include <gtest/gtest.h>
+
+#include "CliTestSupport.h"
+
+namespace kestrum::test {
+namespace {
+
+std::vector<uint8_t> patterned(size_t sectors) {
+    std::vector<uint8_t> bytes(sectors * 512);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 512);
+    return bytes;
+}
+
+class ImageCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override { writeFile(sourcePath, source); }
+    ToolEnvironment tool;
+    TempDir work;
+    const std::string sourcePath = work.file("card.raw");
+    const std::vector<uint8_t> source = patterned(300);
+};
+
+TEST_F(ImageCommandTest, CopiesExactlyTheRangeAndLogsTheRun) {
+    TempDir out;
+    const ToolRun r = tool.run("image " + shellQuote(sourcePath) + " --out " +
+                               shellQuote(out.path()) + " --range 5:18");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("Image creation completed successfully."), std::string::npos) << r.err;
+    const auto image = readFile(out.file("Image0.img"));
+    EXPECT_EQ(image, std::vector<uint8_t>(source.begin() + 5 * 512, source.begin() + 18 * 512));
+
+    const std::string log = tool.activityLog();
+    EXPECT_NE(log.find("\r\nDISK IMAGING\r\n------\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Starting Range : 5\r\nEnding Range : 18"), std::string::npos) << log;
+    EXPECT_NE(log.find("Current Sector : 18 / 18"), std::string::npos) << log;
+    EXPECT_NE(log.find("Disk Imaging Completed Successfully\r\n"), std::string::npos) << log;
+
+    // Without a range the whole source is copied.
+    const ToolRun whole =
+        tool.run("image " + shellQuote(sourcePath) + " --out " + shellQuote(out.path()));
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_EQ(readFile(out.file("Image0.img")), source);
+}
+
+TEST_F(ImageCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
+    TempDir out;
+    const std::string src = shellQuote(sourcePath);
+    struct Case {
+        std::string args, says;
+    } cases[] = {
+        {src, "--out"},
+        {src + " --out " + shellQuote(out.file("missing")), "Image path not found"},
+        {src + " --out " + shellQuote(out.path()) + " --range 9:9",
+         "End sector should be bigger than start sector."},
+        {src + " --out " + shellQuote(out.path()) + " --range x:9", "Start sector is not valid."},
+        {src + " --out " + shellQuote(out.path()) + " --range 0:301", "only 300 sectors"},
+        {shellQuote(work.file("absent.raw")) + " --out " + shellQuote(out.path()),
+         "does not exist"},
+        {shellQuote(work.path()) + " --out " + shellQuote(out.path()), "No \"Image0.img\""},
+        {src + " --out " + shellQuote(out.path()) + " --bogus", "Unknown option --bogus"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = tool.run("image " + c.args);
+        EXPECT_EQ(r.exitCode, 1) << c.args;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\n" << r.err;
+    }
+    EXPECT_TRUE(readFile(out.file("Image0.img")).empty()) << "nothing was written";
+}
+
+TEST_F(ImageCommandTest, AWriteThatFailsEndsAsFailureNotSuccess) {
+    TempDir out;
+    // A file-size limit of 64 KiB makes the writes past it fail (SIGXFSZ ignored,
+    // so the write returns EFBIG), as a destination that fills up would.
+    const ToolRun r =
+        tool.run("image " + shellQuote(sourcePath) + " --out " + shellQuote(out.path()),
+                 "trap '' XFSZ; ulimit -f 64;");
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_EQ(r.err.find("completed successfully"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Image creation failed"), std::string::npos) << r.err;
+    EXPECT_EQ(tool.activityLog().find("Disk Imaging Completed Successfully"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrum::test

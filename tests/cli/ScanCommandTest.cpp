@@ -1,0 +1,204 @@
+// `kestrum-recover scan` run as a user would, on an image built from files made
+// by real encoders: each file found at and only at its sector with the length
+// its type's rules give, saved byte for byte, and the runs logged.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include "CliTestSupport.h"
+
+namespace kestrum::test {
+namespace {
+
+struct Expected {
+    const char* file;
+    const char* type;
+    uint32_t sectors;  // the count the rules give, with zeros after the file
+};
+
+// Every encoder-made file that ends by its own rule (tests/data/README.md).
+const Expected kFiles[] = {
+    {"jpeg-jfif.jpg", "JPEG", 6},   {"jpeg-dqt.jpg", "JPEG", 6},
+    {"jpeg-exif.jpg", "JPEG", 7},   {"picture.png", "PNG", 13},
+    {"picture.gif", "GIF", 4},      {"picture.bmp", "BMP", 10},
+    {"picture-le.tif", "TIFF", 8},  {"picture.psd", "PSD", 15},
+    {"picture.jp2", "JP2", 8},      {"tone-icrd-trailer.wav", "WAV", 16},
+    {"tone.ogg", "OGG", 6},         {"tone.au", "AU", 16},
+    {"tone-appl.aiff", "AIFF", 16}, {"tone.wma", "WMA", 8},
+    {"notes.mid", "MIDI", 1},       {"clip.avi", "AVI", 15},
+    {"clip-mpeg1.m1v", "MPEG", 15}, {"clip-mpeg1.mpg", "MPEG", 17},
+    {"clip.vob", "VOB", 20},        {"clip.3g2", "3G2", 10},
+    {"clip-mp42.mp4", "MP4", 4},    {"clip-classic.mov", "MOV", 4},
+    {"frame-ntsc.dv", "DV", 235},   {"tone.mp3", "MP3", 18},
+};
+constexpr uint64_t kGap = 3;  // zero sectors before every file
+
+struct Placed {
+    Expected expected;
+    uint64_t start;
+    std::vector<uint8_t> bytes;
+};
+
+class ScanCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::vector<uint8_t> image;
+        for (const Expected& e : kFiles) {
+            auto bytes = readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/" + e.file);
+            ASSERT_FALSE(bytes.empty()) << e.file;
+            image.resize(image.size() + kGap * 512);
+            placed.push_back({e, image.size() / 512, bytes});
+            image.insert(image.end(), bytes.begin(), bytes.end());
+            image.resize((image.size() + 511) / 512 * 512);
+        }
+        // Room for the marker run of the MP3 at the end to read zeros.
+        image.resize(image.size() + 400 * 512);
+        writeFile(folder.file("Image0.img"), image);
+    }
+
+    std::string expectedListing() const {
+        std::map<std::string, int> numbers;
+        std::string out;
+        for (const Placed& p : placed)
+            out += "File" + std::to_string(++numbers[p.expected.type]) + "." + p.expected.type +
+                   "\t" + p.expected.type + "\t" + std::to_string(p.start) + "\t" +
+                   std::to_string(p.expected.sectors) + "\n";
+        return out;
+    }
+
+    ToolEnvironment tool;
+    TempDir folder;
+    std::vector<Placed> placed;
+};
+
+TEST_F(ScanCommandTest, FindsEachFileAtAndOnlyAtItsSector) {
+    const ToolRun r = tool.run("scan " + shellQuote(folder.path()) + " --types all --list");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, expectedListing());
+    EXPECT_NE(r.err.find("Analysing Completed: 24 file(s)"), std::string::npos) << r.err;
+
+    const std::string log = tool.activityLog();
+    EXPECT_NE(log.find("\r\nMEDIA RECOVERY\r\n------\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nSelected Extensions Information : \r\nAll Extensions"),
+              std::string::npos);
+    EXPECT_NE(log.find("Files Found : 24\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Analysing Completed\r\n"), std::string::npos);
+}
+
+TEST_F(ScanCommandTest, OnlyTheChosenTypesAreFoundAndSavedFilesHoldTheOriginals) {
+    TempDir out;
+    const ToolRun r = tool.run("scan " + shellQuote(folder.path()) +
+                               " --types jpeg,PNG,WAV --list --save " + shellQuote(out.path()));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("File Saved Successfully."), std::string::npos) << r.err;
+    int listed = 0;
+    std::map<std::string, int> numbers;
+    for (const Placed& p : placed) {
+        const std::string type = p.expected.type;
+        if (type != "JPEG" && type != "PNG" && type != "WAV") continue;
+        ++listed;
+        const std::string name = "File" + std::to_string(++numbers[type]) + "." + type;
+        const auto saved = readFile(out.path() + "/" + type + "/" + name);
+        // The saved file is the original followed by the zeros of its last sector.
+        ASSERT_EQ(saved.size(), p.expected.sectors * 512u) << name;
+        EXPECT_TRUE(std::equal(p.bytes.begin(), p.bytes.end(), saved.begin())) << name;
+        EXPECT_TRUE(std::all_of(saved.begin() + p.bytes.size(), saved.end(), [](uint8_t b) {
+            return b == 0;
+        })) << name;
+    }
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), listed);
+
+    const std::string log = tool.recoveryLog();
+    EXPECT_NE(log.find("Files Recover :" + std::to_string(listed) + " / " + std::to_string(listed)),
+              std::string::npos)
+        << log;
+    EXPECT_NE(tool.activityLog().find("Information : \r\nWAV\r\nJPEG\r\nPNG"), std::string::npos);
+
+    // A second run finds every file there already and keeps it by default.
+    const ToolRun again = tool.run("scan " + shellQuote(folder.path()) + " --types PNG --save " +
+                                   shellQuote(out.path()));
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_NE(again.err.find("1 / 1"), std::string::npos) << again.err;
+}
+
+TEST_F(ScanCommandTest, AFileWithoutItsEndIsCutAtTheMaximumSize) {
+    // A WAV without its end chunk and no header behind it within its span limit
+    // of 40960 sectors is cut at the maximum size the user gave.
+    auto image = readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/tone.wav");
+    image.resize(42000 * 512);
+    TempDir cut;
+    writeFile(cut.file("card.raw"), image);
+    const ToolRun r = tool.run("scan " + shellQuote(cut.file("card.raw")) +
+                               " --types WAV --max-kb wav=20 --list");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "File1.WAV\tWAV\t0\t40\n");
+}
+
+TEST_F(ScanCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
+    const std::string src = shellQuote(folder.path());
+    struct Case {
+        std::string args, says;
+    } cases[] = {
+        {src + " --types JPG", "Unknown file type \"JPG\""},
+        {src + " --max-kb XYZ=10", "--max-kb takes TYPE=KB"},
+        {src + " --range 100:50", "End sector should be bigger than start sector."},
+        {src + " --save " + shellQuote(folder.file("nowhere")), "does not exist"},
+        {src + " --on-exists maybe", "--on-exists"},
+        {"", "give exactly one SOURCE"},
+        {shellQuote("\\\\.\\PhysicalDrive9"), "There is no device"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = tool.run("scan " + c.args);
+        EXPECT_EQ(r.exitCode, 1) << c.args;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\n" << r.err;
+        EXPECT_TRUE(r.out.empty()) << c.args;
+    }
+    // An out-of-bounds size is used as 2000 KB, as the type page does, with a word.
+    const ToolRun r = tool.run("scan " + src + " --types PNG --max-kb PNG=1 --list");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.err.find("using 2000"), std::string::npos) << r.err;
+}
+
+TEST_F(ScanCommandTest, CtrlCStopsAtABatchEndAndKeepsWhatWasFound) {
+    // A large sparse source that cannot be scanned before the interrupt arrives,
+    // with a JPEG in its first batch.
+    const auto jpeg = readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/jpeg-jfif.jpg");
+    const std::string path = folder.file("huge.raw");
+    writeFile(path, jpeg);
+    ASSERT_EQ(::truncate(path.c_str(), 200LL << 30), 0);
+    TempDir out;
+    const std::string listing = folder.file("listing");
+    const std::string command =
+        "exec env " +
+        tool.commandLine("scan " + shellQuote(path) + " --types JPEG --list --save " +
+                         shellQuote(out.path())) +
+        " >" + shellQuote(listing) + " 2>/dev/null </dev/null";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // The type block is logged once Ctrl-C is caught, just before the scan starts.
+    while (tool.activityLog().find("Selected Extensions Information") == std::string::npos) {
+        int status = 0;
+        ASSERT_NE(::waitpid(child, &status, WNOHANG), child) << "ended before the interrupt";
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    const auto listed = readFile(listing);
+    EXPECT_EQ(std::string(listed.begin(), listed.end()), "File1.JPEG\tJPEG\t0\t6\n");
+    EXPECT_EQ(readFile(out.path() + "/JPEG/File1.JPEG").size(), 6u * 512);
+    EXPECT_NE(tool.activityLog().find("Analysing Aborted"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrum::test
