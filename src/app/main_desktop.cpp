@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "app/COrvDigitalMediaApp.h"
 
@@ -14,11 +15,12 @@ int main(int argc, char** argv) {
     const bool display =
         std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
     if (!display) {
+        const std::string folder = QFileInfo(argv[0]).path().toStdString();
         std::fprintf(stderr,
-                     "kestrum: no display to show the window on.\n"
-                     "Start it under a virtual display:   xvfb-run -a %s\n"
-                     "or use the command-line tool:       %s/kestrum-recover --help\n",
-                     argv[0], QFileInfo(argv[0]).absolutePath().toLocal8Bit().constData());
+                     "kestrum: there is no display to show the window on.\n"
+                     "  Start it on a virtual display:  xvfb-run -a %s\n"
+                     "  Or use the command-line tool:   %s/kestrum-recover --help\n",
+                     argv[0], folder.c_str());
         return 1;
     }
     QApplication application(argc, argv);

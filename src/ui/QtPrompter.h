@@ -1,6 +1,7 @@
 // The desktop application's answers to the engine: message boxes, the text
 // viewer, and the bad-sector and replace questions. A question asked on a worker
-// thread is shown on the UI thread while the worker waits for the answer.
+// thread is shown on the UI thread while the worker waits for the answer, so the
+// UI thread must never block waiting for a worker that may ask (it polls).
 #pragma once
 
 #include <QObject>
