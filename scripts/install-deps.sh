@@ -15,6 +15,10 @@ PACKAGES=(
     clang libclang-rt-14-dev    # libFuzzer target and sanitizer runtime
     foremost time               # benchmark yardstick, peak-memory measurement
     xdg-utils
+    qt6-base-dev qt6-multimedia-dev qt6-image-formats-plugins qt6-svg-dev libqt6svg6-dev
+    gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
+    gstreamer1.0-libav          # media preview (Qt Multimedia's GStreamer back end)
+    xvfb xauth                  # screenshots and the desktop application without a display
 )
 
 missing=()

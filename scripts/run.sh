@@ -1,15 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs the program: recovers the files of the
-# demo image with the command-line tool and says where they went.
+# Installs what is needed, builds, and starts the desktop application. Without a
+# display the program says so and names the ways on: xvfb-run or the
+# command-line tool.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh
-demo="build/share/Kestrum for Digital Media/Demo"
-out="${KESTRUM_DEMO_OUT:-$HOME/Kestrum Recovered Demo}"
-mkdir -p "$out"
-echo "Recovering the files of the demo image $demo/Image0.img ..."
-status=0
-build/bin/kestrum-recover scan "$demo" --types all --save "$out" --on-exists replace || status=$?
-echo "The recovered files are in: $out (one folder per file type)."
-exit $status
+exec build/bin/kestrum

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Starts the desktop application on a virtual display and saves a PNG of every
+# window it reaches (splash, main window, menu, About box, confirmations, the two
+# prompts, message and wait boxes) into FOLDER (default build/screenshots). The
+# program answers each window with Cancel or Escape, so nothing changes; it runs
+# with a registry store and logs of its own, so the user's logs stay untouched.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out="${1:-build/screenshots}"
+bash scripts/build.sh >/dev/null
+command -v xvfb-run >/dev/null || { echo "xvfb-run is missing: run scripts/install-deps.sh" >&2; exit 1; }
+
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+export KESTRUM_REGISTRY="$scratch/registry"
+export XDG_RUNTIME_DIR="$scratch/runtime"
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
+build/bin/kestrum-register "$scratch/logs" >/dev/null
+
+rm -rf "$out"
+mkdir -p "$out"
+KESTRUM_SCREENSHOTS="$(cd "$out" && pwd)" \
+    timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/kestrum

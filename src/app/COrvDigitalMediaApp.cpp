@@ -1,0 +1,34 @@
+#include "app/COrvDigitalMediaApp.h"
+
+#include <QApplication>
+
+#include "app/COrvDigitalMediaDlg.h"
+#include "app/Session.h"
+#include "ui/QtPrompter.h"
+#include "ui/ScreenshotTour.h"
+#include "ui/Skin.h"
+
+namespace kestrum {
+
+int COrvDigitalMediaApp::initInstance() {
+    // The control classes register themselves with Qt, and the media player's
+    // back end is chosen before the application object exists (main).
+    ui::applyLook();
+    loadStartupValues(session());
+    QCoreApplication::setOrganizationName("Local AppWizard-Generated Applications");
+    QApplication::setWindowIcon(ui::appIcon());
+    // The main window hides while a page runs; that must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    ui::QtPrompter prompter;
+    setPrompter(&prompter);
+    std::unique_ptr<ui::ScreenshotTour> tour = ui::ScreenshotTour::fromEnvironment();
+    {
+        COrvDigitalMediaDlg mainWindow;
+        mainWindow.exec();
+    }
+    setPrompter(nullptr);
+    return 0;
+}
+
+}  // namespace kestrum

@@ -1,0 +1,59 @@
+#include "ui/CBDialog.h"
+
+#include <QMenuBar>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include "app/Session.h"
+#include "ui/Skin.h"
+
+namespace kestrum::ui {
+
+class CBDialog::BackgroundArea : public QWidget {
+public:
+    explicit BackgroundArea(CBDialog* owner) : QWidget(owner), owner_(owner) {
+        setObjectName("client");
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().window());
+        // Plain copies at steps of the picture's size, no scaling.
+        if (!owner_->background().isNull()) painter.drawTiledPixmap(rect(), owner_->background());
+    }
+
+private:
+    CBDialog* owner_;
+};
+
+CBDialog::CBDialog(QWidget* parent)
+    : QDialog(parent), layout_(new QVBoxLayout(this)), client_(new BackgroundArea(this)) {
+    layout_->setContentsMargins(0, 0, 0, 0);
+    layout_->setSpacing(0);
+    layout_->setSizeConstraint(QLayout::SetFixedSize);
+    layout_->addWidget(client_);
+    setWindowTitle(QString::fromStdString(session().windowTitle.load()));
+    setWindowIcon(appIcon());
+}
+
+void CBDialog::setClientSize(QSize size) {
+    client_->setFixedSize(size);
+}
+
+void CBDialog::setBackground(const QPixmap& picture) {
+    background_ = picture;
+    client_->update();
+}
+
+bool CBDialog::loadBackground(const QString& name) {
+    setBackground(loadPicture(name));
+    return !background_.isNull();
+}
+
+void CBDialog::setMenu(QMenuBar* menu) {
+    menu_ = menu;
+    layout_->setMenuBar(menu);
+}
+
+}  // namespace kestrum::ui

@@ -1,0 +1,48 @@
+// Screenshot mode, for looking at the windows without clicking through them:
+// with $KESTRUM_SCREENSHOTS naming a folder, the application saves a PNG of each
+// window as it really appears on the screen, walks through the windows it can
+// reach from the main window (answering each one with Cancel or Escape, so
+// nothing changes), and then closes the main window.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+class QWidget;
+
+namespace kestrum::ui {
+
+class ScreenshotTour : public QObject {
+    Q_OBJECT
+public:
+    // The tour when $KESTRUM_SCREENSHOTS is set, else null.
+    static std::unique_ptr<ScreenshotTour> fromEnvironment();
+    explicit ScreenshotTour(const QString& folder);
+    ~ScreenshotTour() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void windowShown(QWidget* window);
+    void save(QWidget* window, const QString& name, QWidget* alsoShow = nullptr);
+    void nextStep();
+    QWidget* mainWindow() const;
+
+    QString folder_;
+    int saved_ = 0;
+    bool started_ = false;
+    size_t step_ = 0;
+    // Each step opens one window, saved under the step's name.
+    std::vector<std::pair<QString, std::function<void()>>> steps_;
+    QString stepName_;
+    std::vector<std::thread> askers_;
+};
+
+}  // namespace kestrum::ui
