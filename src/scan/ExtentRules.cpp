@@ -58,6 +58,23 @@ bool followsMarkerRun(const char* extName) {
     return std::strcmp(extName, "PSP") == 0 || std::strcmp(extName, "MP3") == 0;
 }
 
+uint64_t nextMarkerSector(const stExtInfo& r, const SectorView& view) {
+    if (r.endCount <= 0 || r.sizeFieldOffset != -1) return view.firstSector();
+    size_t first = SectorView::npos;
+    for (int32_t k = 0; k < std::min(r.endCount, 5); ++k) {
+        const SigEntry& e = r.ends[static_cast<size_t>(k)];
+        if (e.length < 0) continue;
+        if (e.offset != -1) return view.firstSector();
+        const size_t n = static_cast<size_t>(std::min(e.length, 28));
+        // Only up to the earliest hit so far: a later one cannot come first.
+        const size_t limit = first == SectorView::npos ? view.size() : first;
+        const size_t at = view.find(e.bytes.data(), n, limit);
+        if (at != SectorView::npos && at < first) first = at;
+    }
+    if (first == SectorView::npos) return view.firstSector() + view.size() / kSectorBytes;
+    return view.firstSector() + first / kSectorBytes;
+}
+
 int32_t FindFileEnd(TypeList& types, size_t index, const SectorView& sector, uint64_t fileStart,
                     uint64_t current, uint32_t& sectorCount, int32_t& foundCount) {
     stExtInfo& r = types[index];

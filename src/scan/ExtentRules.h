@@ -27,6 +27,14 @@ bool followsMarkerRun(const char* extName);
 int32_t FindFileEnd(TypeList& types, size_t index, const SectorView& sector, uint64_t fileStart,
                     uint64_t current, uint32_t& sectorCount, int32_t& foundCount);
 
+// The first sector of view in which FindFileEnd's marker branch would find an end
+// marker, or the sector just past the view when none would. One search over the
+// rest of a batch answers for all its sectors, so the scan need not search every
+// sector of an open file again. For a record whose end is not decided by markers
+// anywhere in a sector (a size field, a marker at a fixed offset) it answers the
+// view's first sector: ask FindFileEnd itself.
+uint64_t nextMarkerSector(const stExtInfo& record, const SectorView& view);
+
 // Asked on the header sector; reads on from the source until 350 sectors in a row
 // held no marker. The file runs to the last sector that held one, plus 10
 // sectors. Always kFileEnds.

@@ -56,6 +56,10 @@ private:
     char openName_[6] = {};
     bool markerRun_ = false;
     uint64_t steps_ = 0;
+    // The sector of this batch where the open file's end marker next stands; the
+    // sectors before it need no search of their own. kUnknown until looked for.
+    static constexpr uint64_t kUnknown = UINT64_MAX;
+    uint64_t markerSector_ = kUnknown;
     // What the last successful detection gave; kept across sectors without one.
     char lastName_[6] = {};
     int32_t spanLimit_ = 0;
@@ -65,6 +69,7 @@ bool Scan::open(int32_t type, uint64_t T) {
     fileStart_ = T;
     steps_ = 0;
     openType_ = type;
+    markerSector_ = kUnknown;
     std::memcpy(openName_, lastName_, sizeof openName_);
     markerRun_ = followsMarkerRun(lastName_);
     if (std::strcmp(lastName_, "MKV") == 0) {
@@ -95,6 +100,7 @@ FileInfo Scan::list(const char* name, int32_t number, uint64_t sectorCount) {
 bool Scan::scanBatch() {
     ResultsPage& page = job_.page;
     const SectorView batch(buffer_.data(), batchSize_ * kSectorBytes, batchStart_);
+    markerSector_ = kUnknown;
     for (uint64_t j = 0; j < batchSize_; ++j) {
         const uint64_t T = batchStart_ + j;
         const SectorView sector = batch.fromSector(j);
@@ -116,10 +122,16 @@ bool Scan::scanBatch() {
         uint32_t count = 0;
         int32_t number = 0;
         const size_t type = static_cast<size_t>(d);
-        const int32_t result =
-            markerRun_ ? FollowMarkerRun(job_.types, type, sector, fileStart_, T, count, number,
-                                         job_.source)
-                       : FindFileEnd(job_.types, type, sector, fileStart_, T, count, number);
+        int32_t result = kNoEndHere;
+        if (markerRun_) {
+            result = FollowMarkerRun(job_.types, type, sector, fileStart_, T, count, number,
+                                     job_.source);
+        } else {
+            if (markerSector_ == kUnknown || markerSector_ < T)
+                markerSector_ = nextMarkerSector(job_.types[type], sector);
+            if (markerSector_ <= T)
+                result = FindFileEnd(job_.types, type, sector, fileStart_, T, count, number);
+        }
         if (result == kFileEnds) {
             const FileInfo settled = list(lastName_, number, count);
             if (number % kThumbnailEvery == 1 && takesThumbnail(lastName_) && job_.thumbnail)
