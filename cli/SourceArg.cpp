@@ -86,6 +86,7 @@ bool selectSource(const std::string& source, SourceInfo& info, std::string& erro
     info = SourceInfo{};
     closeDeviceHandle();
     Session& s = session();
+    s.imageFile.store({});
     if (source.rfind(kDevicePrefix, 0) == 0) {
         const std::string node = platform::resolveDevicePath(source);
         if (node.empty()) {
@@ -130,14 +131,18 @@ bool selectSource(const std::string& source, SourceInfo& info, std::string& erro
 
     uint64_t bytes = 0;
     if (!openable(source, source, &bytes, error)) return false;
-    selectDevicePath(source);
     info.image = !S_ISBLK(st.st_mode);
     if (info.image) {
+        // Read as an image: whole batches at a time, no device chunking.
+        s.imageSource = 1;
+        s.imageSplit = 0;
+        s.imageFile.store(source);
         info.parentText = "Select Image";
         info.itemText = source;
         info.infoLines = imageLines(source, bytes);
         info.sizeSectors = (bytes + kSectorSize - 1) / kSectorSize;
     } else {
+        selectDevicePath(source);
         info.parentText = "Select Disk";
         info.itemText = source;
         info.deviceNode = platform::blockDeviceOf(source);

@@ -36,6 +36,9 @@ struct Session {
     std::atomic<int32_t> imageSource{0};
     std::atomic<int32_t> imageSplit{0};
     Guarded<std::string> imageFolder;
+    // An image file of any name, read whole in place of "Image0.img" (the
+    // command-line tool takes such files); empty for the pages' image folders.
+    Guarded<std::string> imageFile;
     std::atomic<uint64_t> rangeStart{0};
     std::atomic<uint64_t> rangeEnd{0};  // exclusive; 0 = no range
     std::atomic<BadSectorAnswer> badSectorAnswer{BadSectorAnswer::Retry};

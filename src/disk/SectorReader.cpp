@@ -120,12 +120,14 @@ int32_t readSpanning(const std::string& folder, uint64_t piece, uint64_t startIn
 int32_t readImage(uint64_t start, uint32_t count, void* buffer) {
     Session& s = session();
     const std::string folder = s.imageFolder.load();
-    const bool split = s.imageSplit.load() != 0;
+    const std::string namedFile = s.imageFile.load();
+    const bool split = namedFile.empty() && s.imageSplit.load() != 0;
     const uint64_t piece = split ? start / kPieceSectors : 0;
     const uint64_t startInFile = split ? start % kPieceSectors : start;
     const std::string name = split ? imagePieceName(piece) : std::string(kSingleImageName);
 
-    std::optional<std::string> path = platform::findFileNoCase(folder, name);
+    std::optional<std::string> path =
+        namedFile.empty() ? platform::findFileNoCase(folder, name) : std::optional(namedFile);
     for (bool retried = false; !path; retried = true) {
         // Asked again after the one retry, as before it; only the answer is ignored.
         const bool retry = ask();
@@ -273,7 +275,9 @@ int32_t readSectors(uint64_t start, uint32_t count, void* buffer, const std::str
     return 0;
 }
 
-uint64_t unreadableSectors() { return unreadable.load(std::memory_order_relaxed); }
+uint64_t unreadableSectors() {
+    return unreadable.load(std::memory_order_relaxed);
+}
 
 void closeDeviceHandle() {
     Session& s = session();

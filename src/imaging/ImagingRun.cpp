@@ -49,6 +49,16 @@ bool sameFile(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 }
 
+// True when path is the file the session reads from (an image file of any name, or
+// a plain file given as a device): such a file must never be replaced or deleted.
+bool isTheSource(const std::string& path) {
+    const Session& s = session();
+    if (const std::string named = s.imageFile.load(); !named.empty() && sameFile(path, named))
+        return true;
+    const std::string node = platform::resolveDevicePath(s.selectedDevicePath());
+    return s.imageSource.load() == 0 && !node.empty() && sameFile(path, node);
+}
+
 // Removes whatever is at path without following it; true when nothing is left.
 bool removeEntry(const std::string& path) {
     struct stat st {};
@@ -84,7 +94,23 @@ std::string ImagingRun::checkStart(const std::string& folder) const {
     // A source that cannot be opened would give an image of zeros.
     const Session& s = session();
     std::string error;
-    if (s.imageSource.load() != 0) {
+    // A plain file as the source: none of the pieces may be that file.
+    auto writesOver = [&](const std::string& sourceFile) {
+        const uint64_t pieces = (endSector - startSector) / kPieceSectors + 1;
+        for (uint64_t k = 0; k <= pieces; ++k) {
+            // Leftover pieces are found without regard to case, so image1.IMG counts.
+            const auto piece =
+                platform::findFileNoCase(folder, "Image" + std::to_string(k) + ".img");
+            if (sameFile(imagePiecePath(folder, k), sourceFile) ||
+                (piece && sameFile(*piece, sourceFile)))
+                return true;
+        }
+        return false;
+    };
+    if (const std::string named = s.imageFile.load(); s.imageSource.load() != 0 && !named.empty()) {
+        if (!platform::SourceFile::open(named, &error)) return cannotOpenSource(named, error);
+        if (writesOver(named)) return kOverwritesSource;
+    } else if (s.imageSource.load() != 0) {
         const std::string imageFolder = s.imageFolder.load();
         const std::string name = s.imageSplit.load() != 0 ? "image0.img" : kSingleImageName;
         const auto found = platform::findFileNoCase(imageFolder, name);
@@ -98,12 +124,7 @@ std::string ImagingRun::checkStart(const std::string& folder) const {
         if (node.empty()) return cannotOpenSource(devicePath, std::strerror(ENODEV));
         const auto source = platform::SourceFile::open(node, &error);
         if (!source) return cannotOpenSource(node, error);
-        if (!source->isBlockDevice()) {
-            // A plain file as the source: none of the pieces may be that file.
-            const uint64_t pieces = (endSector - startSector) / kPieceSectors + 1;
-            for (uint64_t k = 0; k <= pieces; ++k)
-                if (sameFile(imagePiecePath(folder, k), node)) return kOverwritesSource;
-        }
+        if (!source->isBlockDevice() && writesOver(node)) return kOverwritesSource;
         if (std::string refusal = destinationOnSourceMessage(folder); !refusal.empty())
             return refusal;
     }
@@ -210,7 +231,7 @@ int ImagingRun::work() {
         for (uint64_t k = piece;; ++k) {
             const auto leftover =
                 platform::findFileNoCase(folder_, "Image" + std::to_string(k) + ".img");
-            if (!leftover || !removeEntry(*leftover)) break;
+            if (!leftover || isTheSource(*leftover) || !removeEntry(*leftover)) break;
         }
     currentSector.store(endSector);
     return finish(ImagingOutcome::Completed, fd);

@@ -67,6 +67,18 @@ TEST_F(ImageCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\n" << r.err;
     }
     EXPECT_TRUE(readFile(out.file("Image0.img")).empty()) << "nothing was written";
+
+    // An image file as the source: imaging into its own folder would write over it,
+    // or delete it as a leftover piece (pieces are matched without regard to case).
+    for (const char* name : {"Image0.img", "IMAGE1.img"}) {
+        TempDir own;
+        writeFile(own.file(name), source);
+        const ToolRun r = tool.run("image " + shellQuote(own.file(name)) + " --out " +
+                                   shellQuote(own.path()) + " --multifile");
+        EXPECT_EQ(r.exitCode, 1) << name;
+        EXPECT_NE(r.err.find("holds the source image"), std::string::npos) << name << r.err;
+        EXPECT_EQ(readFile(own.file(name)), source) << name;
+    }
 }
 
 TEST_F(ImageCommandTest, AWriteThatFailsEndsAsFailureNotSuccess) {
