@@ -73,6 +73,11 @@ bool selectImageFolder(const std::string& folder, SourceInfo& info, std::string&
     return true;
 }
 
+void describeDevice(SourceInfo& info, const std::string& node, uint64_t bytes) {
+    info.infoLines = {"Device : " + node, "Disk Size  : " + sizeText(bytes)};
+    info.sizeSectors = bytes / kSectorSize;
+}
+
 void selectDevicePath(const std::string& path) {
     Session& s = session();
     s.imageSource = 0;
@@ -113,10 +118,7 @@ bool selectSource(const std::string& source, SourceInfo& info, std::string& erro
             info.parentText = "Select Logical Drive";
             info.itemText = source;
         }
-        info.deviceNode = platform::blockDeviceOf(node);
-        if (info.deviceNode.empty()) info.deviceNode = node;
-        info.infoLines = {"Device : " + node, "Disk Size  : " + sizeText(bytes)};
-        info.sizeSectors = bytes / kSectorSize;
+        describeDevice(info, node, bytes);
         return true;
     }
 
@@ -145,10 +147,7 @@ bool selectSource(const std::string& source, SourceInfo& info, std::string& erro
         selectDevicePath(source);
         info.parentText = "Select Disk";
         info.itemText = source;
-        info.deviceNode = platform::blockDeviceOf(source);
-        if (info.deviceNode.empty()) info.deviceNode = source;
-        info.infoLines = {"Device : " + source, "Disk Size  : " + sizeText(bytes)};
-        info.sizeSectors = bytes / kSectorSize;
+        describeDevice(info, source, bytes);
     }
     return true;
 }

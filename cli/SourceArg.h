@@ -15,7 +15,6 @@ struct SourceInfo {
     std::string itemText;
     std::vector<std::string> infoLines;
     uint64_t sizeSectors = 0;
-    std::string deviceNode;  // the device read, for the destination check; empty for images
     bool image = false;      // an image folder or an image file, not a device
 };
 
