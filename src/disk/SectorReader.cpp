@@ -273,7 +273,9 @@ int32_t readSectors(uint64_t start, uint32_t count, void* buffer, const std::str
     return 0;
 }
 
-uint64_t unreadableSectors() { return unreadable.load(std::memory_order_relaxed); }
+uint64_t unreadableSectors() {
+    return unreadable.load(std::memory_order_relaxed);
+}
 
 void closeDeviceHandle() {
     Session& s = session();
