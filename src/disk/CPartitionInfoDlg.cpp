@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTreeWidget>
 
 #include <cstdlib>
@@ -43,6 +44,16 @@ std::string text(const QString& s) {
 
 void refuse(const std::string& message) {
     prompter().showMessage(message, MessageIcon::Error);
+}
+
+// One column as wide as its longest line, so a long path scrolls instead of
+// being cut, and never narrower than the view.
+void fitColumn(QTreeWidget* view) {
+    view->header()->setStretchLastSection(false);
+    const QScrollBar* bar = view->verticalScrollBar();
+    const int room = view->contentsRect().width() - (bar->isVisible() ? bar->width() : 0);
+    view->resizeColumnToContents(0);
+    if (view->columnWidth(0) < room) view->setColumnWidth(0, room);
 }
 
 }  // namespace
@@ -92,16 +103,16 @@ CPartitionInfoDlg::CPartitionInfoDlg(int mode, QWidget* parent)
     rangeHint_->setGeometry(duRect(24, 227, 200, 9));
     startLabel_ = new ui::CTransparentStatic("Starting Range  :", client());  // 1007
     startLabel_->setObjectName("startLabel");
-    startLabel_->setGeometry(duRect(24, 244, 60, 9));
+    startLabel_->setGeometry(duRect(24, 244, 66, 9));
     startEdit_ = new QLineEdit(client());  // 1004
     startEdit_->setObjectName("startEdit");
-    startEdit_->setGeometry(duRect(86, 242, 100, 12));
+    startEdit_->setGeometry(duRect(92, 242, 100, 12));
     endLabel_ = new ui::CTransparentStatic("Ending Range  :", client());  // 1008
     endLabel_->setObjectName("endLabel");
-    endLabel_->setGeometry(duRect(204, 244, 56, 9));
+    endLabel_->setGeometry(duRect(208, 244, 62, 9));
     endEdit_ = new QLineEdit(client());  // 1005
     endEdit_->setObjectName("endEdit");
-    endEdit_->setGeometry(duRect(262, 242, 100, 12));
+    endEdit_->setGeometry(duRect(272, 242, 100, 12));
     // A label click toggles the box, as a label of a check box does.
     connect(rangeCheck_, &QCheckBox::toggled, this, [this](bool on) { setRangeFieldsEnabled(on); });
 
@@ -159,6 +170,7 @@ void CPartitionInfoDlg::addListing(const SourceListing& listing) {
     diskCount_ = static_cast<int>(listing.diskItems.size());
     driveRoot_->setExpanded(true);
     diskRoot_->setExpanded(true);
+    fitColumn(tree_);
     tree_->scrollToItem(root_);
     // Selecting the root again reports no change, yet its state must show.
     if (tree_->currentItem() == root_)
@@ -185,6 +197,7 @@ void CPartitionInfoDlg::setInfo(const std::vector<std::string>& lines) {
     list_->clear();
     for (const std::string& line : lines)
         new QTreeWidgetItem(list_, {QString::fromStdString(line)});
+    fitColumn(list_);
 }
 
 void CPartitionInfoDlg::setRangeFieldsEnabled(bool enabled) {
@@ -237,6 +250,8 @@ void CPartitionInfoDlg::showDriveInfo(const QString& itemText) {
 }
 
 void CPartitionInfoDlg::showDiskInfo(int n) {
+    // After a drive the heading would still say "Drive Information".
+    list_->setHeaderLabels({kDeviceHeading});
     const SourceFacts facts = diskFacts(n);
     setInfo(facts.lines);
     if (facts.endSector) {
@@ -260,6 +275,7 @@ void CPartitionInfoDlg::chooseImageFolder() {
     }
     QTreeWidgetItem* item = addItem(imageRoot_, QString::fromStdString(path));
     imageRoot_->setExpanded(true);
+    fitColumn(tree_);
     tree_->setCurrentItem(item);
 }
 

@@ -62,7 +62,7 @@ CImageCreationDlg::CImageCreationDlg(const QString& sourceInfo, const QString& r
 
     tree_ = new QTreeWidget(client());  // 1001
     tree_->setObjectName("sourceTree");
-    tree_->setGeometry(duRect(12, 52, 150, 62));
+    tree_->setGeometry(duRect(12, 52, 150, 76));
     tree_->setHeaderHidden(true);
     tree_->setIconSize(QSize(16, 16));
     const QIcon drive(ui::loadPicture("\\Drive.png"));
@@ -75,43 +75,43 @@ CImageCreationDlg::CImageCreationDlg(const QString& sourceInfo, const QString& r
 
     info_ = new ui::CTransparentEditBox(client());  // 1030
     info_->setObjectName("sourceInfo");
-    info_->setGeometry(duRect(170, 52, 268, 62));
+    info_->setGeometry(duRect(170, 52, 268, 76));
     info_->setReadOnly(true);
     info_->setPlainText(QString(sourceInfo).replace("\r\n", "\n"));
 
     destinationLabel_ = addLabel(client(), "destinationLabel",
-                                 "Destination Image :", duRect(12, 126, 70, 9));  // 1006
+                                 "Destination Image :", duRect(12, 140, 80, 9));  // 1006
     destination_ = new QLineEdit(client());                                       // 1025
     destination_->setObjectName("destinationEdit");
-    destination_->setGeometry(duRect(84, 124, 290, 12));
+    destination_->setGeometry(duRect(94, 138, 282, 12));
     browse_ = new QPushButton("Browse", client());  // 1026
     browse_->setObjectName("browseButton");
-    browse_->setGeometry(duRect(382, 123, 56, 14));
+    browse_->setGeometry(duRect(382, 137, 56, 14));
     browse_->setAutoDefault(false);
     multiFile_ = new QCheckBox(client());  // 1027
     multiFile_->setObjectName("multiFileCheck");
-    multiFile_->setGeometry(duRect(84, 142, 10, 10));
+    multiFile_->setGeometry(duRect(94, 156, 10, 10));
     multiFileLabel_ =
-        addLabel(client(), "multiFileLabel", "Multifile", duRect(96, 143, 60, 9));  // 1008
+        addLabel(client(), "multiFileLabel", "Multifile", duRect(106, 157, 60, 9));  // 1008
 
-    group_ = ui::makeGroupFrame(client(), duRect(12, 160, 318, 80));  // 1016
+    group_ = ui::makeGroupFrame(client(), duRect(12, 172, 318, 80));  // 1016
     group_->setObjectName("progressGroup");
     sectorLabel_ = addLabel(client(), "currentSectorLabel",
-                            "Current Sector  : ", duRect(22, 172, 62, 9));                 // 1007
-    sectorValue_ = addLabel(client(), "currentSectorValue", {}, duRect(86, 172, 236, 9));  // 1012
+                            "Current Sector  : ", duRect(22, 184, 62, 9));                 // 1007
+    sectorValue_ = addLabel(client(), "currentSectorValue", {}, duRect(86, 184, 236, 9));  // 1012
     fileLabel_ =
-        addLabel(client(), "lastFileLabel", "Last File Name : ", duRect(22, 190, 62, 9));  // 1010
-    fileValue_ = addLabel(client(), "lastFileValue", {}, duRect(86, 190, 236, 18));        // 1017
+        addLabel(client(), "lastFileLabel", "Last File Name : ", duRect(22, 202, 62, 9));  // 1010
+    fileValue_ = addLabel(client(), "lastFileValue", {}, duRect(86, 202, 236, 18));        // 1017
     fileValue_->setWordWrap(true);
     progress_ = new QProgressBar(client());  // 1013
     progress_->setObjectName("progressBar");
-    progress_->setGeometry(duRect(22, 216, 298, 12));
+    progress_->setGeometry(duRect(22, 228, 298, 12));
     progress_->setRange(0, 100);
     progress_->setValue(0);
 
-    start_ = addNavButton(client(), "startButton", duRect(342, 186, 35, 33), "\\Start.bmp",
+    start_ = addNavButton(client(), "startButton", duRect(342, 196, 35, 33), "\\Start.bmp",
                           "\\StartA.bmp", "Start");  // 10
-    stop_ = addNavButton(client(), "stopButton", duRect(390, 186, 35, 33), "\\Stop.bmp",
+    stop_ = addNavButton(client(), "stopButton", duRect(390, 196, 35, 33), "\\Stop.bmp",
                          "\\StopA.bmp", "Stop");  // 9
     back_ = addNavButton(client(), "backButton", duRect(363, 284, 24, 22), "\\Back.bmp",
                          "\\BackA.bmp", "Back");  // 4
