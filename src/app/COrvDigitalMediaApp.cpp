@@ -22,9 +22,7 @@ int COrvDigitalMediaApp::initInstance() {
     QApplication::setQuitOnLastWindowClosed(false);
 
     // The two workflows begin on the source page, in the mode of the button.
-    COrvDigitalMediaDlg::setSourcePageFactory([](int mode, QWidget* opener) {
-        return std::unique_ptr<QDialog>(std::make_unique<CPartitionInfoDlg>(mode, opener));
-    });
+    COrvDigitalMediaDlg::setSourcePageFactory(CPartitionInfoDlg::create);
     ui::QtPrompter prompter;
     setPrompter(&prompter);
     std::unique_ptr<ui::ScreenshotTour> tour = ui::ScreenshotTour::fromEnvironment();

@@ -62,6 +62,10 @@ void CPartitionInfoDlg::setFileTypePageFactory(FileTypePageRunner runner) {
     fileTypePageRunner = std::move(runner);
 }
 
+std::unique_ptr<QDialog> CPartitionInfoDlg::create(int mode, QWidget* opener) {
+    return std::make_unique<CPartitionInfoDlg>(mode, opener);
+}
+
 CPartitionInfoDlg::CPartitionInfoDlg(int mode, QWidget* parent)
     : ui::CBDialog(parent), mode_(mode) {
     setObjectName("partitionInfoDlg");

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "ui/CBDialog.h"
@@ -37,6 +38,9 @@ public:
     // media-recovery mode stores the choice, writes the log and stays.
     using FileTypePageRunner = std::function<void(QWidget* opener)>;
     static void setFileTypePageFactory(FileTypePageRunner runner);
+
+    // The page as the main window's source-page factory builds it.
+    static std::unique_ptr<QDialog> create(int mode, QWidget* opener);
 
     // Starts filling the tree on a worker at once.
     explicit CPartitionInfoDlg(int mode, QWidget* parent = nullptr);
