@@ -67,7 +67,8 @@ public:
 inline std::vector<uint8_t> patternSector(uint64_t s) {
     std::vector<uint8_t> bytes(kSectorSize);
     std::memcpy(bytes.data(), &s, sizeof s);
-    for (size_t i = sizeof s; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + s | 1);
+    for (size_t i = sizeof s; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>((i * 7 + s) | 1);
     return bytes;
 }
 
