@@ -117,7 +117,6 @@ CPartitionInfoDlg::CPartitionInfoDlg(int mode, QWidget* parent)
     endEdit_ = new QLineEdit(client());  // 1005
     endEdit_->setObjectName("endEdit");
     endEdit_->setGeometry(duRect(272, 242, 100, 12));
-    // A label click toggles the box, as a label of a check box does.
     connect(rangeCheck_, &QCheckBox::toggled, this, [this](bool on) { setRangeFieldsEnabled(on); });
 
     next_ = new ui::CButtonST(client());  // 3
@@ -171,7 +170,6 @@ void CPartitionInfoDlg::addListing(const SourceListing& listing) {
         addItem(driveRoot_, QString::fromStdString(drive));
     for (const std::string& disk : listing.diskItems)
         addItem(diskRoot_, QString::fromStdString(disk));
-    diskCount_ = static_cast<int>(listing.diskItems.size());
     driveRoot_->setExpanded(true);
     diskRoot_->setExpanded(true);
     fitColumn(tree_);

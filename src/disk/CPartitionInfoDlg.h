@@ -96,7 +96,6 @@ private:
     QTreeWidgetItem* driveRoot_ = nullptr;
     QTreeWidgetItem* diskRoot_ = nullptr;
     QTreeWidgetItem* imageRoot_ = nullptr;
-    int diskCount_ = 0;
     QIcon driveIcon_;
 };
 
