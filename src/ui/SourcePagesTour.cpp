@@ -86,7 +86,6 @@ void openImagingPageOnDemoFile(QWidget* over) {
 }  // namespace
 
 std::vector<std::pair<QString, std::function<void()>>> sourcePageSteps(ScreenshotTour& tour) {
-    using Act = ScreenshotTour::Act;
     const auto always = [] { return true; };
     std::vector<std::pair<QString, std::function<void()>>> steps;
 
