@@ -145,7 +145,10 @@ CPartitionInfoDlg::CPartitionInfoDlg(int mode, QWidget* parent)
     connect(tree_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current) { selectionChanged(current); });
 
-    const std::string probe = platform::joinPath(session().applicationFolder.load(), "GeomProbe");
+    // Without the install step's folder, the probe is looked for beside the program.
+    std::string folder = session().applicationFolder.load();
+    if (folder.empty()) folder = platform::programFolder();
+    const std::string probe = platform::joinPath(folder, "GeomProbe");
     filler_ = std::thread([this, probe] {
         const SourceListing listing = listSources(probe);
         // Dropped by Qt if the page is gone by then.

@@ -1,13 +1,12 @@
-// The source page's engine side: the registry rebuild around the probe program,
-// disk facts, image folders read whole or as pieces and registered as the next
-// disk, the 64-bit range boxes, and sources that cannot be opened.
+// The source page's engine side where the page tests cannot reach: the registry
+// rebuild around a stand-in probe (its runs counted, the store broken on cue),
+// the edges of the 64-bit range boxes, and sources that cannot be opened.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
-#include "../platform/LoopDevice.h"
 #include "TestSupport.h"
 #include "app/Session.h"
 #include "disk/DiskList.h"
@@ -21,11 +20,6 @@ namespace {
 using platform::Registry;
 using platform::RegistryRoot;
 constexpr auto kRoot = RegistryRoot::ClassesRoot;
-
-void sparseFile(const std::string& path, uint64_t bytes) {
-    test::writeFile(path, std::string());
-    std::filesystem::resize_file(path, bytes);
-}
 
 // A stand-in for the probe program: a shell script that counts its runs.
 std::string fakeProbe(const test::TempDir& dir, const std::string& body) {
@@ -114,84 +108,6 @@ TEST_F(SourceChoiceTest, StoreBrokenByTheProbeEndsTheProcessWithItsReason) {
     EXPECT_NE(listing.failure->message.find("ended with status 3"), std::string::npos)
         << listing.failure->message;
     std::filesystem::remove(registry_.path());
-}
-
-// --- facts -------------------------------------------------------------------
-
-TEST_F(SourceChoiceTest, DiskFactsComeFromTheStore) {
-    Registry store;
-    writeDiskProperties(store, 4, entryForSize(5000000000ull, "Model X", "Removable"));
-    const SourceFacts facts = diskFacts(4);
-    EXPECT_EQ(facts.lines, (std::vector<std::string>{
-                               "Physical Disk Number : 4", "Model   : Model X",
-                               "Media Type   : Removable", "Cylinder   : 607", "Head   : 255",
-                               "Sectors Per Track   : 63", "Disk Size  : 4768 MB"}));
-    EXPECT_EQ(facts.endSector, 5000000000ull / 512);  // beyond 32 bits
-    EXPECT_TRUE(diskFacts(-1).lines.empty());
-}
-
-TEST_F(SourceChoiceTest, DriveFactsOfAMountedFilesystem) {
-    test::MountedExt4 volume("KTESTVOL", 24);
-    if (!volume.ok()) GTEST_SKIP() << volume.why();
-    const auto drives = platform::logicalDrives();
-    const auto drive = std::find_if(drives.begin(), drives.end(), [&](const auto& d) {
-        return d.mountPoint == volume.mountPoint();
-    });
-    ASSERT_NE(drive, drives.end());
-    const std::string item = driveItemText(*drive);
-    EXPECT_EQ(item, std::string("KTESTVOL (") + drive->letter + ":)");
-    const SourceFacts facts = driveFacts(item);
-    ASSERT_EQ(facts.lines.size(), 5u);
-    EXPECT_EQ(facts.lines[0], "Volume Name : KTESTVOL ");
-    EXPECT_EQ(facts.lines[1], "File System : ext4");
-    EXPECT_EQ(facts.endSector, drive->totalBytes / 512);
-    EXPECT_TRUE(driveFacts("Gone (Z:)").lines.empty() || drives.back().letter == 'Z');
-}
-
-// --- image folders -------------------------------------------------------------
-
-TEST_F(SourceChoiceTest, ImageFolderIsReadWholeOnlyAsOneLargeFile) {
-    struct Case {
-        std::vector<uint64_t> pieces;
-        bool asPieces;
-    };
-    const Case cases[] = {
-        {{700000000}, false},
-        {{681574400}, true},  // not above the piece size
-        {{681574400, 681574400}, true},
-        {{100}, true},
-    };
-    for (const Case& c : cases) {
-        test::TempDir folder;
-        for (size_t k = 0; k < c.pieces.size(); ++k)
-            sparseFile(folder.file(k ? "image" + std::to_string(k) + ".img" : "IMAGE0.IMG"),
-                       c.pieces[k]);
-        const ImagePieces pieces = countImagePieces(folder.path());
-        EXPECT_EQ(pieces.count, static_cast<int>(c.pieces.size()));
-        uint64_t total = 0;
-        for (uint64_t b : c.pieces) total += b;
-        EXPECT_EQ(pieces.totalBytes, total);
-        EXPECT_EQ(readsAsPieces(pieces), c.asPieces) << c.pieces.front();
-    }
-}
-
-TEST_F(SourceChoiceTest, ImageIsRegisteredAsTheNextDiskNumber) {
-    Registry store;
-    for (int n : {0, 1, 2}) store.writeValue(kRoot, kDiskListKey, diskValueName(n), "x");
-    sparseFile(dir_.file("Image0.img"), 700000000);
-    const std::string item = dir_.file("Image0.img");
-    EXPECT_EQ(selectImage(item), 3);
-    EXPECT_EQ(session().imageSource.load(), 1);
-    EXPECT_EQ(session().imageSplit.load(), 0);
-    EXPECT_EQ(session().imageFolder.load(), dir_.path() + "/");
-    const SourceFacts facts = diskFacts(3);
-    EXPECT_EQ(facts.lines[0], "Physical Disk Number : 3");
-    EXPECT_EQ(facts.lines[1], "Model   : " + item);
-    EXPECT_EQ(facts.lines[2], "Media Type   : Image");
-    EXPECT_EQ(facts.lines[3], "Cylinder   : 85");
-    EXPECT_EQ(facts.endSector, 700000000u / 512);
-    // The marker itself is not written: the next image takes the same number.
-    EXPECT_FALSE(store.readValue(kRoot, kDiskListKey, "Disk3"));
 }
 
 // --- range boxes -----------------------------------------------------------------

@@ -212,7 +212,7 @@ private slots:
         QFETCH(QString, size);
         test::TempDir folder;
         for (int k = 0; k < pieces.size(); ++k)
-            sparse(folder.file("Image" + std::to_string(k) + ".img"), pieces[k]);
+            sparse(folder.file("IMAGE" + std::to_string(k) + ".IMG"), pieces[k]);  // any case
         CPartitionInfoDlg page(CPartitionInfoDlg::kMediaRecovery);
         QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
         const int next = page.diskRoot()->childCount();
