@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Starts the desktop application on a virtual display and saves a PNG of every
 # window it reaches (splash, main window, menu, About box, confirmations, the two
-# prompts, message and wait boxes) into FOLDER (default build/screenshots). The
-# program answers each window with Cancel or Escape, so nothing changes; it runs
-# with a registry store and logs of its own, so the user's logs stay untouched.
+# prompts, message and wait boxes, the source page in both workflows, the
+# image-creation page copying the demo image) into FOLDER (default
+# build/screenshots). The program answers each window with Cancel, Escape or
+# Back, so nothing changes; it runs with a registry store, logs and a scratch
+# image folder of its own, so the user's files stay untouched. Run as root, it
+# attaches the demo image read-only to a loop device, so a real disk is imaged.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="${1:-build/screenshots}"
@@ -11,7 +14,11 @@ bash scripts/build.sh >/dev/null
 command -v xvfb-run >/dev/null || { echo "xvfb-run is missing: run scripts/install-deps.sh" >&2; exit 1; }
 
 scratch="$(mktemp -d)"
-trap 'rm -rf "$scratch"' EXIT
+loop=""
+trap 'if [ -n "$loop" ]; then losetup -d "$loop"; fi; rm -rf "$scratch"' EXIT
+if [ "$(id -u)" = 0 ] && command -v losetup >/dev/null; then
+    loop="$(losetup -f --show -r "build/share/Kestrum for Digital Media/Demo/Image0.img" 2>/dev/null || true)"
+fi
 export KESTRUM_REGISTRY="$scratch/registry"
 export XDG_RUNTIME_DIR="$scratch/runtime"
 mkdir -m 0700 "$XDG_RUNTIME_DIR"

@@ -4,6 +4,7 @@
 
 #include "app/COrvDigitalMediaDlg.h"
 #include "app/Session.h"
+#include "disk/CPartitionInfoDlg.h"
 #include "ui/QtPrompter.h"
 #include "ui/ScreenshotTour.h"
 #include "ui/Skin.h"
@@ -20,6 +21,8 @@ int COrvDigitalMediaApp::initInstance() {
     // The main window hides while a page runs; that must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // The two workflows begin on the source page, in the mode of the button.
+    COrvDigitalMediaDlg::setSourcePageFactory(CPartitionInfoDlg::create);
     ui::QtPrompter prompter;
     setPrompter(&prompter);
     std::unique_ptr<ui::ScreenshotTour> tour = ui::ScreenshotTour::fromEnvironment();

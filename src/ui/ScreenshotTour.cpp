@@ -19,12 +19,14 @@
 #include "preview/PreviewCopy.h"
 #include "ui/CMessageDlg.h"
 #include "ui/CWaitDlg.h"
+#include "ui/SourcePagesTour.h"
 
 namespace kestrum::ui {
 namespace {
 constexpr int kSettleMs = 500;    // a window is saved once it has painted
 constexpr int kSplashMs = 1000;   // mid-way through the splash's hold
 constexpr int kTooltipMs = 1500;  // tooltips appear after a rest of the mouse
+constexpr int kPollMs = 100;      // how often a scripted step looks whether it may go on
 }  // namespace
 
 std::unique_ptr<ScreenshotTour> ScreenshotTour::fromEnvironment() {
@@ -83,6 +85,7 @@ ScreenshotTour::ScreenshotTour(const QString& folder) : folder_(folder) {
              wait.exec();
          }},
     };
+    for (auto& step : sourcePageSteps(*this)) steps_.push_back(std::move(step));
 }
 
 ScreenshotTour::~ScreenshotTour() {
@@ -97,7 +100,7 @@ QWidget* ScreenshotTour::mainWindow() const {
 }
 
 bool ScreenshotTour::eventFilter(QObject* watched, QEvent* event) {
-    if (!watched->isWidgetType()) return false;
+    if (scripted_ || !watched->isWidgetType()) return false;
     auto* widget = static_cast<QWidget*>(watched);
     if (!widget->isWindow()) return false;
     if (event->type() == QEvent::Show) {
@@ -140,6 +143,32 @@ void ScreenshotTour::windowShown(QWidget* window) {
             dialog->reject();  // Cancel or Escape: nothing changes
         }
     });
+}
+
+void ScreenshotTour::play(std::vector<Act> acts) {
+    scripted_ = true;
+    auto script = std::make_shared<std::vector<Act>>(std::move(acts));
+    auto next = std::make_shared<size_t>(0);
+    auto* poll = new QTimer(this);
+    poll->setInterval(kPollMs);
+    connect(poll, &QTimer::timeout, this, [this, script, next, poll] {
+        if (*next >= script->size()) {
+            poll->stop();
+            poll->deleteLater();
+            scripted_ = false;
+            QTimer::singleShot(kSettleMs, this, [this] { nextStep(); });
+            return;
+        }
+        if (!(*script)[*next].ready()) return;
+        const size_t act = (*next)++;
+        poll->stop();
+        QTimer::singleShot(kSettleMs, this, [script, act, poll] {
+            // Polling goes on first: the act may block in a modal window.
+            poll->start();
+            (*script)[act].run();
+        });
+    });
+    poll->start();
 }
 
 void ScreenshotTour::nextStep() {

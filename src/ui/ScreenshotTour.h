@@ -26,14 +26,24 @@ public:
     explicit ScreenshotTour(const QString& folder);
     ~ScreenshotTour() override;
 
+    // One move of a scripted step: run once ready() holds and the screen has settled.
+    struct Act {
+        std::function<bool()> ready;
+        std::function<void()> run;
+    };
+    // Plays the acts in turn while the windows they open come and go (none is
+    // answered for them), then moves on to the next step. An act may open a
+    // modal window: the later acts go on inside it.
+    void play(std::vector<Act> acts);
+    void save(QWidget* window, const QString& name, QWidget* alsoShow = nullptr);
+    QWidget* mainWindow() const;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void windowShown(QWidget* window);
-    void save(QWidget* window, const QString& name, QWidget* alsoShow = nullptr);
     void nextStep();
-    QWidget* mainWindow() const;
 
     QString folder_;
     int saved_ = 0;
@@ -43,6 +53,7 @@ private:
     std::vector<std::pair<QString, std::function<void()>>> steps_;
     QString stepName_;
     std::vector<std::thread> askers_;
+    bool scripted_ = false;
 };
 
 }  // namespace kestrum::ui

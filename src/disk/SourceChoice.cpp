@@ -1,0 +1,210 @@
+#include "disk/SourceChoice.h"
+
+#include <cctype>
+#include <charconv>
+#include <filesystem>
+
+#include "app/Session.h"
+#include "disk/DiskList.h"
+#include "disk/SectorReader.h"
+#include "disk/SizeText.h"
+#include "platform/DeviceAccess.h"
+#include "platform/Devices.h"
+#include "platform/Folders.h"
+#include "platform/Process.h"
+#include "platform/Registry.h"
+
+namespace kestrum {
+namespace {
+
+using platform::Registry;
+constexpr auto kRoot = platform::RegistryRoot::ClassesRoot;
+constexpr uint64_t kSingleFileLimit = kPieceSectors * kSectorSize;  // 681,574,400 bytes
+
+RegistryFailure cannotWrite(int exitCode, const Registry& registry) {
+    return {exitCode, "The list of disks cannot be written into the registry store (" +
+                          registry.lastError() + "). The program ends now."};
+}
+
+// Empties the disk list and creates its key again; false when that fails.
+bool clearDiskList(Registry& registry) {
+    for (const char* property : kDiskPropertyNames)
+        if (registry.keyExists(kRoot, diskPropertyKey(property)))
+            registry.deleteKey(kRoot, diskPropertyKey(property));
+    if (registry.keyExists(kRoot, kDisplayDeviceKey)) registry.deleteKey(kRoot, kDisplayDeviceKey);
+    if (registry.keyExists(kRoot, kDiskListKey)) registry.deleteKey(kRoot, kDiskListKey);
+    if (registry.keyExists(kRoot, kDiskListKey))
+        for (int n = 0; n < kMaxListedDisks; ++n)
+            if (registry.readValue(kRoot, kDiskListKey, diskValueName(n)))
+                registry.deleteValue(kRoot, kDiskListKey, diskValueName(n));
+    return registry.createKey(kRoot, kDiskListKey);
+}
+
+// Creates the keys, runs the probe and lists what it registered. False when the
+// process must end (listing.failure says why); a missing probe only stops it.
+bool listDisks(Registry& registry, const std::string& probePath, SourceListing& listing) {
+    if (!registry.createKey(kRoot, kDiskListKey)) return true;
+    for (const char* property : kDiskPropertyNames)
+        if (!registry.createKey(kRoot, diskPropertyKey(property))) {
+            listing.failure = cannotWrite(1, registry);
+            return false;
+        }
+    if (!platform::fileExists(probePath)) return true;
+    std::string probeError;
+    const int status = platform::runProgramAndWait(probePath, {probePath, ""}, &probeError);
+    if (!registry.keyExists(kRoot, kDiskListKey)) {
+        std::string detail = "the key \"" + std::string(kDiskListKey) + "\" is missing";
+        if (status < 0)
+            detail += "; " + probeError;
+        else if (status != 0)
+            detail += "; the probe program ended with status " + std::to_string(status);
+        listing.failure = {0, "The list of disks cannot be read from the registry store " +
+                                  registry.filePath() + " (" + detail + "). The program ends now."};
+        return false;
+    }
+    for (int n : listedDisks(registry)) listing.diskItems.push_back(diskValueName(n));
+    return true;
+}
+
+std::optional<uint64_t> parseDecimal(const std::string& text) {
+    uint64_t value = 0;
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front())))
+        return std::nullopt;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::string driveItemText(const platform::LogicalDrive& drive) {
+    return (drive.label.empty() ? std::string("Local Disk") : drive.label) + " (" + drive.letter +
+           ":)";
+}
+
+SourceListing listSources(const std::string& probePath) {
+    SourceListing listing;
+    Registry registry;
+    if (!clearDiskList(registry)) {
+        listing.failure = cannotWrite(0, registry);
+        return listing;
+    }
+    for (const platform::LogicalDrive& drive : platform::logicalDrives())
+        if (drive.letter != 'A' && drive.letter != 'B')
+            listing.driveItems.push_back(driveItemText(drive));
+    if (!listDisks(registry, probePath, listing)) return listing;
+    if (listing.diskItems.empty()) {
+        // Once more, whether or not the probe is there (as a disk that was still
+        // spinning up may be there now).
+        platform::runProgramAndWait(probePath, {probePath, ""});
+        listDisks(registry, probePath, listing);
+    }
+    return listing;
+}
+
+SourceFacts driveFacts(const std::string& itemText) {
+    SourceFacts facts;
+    if (itemText.size() < 4) return facts;
+    const char letter =
+        static_cast<char>(std::toupper(static_cast<unsigned char>(itemText[itemText.size() - 3])));
+    for (const platform::LogicalDrive& drive : platform::logicalDrives()) {
+        if (drive.letter != letter) continue;
+        if (drive.fileSystem.empty()) return facts;
+        const uint64_t used = drive.totalBytes - std::min(drive.freeBytes, drive.totalBytes);
+        facts.lines = {"Volume Name : " + itemText.substr(0, itemText.size() - 4),
+                       "File System : " + drive.fileSystem,
+                       "Capacity : " + sizeText(drive.totalBytes), "Used Space : " + sizeText(used),
+                       "Free Space : " + sizeText(drive.freeBytes)};
+        facts.endSector = drive.totalBytes / kSectorSize;
+        return facts;
+    }
+    return facts;
+}
+
+SourceFacts diskFacts(int n) {
+    SourceFacts facts;
+    if (n < 0) return facts;
+    const DiskEntry entry = readDiskEntry(Registry(), n);
+    const uint64_t size = parseDecimal(entry.size).value_or(0);
+    facts.lines = {"Physical Disk Number : " + std::to_string(n),
+                   "Model   : " + entry.model,
+                   "Media Type   : " + entry.mediaType,
+                   "Cylinder   : " + entry.cylinder,
+                   "Head   : " + entry.head,
+                   "Sectors Per Track   : " + entry.sectorsPerTrack,
+                   "Disk Size  : " + std::to_string(size / 1048576) + " MB"};
+    facts.endSector = size / kSectorSize;
+    return facts;
+}
+
+ImagePieces countImagePieces(const std::string& folder) {
+    ImagePieces pieces;
+    for (;; ++pieces.count) {
+        const auto piece = platform::findFileNoCase(folder, imagePieceName(pieces.count));
+        if (!piece) break;
+        std::error_code ec;
+        const auto bytes = std::filesystem::file_size(*piece, ec);
+        if (!ec) pieces.totalBytes += bytes;
+    }
+    return pieces;
+}
+
+bool readsAsPieces(const ImagePieces& pieces) {
+    return !(pieces.totalBytes > kSingleFileLimit && pieces.count == 1);
+}
+
+int selectImage(const std::string& imagePath) {
+    Session& s = session();
+    const size_t nameLength = std::string(kSingleImageName).size();
+    const std::string folder =
+        imagePath.size() >= nameLength ? imagePath.substr(0, imagePath.size() - nameLength) : "";
+    const ImagePieces pieces = countImagePieces(folder);
+    s.imageFolder.store(folder);
+    s.imageSplit.store(readsAsPieces(pieces) ? 1 : 0);
+    s.imageSource.store(1);
+    Registry registry;
+    const int n = static_cast<int>(listedDisks(registry).size());
+    writeDiskProperties(registry, n, entryForSize(pieces.totalBytes, imagePath, "Image"));
+    return n;
+}
+
+std::optional<uint64_t> parseSectorBox(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::nullopt;
+    return parseDecimal(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+}
+
+std::string checkRangeBoxes(const std::string& startText, const std::string& endText,
+                            uint64_t& start, uint64_t& end) {
+    const auto startValue = parseSectorBox(startText);
+    if (!startValue) return "Start sector is not valid.";
+    const auto endValue = parseSectorBox(endText);
+    if (!endValue) return "End sector is not valid.";
+    if (*endValue <= *startValue) return "End sector should be bigger than start sector.";
+    start = *startValue;
+    end = *endValue;
+    return {};
+}
+
+std::string sourceOpenProblem(const std::string& shown) {
+    const Session& s = session();
+    if (s.imageSource.load() != 0) {
+        const std::string folder = s.imageFolder.load();
+        const std::string name = s.imageSplit.load() != 0 ? imagePieceName(0) : kSingleImageName;
+        const std::string path =
+            platform::findFileNoCase(folder, name).value_or(platform::joinPath(folder, name));
+        const std::string problem = platform::openProblem(path);
+        return problem.empty() ? problem
+                               : "The image " + path + " cannot be opened for reading: " + problem;
+    }
+    const std::string devicePath = s.selectedDevicePath();
+    const std::string node = platform::resolveDevicePath(devicePath);
+    if (node.empty())
+        return shown + " cannot be opened for reading: there is no device " + devicePath +
+               " any more. Attach the medium and choose it again.";
+    const std::string problem = platform::openProblem(node);
+    return problem.empty() ? problem
+                           : shown + " (" + node + ") cannot be opened for reading: " + problem;
+}
+
+}  // namespace kestrum

@@ -1,0 +1,220 @@
+#include "imaging/CImageCreationDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <QTreeWidget>
+
+#include "app/Session.h"
+#include "imaging/ImagingRun.h"
+#include "platform/Folders.h"
+#include "ui/CButtonST.h"
+#include "ui/CTransparentEditBox.h"
+#include "ui/CTransparentStatic.h"
+#include "ui/FolderChooser.h"
+#include "ui/Skin.h"
+
+namespace kestrum {
+
+using ui::duRect;
+
+namespace {
+
+constexpr const char* kPathNotFound = "Image path not found. Please specify image path.";
+
+ui::CButtonST* addNavButton(QWidget* parent, const char* name, const QRect& geometry,
+                            const char* picture, const char* hover, const QString& tip) {
+    auto* button = new ui::CButtonST(parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    button->loadPictures(picture, ui::kToolbarKey, hover);
+    button->setToolTip(tip);
+    return button;
+}
+
+ui::CTransparentStatic* addLabel(QWidget* parent, const char* name, const QString& text,
+                                 const QRect& geometry) {
+    auto* label = new ui::CTransparentStatic(text, parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    return label;
+}
+
+}  // namespace
+
+CImageCreationDlg::CImageCreationDlg(const QString& sourceInfo, const QString& rootText,
+                                     const QString& itemText, QWidget* parent)
+    : ui::CBDialog(parent), run_(std::make_unique<ImagingRun>()) {
+    setObjectName("imageCreationDlg");
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QString::fromStdString(session().windowTitle.load()));
+    setWindowIcon(ui::appIcon());
+    setClientSize(ui::duSize(450, 315));
+    menu_ = ui::installMenu129(this);
+    toolbar_ = ui::installToolbar(this);
+    loadBackground("\\gui2.bmp");
+    menu_.recoverSelected->setEnabled(false);
+
+    tree_ = new QTreeWidget(client());  // 1001
+    tree_->setObjectName("sourceTree");
+    tree_->setGeometry(duRect(12, 52, 150, 76));
+    tree_->setHeaderHidden(true);
+    tree_->setIconSize(QSize(16, 16));
+    const QIcon drive(ui::loadPicture("\\Drive.png"));
+    auto* root = new QTreeWidgetItem(tree_, {rootText});
+    root->setIcon(0, drive);
+    auto* item = new QTreeWidgetItem(root, {itemText});
+    item->setIcon(0, drive);
+    root->setExpanded(true);
+    tree_->setCurrentItem(item);
+
+    info_ = new ui::CTransparentEditBox(client());  // 1030
+    info_->setObjectName("sourceInfo");
+    info_->setGeometry(duRect(170, 52, 268, 76));
+    info_->setReadOnly(true);
+    info_->setPlainText(QString(sourceInfo).replace("\r\n", "\n"));
+
+    destinationLabel_ = addLabel(client(), "destinationLabel",
+                                 "Destination Image :", duRect(12, 140, 80, 9));  // 1006
+    destination_ = new QLineEdit(client());                                       // 1025
+    destination_->setObjectName("destinationEdit");
+    destination_->setGeometry(duRect(94, 138, 282, 12));
+    browse_ = new QPushButton("Browse", client());  // 1026
+    browse_->setObjectName("browseButton");
+    browse_->setGeometry(duRect(382, 137, 56, 14));
+    browse_->setAutoDefault(false);
+    multiFile_ = new QCheckBox(client());  // 1027
+    multiFile_->setObjectName("multiFileCheck");
+    multiFile_->setGeometry(duRect(94, 156, 10, 10));
+    multiFileLabel_ =
+        addLabel(client(), "multiFileLabel", "Multifile", duRect(106, 157, 60, 9));  // 1008
+
+    group_ = ui::makeGroupFrame(client(), duRect(12, 172, 318, 80));  // 1016
+    group_->setObjectName("progressGroup");
+    sectorLabel_ = addLabel(client(), "currentSectorLabel",
+                            "Current Sector  : ", duRect(22, 184, 62, 9));                 // 1007
+    sectorValue_ = addLabel(client(), "currentSectorValue", {}, duRect(86, 184, 236, 9));  // 1012
+    fileLabel_ =
+        addLabel(client(), "lastFileLabel", "Last File Name : ", duRect(22, 202, 62, 9));  // 1010
+    fileValue_ = addLabel(client(), "lastFileValue", {}, duRect(86, 202, 236, 18));        // 1017
+    fileValue_->setWordWrap(true);
+    progress_ = new QProgressBar(client());  // 1013
+    progress_->setObjectName("progressBar");
+    progress_->setGeometry(duRect(22, 228, 298, 12));
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+
+    start_ = addNavButton(client(), "startButton", duRect(342, 196, 35, 33), "\\Start.bmp",
+                          "\\StartA.bmp", "Start");  // 10
+    stop_ = addNavButton(client(), "stopButton", duRect(390, 196, 35, 33), "\\Stop.bmp",
+                         "\\StopA.bmp", "Stop");  // 9
+    back_ = addNavButton(client(), "backButton", duRect(363, 284, 24, 22), "\\Back.bmp",
+                         "\\BackA.bmp", "Back");  // 4
+    nextPicture_ = new QLabel(client());          // 1028: this page has no Next
+    nextPicture_->setObjectName("nextPicture");
+    nextPicture_->setGeometry(duRect(399, 279, 35, 33));
+    nextPicture_->setPixmap(ui::loadPicture("\\NextD.bmp"));
+
+    connect(browse_, &QPushButton::clicked, this, [this] { browse(); });
+    connect(start_, &ui::CButtonST::clicked, this, [this] { start(); });
+    connect(stop_, &ui::CButtonST::clicked, this, [this] { stop(); });
+    connect(back_, &ui::CButtonST::clicked, this, [this] { back(); });
+    timer_.setInterval(kTickMilliseconds);
+    connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
+
+    showCopying(false);
+}
+
+CImageCreationDlg::~CImageCreationDlg() {
+    if (!run_->working()) return;
+    imagingStopRequested.store(1);
+    run_->pauseGate.resume();
+    // The worker may be asking a question on this thread: keep answering events.
+    while (run_->working()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(5);
+    }
+}
+
+void CImageCreationDlg::browse() {
+    const QString folder = ui::chooseFolder(this, "Select Folder of Image File");
+    if (folder.isEmpty()) return;
+    if (!platform::directoryExists(folder.toStdString())) {
+        prompter().showMessage(kPathNotFound, MessageIcon::Error);
+        return;
+    }
+    destination_->setText(folder);
+}
+
+void CImageCreationDlg::start() {
+    const std::string folder = destination_->text().toStdString();
+    // Missing folder, a source that cannot be read, a folder on the source, too
+    // little free space: each has its own message.
+    if (std::string refusal = run_->checkStart(folder); !refusal.empty()) {
+        prompter().showMessage(refusal, MessageIcon::Error);
+        return;
+    }
+    if (!run_->start(folder, multiFile_->isChecked())) {
+        prompter().showMessage("Process is running.", MessageIcon::Exclamation);
+        return;
+    }
+    showProgress();
+    timer_.start();
+    showCopying(true);
+    setInputsEnabled(false);
+}
+
+void CImageCreationDlg::showCopying(bool copying) {
+    for (QWidget* w : std::initializer_list<QWidget*>{group_, sectorLabel_, sectorValue_,
+                                                      fileLabel_, fileValue_, progress_, stop_})
+        w->setVisible(copying);
+    start_->setVisible(!copying);
+}
+
+void CImageCreationDlg::setInputsEnabled(bool enabled) {
+    back_->setVisible(enabled);
+    for (QWidget* w : std::initializer_list<QWidget*>{browse_, multiFile_, destination_,
+                                                      multiFileLabel_, destinationLabel_})
+        w->setEnabled(enabled);
+}
+
+void CImageCreationDlg::showProgress() {
+    sectorValue_->setText(QString::fromStdString(run_->currentSectorText()));
+    fileValue_->setText(QString::fromStdString(run_->lastFileName.load()));
+    progress_->setValue(run_->progressPercent());
+}
+
+void CImageCreationDlg::tick() {
+    showProgress();
+    if (imagingThread().running()) return;
+    timer_.stop();
+    // The page behind the message is already idle: progress hidden, Start shown.
+    showCopying(false);
+    prompter().showMessage(run_->finalMessage(), run_->finalIcon());
+    setInputsEnabled(true);
+    run_->appendActivityLog();
+}
+
+void CImageCreationDlg::stop() {
+    if (!imagingThread().running()) return;
+    run_->stop([] { return prompter().confirm("Are you sure you want to stop this process?"); });
+}
+
+void CImageCreationDlg::back() {
+    if (imagingThread().running() || timer_.isActive()) {
+        prompter().showMessage("Process is running.", MessageIcon::Exclamation);
+        return;
+    }
+    done(QDialog::Rejected);
+}
+
+void CImageCreationDlg::reject() {
+    back();
+}
+
+}  // namespace kestrum
