@@ -1,22 +1,19 @@
 #include "app/Log.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <cerrno>
-#include <cstring>
+#include <cstdint>
 #include <mutex>
 
 #include "app/Prompter.h"
 #include "app/Session.h"
+#include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/OutputFile.h"
 #include "platform/Registry.h"
 
 namespace kestrum {
 namespace {
 
-constexpr off_t kRestartBytes = 5242880;
+constexpr uint64_t kRestartBytes = 5242880;
 constexpr size_t kMaxTextBytes = 200;
 
 struct LogFacts {
@@ -39,36 +36,6 @@ const LogFacts& facts(LogKind kind) {
 // One writer at a time inside the process; the file lock below keeps other
 // processes out. Waiting instead of failing means no line is ever dropped.
 std::mutex appendMutex;
-
-// Clears read-only, as "set the attributes to normal" did.
-void makeWritable(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0)
-        ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
-}
-
-int openLocked(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return -1;
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            ::close(fd);
-            return -1;
-        }
-    }
-    return fd;
-}
-
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // At most max bytes of text, up to its first NUL, never splitting a UTF-8 character.
 std::string cutText(const std::string& text, size_t max) {
@@ -96,20 +63,17 @@ int appendLog(LogKind kind, const std::string& text) {
     const std::string line = "\r\n" + cutText(text, kMaxTextBytes);
 
     std::lock_guard guard(appendMutex);
-    makeWritable(path);
-    int fd = openLocked(path);
-    if (fd < 0) return 0;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > kRestartBytes) {
-        ::close(fd);
-        makeWritable(path);
-        ::unlink(path.c_str());
-        fd = openLocked(path);
-        if (fd < 0) return 0;
+    platform::makeWritable(path);
+    auto file = platform::OutputFile::openLocked(path);
+    if (!file) return 0;
+    if (file->size() > kRestartBytes) {
+        file.reset();
+        platform::makeWritable(path);
+        platform::removeEntry(path);
+        file = platform::OutputFile::openLocked(path);
+        if (!file) return 0;
     }
-    const bool ok = ::lseek(fd, 0, SEEK_END) >= 0 && writeAll(fd, line.data(), line.size());
-    ::close(fd);
-    return ok ? 1 : 0;
+    return file->append(line.data(), line.size()) ? 1 : 0;
 }
 
 void viewLog(LogKind kind) {
@@ -129,8 +93,8 @@ void clearLog(LogKind kind) {
         return;
     }
     if (!prompter().confirm(facts(kind).confirmClear)) return;
-    makeWritable(path);
-    ::unlink(path.c_str());
+    platform::makeWritable(path);
+    platform::removeEntry(path);
 }
 
 }  // namespace kestrum

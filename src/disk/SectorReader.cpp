@@ -2,10 +2,8 @@
 // image. Whatever cannot be delivered ends up as zeros, never as stale bytes.
 #include "disk/SectorReader.h"
 
-#include <fcntl.h>
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -170,53 +168,15 @@ std::shared_ptr<SourceFile> deviceHandleFor(const std::string& devicePath) {
     return s.deviceHandle;
 }
 
-// Reads the sectors of a failed run one at a time. Buffered reads go through the
-// page cache a page or a readahead window at a time, so one bad sector would fail
-// its neighbours too; this pass reads 512 bytes with O_DIRECT from a handle of its
-// own, so every sector is judged by itself. O_DIRECT wants an aligned buffer and
-// whole logical blocks: a device with larger blocks refuses with EINVAL, and then
-// (or where O_DIRECT is not offered at all) the pass reads buffered without
-// readahead, which is the best that device allows.
-class SectorBySector {
-public:
-    explicit SectorBySector(const SourceFile& device) : device_(device) {
-        probe_ = SourceFile::open(device.path());
-        if (!probe_) return;
-        ::posix_fadvise(probe_->fd(), 0, 0, POSIX_FADV_RANDOM);
-        const int flags = ::fcntl(probe_->fd(), F_GETFL);
-        direct_ = flags >= 0 && ::fcntl(probe_->fd(), F_SETFL, flags | O_DIRECT) == 0;
-    }
-
-    void read(uint64_t sector, void* dest) {
-        if (direct_) {
-            alignas(4096) char bounce[kSectorSize];
-            const ssize_t got = probe_->readAt(sector * kSectorSize, bounce, kSectorSize);
-            if (got >= 0) {
-                std::memcpy(dest, bounce, static_cast<size_t>(got));
-                std::memset(static_cast<char*>(dest) + got, 0, kSectorSize - got);
-                return;
-            }
-            if (errno != EINVAL) {
-                zeroUnreadable(dest, 1);
-                return;
-            }
-            const int flags = ::fcntl(probe_->fd(), F_GETFL);
-            if (flags >= 0) ::fcntl(probe_->fd(), F_SETFL, flags & ~O_DIRECT);
-            direct_ = false;
-        }
-        if (!readRun(probe_ ? *probe_ : device_, sector, dest, 1))
-            unreadable.fetch_add(1, std::memory_order_relaxed);
-    }
-
-private:
-    const SourceFile& device_;
-    std::shared_ptr<SourceFile> probe_;
-    bool direct_ = false;
-};
-
+// Reads the sectors of a failed run one at a time, from an unbuffered handle of its
+// own so that every sector is judged by itself (the device's own handle when no
+// other can be opened).
 void readOneByOne(const SourceFile& device, uint64_t start, void* buffer, uint64_t count) {
-    SectorBySector pass(device);
-    for (uint64_t i = 0; i < count; ++i) pass.read(start + i, sectorAt(buffer, i));
+    const auto own = SourceFile::open(device.path(), nullptr, SourceFile::Caching::Unbuffered);
+    const SourceFile& source = own ? *own : device;
+    for (uint64_t i = 0; i < count; ++i)
+        if (!readRun(source, start + i, sectorAt(buffer, i), 1))
+            unreadable.fetch_add(1, std::memory_order_relaxed);
 }
 
 int32_t readDevice(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath) {

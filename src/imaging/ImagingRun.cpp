@@ -1,9 +1,6 @@
 #include "imaging/ImagingRun.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
+#include <cerrno>
 #include <cstring>
 
 #include "app/Log.h"
@@ -11,10 +8,12 @@
 #include "app/Session.h"
 #include "disk/SectorReader.h"
 #include "platform/Devices.h"
+#include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/OutputFile.h"
 #include "platform/SourceFile.h"
 #include "saving/DestinationCheck.h"
-#include "saving/FileOutput.h"
+#include "saving/TextFormat.h"
 
 namespace kestrum {
 
@@ -27,6 +26,8 @@ WorkerSlot& imagingThread() {
 }
 
 namespace {
+
+using platform::sameFile;
 
 constexpr uint32_t kCopySectors = 8;
 
@@ -42,13 +43,6 @@ std::string cannotOpenSource(const std::string& path, const std::string& reason)
     return textf("The source cannot be opened (%s: %s).", path.c_str(), reason.c_str());
 }
 
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa {
-    }, sb{};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
 // True when path is the file the session reads from (an image file of any name, or
 // a plain file given as a device): such a file must never be replaced or deleted.
 bool isTheSource(const std::string& path) {
@@ -59,23 +53,10 @@ bool isTheSource(const std::string& path) {
     return s.imageSource.load() == 0 && !node.empty() && sameFile(path, node);
 }
 
-// Removes whatever is at path without following it; true when nothing is left.
-bool removeEntry(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return true;
-    return ::unlink(path.c_str()) == 0;
-}
-
 }  // namespace
 
 std::string imagePiecePath(const std::string& folder, uint64_t piece) {
     return platform::joinPath(folder, "Image" + std::to_string(piece) + ".img");
-}
-
-std::optional<uint64_t> freeBytesOf(const std::string& folder) {
-    struct statvfs vfs {};
-    if (::statvfs(folder.c_str(), &vfs) != 0) return std::nullopt;
-    return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
 }
 
 bool freeSpaceSuffices(uint64_t freeBytes, uint64_t neededBytes) {
@@ -130,7 +111,7 @@ std::string ImagingRun::checkStart(const std::string& folder) const {
     }
 
     const uint64_t needed = (endSector - startSector) * kSectorSize;
-    if (!freeSpaceSuffices(freeBytesOf(folder).value_or(0), needed)) return kNoFreeSpace;
+    if (!freeSpaceSuffices(platform::freeBytesOf(folder).value_or(0), needed)) return kNoFreeSpace;
     return {};
 }
 
@@ -154,10 +135,10 @@ bool ImagingRun::start(const std::string& folder, bool multiFile) {
     return false;
 }
 
-int ImagingRun::finish(ImagingOutcome outcome, int fd) {
-    if (fd >= 0 && ::close(fd) != 0 && outcome != ImagingOutcome::Failed) {
+int ImagingRun::finish(ImagingOutcome outcome, platform::OutputFile* piece) {
+    if (int error = 0; piece && !piece->close(&error) && outcome != ImagingOutcome::Failed) {
         failureReason.store(
-            textf("Could not write %s: %s", lastFileName.load().c_str(), std::strerror(errno)));
+            textf("Could not write %s: %s", lastFileName.load().c_str(), std::strerror(error)));
         outcome = ImagingOutcome::Failed;
     }
     outcome_.store(outcome);
@@ -169,7 +150,7 @@ int ImagingRun::work() {
     working_.store(true);
     if (folder_.empty()) {  // prepare() was not called: never write at the root
         failureReason.store("No destination folder");
-        return finish(ImagingOutcome::Failed, -1);
+        return finish(ImagingOutcome::Failed, nullptr);
     }
     const bool multiFile = imagingMultiFile.load() != 0;
     const std::string device = session().selectedDevicePath();
@@ -177,7 +158,7 @@ int ImagingRun::work() {
     uint64_t s = startSector;
     uint64_t piece = 0;    // number of the next piece to open
     uint64_t inPiece = 0;  // sectors written to the open piece
-    int fd = -1;
+    std::unique_ptr<platform::OutputFile> out;
     std::string piecePath;
 
     while (s < endSector) {
@@ -187,42 +168,37 @@ int ImagingRun::work() {
             static_cast<uint32_t>(endSector - s < kCopySectors ? endSector - s : kCopySectors);
         readSectors(s, n, buffer, device);
 
-        if (fd < 0 || (multiFile && inPiece == kPieceSectors)) {
-            if (fd >= 0) {
-                const int closing = fd;
-                fd = -1;
-                if (::close(closing) != 0) {
-                    failureReason.store(
-                        textf("Could not write %s: %s", piecePath.c_str(), std::strerror(errno)));
-                    return finish(ImagingOutcome::Failed, -1);
-                }
+        if (!out || (multiFile && inPiece == kPieceSectors)) {
+            int error = 0;
+            if (out && !out->close(&error)) {
+                failureReason.store(
+                    textf("Could not write %s: %s", piecePath.c_str(), std::strerror(error)));
+                return finish(ImagingOutcome::Failed, nullptr);
             }
             piecePath = imagePiecePath(folder_, piece);
             // A leftover (also a read-only one, or a link) is replaced, never written through.
-            removeEntry(piecePath);
-            fd = ::open(piecePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0644);
-            if (fd < 0) {
+            out = platform::OutputFile::create(piecePath, &error);
+            if (!out) {
                 failureReason.store(
-                    textf("Could not create %s: %s", piecePath.c_str(), std::strerror(errno)));
-                return finish(ImagingOutcome::Failed, -1);
+                    textf("Could not create %s: %s", piecePath.c_str(), std::strerror(error)));
+                return finish(ImagingOutcome::Failed, nullptr);
             }
             ++piece;
             inPiece = 0;
         }
 
         int error = 0;
-        if (!writeAll(fd, buffer, size_t{n} * kSectorSize, &error)) {
+        if (!out->writeAll(buffer, size_t{n} * kSectorSize, &error)) {
             failureReason.store(
                 textf("Could not write %s: %s", piecePath.c_str(), std::strerror(error)));
-            return finish(ImagingOutcome::Failed, fd);
+            return finish(ImagingOutcome::Failed, out.get());
         }
         inPiece += n;
         s += n;
         currentSector.store(s);
         lastFileName.store(piecePath);
         if (s < endSector && imagingStopRequested.load() != 0)
-            return finish(ImagingOutcome::Aborted, fd);
+            return finish(ImagingOutcome::Aborted, out.get());
     }
 
     // Pieces of an earlier, longer image would be read back as part of this one.
@@ -231,10 +207,10 @@ int ImagingRun::work() {
         for (uint64_t k = piece;; ++k) {
             const auto leftover =
                 platform::findFileNoCase(folder_, "Image" + std::to_string(k) + ".img");
-            if (!leftover || isTheSource(*leftover) || !removeEntry(*leftover)) break;
+            if (!leftover || isTheSource(*leftover) || !platform::removeEntry(*leftover)) break;
         }
     currentSector.store(endSector);
-    return finish(ImagingOutcome::Completed, fd);
+    return finish(ImagingOutcome::Completed, out.get());
 }
 
 bool ImagingRun::stop(const std::function<bool()>& confirm) {

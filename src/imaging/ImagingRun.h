@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,9 @@
 #include "app/WorkerSlot.h"
 
 namespace kestrum {
+namespace platform {
+class OutputFile;
+}
 
 // The running imaging worker, empty when none runs.
 WorkerSlot& imagingThread();
@@ -27,8 +29,6 @@ extern std::atomic<uint8_t> imagingMultiFile;
 // folder + "Image<k>.img".
 std::string imagePiecePath(const std::string& folder, uint64_t piece);
 
-// Bytes the current user may still write on the volume that holds folder.
-std::optional<uint64_t> freeBytesOf(const std::string& folder);
 // A run starts only when the free bytes exceed the needed bytes (strictly).
 bool freeSpaceSuffices(uint64_t freeBytes, uint64_t neededBytes);
 
@@ -93,7 +93,8 @@ public:
     void appendActivityLog() const;
 
 private:
-    int finish(ImagingOutcome outcome, int fd);
+    // Closes the open piece, if any (a failed close fails the run), and settles the outcome.
+    int finish(ImagingOutcome outcome, platform::OutputFile* piece);
 
     std::string folder_;
     std::string destinationPath_;

@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace kestrum::platform {
 
-std::shared_ptr<SourceFile> SourceFile::open(const std::string& path, std::string* error) {
+std::shared_ptr<SourceFile> SourceFile::open(const std::string& path, std::string* error,
+                                             Caching caching) {
     // O_RDONLY without O_CREAT: a source is never created, truncated or written.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE);
     if (fd < 0) {
@@ -24,7 +26,13 @@ std::shared_ptr<SourceFile> SourceFile::open(const std::string& path, std::strin
         if (error) *error = std::strerror(EISDIR);
         return nullptr;
     }
-    return std::shared_ptr<SourceFile>(new SourceFile(fd, path, block));
+    std::shared_ptr<SourceFile> file(new SourceFile(fd, path, block));
+    if (caching == Caching::Unbuffered) {
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+        const int flags = ::fcntl(fd, F_GETFL);
+        file->direct_ = flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0;
+    }
+    return file;
 }
 
 SourceFile::SourceFile(int fd, std::string path, bool blockDevice)
@@ -35,6 +43,33 @@ SourceFile::~SourceFile() {
 }
 
 ssize_t SourceFile::readAt(uint64_t offset, void* buffer, size_t size) const {
+    if (direct_.load()) {
+        const ssize_t got = readDirect(offset, buffer, size);
+        if (got >= 0 || errno != EINVAL) return got;
+        // O_DIRECT wants whole logical blocks: a medium with blocks larger than the
+        // request refuses it, and is read without readahead from then on.
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT);
+        direct_.store(false);
+    }
+    return readCached(offset, buffer, size);
+}
+
+ssize_t SourceFile::readDirect(uint64_t offset, void* buffer, size_t size) const {
+    // O_DIRECT also wants an aligned buffer, which the caller's need not be.
+    constexpr size_t kAlign = 4096;
+    if (size == 0) return 0;
+    void* bounce = std::aligned_alloc(kAlign, (size + kAlign - 1) / kAlign * kAlign);
+    if (bounce == nullptr) return -1;
+    const ssize_t got = readCached(offset, bounce, size);
+    const int saved = errno;
+    if (got > 0) std::memcpy(buffer, bounce, static_cast<size_t>(got));
+    std::free(bounce);
+    errno = saved;
+    return got;
+}
+
+ssize_t SourceFile::readCached(uint64_t offset, void* buffer, size_t size) const {
     auto* out = static_cast<char*>(buffer);
     size_t done = 0;
     while (done < size) {

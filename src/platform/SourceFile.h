@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,9 +13,19 @@ namespace kestrum::platform {
 
 class SourceFile {
 public:
+    enum class Caching {
+        Normal,  // through the page cache, with readahead
+        // For reading sectors one at a time after a failed run: through the page
+        // cache a bad sector would fail its neighbours too, a page or a readahead
+        // window at a time. Reads bypass the cache (O_DIRECT) where the medium
+        // takes requests of their size, else go without readahead.
+        Unbuffered,
+    };
+
     // Opens path read-only (never creating it). Returns null on failure and, when
     // error is given, stores the reason ("Permission denied", ...).
-    static std::shared_ptr<SourceFile> open(const std::string& path, std::string* error = nullptr);
+    static std::shared_ptr<SourceFile> open(const std::string& path, std::string* error = nullptr,
+                                            Caching caching = Caching::Normal);
     ~SourceFile();
     SourceFile(const SourceFile&) = delete;
     SourceFile& operator=(const SourceFile&) = delete;
@@ -26,13 +37,16 @@ public:
     uint64_t size() const;
     bool isBlockDevice() const { return blockDevice_; }
     const std::string& path() const { return path_; }
-    int fd() const { return fd_; }
 
 private:
     SourceFile(int fd, std::string path, bool blockDevice);
+    ssize_t readCached(uint64_t offset, void* buffer, size_t size) const;
+    ssize_t readDirect(uint64_t offset, void* buffer, size_t size) const;
     int fd_;
     std::string path_;
     bool blockDevice_;
+    // O_DIRECT is on; cleared for good when the medium refuses a request.
+    mutable std::atomic<bool> direct_{false};
 };
 
 }  // namespace kestrum::platform

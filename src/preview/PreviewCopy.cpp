@@ -1,13 +1,10 @@
 #include "preview/PreviewCopy.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <cerrno>
-
 #include "app/Session.h"
 #include "disk/SectorReader.h"
+#include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/OutputFile.h"
 #include "scan/ResultsPage.h"
 
 namespace kestrum {
@@ -30,11 +27,11 @@ std::string tempPreviewPath(const std::string& extName) {
 
 int copyFoundFile(const FileInfo& record, const std::string& path, bool* createFailed) {
     if (createFailed) *createFailed = false;
-    // Remove what is there (also a read-only leftover or a planted link), then
-    // create anew refusing links, so the copy never lands anywhere but here.
-    ::unlink(path.c_str());
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    // Replaces what is there (also a read-only leftover or a planted link), so the
+    // copy never lands anywhere but here.
+    const auto out =
+        platform::OutputFile::create(path, nullptr, platform::OutputFile::Leftover::Refuse, 0600);
+    if (!out) {
         if (createFailed) *createFailed = true;
         return 0;
     }
@@ -45,20 +42,12 @@ int copyFoundFile(const FileInfo& record, const std::string& path, bool* createF
     for (uint64_t c = start; c < end; c += 8) {
         const uint32_t n = static_cast<uint32_t>(end - c < 8 ? end - c : 8);
         readSectors(c, n, buffer, session().selectedDevicePath());
-        size_t done = 0;
-        const size_t want = size_t{n} * kSectorSize;
-        while (done < want) {
-            const ssize_t w = ::write(fd, buffer + done, want - done);
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) break;
-            done += static_cast<size_t>(w);
-        }
-        if (done < want) {
+        if (!out->writeAll(buffer, size_t{n} * kSectorSize)) {
             result = 0;
             break;
         }
     }
-    if (::close(fd) != 0) result = 0;
+    if (!out->close()) result = 0;
     return result;
 }
 
@@ -81,7 +70,7 @@ int ExtractThumbnail(FileInfo record) {
 void RemoveTempPreviews() {
     static const char* const kTypes[] = {"JPEG", "GIF", "BMP", "PNG",  "TIFF", "MPEG",
                                          "WAV",  "AVI", "MP3", "MIDI", "WMA"};
-    for (const char* type : kTypes) ::unlink(tempPreviewPath(type).c_str());
+    for (const char* type : kTypes) platform::removeEntry(tempPreviewPath(type));
 }
 
 }  // namespace kestrum

@@ -1,9 +1,8 @@
 #include "saving/DestinationCheck.h"
 
-#include <sys/stat.h>
-
 #include "app/Session.h"
 #include "platform/Devices.h"
+#include "platform/Files.h"
 
 namespace kestrum {
 namespace {
@@ -21,8 +20,7 @@ std::string destinationOnSourceMessage(const std::string& destination,
     // Both sides as whole disks: a partition, or a mapped device on one disk, is
     // the disk it lies on. A plain file given as the source has no disk.
     const std::string sourceDisk = platform::blockDeviceOf(node);
-    struct stat st {};
-    if (sourceDisk.empty() || ::stat(node.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return {};
+    if (sourceDisk.empty() || !platform::isBlockDevice(node)) return {};
     if (platform::blockDeviceOf(destination) != sourceDisk) return {};
     return kOnSourceMessage;
 }

@@ -1,8 +1,5 @@
 #include "saving/SavingRun.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cstring>
 #include <ctime>
 
@@ -11,9 +8,11 @@
 #include "app/Reports.h"
 #include "app/Session.h"
 #include "disk/SectorReader.h"
+#include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/OutputFile.h"
 #include "saving/DestinationCheck.h"
-#include "saving/FileOutput.h"
+#include "saving/TextFormat.h"
 
 namespace kestrum {
 
@@ -118,11 +117,10 @@ void SavingRun::noteError(const std::string& text) {
 
 int SavingRun::copyFoundFile(const FileInfo& record) {
     const std::string folder = folderPathFor(record);
-    if (!platform::directoryExists(folder)) ::mkdir(folder.c_str(), 0755);
+    if (!platform::directoryExists(folder)) platform::createDirectory(folder);
     const std::string path = filePathFor(record);
 
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) {
+    if (platform::entryExists(path)) {
         if (replaceAll.load() == 0) {
             if (skipAll.load() != 0) return 1;
             switch (prompter().askReplace(record.fileName)) {
@@ -140,33 +138,31 @@ int SavingRun::copyFoundFile(const FileInfo& record) {
                     return 1;
             }
         }
-        // Deleting rather than truncating also removes a link without writing
-        // through it; a read-only file needs no attribute change for that here.
-        ::unlink(path.c_str());
     }
 
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        noteError(textf("Could not create %s: %s", path.c_str(), std::strerror(errno)));
+    int error = 0;
+    // Whatever is there was agreed to be replaced; a link is removed, not written through.
+    const auto out =
+        platform::OutputFile::create(path, &error, platform::OutputFile::Leftover::Truncate);
+    if (!out) {
+        noteError(textf("Could not create %s: %s", path.c_str(), std::strerror(error)));
         return 0;
     }
     const std::string device = session().selectedDevicePath();
     unsigned char buffer[kCopySectors * kSectorSize];
     const uint64_t end = record.startSector + record.sectorCount;
     int result = 1;
-    int error = 0;
     for (uint64_t s = record.startSector; s < end; s += kCopySectors) {
         if (s != record.startSector) pauseGate.pass();
         const uint32_t n = static_cast<uint32_t>(end - s < kCopySectors ? end - s : kCopySectors);
         readSectors(s, n, buffer, device);
-        if (!writeAll(fd, buffer, size_t{n} * kSectorSize, &error)) {
+        if (!out->writeAll(buffer, size_t{n} * kSectorSize, &error)) {
             result = 0;
             break;
         }
     }
-    if (::close(fd) != 0 && result == 1) {
-        error = errno;
+    if (int closeError = 0; !out->close(&closeError) && result == 1) {
+        error = closeError;
         result = 0;
     }
     if (result == 0) noteError(textf("Could not write %s: %s", path.c_str(), std::strerror(error)));

@@ -13,6 +13,7 @@
 #include "../saving/IoTestSupport.h"
 #include "app/Reports.h"
 #include "imaging/ImagingRun.h"
+#include "platform/Files.h"
 
 namespace kestrum {
 namespace {
@@ -177,7 +178,7 @@ TEST_F(ImagingTest, MultifileWritesPiecesAndDeletesLeftovers) {
                                         2 * kPieceSectors - 1,
                                         2 * kPieceSectors};
     test::TempDir dest;
-    const auto free = freeBytesOf(dest.path());
+    const auto free = platform::freeBytesOf(dest.path());
     const uint64_t needed = sectors * kSectorSize;
     if (!free || *free < needed + (uint64_t{512} << 20))
         GTEST_SKIP() << "needs " << (needed >> 20) << " MiB free in " << dest.path()

@@ -25,9 +25,10 @@ inline std::string trimmed(std::string s) {
 
 class LoopDevice {
 public:
-    explicit LoopDevice(const std::string& file) {
+    // options go to losetup as they are ("-b 4096" for larger logical blocks).
+    explicit LoopDevice(const std::string& file, const std::string& options = "") {
         std::string out;
-        const int rc = runCommand("losetup -f --show '" + file + "' 2>&1", &out);
+        const int rc = runCommand("losetup -f --show " + options + " '" + file + "' 2>&1", &out);
         out = trimmed(out);
         if (rc == 0 && out.rfind("/dev/", 0) == 0)
             node_ = out;

@@ -1,0 +1,36 @@
+// Entries of the file system as the engines handle them: removed without following
+// links, compared by identity, made writable, and the room left on a volume.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kestrum::platform {
+
+// True when anything is at path: a file, a folder, or a link (not followed, so a
+// dangling link counts).
+bool entryExists(const std::string& path);
+
+// Removes whatever is at path without following it; true when nothing is left.
+// A folder is never removed.
+bool removeEntry(const std::string& path);
+
+// Clears read-only (gives the owner write permission back), as "set the
+// attributes to normal" did; does nothing to a missing or writable file.
+void makeWritable(const std::string& path);
+
+// Creates the folder path (not its parents); false when it could not be made.
+bool createDirectory(const std::string& path);
+
+// True when a and b name the same file or folder (through links, hard links
+// and differently spelled paths); false when either does not exist.
+bool sameFile(const std::string& a, const std::string& b);
+
+// True when path is, or links to, a block device.
+bool isBlockDevice(const std::string& path);
+
+// Bytes the current user may still write on the volume that holds folder.
+std::optional<uint64_t> freeBytesOf(const std::string& folder);
+
+}  // namespace kestrum::platform
