@@ -23,6 +23,7 @@
 #include "imaging/CImageCreationDlg.h"
 #include "imaging/ImagingRun.h"
 #include "platform/Devices.h"
+#include "platform/Files.h"
 #include "platform/Folders.h"
 #include "ui/FolderChooser.h"
 
@@ -303,7 +304,7 @@ private slots:
         if (::geteuid() != 0) QSKIP("mounting a small tmpfs needs root");
         test::Mount small("tmpfs", "-t tmpfs -o size=1m");
         if (!small.ok()) QSKIP(small.why().c_str());
-        const uint64_t free = freeBytesOf(small.path()).value_or(0);
+        const uint64_t free = platform::freeBytesOf(small.path()).value_or(0);
         QVERIFY(free > 0 && free % 512 == 0);
         test::TempDir source;
         test::writePatternMedium(source.file("disk"), 4096, {0});
