@@ -1,6 +1,5 @@
 #include "SourceArg.h"
 
-#include <sys/stat.h>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -9,6 +8,7 @@
 #include "disk/SectorReader.h"
 #include "disk/SizeText.h"
 #include "platform/Devices.h"
+#include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/SourceFile.h"
 
@@ -122,18 +122,17 @@ bool selectSource(const std::string& source, SourceInfo& info, std::string& erro
         return true;
     }
 
-    struct stat st {};
-    if (::stat(source.c_str(), &st) != 0) {
+    if (!platform::fileExists(source) && !platform::directoryExists(source)) {
         error = "The source " + source +
                 " does not exist. Give an image file, a folder holding "
                 "\"Image0.img\", or a device.";
         return false;
     }
-    if (S_ISDIR(st.st_mode)) return selectImageFolder(source, info, error);
+    if (platform::directoryExists(source)) return selectImageFolder(source, info, error);
 
     uint64_t bytes = 0;
     if (!openable(source, source, &bytes, error)) return false;
-    info.image = !S_ISBLK(st.st_mode);
+    info.image = !platform::isBlockDevice(source);
     if (info.image) {
         // Read as an image: whole batches at a time, no device chunking.
         s.imageSource = 1;
