@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "app/Session.h"
-#include "scan/BatchReader.h"
 #include "scan/Detection.h"
 #include "scan/ExtentRules.h"
 #include "scan/SectorView.h"
@@ -27,10 +26,7 @@ bool takesThumbnail(const char* name) {
 class Scan {
 public:
     explicit Scan(const ScanJob& job)
-        : job_(job),
-          detector_(job.types),
-          buffer_(size_t{kBatchSectors} * kSectorBytes),
-          reader_(job.source, buffer_.size()) {}
+        : job_(job), detector_(job.types), buffer_(size_t{kBatchSectors} * kSectorBytes) {}
 
     int run();
 
@@ -41,15 +37,9 @@ private:
     // Counts the file in its type and lists it.
     void settle(int32_t type, const char* name, uint64_t sectorCount);
     FileInfo list(const char* name, int32_t number, uint64_t sectorCount);
-    // Reads the batch at batchStart_ and starts reading the one after it, which
-    // is what the scan will want next unless it resumes somewhere else.
     void read() {
-        if (batchSize_ == 0) return;
-        reader_.read(batchStart_, static_cast<uint32_t>(batchSize_), buffer_);
-        const uint64_t next = batchStart_ + batchSize_;
-        if (next < job_.rangeEnd)
-            reader_.readAhead(next,
-                              static_cast<uint32_t>(std::min(batchSize_, job_.rangeEnd - next)));
+        if (batchSize_ > 0)
+            job_.source.read(batchStart_, static_cast<uint32_t>(batchSize_), buffer_.data());
     }
     // Returns true when the batch was given up to resume at resumeAt_.
     bool scanBatch();
@@ -57,7 +47,6 @@ private:
     const ScanJob& job_;
     Detector detector_;
     std::vector<uint8_t> buffer_;
-    BatchReader reader_;
     uint64_t batchStart_ = 0;
     uint64_t batchSize_ = kBatchSectors;
     uint64_t resumeAt_ = 0;

@@ -18,10 +18,6 @@ public:
 
     // The range end the reads are guarded by; 0 = no guard.
     virtual uint64_t guardEnd() const = 0;
-
-    // Whether read() may be called from a second thread while the scan works,
-    // so the next batch can be read ahead of time.
-    virtual bool readsAhead() const { return false; }
 };
 
 // Reads count sectors so that each ends up exactly as a one-sector read() of it

@@ -14,9 +14,6 @@ public:
         return readSectors(start, count, buffer, session().selectedDevicePath());
     }
     uint64_t guardEnd() const override { return session().rangeEnd.load(); }
-    // The reader is safe from several threads; reading the next batch while this
-    // one is searched hides most of the copy from the medium or the page cache.
-    bool readsAhead() const override { return true; }
 };
 
 }  // namespace
