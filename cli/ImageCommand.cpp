@@ -56,7 +56,7 @@ int imageCommand(const std::vector<std::string>& args) {
     run.start(folder, parsed.flags.count("--multifile") > 0);
     bool stopAsked = false;
     while (imagingThread().running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
         progress.update(run.currentSector.load(), 0);
         if (interrupted() && !stopAsked) {
             stopAsked = run.stop([] { return true; });

@@ -48,8 +48,10 @@ ProgressLine::ProgressLine(uint64_t start, uint64_t end)
 
 void ProgressLine::update(uint64_t position, size_t files) {
     if (!enabled_) return;
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - began_).count();
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastDrawn_ < std::chrono::milliseconds(200)) return;
+    lastDrawn_ = now;
+    const double elapsed = std::chrono::duration<double>(now - began_).count();
     const uint64_t done = position > start_ ? position - start_ : 0;
     const double mbps = elapsed > 0 ? done * 512.0 / (1024 * 1024) / elapsed : 0;
     const uint64_t left = end_ > position ? end_ - position : 0;

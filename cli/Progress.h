@@ -18,6 +18,7 @@ class ProgressLine {
 public:
     // Draws only when standard error is a terminal.
     explicit ProgressLine(uint64_t start, uint64_t end);
+    // Redraws at most five times a second, however often it is called.
     void update(uint64_t position, size_t files);
     // Clears the line so that following output starts clean.
     void finish();
@@ -27,6 +28,7 @@ private:
     uint64_t start_, end_;
     std::chrono::steady_clock::time_point began_;
     bool drawn_ = false;
+    std::chrono::steady_clock::time_point lastDrawn_{};
 };
 
 }  // namespace kestrum::cli

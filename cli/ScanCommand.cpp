@@ -119,7 +119,7 @@ bool runScan(uint64_t start, uint64_t end) {
     startScan(page);
     bool stopAsked = false;
     while (s.scanThread.running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
         progress.update(page.scanPosition.load(), s.foundFiles.size());
         if (interrupted() && !stopAsked) {
             s.scanStopRequested = 1;
@@ -145,7 +145,7 @@ bool runSave(const std::string& dir, bool& stopped) {
     run.start();
     bool stopAsked = false;
     while (saveThread().running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (interrupted() && !stopAsked) {
             stopAsked = run.stop([] { return true; });
             std::fprintf(stderr, "\nStopping after the current file...\n");
