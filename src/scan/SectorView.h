@@ -7,10 +7,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace kestrum {
 
 inline constexpr size_t kSectorBytes = 512;
@@ -45,30 +41,9 @@ public:
     }
 
     // The first occurrence of pattern (n >= 1 bytes) in data[0, length), or npos.
-    // Runs on every byte of an open file, so it filters 16 start positions at a
+    // Runs on every byte of an open file, so it filters many start positions at a
     // time on the pattern's first and last byte and compares only what passes.
-    static size_t findIn(const uint8_t* data, size_t length, const uint8_t* pattern, size_t n) {
-        if (n > length) return npos;
-        size_t i = 0;
-#if defined(__SSE2__)
-        const __m128i first = _mm_set1_epi8(static_cast<char>(pattern[0]));
-        const __m128i last = _mm_set1_epi8(static_cast<char>(pattern[n - 1]));
-        for (; i + n - 1 + 16 <= length; i += 16) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + n - 1));
-            unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
-                _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
-            while (mask != 0) {
-                const size_t at = i + static_cast<size_t>(__builtin_ctz(mask));
-                if (n <= 2 || std::memcmp(data + at + 1, pattern + 1, n - 2) == 0) return at;
-                mask &= mask - 1;
-            }
-        }
-#endif
-        for (; i + n <= length; ++i)
-            if (data[i] == pattern[0] && std::memcmp(data + i, pattern, n) == 0) return i;
-        return npos;
-    }
+    static size_t findIn(const uint8_t* data, size_t length, const uint8_t* pattern, size_t n);
 
     // The view from sector j of this one to its end: searches that start in
     // sector j may run on into the sectors after it, never further.
@@ -78,9 +53,7 @@ public:
     }
 
     // The first n bytes only (for a search that must stay inside one sector).
-    SectorView head(size_t n) const {
-        return {base_, n < length_ ? n : length_, firstSector_};
-    }
+    SectorView head(size_t n) const { return {base_, n < length_ ? n : length_, firstSector_}; }
 
 private:
     const uint8_t* base_;
