@@ -1,6 +1,7 @@
 #include "preview/CMediaPlayer.h"
 
 #include <QAudioOutput>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMediaPlayer>
@@ -11,6 +12,10 @@
 #include <QVBoxLayout>
 #include <QVideoWidget>
 
+#include <algorithm>
+
+#include "preview/MediaLength.h"
+
 namespace kestrum {
 namespace {
 
@@ -18,6 +23,23 @@ QString clockText(qint64 ms) {
     const qint64 s = ms / 1000;
     return QString("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QChar('0'));
 }
+
+// A file that ends where its container says it does.
+class LimitedFile : public QFile {
+public:
+    LimitedFile(const QString& path, qint64 limit) : QFile(path), limit_(limit) {}
+    qint64 size() const override { return std::min(QFile::size(), limit_); }
+    bool atEnd() const override { return pos() >= size(); }
+
+protected:
+    qint64 readData(char* data, qint64 most) override {
+        most = std::min(most, limit_ - pos());
+        return most <= 0 ? 0 : QFile::readData(data, most);
+    }
+
+private:
+    qint64 limit_;
+};
 
 }  // namespace
 
@@ -90,6 +112,11 @@ CMediaPlayer::CMediaPlayer(QWidget* parent)
     updateTransport();
 }
 
+CMediaPlayer::~CMediaPlayer() {
+    // The player lets go of the device before the device goes.
+    player_->setSource(QUrl());
+}
+
 void CMediaPlayer::updateTransport() {
     const bool playing = player_->playbackState() == QMediaPlayer::PlayingState;
     playButton_->setIcon(
@@ -110,12 +137,25 @@ void CMediaPlayer::setUiMode(const QString& mode) {
 void CMediaPlayer::close() {
     player_->stop();
     player_->setSource(QUrl());
+    device_.reset();
     url_.clear();
 }
 
 void CMediaPlayer::setUrl(const QString& path) {
+    player_->setSource(QUrl());
+    device_.reset();
     url_ = path;
-    player_->setSource(path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path));
+    if (path.isEmpty()) return;
+    const QUrl url = QUrl::fromLocalFile(path);
+    if (const auto length = declaredMediaLength(path.toStdString())) {
+        auto file = std::make_unique<LimitedFile>(path, static_cast<qint64>(*length));
+        if (file->open(QIODevice::ReadOnly)) {
+            device_ = std::move(file);
+            player_->setSourceDevice(device_.get(), url);
+            return;
+        }
+    }
+    player_->setSource(url);
 }
 
 void CMediaPlayer::play() {

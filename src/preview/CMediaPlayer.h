@@ -6,7 +6,10 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
+
 class QAudioOutput;
+class QIODevice;
 class QLabel;
 class QMediaPlayer;
 class QPushButton;
@@ -19,6 +22,7 @@ class CMediaPlayer : public QWidget {
     Q_OBJECT
 public:
     explicit CMediaPlayer(QWidget* parent = nullptr);
+    ~CMediaPlayer() override;
 
     // "Invisible" hides the whole player; "Full" shows the video area and the
     // transport controls. Other texts are ignored.
@@ -27,7 +31,8 @@ public:
 
     // Lets go of the open file, so it can be deleted and written again.
     void close();
-    // Opens the file (the URL property).
+    // Opens the file (the URL property). A WAV or MIDI copy longer than its
+    // container says is played up to that length.
     void setUrl(const QString& path);
     QString url() const { return url_; }
     void play();
@@ -49,6 +54,7 @@ private:
     QLabel* time_;
     QString mode_ = "Full";
     QString url_;
+    std::unique_ptr<QIODevice> device_;
     int playRequests_ = 0;
 };
 

@@ -119,7 +119,16 @@ void CSavingDlg::start() {
 
 int CSavingDlg::exec() {
     start();
-    return ui::CBDialog::exec();
+    const int result = ui::CBDialog::exec();
+    // The dialog is gone from the screen before the closing message shows.
+    if (run_->outcome() == SavingOutcome::NothingSelected) {
+        prompter().showMessage(run_->finalMessage(), MessageIcon::Exclamation);
+    } else {
+        ui::CMessageDlg box(parentWidget());
+        box.setMessage(QString::fromStdString(run_->finalMessage()));
+        box.exec();
+    }
+    return result;
 }
 
 void CSavingDlg::tick() {
@@ -129,16 +138,6 @@ void CSavingDlg::tick() {
     progress_->setValue(run_->progressPercent());
     if (saveThread().running()) return;
     timer_.stop();
-    // Hidden the plain widget way: through QDialog it would end the modal loop
-    // before the closing message has been shown.
-    QWidget::setVisible(false);
-    if (run_->outcome() == SavingOutcome::NothingSelected) {
-        prompter().showMessage(run_->finalMessage(), MessageIcon::Exclamation);
-    } else {
-        ui::CMessageDlg box(parentWidget());
-        box.setMessage(QString::fromStdString(run_->finalMessage()));
-        box.exec();
-    }
     done(QDialog::Accepted);
 }
 

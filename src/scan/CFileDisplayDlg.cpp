@@ -607,6 +607,9 @@ void CFileDisplayDlg::goBack() {
         prompter().showMessage("Process is running.", MessageIcon::Exclamation);
         return;
     }
+    // Back shows up with the 500 ms timer; the 1000 ms one may not have written
+    // the scan's summary yet, and would not after the page has closed.
+    if (timer1_.isActive()) onTimer1();
     s.foundFiles.clear();
     player_->close();
     const std::string path = previewPath_.load();

@@ -2,6 +2,8 @@
 // preview down.
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+#include "preview/MediaLength.h"
 #include "preview/PicturePlacement.h"
 #include "preview/PreviewKind.h"
 
@@ -50,6 +52,32 @@ TEST(PreviewKind, LabelsChooseTheRoadByPrefix) {
         EXPECT_EQ(t.type, c.type);
         EXPECT_EQ(isMediaLabel(c.label), c.kind == PreviewKind::Media);
     }
+}
+
+std::string padded(const test::TempDir& dir, const char* name, size_t extra) {
+    std::vector<uint8_t> bytes = test::readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/" + name);
+    bytes.resize(bytes.size() + extra, 0);
+    const std::string path = dir.file(name);
+    test::writeFile(path, bytes);
+    return path;
+}
+
+TEST(MediaLength, CarvedWavAndMidiAreCutToWhatTheirHeadersName) {
+    test::TempDir dir;
+    // 8076 bytes of WAV (RIFF size 8068) and 52 of MIDI, padded to whole sectors.
+    EXPECT_EQ(declaredMediaLength(padded(dir, "tone-icrd-trailer.wav", 116)), 8076u);
+    EXPECT_EQ(declaredMediaLength(padded(dir, "notes.mid", 460)), 52u);
+    // Exactly as long as declared, or another format: played whole.
+    EXPECT_EQ(declaredMediaLength(padded(dir, "tone.wav", 0)), std::nullopt);
+    EXPECT_EQ(declaredMediaLength(padded(dir, "clip.avi", 466)), std::nullopt);
+    EXPECT_EQ(declaredMediaLength(padded(dir, "tone.mp3", 100)), std::nullopt);
+    EXPECT_EQ(declaredMediaLength(dir.file("absent.wav")), std::nullopt);
+    // A header that claims more than there is: nothing to cut.
+    std::vector<uint8_t> wav = test::readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/tone.wav");
+    wav[4] = 0xFF;
+    wav[5] = 0xFF;
+    test::writeFile(dir.file("long.wav"), wav);
+    EXPECT_EQ(declaredMediaLength(dir.file("long.wav")), std::nullopt);
 }
 
 }  // namespace

@@ -165,32 +165,42 @@ private slots:
 
     void playsTheTestMedia_data() {
         QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("slack");  // zero bytes after the file, as a carved copy has
         for (const char* f :
              {"tone.wav", "tone.mp3", "tone.wma", "notes.mid", "clip.avi", "clip-mpeg1.mpg"})
-            QTest::newRow(f) << QString(f);
+            QTest::newRow(f) << QString(f) << 0;
+        QTest::newRow("carved WAV") << QString("tone-icrd-trailer.wav") << 116;
+        QTest::newRow("carved MIDI") << QString("notes.mid") << 460;
+        QTest::newRow("carved AVI") << QString("clip.avi") << 466;
+        QTest::newRow("carved MP3, ten sectors on") << QString("tone.mp3") << 5120 + 122;
     }
     void playsTheTestMedia() {
         QFETCH(QString, file);
+        QFETCH(int, slack);
+        std::vector<uint8_t> bytes = test::readFile(testMedia(file.toLatin1()).toStdString());
+        bytes.resize(bytes.size() + static_cast<size_t>(slack), 0);
+        const QString path = QString::fromStdString(dir_.file("Tavtemp." + file.toStdString()));
+        test::writeFile(path.toStdString(), bytes);
         CMediaPlayer player;
         player.resize(381, 167);
         player.setUiMode("Full");
         QString error;
+        qint64 furthest = 0;
         connect(player.mediaPlayer(), &QMediaPlayer::errorOccurred, &player,
                 [&](QMediaPlayer::Error, const QString& text) { error = text; });
-        player.setUrl(testMedia(file.toLatin1().constData()));
-        QCOMPARE(player.mediaPlayer()->source(), QUrl::fromLocalFile(testMedia(file.toLatin1())));
+        connect(player.mediaPlayer(), &QMediaPlayer::positionChanged, &player,
+                [&](qint64 at) { furthest = std::max(furthest, at); });
+        player.setUrl(path);
+        QCOMPARE(player.url(), path);
         player.play();
         QCOMPARE(player.playRequests(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !error.isEmpty() || player.mediaPlayer()->position() > 0 ||
-                player.mediaPlayer()->mediaStatus() == QMediaPlayer::EndOfMedia,
-            10000);
+        // Played for real: its time moved on.
+        QTRY_VERIFY_WITH_TIMEOUT(!error.isEmpty() || furthest > 0, 10000);
         if (!error.isEmpty())
             QSKIP(qPrintable("GStreamer cannot play " + file + " here: " + error));
-        // Played for real: time moved on, or it already ran to its end.
-        QVERIFY(player.mediaPlayer()->position() > 0);
         // close() lets go of the file and stops.
         player.close();
+        QCOMPARE(player.url(), QString());
         QCOMPARE(player.mediaPlayer()->source(), QUrl());
         QCOMPARE(player.mediaPlayer()->playbackState(), QMediaPlayer::StoppedState);
     }
