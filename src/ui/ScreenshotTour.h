@@ -33,6 +33,12 @@ private:
     void windowShown(QWidget* window);
     void save(QWidget* window, const QString& name, QWidget* alsoShow = nullptr);
     void nextStep();
+    // The recovery pages on the demo image: the file-type page with types ticked,
+    // then the results page scanning (with a thumbnail) and browsing (with a
+    // picture preview and a video in the player).
+    void fileTypePage();
+    void recoveryPages();
+    void driveResultsPage();
     QWidget* mainWindow() const;
 
     QString folder_;
@@ -43,6 +49,11 @@ private:
     std::vector<std::pair<QString, std::function<void()>>> steps_;
     QString stepName_;
     std::vector<std::thread> askers_;
+    // While set, windows are neither saved nor answered by the general rule: the
+    // step that opened them drives them itself.
+    bool quiet_ = false;
+    int resultsState_ = 0;
+    bool driving_ = false;
 };
 
 }  // namespace kestrum::ui
