@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Starts the desktop application on a virtual display and saves a PNG of every
 # window it reaches (splash, main window, menu, About box, confirmations, the two
-# prompts, message and wait boxes) into FOLDER (default build/screenshots). The
-# program answers each window with Cancel or Escape, so nothing changes; it runs
+# prompts, message and wait boxes, the file-type page, and the results page on the
+# demo image: scanning with a live thumbnail, browsing with a picture preview, and
+# playing a video) into FOLDER (default build/screenshots). The program answers
+# each window with Cancel, Escape or Back, so nothing is saved anywhere; it runs
 # with a registry store and logs of its own, so the user's logs stay untouched.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -102,8 +102,8 @@ CFileDisplayDlg::~CFileDisplayDlg() {
     timer3_.stop();
     Session& s = session();
     if (s.resultsPage.load() == this && s.scanThread.running()) {
-        // Only an ended process leaves a page with its scan running; a test may.
-        // The scan may be asking the UI thread something, so keep serving events.
+        // Back refuses while the scan runs and Exit ends the process, so only a
+        // test gets here. The scan may be asking this thread something: serve it.
         s.scanStopRequested.store(1);
         pauseGate.resume();
         while (s.scanThread.running()) {

@@ -6,6 +6,7 @@
 
 #include <QTimer>
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <mutex>
@@ -131,7 +132,7 @@ private:
 
     bool initialised_ = false;
     bool browsing_ = false;
-    bool closing_ = false;
+    std::atomic<bool> closing_{false};
     std::time_t scanStartTime_ = 0;
     std::time_t scanEndTime_ = 0;
     QString selectedTypeLabel_;
