@@ -241,20 +241,18 @@ bool CFileDisplayDlg::loadPicture(const std::string& path) {
 // --- the scan's progress ----------------------------------------------------
 
 void CFileDisplayDlg::onTimer1() {
-    Session& s = session();
-    // Looked at first, so the texts below already hold the scan's last values.
-    const bool ended = !s.scanThread.running();
-    const uint64_t position = scanPosition.load();
-    const uint64_t end = scanEnd.load();
-    const size_t found = s.foundFiles.size();
-    sectorText_->setText(QString::fromStdString(sectorProgressText(position, end)));
-    filesText_->setText(QString::number(found));
-    progress_->setValue(progressPercent(position, s.rangeStart.load(), end));
-    if (!ended) return;
+    // Whether the scan runs is looked at before its values, so the texts of the
+    // tick that sees the end already hold the scan's last values.
+    const ScanProgress p = scanProgress(*this);
+    sectorText_->setText(QString::fromStdString(sectorProgressText(p.position, p.end)));
+    filesText_->setText(QString::number(p.filesFound));
+    progress_->setValue(static_cast<int>(p.percent));
+    if (p.running) return;
     timer1_.stop();
     scanEndTime_ = std::time(nullptr);
-    appendLines(LogKind::Activity, scanReport(position, end, found, scanStartTime_, scanEndTime_,
-                                              s.scanStopRequested.load() != 0));
+    appendLines(LogKind::Activity,
+                scanReport(p.position, p.end, p.filesFound, scanStartTime_, scanEndTime_,
+                           session().scanStopRequested.load() != 0));
 }
 
 QTreeWidgetItem* CFileDisplayDlg::findTypeNode(const std::string& extName) const {
