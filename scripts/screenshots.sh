@@ -2,11 +2,13 @@
 # Starts the desktop application on a virtual display and saves a PNG of every
 # window it reaches (splash, main window, menu, About box, confirmations, the two
 # prompts, message and wait boxes, the source page in both workflows, the
-# image-creation page copying the demo image) into FOLDER (default
-# build/screenshots). The program answers each window with Cancel, Escape or
-# Back, so nothing changes; it runs with a registry store, logs and a scratch
-# image folder of its own, so the user's files stay untouched. Run as root, it
-# attaches the demo image read-only to a loop device, so a real disk is imaged.
+# image-creation page copying the demo image, the file-type page, and the results
+# page on the demo image: scanning with a live thumbnail, browsing with a picture
+# preview, and playing a video) into FOLDER (default build/screenshots). The
+# program answers each window with Cancel, Escape or Back, so nothing is saved
+# anywhere; it runs with a registry store, logs and a scratch image folder of its
+# own, so the user's files stay untouched. Run as root, it attaches the demo image
+# read-only to a loop device, so a real disk is imaged.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="${1:-build/screenshots}"
@@ -27,4 +29,4 @@ build/bin/kestrum-register "$scratch/logs" >/dev/null
 rm -rf "$out"
 mkdir -p "$out"
 KESTRUM_SCREENSHOTS="$(cd "$out" && pwd)" \
-    timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/kestrum
+    timeout 300 xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/kestrum

@@ -5,6 +5,7 @@
 #include "app/COrvDigitalMediaDlg.h"
 #include "app/Session.h"
 #include "disk/CPartitionInfoDlg.h"
+#include "filetypes/CExtensionInfoDlg.h"
 #include "ui/QtPrompter.h"
 #include "ui/ScreenshotTour.h"
 #include "ui/Skin.h"
@@ -23,6 +24,8 @@ int COrvDigitalMediaApp::initInstance() {
 
     // The two workflows begin on the source page, in the mode of the button.
     COrvDigitalMediaDlg::setSourcePageFactory(CPartitionInfoDlg::create);
+    // Media recovery goes on from the source page to the file-type page.
+    CPartitionInfoDlg::setFileTypePageFactory(runFileTypePage);
     ui::QtPrompter prompter;
     setPrompter(&prompter);
     std::unique_ptr<ui::ScreenshotTour> tour = ui::ScreenshotTour::fromEnvironment();

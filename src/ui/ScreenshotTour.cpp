@@ -14,9 +14,23 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+
+#include <QTreeWidget>
 
 #include "app/Prompter.h"
+#include "app/Session.h"
+#include "disk/SectorReader.h"
+#include "filetypes/CExtensionInfoDlg.h"
+#include "filetypes/Catalogue.h"
+#include "platform/Folders.h"
+#include "preview/CMediaPlayer.h"
+#include "preview/CPictureCtrl.h"
 #include "preview/PreviewCopy.h"
+#include "scan/CFileDisplayDlg.h"
+#include "scan/ResultsText.h"
+#include "ui/CButtonST.h"
+#include "ui/CFolderTreeCtrl.h"
 #include "ui/CMessageDlg.h"
 #include "ui/CWaitDlg.h"
 #include "ui/SourcePagesTour.h"
@@ -27,6 +41,29 @@ constexpr int kSettleMs = 500;    // a window is saved once it has painted
 constexpr int kSplashMs = 1000;   // mid-way through the splash's hold
 constexpr int kTooltipMs = 1500;  // tooltips appear after a rest of the mouse
 constexpr int kPollMs = 100;      // how often a scripted step looks whether it may go on
+constexpr int kDriveMs = 100;     // how often the results page is looked at
+
+// The types ticked for the recovery pages: audio, video and pictures.
+const char* const kTourTypes[] = {"WAV", "MP3", "MIDI", "AVI", "MPEG", "VOB",
+                                  "DV",  "BMP", "JPEG", "PNG", "GIF",  "TIFF"};
+
+// The demo image's range from here on: its first batch of 1000 sectors holds
+// video, audio and the first JPEG, whose copy is the live thumbnail.
+constexpr uint64_t kTourRangeStart = 2600;
+
+QTreeWidgetItem* typeNode(CFileDisplayDlg* page, const char* type) {
+    QTreeWidgetItem* root = page->rootItem();
+    for (int i = 0; root && i < root->childCount(); ++i)
+        if (labelNamesType(root->child(i)->text(0).toStdString(), type)) return root->child(i);
+    return nullptr;
+}
+
+bool workersIdle() {
+    if (previewThread().running() || listFillThread().running()) return false;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && qobject_cast<CWaitDlg*>(w)) return false;
+    return true;
+}
 }  // namespace
 
 std::unique_ptr<ScreenshotTour> ScreenshotTour::fromEnvironment() {
@@ -84,6 +121,8 @@ ScreenshotTour::ScreenshotTour(const QString& folder) : folder_(folder) {
              CWaitDlg wait(mainWindow());
              wait.exec();
          }},
+        {"file-type-page", [this] { fileTypePage(); }},
+        {"results", [this] { recoveryPages(); }},
     };
     for (auto& step : sourcePageSteps(*this)) steps_.push_back(std::move(step));
 }
@@ -100,7 +139,7 @@ QWidget* ScreenshotTour::mainWindow() const {
 }
 
 bool ScreenshotTour::eventFilter(QObject* watched, QEvent* event) {
-    if (scripted_ || !watched->isWidgetType()) return false;
+    if (scripted_ || quiet_ || !watched->isWidgetType()) return false;
     auto* widget = static_cast<QWidget*>(watched);
     if (!widget->isWindow()) return false;
     if (event->type() == QEvent::Show) {
@@ -169,6 +208,129 @@ void ScreenshotTour::play(std::vector<Act> acts) {
         });
     });
     poll->start();
+}
+
+void ScreenshotTour::fileTypePage() {
+    // The general rule saves the page and leaves it with Back; the rows are
+    // ticked before that.
+    QTimer::singleShot(kSettleMs / 2, this, [] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* page = qobject_cast<CExtensionInfoDlg*>(w);
+            if (!page || !page->isVisible()) continue;
+            const auto rows = catalogueRows();
+            for (int r = 0; r < static_cast<int>(rows.size()); ++r)
+                for (const char* type : kTourTypes)
+                    if (rows[static_cast<size_t>(r)].type == type) page->setRowChecked(r, true);
+        }
+    });
+    runFileTypePage(mainWindow());
+}
+
+void ScreenshotTour::recoveryPages() {
+    Session& s = session();
+    const std::string demo = platform::joinPath(s.dataFolder.load(), "Demo");
+    const std::string image = platform::joinPath(demo, kSingleImageName);
+    if (!platform::fileExists(image)) {
+        std::printf("no demo image at %s: the recovery pages are left out\n", image.c_str());
+        QTimer::singleShot(0, this, [this] { nextStep(); });
+        return;
+    }
+    quiet_ = true;
+    s.imageSource.store(1);
+    s.imageSplit.store(0);
+    s.imageFolder.store(demo);
+    s.rangeStart.store(kTourRangeStart);
+    s.rangeEnd.store(std::filesystem::file_size(image) / kSectorSize);
+    closeDeviceHandle();
+    // The scan is held after its first batch until the scanning page is saved.
+    CExtensionInfoDlg::setResultsPageFactory([](QWidget* opener) -> std::unique_ptr<QDialog> {
+        auto page = std::make_unique<CFileDisplayDlg>(opener);
+        page->pauseGate.pause();
+        return page;
+    });
+
+    CExtensionInfoDlg types(mainWindow());
+    const auto rows = catalogueRows();
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r)
+        for (const char* type : kTourTypes)
+            if (rows[static_cast<size_t>(r)].type == type) types.setRowChecked(r, true);
+    resultsState_ = 0;
+    QTimer drive;
+    drive.setInterval(kDriveMs);
+    connect(&drive, &QTimer::timeout, this, [this] { driveResultsPage(); });
+    drive.start();
+    QTimer::singleShot(kSettleMs, &types,
+                       [&types] { types.findChild<CButtonST*>("nextButton")->click(); });
+    mainWindow()->hide();
+    types.exec();
+    drive.stop();
+    CExtensionInfoDlg::setResultsPageFactory({});
+    mainWindow()->show();
+    quiet_ = false;
+    QTimer::singleShot(kSettleMs, this, [this] { nextStep(); });
+}
+
+void ScreenshotTour::driveResultsPage() {
+    if (driving_) return;
+    if (resultsState_ == 6) {
+        // Back on the results page brought the file-type page back: leave it too.
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* types = qobject_cast<CExtensionInfoDlg*>(w); types && types->isVisible())
+                types->reject();
+        return;
+    }
+    CFileDisplayDlg* page = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* p = qobject_cast<CFileDisplayDlg*>(w); p && p->isVisible()) page = p;
+    if (!page) return;
+    driving_ = true;
+    Session& s = session();
+    switch (resultsState_) {
+        case 0:
+            // Scanning, held after the first batch: the thumbnail, the progress
+            // texts and the first type nodes show.
+            if (s.scanThread.running() && page->picture()->isLoaded() &&
+                page->previewPath().find("Tavtemp.JPEG") != std::string::npos &&
+                !page->findChild<QWidget*>("sectorText")->property("text").toString().isEmpty() &&
+                page->rootItem()->childCount() > 0) {
+                save(page, "results-scanning");
+                page->pauseGate.resume();
+                resultsState_ = 1;
+            }
+            break;
+        case 1:
+            if (page->isBrowsing() && workersIdle()) {
+                if (QTreeWidgetItem* jpeg = typeNode(page, "JPEG"))
+                    page->tree()->setCurrentItem(jpeg);  // lists the type, previews its first
+                resultsState_ = 2;
+            }
+            break;
+        case 2:
+            if (workersIdle()) {
+                save(page, "results-browsing");
+                if (QTreeWidgetItem* avi = typeNode(page, "AVI")) page->tree()->setCurrentItem(avi);
+                resultsState_ = 3;
+            }
+            break;
+        case 3:
+            // The video plays for a moment before it is shown.
+            if (workersIdle() && page->player()->playRequests() > 0) {
+                resultsState_ = 4;
+                QTimer::singleShot(600, this, [this, page] {
+                    save(page, "results-video");
+                    page->player()->stop();
+                    resultsState_ = 5;
+                });
+            }
+            break;
+        case 5:
+            page->findChild<CButtonST*>("backButton")->click();
+            resultsState_ = 6;
+            break;
+        default:
+            break;
+    }
+    driving_ = false;
 }
 
 void ScreenshotTour::nextStep() {

@@ -44,6 +44,12 @@ protected:
 private:
     void windowShown(QWidget* window);
     void nextStep();
+    // The recovery pages on the demo image: the file-type page with types ticked,
+    // then the results page scanning (with a thumbnail) and browsing (with a
+    // picture preview and a video in the player).
+    void fileTypePage();
+    void recoveryPages();
+    void driveResultsPage();
 
     QString folder_;
     int saved_ = 0;
@@ -54,6 +60,11 @@ private:
     QString stepName_;
     std::vector<std::thread> askers_;
     bool scripted_ = false;
+    // While set, windows are neither saved nor answered by the general rule: the
+    // step that opened them drives them itself.
+    bool quiet_ = false;
+    int resultsState_ = 0;
+    bool driving_ = false;
 };
 
 }  // namespace kestrum::ui

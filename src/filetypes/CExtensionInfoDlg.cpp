@@ -1,0 +1,201 @@
+#include "filetypes/CExtensionInfoDlg.h"
+
+#include <QCheckBox>
+#include <QFont>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+
+#include <string>
+
+#include "app/Log.h"
+#include "app/Prompter.h"
+#include "app/Reports.h"
+#include "app/Session.h"
+#include "filetypes/Catalogue.h"
+#include "scan/CFileDisplayDlg.h"
+#include "ui/CButtonST.h"
+#include "ui/CListCtrlEx.h"
+#include "ui/CTransparentStatic.h"
+#include "ui/Skin.h"
+
+namespace kestrum {
+
+using ui::duRect;
+
+namespace {
+
+CExtensionInfoDlg::ResultsPageFactory resultsPageFactory;
+
+std::unique_ptr<QDialog> makeResultsPage(QWidget* opener) {
+    if (resultsPageFactory) return resultsPageFactory(opener);
+    return std::make_unique<CFileDisplayDlg>(opener);
+}
+
+}  // namespace
+
+void CExtensionInfoDlg::setResultsPageFactory(ResultsPageFactory factory) {
+    resultsPageFactory = std::move(factory);
+}
+
+CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
+    : ui::CBDialog(parent),
+      list_(new ui::CListCtrlEx(client())),
+      selectAll_(new QCheckBox("Select All", client())),
+      toggle_(new QPushButton("&Toggle", client())) {
+    setObjectName("extensionInfoDlg");
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setClientSize(ui::duSize(450, 315));
+    // 1. The common frame; nothing to recover on this page.
+    menu_ = ui::installMenu129(this);
+    toolbar_ = ui::installToolbar(this);
+    loadBackground("\\gui2.bmp");
+    menu_.recoverSelected->setEnabled(false);
+
+    next_ = new ui::CButtonST(client());
+    next_->setObjectName("nextButton");
+    next_->setGeometry(duRect(399, 279, 35, 33));
+    next_->loadPictures("\\Next.bmp", ui::kToolbarKey, "\\NextA.bmp");
+    next_->setToolTip("Next");
+    back_ = new ui::CButtonST(client());
+    back_->setObjectName("backButton");
+    back_->setGeometry(duRect(363, 284, 24, 22));
+    back_->loadPictures("\\Back.bmp", ui::kToolbarKey, "\\BackA.bmp");
+    back_->setToolTip("Back");
+    connect(next_, &ui::CButtonST::clicked, this, &CExtensionInfoDlg::next);
+    connect(back_, &ui::CButtonST::clicked, this, &CExtensionInfoDlg::reject);
+
+    // 2-4. The list: a 10-point face, grid, check boxes, whole rows, sizes editable.
+    list_->setObjectName("typeList");
+    list_->setGeometry(duRect(15, 50, 420, 186));
+    QFont font("Arial Unicode MS");
+    font.setPointSize(10);
+    list_->setFont(font);
+    list_->setShowGrid(true);
+    list_->setWordWrap(false);
+    list_->setColumnCount(3);
+    list_->setHorizontalHeaderLabels({"File Type", "Description", "Maximum Size (in KB)"});
+    list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    list_->horizontalHeader()->setHighlightSections(false);
+    list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
+    list_->setColumnWidth(0, 130);
+    list_->setColumnWidth(1, 190);
+    list_->setColumnWidth(2, 160);
+    list_->setColumnEditable(kSizeColumn);
+    const auto rows = catalogueRows();
+    list_->setRowCount(static_cast<int>(rows.size()));
+    settingRows_ = true;
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        auto* type =
+            new QTableWidgetItem(QString::fromLatin1(rows[r].type.data(), rows[r].type.size()));
+        type->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        type->setCheckState(Qt::Unchecked);
+        list_->setItem(r, 0, type);
+        auto* description = new QTableWidgetItem(
+            QString::fromLatin1(rows[r].description.data(), rows[r].description.size()));
+        description->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        list_->setItem(r, 1, description);
+        auto* size = new QTableWidgetItem(kDefaultSizeText);
+        size->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        list_->setItem(r, kSizeColumn, size);
+    }
+    settingRows_ = false;
+    connect(list_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
+        if (!settingRows_ && item->column() == 0) alignSelectAll();
+    });
+
+    selectAll_->setObjectName("selectAllCheck");  // 1011
+    selectAll_->setGeometry(duRect(15, 242, 70, 12));
+    connect(selectAll_, &QCheckBox::clicked, this, &CExtensionInfoDlg::onSelectAllClicked);
+    toggle_->setObjectName("toggleButton");  // 1032
+    toggle_->setGeometry(duRect(92, 241, 50, 14));
+    toggle_->setAutoDefault(false);
+    connect(toggle_, &QPushButton::clicked, this, &CExtensionInfoDlg::toggle);
+    auto* note = new ui::CTransparentStatic(
+        "* Note : Please click on size to set or change default size", client());
+    note->setObjectName("noteText");  // 1007
+    note->setGeometry(duRect(15, 260, 300, 9));
+}
+
+bool CExtensionInfoDlg::isRowChecked(int row) const {
+    const QTableWidgetItem* item = list_->item(row, 0);
+    return item && item->checkState() == Qt::Checked;
+}
+
+void CExtensionInfoDlg::setRowChecked(int row, bool checked) {
+    if (QTableWidgetItem* item = list_->item(row, 0))
+        item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
+
+QString CExtensionInfoDlg::sizeText(int row) const {
+    const QTableWidgetItem* item = list_->item(row, kSizeColumn);
+    return item ? item->text() : QString();
+}
+
+int CExtensionInfoDlg::checkedCount() const {
+    int n = 0;
+    for (int r = 0; r < list_->rowCount(); ++r) n += isRowChecked(r) ? 1 : 0;
+    return n;
+}
+
+void CExtensionInfoDlg::alignSelectAll() {
+    selectAll_->setChecked(checkedCount() == list_->rowCount());
+}
+
+void CExtensionInfoDlg::onSelectAllClicked(bool checked) {
+    settingRows_ = true;
+    for (int r = 0; r < list_->rowCount(); ++r) setRowChecked(r, checked);
+    settingRows_ = false;
+    alignSelectAll();
+}
+
+void CExtensionInfoDlg::toggle() {
+    settingRows_ = true;
+    for (int r = 0; r < list_->rowCount(); ++r) setRowChecked(r, !isRowChecked(r));
+    settingRows_ = false;
+    alignSelectAll();
+}
+
+void CExtensionInfoDlg::next() {
+    list_->endEdit(true);
+    const bool all = selectAll_->isChecked();
+    std::vector<SelectedType> selected;
+    std::vector<std::string> names;
+    for (int r = 0; r < list_->rowCount(); ++r) {
+        if (!isRowChecked(r)) continue;
+        // At most four characters of the type name, as the record holds.
+        const std::string type = list_->item(r, 0)->text().left(4).toStdString();
+        selected.push_back({type, sizeText(r).toStdString()});
+        names.push_back(type);
+    }
+    Session& s = session();
+    // The heading goes to the log even when nothing is ticked.
+    appendLines(LogKind::Activity, typeSelectionBlock(all, names));
+    s.fileTypes = buildSelection(selected);
+    // Corrected sizes go back into their cells.
+    for (int r = 0, k = 0; r < list_->rowCount(); ++r) {
+        if (!isRowChecked(r)) continue;
+        list_->item(r, kSizeColumn)->setText(QString::fromStdString(selected[k++].sizeText));
+    }
+    if (selected.empty()) {
+        prompter().showMessage("Select the Extention", MessageIcon::Error);
+        return;
+    }
+    std::unique_ptr<QDialog> results = makeResultsPage(this);
+    if (results) ui::runPage(this, *results);
+    s.fileTypes.clear();
+}
+
+void CExtensionInfoDlg::reject() {
+    list_->endEdit(false);
+    session().fileTypes.clear();
+    ui::CBDialog::reject();
+}
+
+void runFileTypePage(QWidget* opener) {
+    CExtensionInfoDlg page(opener);
+    ui::runPage(opener, page);
+}
+
+}  // namespace kestrum

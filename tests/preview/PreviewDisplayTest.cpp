@@ -1,0 +1,84 @@
+// Where the picture control puts a picture, and which road a tree label sends a
+// preview down.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "preview/MediaLength.h"
+#include "preview/PicturePlacement.h"
+#include "preview/PreviewKind.h"
+
+namespace kestrum {
+namespace {
+
+TEST(PicturePlacement, TheFourCases) {
+    // Fits both ways: natural size, centred.
+    EXPECT_EQ(placePicture(380, 170, 100, 80), (PicturePlace{140, 45, 100, 80}));
+    // Too wide only: squeezed across, natural height, centred down.
+    EXPECT_EQ(placePicture(380, 170, 2000, 100), (PicturePlace{3, 35, 376, 100}));
+    // Too tall only.
+    EXPECT_EQ(placePicture(380, 170, 300, 400), (PicturePlace{40, 3, 300, 166}));
+    // Too large both ways: one pixel in at top and left, two at right and bottom.
+    EXPECT_EQ(placePicture(380, 170, 4000, 3000), (PicturePlace{1, 1, 377, 167}));
+}
+
+TEST(PicturePlacement, EqualSizeCountsAsTooLargeAndHalvesAreTakenSeparately) {
+    EXPECT_EQ(placePicture(380, 170, 380, 100), (PicturePlace{3, 35, 376, 100}));
+    EXPECT_EQ(placePicture(380, 170, 100, 170), (PicturePlace{140, 3, 100, 166}));
+    EXPECT_EQ(placePicture(380, 170, 380, 170), (PicturePlace{1, 1, 377, 167}));
+    // W/2 - w/2 with odd w is one more than (W - w)/2.
+    EXPECT_EQ(placePicture(380, 170, 100, 81).top, 45);
+    EXPECT_EQ(placePicture(380, 170, 101, 80).left, 140);
+}
+
+TEST(PreviewKind, LabelsChooseTheRoadByPrefix) {
+    struct Case {
+        const char* label;
+        PreviewKind kind;
+        const char* type;
+    } cases[] = {
+        {"JPEG (12)", PreviewKind::Picture, "JPEG"}, {"TIFF (3)", PreviewKind::Picture, "TIFF"},
+        {"BMP (1)", PreviewKind::Picture, "BMP"},    {"GIF (2)", PreviewKind::Picture, "GIF"},
+        {"PNG (5)", PreviewKind::Picture, "PNG"},    {"MIDI (1)", PreviewKind::Media, "MIDI"},
+        {"MPEG (4)", PreviewKind::Media, "MPEG"},    {"MP3 (2)", PreviewKind::Media, "MP3"},
+        {"WAV (1)", PreviewKind::Media, "WAV"},      {"AVI (7)", PreviewKind::Media, "AVI"},
+        {"WMA (1)", PreviewKind::Media, "WMA"},      {"CR2 (1)", PreviewKind::None, "CR2 (1)"},
+        {"MP4 (2)", PreviewKind::None, "MP4 (2)"},   {"JP2 (1)", PreviewKind::None, "JP2 (1)"},
+        {"OGG (1)", PreviewKind::None, "OGG (1)"},   {"", PreviewKind::None, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const PreviewType t = previewTypeFor(c.label);
+        EXPECT_EQ(t.kind, c.kind);
+        EXPECT_EQ(t.type, c.type);
+        EXPECT_EQ(isMediaLabel(c.label), c.kind == PreviewKind::Media);
+    }
+}
+
+std::string padded(const test::TempDir& dir, const char* name, size_t extra) {
+    std::vector<uint8_t> bytes = test::readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/" + name);
+    bytes.resize(bytes.size() + extra, 0);
+    const std::string path = dir.file(name);
+    test::writeFile(path, bytes);
+    return path;
+}
+
+TEST(MediaLength, CarvedWavAndMidiAreCutToWhatTheirHeadersName) {
+    test::TempDir dir;
+    // 8076 bytes of WAV (RIFF size 8068) and 52 of MIDI, padded to whole sectors.
+    EXPECT_EQ(declaredMediaLength(padded(dir, "tone-icrd-trailer.wav", 116)), 8076u);
+    EXPECT_EQ(declaredMediaLength(padded(dir, "notes.mid", 460)), 52u);
+    // Exactly as long as declared, or another format: played whole.
+    EXPECT_EQ(declaredMediaLength(padded(dir, "tone.wav", 0)), std::nullopt);
+    EXPECT_EQ(declaredMediaLength(padded(dir, "clip.avi", 466)), std::nullopt);
+    EXPECT_EQ(declaredMediaLength(padded(dir, "tone.mp3", 100)), std::nullopt);
+    EXPECT_EQ(declaredMediaLength(dir.file("absent.wav")), std::nullopt);
+    // A header that claims more than there is: nothing to cut.
+    std::vector<uint8_t> wav = test::readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/tone.wav");
+    wav[4] = 0xFF;
+    wav[5] = 0xFF;
+    test::writeFile(dir.file("long.wav"), wav);
+    EXPECT_EQ(declaredMediaLength(dir.file("long.wav")), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kestrum

@@ -1,0 +1,238 @@
+// The file-type page: the 41 rows, "Select All" in step with the rows, Toggle,
+// editing sizes in place with Enter and Escape, the size bounds written back,
+// the activity-log lines and type list of Next, the refusal of an empty choice,
+// and Back.
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "RecoveryTestSupport.h"
+#include "UiTestSupport.h"
+#include "app/Log.h"
+#include "filetypes/CExtensionInfoDlg.h"
+#include "filetypes/Catalogue.h"
+#include "ui/CButtonST.h"
+#include "ui/CListCtrlEx.h"
+#include "ui/QtPrompter.h"
+
+using namespace kestrum;
+using namespace kestrum::test;
+
+namespace {
+
+// Stands in for the results page: records the type list it was opened with.
+class FakeResultsPage : public QDialog {
+public:
+    explicit FakeResultsPage(TypeList* seen) : seen_(seen) {}
+    int exec() override {
+        *seen_ = session().fileTypes;
+        return QDialog::Rejected;
+    }
+
+private:
+    TypeList* seen_;
+};
+
+void clickCheckBox(ui::CListCtrlEx* list, int row) {
+    const QRect cell = list->visualRect(list->model()->index(row, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, {cell.left() + 10, cell.center().y()});
+}
+
+void editSize(ui::CListCtrlEx* list, int row, const QString& text, Qt::Key end) {
+    const QRect cell = list->visualRect(list->model()->index(row, 2));
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+    QLineEdit* editor = list->editor();
+    QVERIFY(editor);
+    editor->selectAll();
+    QTest::keyClicks(editor, text);
+    QTest::keyClick(editor, end);
+}
+
+std::vector<std::string> activityLinesFrom(const std::string& first) {
+    const std::string text = readText(logPath(LogKind::Activity));
+    std::vector<std::string> lines;
+    for (size_t pos = text.rfind(first); pos != std::string::npos && pos < text.size();) {
+        size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return lines;
+}
+
+}  // namespace
+
+class ExtensionInfoTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QVERIFY(writeInstallRegistry(app_.path(), logs_.path()));
+        loadStartupValues(session());
+        session().dataFolder.store(installedDataFolder());
+        prompter_ = std::make_unique<ui::QtPrompter>();
+        setPrompter(prompter_.get());
+        CExtensionInfoDlg::setResultsPageFactory(
+            [this](QWidget*) { return std::make_unique<FakeResultsPage>(&seen_); });
+    }
+    void cleanupTestCase() {
+        setPrompter(nullptr);
+        CExtensionInfoDlg::setResultsPageFactory({});
+    }
+    void init() { seen_.clear(); }
+
+    void showsTheCatalogueUncheckedWithDefaultSizes() {
+        CExtensionInfoDlg page;
+        ui::CListCtrlEx* list = page.list();
+        QCOMPARE(list->rowCount(), 41);
+        QCOMPARE(list->horizontalHeaderItem(0)->text(), QString("File Type"));
+        QCOMPARE(list->horizontalHeaderItem(1)->text(), QString("Description"));
+        QCOMPARE(list->horizontalHeaderItem(2)->text(), QString("Maximum Size (in KB)"));
+        QCOMPARE(list->columnWidth(0), 130);
+        QCOMPARE(list->columnWidth(1), 190);
+        QCOMPARE(list->columnWidth(2), 160);
+        for (int r = 0; r < 41; ++r) {
+            QCOMPARE(list->item(r, 0)->text().toStdString(), std::string(catalogueRows()[r].type));
+            QCOMPARE(list->item(r, 1)->text().toStdString(),
+                     std::string(catalogueRows()[r].description));
+            QCOMPARE(page.sizeText(r), QString("2000"));
+            QVERIFY(!page.isRowChecked(r));
+        }
+        QVERIFY(list->isColumnEditable(2));
+        QVERIFY(!list->isColumnEditable(0) && !list->isColumnEditable(1));
+        QVERIFY(!page.findChild<QAction*>("recoverSelectedAction")->isEnabled());
+        QCOMPARE(page.findChild<QLabel*>("noteText")->text(),
+                 QString("* Note : Please click on size to set or change default size"));
+    }
+
+    void selectAllStaysInStepWithTheRows() {
+        CExtensionInfoDlg page;
+        page.show();
+        QCheckBox* all = page.selectAllBox();
+        all->click();
+        QCOMPARE(page.checkedCount(), 41);
+        QVERIFY(all->isChecked());
+        clickCheckBox(page.list(), 5);  // one row unticked: so is "Select All"
+        QVERIFY(!page.isRowChecked(5));
+        QVERIFY(!all->isChecked());
+        clickCheckBox(page.list(), 5);  // the last one ticked again
+        QVERIFY(all->isChecked());
+        all->click();
+        QCOMPARE(page.checkedCount(), 0);
+    }
+
+    void toggleInvertsEveryRow() {
+        CExtensionInfoDlg page;
+        page.show();
+        clickCheckBox(page.list(), 0);
+        clickCheckBox(page.list(), 1);
+        page.findChild<QPushButton*>("toggleButton")->click();
+        QCOMPARE(page.checkedCount(), 39);
+        QVERIFY(!page.isRowChecked(0) && !page.isRowChecked(1) && page.isRowChecked(2));
+        QVERIFY(!page.selectAllBox()->isChecked());
+        clickCheckBox(page.list(), 0);
+        clickCheckBox(page.list(), 1);  // now all 41
+        QVERIFY(page.selectAllBox()->isChecked());
+        page.findChild<QPushButton*>("toggleButton")->click();
+        QCOMPARE(page.checkedCount(), 0);
+        QVERIFY(!page.selectAllBox()->isChecked());
+    }
+
+    void nextLogsTheChoiceAndBuildsTheRecordsInCatalogueOrder() {
+        CExtensionInfoDlg page;
+        page.show();
+        clickCheckBox(page.list(), 34);                    // JPEG
+        clickCheckBox(page.list(), 0);                     // CR2
+        clickCheckBox(page.list(), 29);                    // DIVX: counted, no record
+        editSize(page.list(), 34, "500", Qt::Key_Escape);  // dropped
+        QCOMPARE(page.sizeText(34), QString("2000"));
+        editSize(page.list(), 34, "500", Qt::Key_Return);  // kept
+        QCOMPARE(page.sizeText(34), QString("500"));
+        editSize(page.list(), 0, "300000", Qt::Key_Return);  // above the bound
+        page.findChild<ui::CButtonST*>("nextButton")->click();
+
+        QCOMPARE(seen_.size(), size_t{2});
+        QCOMPARE(std::string(seen_[0].extName), std::string("CR2"));
+        QCOMPARE(seen_[0].maxSizeBytes, 2000 * 1024);
+        QCOMPARE(std::string(seen_[1].extName), std::string("JPEG"));
+        QCOMPARE(seen_[1].maxSizeBytes, 500 * 1024);
+        QCOMPARE(seen_[1].foundCount, 0);
+        QCOMPARE(page.sizeText(0), QString("2000"));  // the bound written back
+        QVERIFY(session().fileTypes.empty());         // emptied when the page returned
+        QVERIFY(page.isVisible());
+        QCOMPARE(activityLinesFrom("Selected Extensions Information : "),
+                 (std::vector<std::string>{"Selected Extensions Information : ", "CR2", "DIVX",
+                                           "JPEG"}));
+    }
+
+    void sizeBoundsAndSelectAllInTheLog_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("1") << "1" << 2000 * 1024 << "2000";
+        QTest::newRow("2") << "2" << 2048 << "2";
+        QTest::newRow("250000") << "250000" << 256000000 << "250000";
+        QTest::newRow("250001") << "250001" << 2000 * 1024 << "2000";
+        QTest::newRow("empty") << "" << 2000 * 1024 << "2000";
+        QTest::newRow("leading digits") << "64kb" << 64 * 1024 << "64kb";
+    }
+    void sizeBoundsAndSelectAllInTheLog() {
+        QFETCH(QString, typed);
+        QFETCH(int, bytes);
+        QFETCH(QString, shown);
+        CExtensionInfoDlg page;
+        page.show();
+        page.selectAllBox()->click();
+        editSize(page.list(), 40, typed, Qt::Key_Return);  // PSD, the last row
+        page.findChild<ui::CButtonST*>("nextButton")->click();
+        QCOMPARE(seen_.size(), size_t{40});
+        QCOMPARE(std::string(seen_.back().extName), std::string("PSD"));
+        QCOMPARE(seen_.back().maxSizeBytes, bytes);
+        QCOMPARE(page.sizeText(40), shown);
+        QCOMPARE(
+            activityLinesFrom("Selected Extensions Information : "),
+            (std::vector<std::string>{"Selected Extensions Information : ", "All Extensions"}));
+    }
+
+    void nextWithNothingTickedRefusesAndStays() {
+        CExtensionInfoDlg page;
+        page.show();
+        QString shown;
+        int icon = -1;
+        auto answered = whenShown<QMessageBox>([&](QMessageBox* box) {
+            shown = box->text();
+            icon = box->icon();
+            box->button(QMessageBox::Ok)->click();
+        });
+        page.findChild<ui::CButtonST*>("nextButton")->click();
+        QVERIFY(*answered);
+        QCOMPARE(shown, QString("Select the Extention"));
+        QCOMPARE(icon, int(QMessageBox::Critical));
+        QVERIFY(seen_.empty());
+        QVERIFY(page.isVisible());
+    }
+
+    void backEmptiesTheTypeListAndCloses() {
+        CExtensionInfoDlg page;
+        page.show();
+        session().fileTypes.resize(3);
+        page.findChild<ui::CButtonST*>("backButton")->click();
+        QVERIFY(session().fileTypes.empty());
+        QVERIFY(!page.isVisible());
+        QCOMPARE(page.result(), int(QDialog::Rejected));
+    }
+
+private:
+    ScopedRegistry registry_;
+    TempDir app_;
+    TempDir logs_;
+    std::unique_ptr<ui::QtPrompter> prompter_;
+    TypeList seen_;
+};
+
+QTEST_MAIN(ExtensionInfoTest)
+#include "ExtensionInfoTest.moc"

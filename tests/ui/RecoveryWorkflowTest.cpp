@@ -1,0 +1,583 @@
+// The media-recovery workflow end to end on an image of real files: the file-type
+// page runs the scan and empties its list again; the results page shows progress
+// and a live thumbnail, counts per type and the summary in the activity log,
+// lists a type, previews pictures and plays audio, takes ticks by row, type node
+// and root, saves byte for byte, fills a list of 100,000 files, and stops on
+// request with the progress counted from the range's start.
+#include <QAction>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMediaPlayer>
+#include <QMessageBox>
+#include <QMovie>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QTableView>
+#include <QTest>
+
+#include <memory>
+
+#include "RecoveryTestSupport.h"
+#include "UiTestSupport.h"
+#include "app/Log.h"
+#include "app/Reports.h"
+#include "filetypes/CExtensionInfoDlg.h"
+#include "filetypes/Catalogue.h"
+#include "platform/Folders.h"
+#include "preview/CMediaPlayer.h"
+#include "preview/CPictureCtrl.h"
+#include "preview/PreviewCopy.h"
+#include "saving/CSavingDlg.h"
+#include "scan/CFileDisplayDlg.h"
+#include "scan/ResultsText.h"
+#include "ui/CButtonST.h"
+#include "ui/CFolderTreeCtrl.h"
+#include "ui/CMessageDlg.h"
+#include "ui/QtPrompter.h"
+#include "ui/Shell.h"
+#include "ui/Skin.h"
+
+using namespace kestrum;
+using namespace kestrum::test;
+using ui::CFolderTreeCtrl;
+
+namespace {
+
+constexpr int kScanTimeoutMs = 60000;
+
+TypeList allTypes() {
+    std::vector<SelectedType> rows;
+    for (const CatalogueRow& r : catalogueRows())
+        rows.push_back({std::string(r.type), kDefaultSizeText});
+    return buildSelection(rows);
+}
+
+QByteArray pictureFile(const char* name) {
+    return bytesOf(readFile(ui::picturePath(name).toStdString()));
+}
+
+QTreeWidgetItem* typeNode(CFileDisplayDlg& page, const std::string& ext) {
+    QTreeWidgetItem* root = page.rootItem();
+    for (int i = 0; i < root->childCount(); ++i)
+        if (labelNamesType(root->child(i)->text(0).toStdString(), ext)) return root->child(i);
+    return nullptr;
+}
+
+void clickBox(CFolderTreeCtrl* tree, QTreeWidgetItem* item) {
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->checkBoxRect(item).center());
+}
+
+void clickRowBox(QTableView* list, int row) {
+    // The check indicator sits at the left of the first cell.
+    const QRect cell = list->visualRect(list->model()->index(row, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      QPoint(cell.left() + 10, cell.center().y()));
+}
+
+void clickRow(QTableView* list, int row) {
+    const QRect cell = list->visualRect(list->model()->index(row, 1));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+}
+
+// The lines of the activity log from the last occurrence of first on.
+std::vector<std::string> logLinesFrom(const std::string& first) {
+    const std::string text = readText(logPath(LogKind::Activity));
+    const size_t at = text.rfind(first);
+    std::vector<std::string> lines;
+    if (at == std::string::npos) return lines;
+    size_t pos = at;
+    while (pos < text.size()) {
+        size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return lines;
+}
+
+// The last line of the latest scan summary: "Analysing Completed" or "Aborted".
+std::string lastSummaryOutcome() {
+    const std::vector<std::string> lines = logLinesFrom("Analysing Files Information :");
+    return lines.size() > 5 ? lines[5] : std::string();
+}
+
+int summaryCount() {
+    const std::string text = readText(logPath(LogKind::Activity));
+    int n = 0;
+    for (size_t at = text.find("Analysing Files Information :"); at != std::string::npos;
+         at = text.find("Analysing Files Information :", at + 1))
+        ++n;
+    return n;
+}
+
+}  // namespace
+
+class RecoveryWorkflowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        qputenv("QT_MEDIA_BACKEND", "gstreamer");
+        QVERIFY(writeInstallRegistry(app_.path(), logs_.path()));
+        loadStartupValues(session());
+        session().dataFolder.store(installedDataFolder());
+        prompter_ = std::make_unique<ui::QtPrompter>();
+        setPrompter(prompter_.get());
+        ui::setProcessEnd([](int) { QFAIL("the process would have ended"); });
+        ui::setUrlOpener([](const QUrl&) { return true; });
+        image_ = buildTestImage(imageDir_.path(), true);
+        useImage(image_);
+        setFolderChooser([this](QWidget*, const QString& title) {
+            chooserTitle_ = title;
+            return QString::fromStdString(destination_.path());
+        });
+    }
+    void cleanupTestCase() {
+        page_.reset();
+        setPrompter(nullptr);
+        setFolderChooser({});
+        ui::setProcessEnd({});
+        ui::setUrlOpener({});
+    }
+
+    // --- the file-type page runs the results page ----------------------------
+
+    void typePageScansAndEmptiesItsListWhenTheResultsPageReturns() {
+        CExtensionInfoDlg types;
+        types.show();
+        types.selectAllBox()->click();
+        QCOMPARE(types.checkedCount(), 41);
+        size_t typesWhileScanning = 0;
+        bool browsed = false;
+        auto shown = whenShown<CFileDisplayDlg>([&](CFileDisplayDlg* page) {
+            QVERIFY(!types.isVisible());  // the opener hides while its page runs
+            QTRY_VERIFY_WITH_TIMEOUT(page->isBrowsing(), kScanTimeoutMs);
+            browsed = true;
+            typesWhileScanning = session().fileTypes.size();
+            page->findChild<ui::CButtonST*>("backButton")->click();
+        });
+        types.findChild<ui::CButtonST*>("nextButton")->click();
+        QVERIFY(*shown);
+        QVERIFY(browsed);
+        QCOMPARE(typesWhileScanning, size_t{40});  // DIVX adds no record
+        QVERIFY(session().fileTypes.empty());
+        QVERIFY(session().foundFiles.empty());  // Back empties the found files
+        QVERIFY(types.isVisible());
+        QCOMPARE(types.checkedCount(), 41);  // the choice stays for the next Next
+
+        const std::vector<std::string> lines = logLinesFrom("Selected Extensions Information : ");
+        QVERIFY(lines.size() > 8);
+        QCOMPARE(lines[1], std::string("All Extensions"));
+        QCOMPARE(lines[2], std::string());  // the summary opens with a blank line
+        QCOMPARE(lines[3], std::string("Analysing Files Information :"));
+        const std::string end = std::to_string(image_.sectors());
+        QCOMPARE(lines[4], "Current Sector : " + end + " / " + end);
+        QVERIFY(lines[5].rfind("Files Found : ", 0) == 0);
+        QVERIFY(lines[6].rfind("Starting Time : ", 0) == 0);
+        QVERIFY(lines[7].rfind("Elapsed Time : 0 Mins ", 0) == 0);
+        QCOMPARE(lines[8], std::string("Analysing Completed"));
+    }
+
+    // --- the results page, opened directly -----------------------------------
+
+    void scanShowsProgressAndALiveThumbnail() {
+        session().fileTypes = allTypes();
+        session().foundFiles.clear();
+        page_ = std::make_unique<CFileDisplayDlg>();
+        CFileDisplayDlg& page = *page_;
+        // Held after its first batch, so the scanning state can be looked at.
+        page.pauseGate.pause();
+        auto resume = qScopeGuard([&] { page.pauseGate.resume(); });
+        page.initDialog();
+        page.show();
+        QVERIFY(page.findChild<QMovie*>()->state() == QMovie::Running);
+        QVERIFY(page.findChild<QWidget*>("stopButton")->isVisible());
+        QVERIFY(!page.findChild<QWidget*>("backButton")->isVisible());
+        QVERIFY(!page.findChild<QWidget*>("saveButton")->isVisible());
+        QVERIFY(!page.findChild<QWidget*>("saveToolButton")->isVisible());
+        QVERIFY(page.findChild<QWidget*>("toolbarPicture")->isVisible());
+        QVERIFY(!page.findChild<QAction*>("recoverSelectedAction")->isEnabled());
+        QVERIFY(!page.player()->isVisible());
+        // The page opens on its placeholder.
+        QCOMPARE(page.picture()->copy(), pictureFile("\\NoPreview.bmp"));
+
+        // A thumbnail, the progress texts and the tree arrive with the timers.
+        QTRY_VERIFY_WITH_TIMEOUT(page.previewPath().find("Tavtemp.") != std::string::npos, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!page.findChild<QLabel*>("sectorText")->text().isEmpty(), 5000);
+        QVERIFY(session().scanThread.running());
+        QVERIFY(page.picture()->isLoaded());
+        // The copy is of a picture numbered 1, 12, 23...; the control shows it, or
+        // the corrupt-picture placeholder when it does not decode.
+        const std::vector<uint8_t> thumbnail = readFile(page.previewPath());
+        const std::string ext = page.previewPath().substr(page.previewPath().rfind('.') + 1);
+        bool isOneOfThem = false;
+        for (const FileInfo& f : recordsOf(ext)) {
+            int number = 0;
+            std::sscanf(f.fileName, "File%d.", &number);
+            if (number % 11 == 1 && thumbnail == image_.slice(f)) isOneOfThem = true;
+        }
+        QVERIFY2(isOneOfThem, page.previewPath().c_str());
+        QVERIFY(page.picture()->copy() == bytesOf(thumbnail) ||
+                page.picture()->copy() == pictureFile("\\Corrpted.bmp"));
+        const QString progress = page.findChild<QLabel*>("sectorText")->text();
+        QVERIFY(progress.endsWith(" / " + QString::number(image_.sectors())));
+        QCOMPARE(page.findChild<QLabel*>("filesText")->text(),
+                 QString::number(session().foundFiles.size()));
+
+        page.pauseGate.resume();
+        QTRY_VERIFY_WITH_TIMEOUT(page.isBrowsing(), kScanTimeoutMs);
+        for (const char* gone :
+             {"stopButton", "progressBar", "sectorLabel", "filesLabel", "sectorText", "filesText",
+              "progressGroup", "scanAnimation", "toolbarPicture"})
+            QVERIFY2(!page.findChild<QWidget*>(gone)->isVisible(), gone);
+        for (const char* shown : {"backButton", "saveButton", "saveToolButton"})
+            QVERIFY2(page.findChild<QWidget*>(shown)->isVisible(), shown);
+        QVERIFY(page.findChild<QAction*>("recoverSelectedAction")->isEnabled());
+        QCOMPARE(page.findChild<QProgressBar*>("progressBar")->value(), 100);
+    }
+
+    void treeCountsEveryTypeFoundAndTheScanFoundTheFilesWhereTheyAre() {
+        QVERIFY(page_);
+        CFileDisplayDlg& page = *page_;
+        QTreeWidgetItem* root = page.rootItem();
+        QCOMPARE(root->text(0), QString("Root"));
+        QVERIFY(root->isExpanded());
+        int listed = 0;
+        std::vector<std::string> seen;
+        for (int i = 0; i < root->childCount(); ++i) {
+            const std::string label = root->child(i)->text(0).toStdString();
+            const std::string ext = label.substr(0, label.find(' '));
+            QCOMPARE(label, typeNodeLabel(ext, countOf(ext)));
+            listed += countOf(ext);
+            seen.push_back(ext);
+        }
+        QCOMPARE(static_cast<size_t>(listed), session().foundFiles.size());
+        // Our files, at their sectors, with the counts their README gives.
+        for (const PlacedFile& f : image_.files) {
+            if (f.type.empty()) continue;
+            bool found = false;
+            for (const FileInfo& r : recordsOf(f.type))
+                if (r.startSector == f.start && r.sectorCount == f.expectedSectors) found = true;
+            QVERIFY2(found, qPrintable(QString::fromStdString(f.name)));
+        }
+        // The first type node was chosen at the end, and its files listed.
+        QCOMPARE(page.tree()->currentItem(), root->child(0));
+        QCOMPARE(page.model()->rowCount(), countOf(seen.front()));
+    }
+
+    void listingATypeShowsNamesSizesAndPreviewsTheFirstPicture() {
+        CFileDisplayDlg& page = *page_;
+        QTreeWidgetItem* jpeg = typeNode(page, "JPEG");
+        QVERIFY(jpeg);
+        clickTreeLabel(page.tree(), jpeg);
+        QCOMPARE(page.selectedTypeLabel(), jpeg->text(0));
+        const std::vector<FileInfo> records = recordsOf("JPEG");
+        QCOMPARE(page.model()->rowCount(), static_cast<int>(records.size()));
+        for (int r = 0; r < page.model()->rowCount(); ++r) {
+            QCOMPARE(page.model()->data(page.model()->index(r, 0), Qt::DisplayRole).toString(),
+                     QString(records[r].fileName));
+            QCOMPARE(page.model()->data(page.model()->index(r, 1), Qt::DisplayRole).toString(),
+                     QString::fromStdString(fileSizeText(records[r].sectorCount)));
+        }
+        // Row 0 previewed: the picture control holds the copy of File1.JPEG.
+        QCOMPARE(page.previewPath(), tempPreviewPath("JPEG"));
+        QVERIFY(page.picture()->isVisible());
+        QVERIFY(!page.player()->isVisible());
+        QVERIFY(page.picture()->isLoaded());
+        QCOMPARE(page.picture()->copy(), bytesOf(image_.slice(records[0])));
+        QCOMPARE(page.list()->currentIndex().row(), 0);
+    }
+
+    void clicksAndArrowKeysPreviewTheirRow() {
+        CFileDisplayDlg& page = *page_;
+        const std::vector<FileInfo> records = recordsOf("JPEG");
+        QVERIFY(records.size() >= 2);
+        clickRow(page.list(), 1);
+        QCOMPARE(page.list()->currentIndex().row(), 1);
+        QCOMPARE(page.picture()->copy(), bytesOf(image_.slice(records[1])));
+        QTest::keyClick(page.list(), Qt::Key_Up);
+        QCOMPARE(page.list()->currentIndex().row(), 0);
+        QCOMPARE(page.picture()->copy(), bytesOf(image_.slice(records[0])));
+        QTest::keyClick(page.list(), Qt::Key_Up);  // already at the top
+        QCOMPARE(page.list()->currentIndex().row(), 0);
+        QTest::keyClick(page.list(), Qt::Key_Down);
+        QCOMPARE(page.picture()->copy(), bytesOf(image_.slice(records[1])));
+    }
+
+    void rootAndTypesWithoutPreviewShowTheirPlaceholders() {
+        CFileDisplayDlg& page = *page_;
+        clickTreeLabel(page.tree(), page.rootItem());
+        QCOMPARE(page.model()->rowCount(), 0);
+        QCOMPARE(page.picture()->copy(), pictureFile("\\SelectFile.bmp"));
+        QTreeWidgetItem* ogg = typeNode(page, "OGG");
+        QVERIFY(ogg);
+        clickTreeLabel(page.tree(), ogg);
+        QCOMPARE(page.model()->rowCount(), countOf("OGG"));
+        QCOMPARE(page.picture()->copy(), pictureFile("\\Preview.bmp"));
+        QVERIFY(page.picture()->isVisible());
+        QVERIFY(!page.player()->isVisible());
+    }
+
+    void audioRowsGoToThePlayerWhichPlaysTheCopy() {
+        CFileDisplayDlg& page = *page_;
+        QTreeWidgetItem* wav = typeNode(page, "WAV");
+        QVERIFY(wav);
+        QString error;
+        qint64 furthest = 0;
+        QObject listening;  // the connections end with this test
+        connect(page.player()->mediaPlayer(), &QMediaPlayer::errorOccurred, &listening,
+                [&](QMediaPlayer::Error, const QString& text) { error = text; });
+        connect(page.player()->mediaPlayer(), &QMediaPlayer::positionChanged, &listening,
+                [&](qint64 at) { furthest = std::max(furthest, at); });
+        const int requestsBefore = page.player()->playRequests();
+        clickTreeLabel(page.tree(), wav);
+        QCOMPARE(page.player()->uiMode(), QString("Full"));
+        QVERIFY(page.player()->isVisible());
+        QVERIFY(!page.picture()->isVisible());
+        const std::string temp = tempPreviewPath("WAV");
+        QCOMPARE(page.previewPath(), temp);
+        QTRY_COMPARE(page.player()->url(), QString::fromStdString(temp));
+        QVERIFY(page.player()->playRequests() > requestsBefore);
+        const FileInfo record = recordsOf("WAV").front();
+        QVERIFY(readFile(temp) == image_.slice(record));
+        // Played for real: its time moved on.
+        QTRY_VERIFY_WITH_TIMEOUT(!error.isEmpty() || furthest > 0, 10000);
+        if (!error.isEmpty()) QSKIP(qPrintable("GStreamer cannot play the WAV here: " + error));
+    }
+
+    void picturesAfterMediaHideThePlayer() {
+        CFileDisplayDlg& page = *page_;
+        clickTreeLabel(page.tree(), typeNode(page, "PNG"));
+        QVERIFY(!page.player()->isVisible());
+        QCOMPARE(page.player()->uiMode(), QString("Invisible"));
+        QCOMPARE(page.player()->mediaPlayer()->playbackState(), QMediaPlayer::StoppedState);
+        QVERIFY(page.picture()->isVisible());
+        QCOMPARE(page.picture()->copy(), bytesOf(image_.slice(recordsOf("PNG").front())));
+    }
+
+    void ticksByRowByTypeAndByRoot() {
+        CFileDisplayDlg& page = *page_;
+        CFolderTreeCtrl* tree = page.tree();
+        QTreeWidgetItem* jpeg = typeNode(page, "JPEG");
+        clickTreeLabel(tree, jpeg);
+        const int rows = page.model()->rowCount();
+        QVERIFY(rows >= 2);
+
+        // A row: its record and its type node follow.
+        clickRowBox(page.list(), 1);
+        QVERIFY(page.model()->isChecked(1));
+        QCOMPARE(recordsOf("JPEG")[1].checked, 1);
+        QVERIFY(CFolderTreeCtrl::isChecked(jpeg));
+        clickRowBox(page.list(), 0);
+        clickRowBox(page.list(), 1);  // one still ticked: the node stays ticked
+        QVERIFY(CFolderTreeCtrl::isChecked(jpeg));
+        QCOMPARE(recordsOf("JPEG")[1].checked, 0);
+        clickRowBox(page.list(), 0);  // the last one unticked: so is the node
+        QVERIFY(!CFolderTreeCtrl::isChecked(jpeg));
+        QCOMPARE(recordsOf("JPEG")[0].checked, 0);
+
+        // A type node: every file of the type, and the list shows it.
+        QTreeWidgetItem* png = typeNode(page, "PNG");
+        clickBox(tree, png);
+        QVERIFY(CFolderTreeCtrl::isChecked(png));
+        for (const FileInfo& f : recordsOf("PNG")) QCOMPARE(f.checked, 1);
+        QCOMPARE(countOf("PNG"), page.model()->rowCount());
+        QCOMPARE(page.model()->checkedCount(), page.model()->rowCount());
+        for (const FileInfo& f : recordsOf("JPEG")) QCOMPARE(f.checked, 0);
+        QVERIFY(!CFolderTreeCtrl::isChecked(page.rootItem()));
+
+        // The root: every found file of every type.
+        clickBox(tree, page.rootItem());
+        for (const FileInfo& f : session().foundFiles.snapshot()) QCOMPARE(f.checked, 1);
+        for (int i = 0; i < page.rootItem()->childCount(); ++i)
+            QVERIFY(CFolderTreeCtrl::isChecked(page.rootItem()->child(i)));
+        clickBox(tree, page.rootItem());
+        for (const FileInfo& f : session().foundFiles.snapshot()) QCOMPARE(f.checked, 0);
+
+        // For the saving below: the JPEG row 0, all PNG, and every WAV.
+        clickTreeLabel(tree, jpeg);
+        clickRowBox(page.list(), 0);
+        clickBox(tree, png);
+        clickBox(tree, typeNode(page, "WAV"));
+    }
+
+    void savesTheTickedFilesByteForByte() {
+        CFileDisplayDlg& page = *page_;
+        std::vector<FileInfo> ticked;
+        for (const FileInfo& f : session().foundFiles.snapshot())
+            if (f.checked) ticked.push_back(f);
+        QCOMPARE(ticked.size(), size_t(1 + countOf("PNG") + countOf("WAV")));
+        QString message;
+        auto closed = whenShown<ui::CMessageDlg>([&](ui::CMessageDlg* box) {
+            message = box->message();
+            box->findChild<QPushButton*>("okButton")->click();
+        });
+        page.findChild<ui::CButtonST*>("saveButton")->click();
+        QVERIFY(*closed);
+        QCOMPARE(chooserTitle_, QString("Select Folder of Image File"));
+        QCOMPARE(message, QString("File Saved Successfully."));
+        for (const FileInfo& f : ticked) {
+            const std::string path =
+                platform::joinPath(platform::joinPath(destination_.path(), f.extName), f.fileName);
+            QVERIFY2(readFile(path) == image_.slice(f), path.c_str());
+        }
+        // Only the ticked files were written.
+        size_t written = 0;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(destination_.path()))
+            written += e.is_regular_file() ? 1 : 0;
+        QCOMPARE(written, ticked.size());
+        const std::string report = readText(logPath(LogKind::Recovery));
+        const std::string count = std::to_string(ticked.size());
+        QVERIFY(report.find("Saving Path : " + destination_.path()) != std::string::npos);
+        QVERIFY(report.find("Files Recover :" + count + " / " + count) != std::string::npos);
+        QVERIFY(report.find("File Saved Successfully\r\n") != std::string::npos);
+    }
+
+    void aHundredThousandFilesFillTheListWithoutHoldingTheWindow() {
+        CFileDisplayDlg& page = *page_;
+        const std::vector<FileInfo> before = session().foundFiles.snapshot();
+        FileInfo extra = recordsOf("JPEG").front();
+        const int total = 100000;
+        const int existing = countOf("JPEG");
+        for (int n = existing + 1; n <= total; ++n) {
+            std::snprintf(extra.fileName, sizeof extra.fileName, "File%d.JPEG", n);
+            extra.checked = n % 3 == 0;
+            session().foundFiles.append(extra);
+        }
+        // How long the window goes without serving its events while the list fills.
+        QElapsedTimer sinceTick;
+        qint64 longestStall = 0;
+        QTimer probe;
+        probe.setInterval(5);
+        connect(&probe, &QTimer::timeout, this,
+                [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
+        clickTreeLabel(page.tree(), page.rootItem());
+        QElapsedTimer fill;
+        sinceTick.start();
+        probe.start();
+        fill.start();
+        clickTreeLabel(page.tree(), typeNode(page, "JPEG"));
+        const qint64 fillMs = fill.elapsed();
+        probe.stop();
+        QCOMPARE(page.model()->rowCount(), total);
+        QCOMPARE(page.model()->data(page.model()->index(total - 1, 0), Qt::DisplayRole).toString(),
+                 QString("File%1.JPEG").arg(total));
+        QCOMPARE(page.model()->isChecked(total - 1), false);
+        QCOMPARE(page.model()->isChecked(total - 2), true);  // File99999: a multiple of 3
+        QCOMPARE(page.list()->currentIndex().row(), 0);
+        qInfo(
+            "Filling the list with %d files took %lld ms (two wait boxes of at least 700 ms "
+            "included); the longest stretch without serving events was %lld ms",
+            total, fillMs, longestStall);
+
+        session().foundFiles.clear();
+        for (const FileInfo& f : before) session().foundFiles.append(f);
+        clickTreeLabel(page.tree(), page.rootItem());
+    }
+
+    void backEmptiesTheFoundFilesAndRemovesThePreview() {
+        CFileDisplayDlg& page = *page_;
+        clickTreeLabel(page.tree(), typeNode(page, "JPEG"));
+        const std::string preview = page.previewPath();
+        QVERIFY(platform::fileExists(preview));
+        page.findChild<ui::CButtonST*>("backButton")->click();
+        QVERIFY(!page.isVisible());
+        QVERIFY(session().foundFiles.empty());
+        QVERIFY(!platform::fileExists(preview));
+        page_.reset();
+    }
+
+    // --- Stop ------------------------------------------------------------------
+
+    void stopAsksAndCancelKeepsScanning() {
+        // Far past the image: the rest reads as zeros and takes long to scan.
+        useImage(image_, 0, 40000000);
+        session().fileTypes = allTypes();
+        const int summariesBefore = summaryCount();
+        CFileDisplayDlg page;
+        page.initDialog();
+        page.show();
+        QString asked;
+        auto answered = whenShown<QMessageBox>([&](QMessageBox* box) {
+            asked = box->text();
+            QVERIFY(page.pauseGate.paused());  // the scan is held while the user decides
+            box->button(QMessageBox::Cancel)->click();
+        });
+        page.findChild<ui::CButtonST*>("stopButton")->click();
+        QVERIFY(*answered);
+        QCOMPARE(asked, QString("Are you sure you want to stop this process?"));
+        QVERIFY(!page.pauseGate.paused());
+        QVERIFY(session().scanThread.running());
+        QVERIFY(page.findChild<QWidget*>("stopButton")->isVisible());
+        QCOMPARE(page.findChild<QMovie*>()->state(), QMovie::Running);
+
+        // Back while scanning is refused.
+        auto refused = whenShown<QMessageBox>([&](QMessageBox* box) {
+            asked = box->text();
+            box->button(QMessageBox::Ok)->click();
+        });
+        page.goBack();
+        QVERIFY(*refused);
+        QCOMPARE(asked, QString("Process is running."));
+        QVERIFY(page.isVisible());
+
+        auto confirmed =
+            whenShown<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
+        page.findChild<ui::CButtonST*>("stopButton")->click();
+        QVERIFY(*confirmed);
+        QVERIFY(!page.findChild<QWidget*>("stopButton")->isVisible());
+        QVERIFY(!page.findChild<QWidget*>("progressBar")->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(page.isBrowsing(), kScanTimeoutMs);
+        QVERIFY(page.scanPosition.load() < 40000000 - 1);
+        // The summary comes with the 1000 ms timer, which notices the end by itself.
+        QTRY_COMPARE(summaryCount(), summariesBefore + 1);
+        QCOMPARE(lastSummaryOutcome(), std::string("Analysing Aborted"));
+        // The files of the first batch were found and the first type listed.
+        QVERIFY(page.rootItem()->childCount() > 0);
+        QCOMPARE(page.tree()->currentItem(), page.rootItem()->child(0));
+        QVERIFY(page.model()->rowCount() > 0);
+        page.goBack();
+    }
+
+    void progressCountsFromTheRangesStart() {
+        const uint64_t start = 30000000;
+        useImage(image_, start, start + 2000000);
+        session().fileTypes = allTypes();
+        const int summariesBefore = summaryCount();
+        CFileDisplayDlg page;
+        page.initDialog();
+        page.show();
+        auto confirmed =
+            whenShown<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
+        page.confirmStop();
+        QVERIFY(*confirmed);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isBrowsing(), kScanTimeoutMs);
+        QTRY_COMPARE(summaryCount(), summariesBefore + 1);
+        QCOMPARE(lastSummaryOutcome(), std::string("Analysing Aborted"));
+        const uint64_t position = page.scanPosition.load();
+        QVERIFY(position >= start && position < start + 2000000);
+        const int expected = static_cast<int>((position - start) * 100 / 2000000);
+        QCOMPARE(page.findChild<QProgressBar*>("progressBar")->value(), expected);
+        QVERIFY(expected < 90);                      // position x 100 / end would be 93 or more
+        QCOMPARE(page.rootItem()->childCount(), 0);  // nothing there
+        QCOMPARE(page.picture()->copy(), pictureFile("\\NoPreview.bmp"));
+        page.goBack();
+        useImage(image_);
+    }
+
+private:
+    ScopedRegistry registry_;
+    TempDir app_;
+    TempDir logs_;
+    TempDir imageDir_;
+    TempDir destination_;
+    TestImage image_;
+    std::unique_ptr<ui::QtPrompter> prompter_;
+    std::unique_ptr<CFileDisplayDlg> page_;
+    QString chooserTitle_;
+};
+
+QTEST_MAIN(RecoveryWorkflowTest)
+#include "RecoveryWorkflowTest.moc"
