@@ -121,10 +121,12 @@ ScreenshotTour::ScreenshotTour(const QString& folder) : folder_(folder) {
              CWaitDlg wait(mainWindow());
              wait.exec();
          }},
-        {"file-type-page", [this] { fileTypePage(); }},
-        {"results", [this] { recoveryPages(); }},
     };
+    // The source page in both workflows, then the recovery pages, which set up
+    // the session for the demo image themselves.
     for (auto& step : sourcePageSteps(*this)) steps_.push_back(std::move(step));
+    steps_.emplace_back("file-type-page", [this] { fileTypePage(); });
+    steps_.emplace_back("results", [this] { recoveryPages(); });
 }
 
 ScreenshotTour::~ScreenshotTour() {
