@@ -32,10 +32,7 @@ void COrvDigitalMediaDlg::setSplashEnabled(bool enabled) {
 }
 
 COrvDigitalMediaDlg::COrvDigitalMediaDlg(QWidget* parent) : ui::CBDialog(parent) {
-    setObjectName("mainWindow");
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setClientSize(ui::duSize(450, 315));
+    ui::setUpPageFrame(this, "mainWindow");
     menu_ = ui::installMenu129(this);
     toolbar_ = ui::installToolbar(this);
 

@@ -68,12 +68,9 @@ std::unique_ptr<QDialog> CPartitionInfoDlg::create(int mode, QWidget* opener) {
 
 CPartitionInfoDlg::CPartitionInfoDlg(int mode, QWidget* parent)
     : ui::CBDialog(parent), mode_(mode) {
-    setObjectName("partitionInfoDlg");
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    ui::setUpPageFrame(this, "partitionInfoDlg");
     setWindowTitle(QString::fromStdString(session().windowTitle.load()));
     setWindowIcon(ui::appIcon());
-    setClientSize(ui::duSize(450, 315));
     menu_ = ui::installMenu129(this);
     toolbar_ = ui::installToolbar(this);
     loadBackground("\\gui2.bmp");

@@ -43,10 +43,7 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
       list_(new ui::CListCtrlEx(client())),
       selectAll_(new QCheckBox("Select All", client())),
       toggle_(new QPushButton("&Toggle", client())) {
-    setObjectName("extensionInfoDlg");
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setClientSize(ui::duSize(450, 315));
+    ui::setUpPageFrame(this, "extensionInfoDlg");
     // 1. The common frame; nothing to recover on this page.
     menu_ = ui::installMenu129(this);
     toolbar_ = ui::installToolbar(this);

@@ -49,12 +49,9 @@ ui::CTransparentStatic* addLabel(QWidget* parent, const char* name, const QStrin
 CImageCreationDlg::CImageCreationDlg(const QString& sourceInfo, const QString& rootText,
                                      const QString& itemText, QWidget* parent)
     : ui::CBDialog(parent), run_(std::make_unique<ImagingRun>()) {
-    setObjectName("imageCreationDlg");
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    ui::setUpPageFrame(this, "imageCreationDlg");
     setWindowTitle(QString::fromStdString(session().windowTitle.load()));
     setWindowIcon(ui::appIcon());
-    setClientSize(ui::duSize(450, 315));
     menu_ = ui::installMenu129(this);
     toolbar_ = ui::installToolbar(this);
     loadBackground("\\gui2.bmp");

@@ -76,10 +76,7 @@ std::optional<FileInfo> findRecord(const std::string& type, const QString& name)
 }  // namespace
 
 CFileDisplayDlg::CFileDisplayDlg(QWidget* parent) : ui::CBDialog(parent) {
-    setObjectName("fileDisplayDlg");
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setClientSize(ui::duSize(450, 315));
+    ui::setUpPageFrame(this, "fileDisplayDlg");
     menu_ = ui::installMenu129(this);
     toolbar_ = ui::installToolbar(this);
     buildControls();

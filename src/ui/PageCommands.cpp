@@ -58,6 +58,13 @@ bool openIfPresent(const QString& path) {
 
 }  // namespace
 
+void setUpPageFrame(CBDialog* page, const char* objectName) {
+    page->setObjectName(objectName);
+    page->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    page->setClientSize(duSize(450, 315));
+}
+
 Menu129 installMenu129(CBDialog* page) {
     Menu129 m;
     m.bar = new QMenuBar(page);

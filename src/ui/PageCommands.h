@@ -40,6 +40,10 @@ struct Menu129 {
     QAction* aboutUs = nullptr;
 };
 
+// The frame every page shares: its name for tests, the window decorations and a
+// client area of 450 x 315 dialog units.
+void setUpPageFrame(CBDialog* page, const char* objectName);
+
 // Puts the menu on the page with the shared commands wired; "&Recover
 // Selected" starts greyed and is the page's own to enable and handle.
 Menu129 installMenu129(CBDialog* page);
