@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "disk/CPartitionInfoDlg.h"
 #include "disk/DiskList.h"
 #include "disk/SourceChoice.h"
+#include "filetypes/CExtensionInfoDlg.h"
 #include "imaging/CImageCreationDlg.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Devices.h"
@@ -406,6 +408,34 @@ private slots:
         QVERIFY(page.isVisible());
         QVERIFY(said_.messages.empty());
         QCOMPARE(session().rangeEnd.load(), uint64_t{2048});
+    }
+
+    void nextGoesOnToTheFileTypePageAndBack() {
+        // As the application wires it: media recovery goes on to the type page.
+        CPartitionInfoDlg::setFileTypePageFactory(runFileTypePage);
+        test::TempDir folder;
+        sparse(folder.file("Image0.img"), 1 << 20);
+        CPartitionInfoDlg page(CPartitionInfoDlg::kMediaRecovery);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
+        page.show();
+        ui::setFolderChooser(
+            [&](QWidget*, const QString&) { return QString::fromStdString(folder.path()); });
+        page.findChild<QTreeWidget*>("sourceTree")->setCurrentItem(page.imageRoot());
+        bool sawTypePage = false, sourceHidden = false;
+        QTimer::singleShot(200, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* types = qobject_cast<CExtensionInfoDlg*>(w);
+                    types && types->isVisible()) {
+                    sawTypePage = true;
+                    sourceHidden = !page.isVisible();
+                    types->findChild<QAbstractButton*>("backButton")->click();
+                }
+        });
+        page.findChild<QAbstractButton*>("nextButton")->click();
+        QVERIFY(sawTypePage);
+        QVERIFY(sourceHidden);
+        QVERIFY(page.isVisible());
+        QCOMPARE(page.windowTitle().toStdString(), session().windowTitle.load());
     }
 
     void unreadableDiskIsExplainedOnNext() {
