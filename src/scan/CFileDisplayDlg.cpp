@@ -557,25 +557,29 @@ void CFileDisplayDlg::previewRow(int row) {
     picture_->update();
 }
 
-void CFileDisplayDlg::extractPicture() {
+bool CFileDisplayDlg::copyPreviewFile(std::string& path) {
     const FileInfo f = previewFile_;
-    const std::string path = tempPreviewPath(f.extName);
+    path = tempPreviewPath(f.extName);
     bool createFailed = false;
+    // A short copy is still shown: a picture that does not decode shows the
+    // damaged-picture placeholder.
     copyFoundFile(f, path, &createFailed);
-    if (createFailed) return;
+    if (createFailed) return false;
     previewPath_.store(path);
+    return true;
+}
+
+void CFileDisplayDlg::extractPicture() {
+    std::string path;
+    if (!copyPreviewFile(path)) return;
     if (!loadPicture(path)) loadPicture(ui::picturePath("\\Corrpted.bmp").toStdString());
     QMetaObject::invokeMethod(
         this, [this] { selectRow(currentRow_); }, Qt::QueuedConnection);
 }
 
 void CFileDisplayDlg::extractMedia() {
-    const FileInfo f = previewFile_;
-    const std::string path = tempPreviewPath(f.extName);
-    bool createFailed = false;
-    copyFoundFile(f, path, &createFailed);
-    if (createFailed) return;
-    previewPath_.store(path);
+    std::string path;
+    if (!copyPreviewFile(path)) return;
     QMetaObject::invokeMethod(
         this,
         [this] {

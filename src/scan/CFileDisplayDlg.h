@@ -101,6 +101,8 @@ private:
 
     void extractPicture();  // preview workers
     void extractMedia();
+    // The sector copy both workers share; false when the file could not be created.
+    bool copyPreviewFile(std::string& path);
     bool loadPicture(const std::string& path);
     bool eventFilter(QObject* watched, QEvent* event) override;
 
