@@ -27,9 +27,13 @@ std::string readHint(const std::string& reason) {
 bool openable(const std::string& shown, const std::string& path, uint64_t* bytes,
               std::string& error) {
     std::string reason;
-    const auto file = platform::SourceFile::open(path, &reason);
+    int err = 0;
+    const auto file =
+        platform::SourceFile::open(path, &reason, platform::SourceFile::Caching::Normal, &err);
     if (!file) {
-        error = "Cannot read the source " + shown + ": " + reason + "." + readHint(reason);
+        // A refusal by the disk service already says what to do.
+        error = "Cannot read the source " + shown + ": " + reason +
+                (err == 0 ? std::string() : "." + readHint(reason));
         return false;
     }
     if (bytes) *bytes = file->size();

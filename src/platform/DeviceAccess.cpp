@@ -1,5 +1,7 @@
 #include "platform/DeviceAccess.h"
 
+#include "platform/SourceFile.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -40,12 +42,10 @@ std::string accessHint(int err, bool device, bool root, const std::string& group
 }
 
 std::string openProblem(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::close(fd);
-        return {};
-    }
-    const int err = errno;
+    std::string reason;
+    int err = 0;
+    if (SourceFile::open(path, &reason, SourceFile::Caching::Normal, &err)) return {};
+    if (err == 0) return reason;  // the disk service's refusal, told in full
     struct stat st {};
     const bool known = ::stat(path.c_str(), &st) == 0;
     const bool device = !known || S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode);

@@ -8,22 +8,72 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
+
+#include "platform/UDisks.h"
 
 namespace kestrum::platform {
+namespace {
+
+// A descriptor UDisks2 handed over, kept per device for the life of the process:
+// polkit is asked once, and later opens of the same device (previews, saving,
+// imaging) share it. Reads are positioned, so sharing needs no coordination.
+std::mutex grantedMutex;
+std::map<dev_t, int> granted;
+
+// A read-only descriptor of the block device at path from UDisks2, or -1 with the
+// user's explanation in refusal (empty when the service is not there to ask).
+int grantedDescriptor(const std::string& path, dev_t device, bool ownHandle,
+                      std::string* refusal) {
+    std::lock_guard lock(grantedMutex);
+    const auto it = granted.find(device);
+    // An unbuffered handle gets a description of its own: O_DIRECT set on a
+    // duplicate would switch the shared one too.
+    if (it != granted.end() && !ownHandle) return ::fcntl(it->second, F_DUPFD_CLOEXEC, 3);
+    const UDisksOpen got = openThroughUDisks(path);
+    if (got.outcome != UDisksOpen::Outcome::Opened) {
+        *refusal = udisksRefusalText(got, path);
+        return -1;
+    }
+    if (ownHandle) return got.fd;
+    granted[device] = got.fd;
+    return ::fcntl(got.fd, F_DUPFD_CLOEXEC, 3);
+}
+
+}  // namespace
 
 std::shared_ptr<SourceFile> SourceFile::open(const std::string& path, std::string* error,
-                                             Caching caching) {
+                                             Caching caching, int* errorNumber) {
     // O_RDONLY without O_CREAT: a source is never created, truncated or written.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE);
     if (fd < 0) {
-        if (error) *error = std::strerror(errno);
-        return nullptr;
+        const int err = errno;
+        struct stat node {};
+        // Root refused is refused for good (a container's device rules): the
+        // disk service, itself root, would fare no better.
+        if ((err == EACCES || err == EPERM) && ::geteuid() != 0 &&
+            ::stat(path.c_str(), &node) == 0 && S_ISBLK(node.st_mode)) {
+            std::string refusal;
+            fd = grantedDescriptor(path, node.st_rdev, caching == Caching::Unbuffered, &refusal);
+            if (fd < 0 && !refusal.empty()) {
+                if (error) *error = refusal;
+                if (errorNumber) *errorNumber = 0;
+                return nullptr;
+            }
+        }
+        if (fd < 0) {
+            if (error) *error = std::strerror(err);
+            if (errorNumber) *errorNumber = err;
+            return nullptr;
+        }
     }
     struct stat st {};
     const bool block = ::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode);
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         if (error) *error = std::strerror(EISDIR);
+        if (errorNumber) *errorNumber = EISDIR;
         return nullptr;
     }
     std::shared_ptr<SourceFile> file(new SourceFile(fd, path, block));

@@ -22,10 +22,14 @@ public:
         Unbuffered,
     };
 
-    // Opens path read-only (never creating it). Returns null on failure and, when
-    // error is given, stores the reason ("Permission denied", ...).
+    // Opens path read-only (never creating it). A block device this user may not
+    // open is asked of UDisks2, which may show the desktop's authentication
+    // dialog. Returns null on failure and, when error is given, stores the reason
+    // ("Permission denied", ...); errorNumber gets the system's error, or 0 when
+    // the disk service refused and error holds its whole explanation.
     static std::shared_ptr<SourceFile> open(const std::string& path, std::string* error = nullptr,
-                                            Caching caching = Caching::Normal);
+                                            Caching caching = Caching::Normal,
+                                            int* errorNumber = nullptr);
     ~SourceFile();
     SourceFile(const SourceFile&) = delete;
     SourceFile& operator=(const SourceFile&) = delete;

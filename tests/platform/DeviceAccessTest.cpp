@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "TestSupport.h"
 #include "platform/DeviceAccess.h"
@@ -34,6 +35,21 @@ TEST(DeviceAccess, OpenProblemNamesTheReason) {
     EXPECT_EQ(openProblem(dir.file("readable")), "");
     const std::string missing = openProblem(dir.file("missing"));
     EXPECT_EQ(missing.rfind("No such file or directory", 0), 0u) << missing;
+}
+
+// Run by udisks-access.sh as an ordinary user, with the device in
+// KESTRUM_UDISKS_DEVICE and whether polkit allows it in KESTRUM_UDISKS_ALLOWED:
+// the source page's check on Next goes through the disk service too.
+TEST(DeviceAccess, DiskServiceDecidesForAnOrdinaryUser) {
+    const char* device = std::getenv("KESTRUM_UDISKS_DEVICE");
+    if (device == nullptr) GTEST_SKIP() << "run by udisks-access.sh as an ordinary user";
+    const std::string problem = openProblem(device);
+    if (std::string(std::getenv("KESTRUM_UDISKS_ALLOWED")) == "1") {
+        EXPECT_EQ(problem, "");
+    } else {
+        EXPECT_TRUE(has(problem, "permission")) << problem;
+        EXPECT_TRUE(has(problem, device)) << problem;
+    }
 }
 
 TEST(Process, ExitStatusAndStartFailure) {
