@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Scan throughput and memory on a multi-GiB image, side by side with `cat` (the page-cache
-# ceiling) and foremost (a peer carver), median of five runs each.
+# ceiling) and foremost (a peer carver), median of five runs each: the classic scan listing,
+# then the classic and the thorough scan and foremost -q with its built-in types, each
+# saving every file it finds.
 #
 #   bash bench/bench.sh [SIZE_GIB]          (default 2)
 #
@@ -86,12 +88,14 @@ if [ "$mem_avail_kib" -lt $(((BIG_BYTES + SMALL_BYTES + (512 << 20)) >> 10)) ]; 
         "the images, so the figures below measure the disk" >&2
 fi
 
-# Seconds (microsecond resolution) for one run of the command.
+# Seconds (microsecond resolution) for one run of the command; saved files are removed
+# afterwards, outside the timing.
 elapsed() {
     local start end
     start=$EPOCHREALTIME
     "$@" </dev/null || die "failed: $*"
     end=$EPOCHREALTIME
+    rm -rf "$SCRATCH"/out.*
     awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f\n", b - a }'
 }
 
@@ -105,11 +109,28 @@ median_of() {
 cat_image() { cat "$1" >/dev/null; }
 scan_all() { "$RECOVER" scan "$1" --types all --list >/dev/null 2>&1; }
 scan_jpeg() { "$RECOVER" scan "$1" --types JPEG --list >/dev/null 2>&1; }
-# foremost wants an output folder of its own each time; timings run in subshells, so the
-# name cannot come from a counter.
+# Each saving run wants an output folder of its own; timings run in subshells, so the
+# name cannot come from a counter. Removed after each run, outside the timing.
+fresh_out() { echo "$SCRATCH/out.$BASHPID.${EPOCHREALTIME/./}"; }
 run_foremost() {
-    local out="$SCRATCH/foremost.$BASHPID.${EPOCHREALTIME/./}"
+    local out
+    out="$(fresh_out)"
     foremost -q -Q -t "$FOREMOST_TYPES" -o "$out" -i "$1" >/dev/null 2>&1
+}
+run_foremost_builtin() {
+    local out
+    out="$(fresh_out)"
+    foremost -q -Q -o "$out" -i "$1" >/dev/null 2>&1
+}
+save_classic() {
+    local out
+    out="$(fresh_out)"
+    mkdir -p "$out" && "$RECOVER" scan "$1" --types all --save "$out" >/dev/null 2>&1
+}
+save_thorough() {
+    local out
+    out="$(fresh_out)"
+    mkdir -p "$out" && "$RECOVER" scan "$1" --types all --thorough --save "$out" >/dev/null 2>&1
 }
 
 # Sanity runs that also tell how much each carver finds; they warm the page cache too.
@@ -120,6 +141,12 @@ cat "$BIG" >/dev/null
     die "kestrum-recover scan --types JPEG failed on $BIG: $(cat "$SCRATCH/err")"
 foremost -q -Q -t "$FOREMOST_TYPES" -o "$SCRATCH/foremost-count" -i "$BIG" >/dev/null 2>&1 ||
     die "foremost failed on $BIG"
+"$RECOVER" scan "$BIG" --types all --thorough --list </dev/null >"$SCRATCH/ours-thorough.txt" \
+    2>"$SCRATCH/err" || die "kestrum-recover scan --thorough failed on $BIG: $(cat "$SCRATCH/err")"
+foremost -q -Q -o "$SCRATCH/foremost-builtin" -i "$BIG" >/dev/null 2>&1 || die "foremost failed"
+ours_thorough=$(wc -l <"$SCRATCH/ours-thorough.txt")
+foremost_builtin=$(find "$SCRATCH/foremost-builtin" -type f ! -name audit.txt | wc -l)
+rm -rf "$SCRATCH/foremost-builtin"
 ours_found=$(wc -l <"$SCRATCH/ours-all.txt")
 ours_jpeg=$(wc -l <"$SCRATCH/ours-jpeg.txt")
 foremost_found=$(find "$SCRATCH/foremost-count" -type f ! -name audit.txt | wc -l)
@@ -144,7 +171,9 @@ report cat "cat IMAGE >/dev/null" "-" cat_image "$BIG"
 report all "kestrum-recover scan --types all --list" "$ours_found" scan_all "$BIG"
 report jpeg "kestrum-recover scan --types JPEG --list" "$ours_jpeg" scan_jpeg "$BIG"
 report foremost "foremost -q -t TYPES" "$foremost_found" run_foremost "$BIG"
-rm -rf "$SCRATCH"/foremost.*
+report csave "kestrum-recover scan --types all --save" "$ours_found" save_classic "$BIG"
+report tsave "kestrum-recover scan --thorough --save" "$ours_thorough" save_thorough "$BIG"
+report fsave "foremost -q (built-in types)" "$foremost_builtin" run_foremost_builtin "$BIG"
 
 # Speed ratios: ours divided by the other (1.00 = as fast).
 ratio() { awk -v a="${secs[$1]}" -v b="${secs[$2]}" 'BEGIN { printf "%.2f", b / a }'; }
@@ -153,13 +182,20 @@ echo "speed, all types  / cat:      $(ratio all cat)"
 echo "speed, JPEG only  / cat:      $(ratio jpeg cat)"
 echo "speed, all types  / foremost: $(ratio all foremost)"
 echo "speed, JPEG only  / foremost: $(ratio jpeg foremost)"
+echo "saving everything found:"
+echo "speed, classic  / foremost -q:  $(ratio csave fsave)"
+echo "speed, thorough / foremost -q:  $(ratio tsave fsave)"
+echo "speed, thorough / cat:          $(ratio tsave cat)"
 
 # Peak memory does not grow with the image: compare a quarter-size image.
 echo
-echo "Peak resident memory of 'kestrum-recover scan --types all --list':"
-for image in "$SMALL" "$BIG"; do
-    cat "$image" >/dev/null
-    /usr/bin/time -f %M -o "$SCRATCH/rss" "$RECOVER" scan "$image" --types all --list \
-        </dev/null >/dev/null 2>&1
-    printf '  %6d MiB image: %8d KiB\n' $(($(stat -c %s "$image") / MIB)) "$(tail -1 "$SCRATCH/rss")"
+echo "Peak resident memory of 'kestrum-recover scan --types all [--thorough] --list':"
+for mode in "" --thorough; do
+    for image in "$SMALL" "$BIG"; do
+        cat "$image" >/dev/null
+        /usr/bin/time -f %M -o "$SCRATCH/rss" "$RECOVER" scan "$image" --types all $mode --list \
+            </dev/null >/dev/null 2>&1
+        printf '  %-10s %6d MiB image: %8d KiB\n' "${mode:-classic}" \
+            $(($(stat -c %s "$image") / MIB)) "$(tail -1 "$SCRATCH/rss")"
+    done
 done
