@@ -36,23 +36,6 @@ bool segmentChild(uint32_t id) {
     }
 }
 
-bool clusterChild(uint32_t id) {
-    switch (id) {
-        case 0xE7:    // Timestamp
-        case 0x5854:  // SilentTracks
-        case 0xA7:    // Position
-        case 0xAB:    // PrevSize
-        case 0xA3:    // SimpleBlock
-        case 0xA0:    // BlockGroup
-        case 0xAF:    // EncryptedBlock
-        case kVoid:
-        case kCrc32:
-            return true;
-        default:
-            return false;
-    }
-}
-
 struct Element {
     uint32_t id = 0;
     uint64_t size = 0;     // payload bytes; meaningless when unknown
@@ -142,12 +125,55 @@ struct Walk {
     int elements = 0;
 };
 
-// Children of an unknown-size cluster from off until an id that cannot be one.
+// A cluster child whose payload fits its id: a block starts with a small track
+// number, fixed-width numbers have 1 to 8 bytes, a checksum 4.
+bool clusterChildValid(ByteReader& r, uint64_t off, const Element& e) {
+    switch (e.id) {
+        case 0xE7:  // Timestamp
+        case 0xA7:  // Position
+        case 0xAB:  // PrevSize
+            return e.size >= 1 && e.size <= 8;
+        case kCrc32:
+            return e.size == 4;
+        case 0xA3: {  // SimpleBlock: track number, 16-bit time, flags
+            const auto track = r.u8(off + e.header);
+            return e.size >= 4 && track && *track > 0x80 && *track < 0xFF;
+        }
+        case 0xA0: {  // BlockGroup: opens with one of its own children
+            const auto first = elementAt(r, off + e.header);
+            if (!first || e.size < 2) return false;
+            switch (first->id) {
+                case 0xA1:    // Block
+                case 0x9B:    // BlockDuration
+                case 0xFB:    // ReferenceBlock
+                case 0x75A1:  // BlockAdditions
+                case 0xA4:    // CodecState
+                case 0x75A2:  // DiscardPadding
+                case kVoid:
+                case kCrc32:
+                    return true;
+                default:
+                    return false;
+            }
+        }
+        case kVoid:
+        case 0x5854:  // SilentTracks
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Children of an unknown-size cluster from off until an id that cannot be one;
+// its Timestamp comes before any block, after a checksum or padding at most.
 void walkCluster(ByteReader& r, uint64_t off, uint64_t bound, Walk& w) {
     w.end = off;
+    bool timestamp = false;
     while (w.elements++ < kMaxElements && off < bound) {
         const auto e = elementAt(r, off);
-        if (!e || !clusterChild(e->id) || e->unknown) return;
+        if (!e || e->unknown || !clusterChildValid(r, off, *e)) return;
+        if (e->id == 0xE7) timestamp = true;
+        if (!timestamp && e->id != kCrc32 && e->id != kVoid) return;
         const uint64_t room = bound - off;
         if (e->header > room || e->size > room - e->header) {
             w.cut = w.boundIsLimit;
