@@ -109,9 +109,9 @@ std::optional<Carved> carveProgram(ByteReader& r) {
                 cut = n < 14;
                 break;
             }
-            // Clocks only run forward within one stream: a clock far behind the
-            // last one is the next recording's first pack.
-            if (pack->version != first->version || pack->scr + 45000 < prevScr) break;
+            // Clocks only run forward within one stream: a clock behind the last
+            // one is the next recording's first pack.
+            if (pack->version != first->version || pack->scr < prevScr) break;
             if (first->version == 2) {
                 if (n < pack->length) break;
                 bool stuffed = true;
