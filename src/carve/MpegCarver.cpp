@@ -5,6 +5,7 @@
 // its bytes stop when no sequence end code closes it.
 #include "carve/MpegCarver.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string_view>
@@ -20,13 +21,16 @@ constexpr int kMaxUnits = 16'000'000;  // packs + packets, or start codes
 // long stream become a few large ones.
 class Window {
 public:
-    explicit Window(ByteReader& r) : r_(r), buf_(kSize) {}
+    explicit Window(ByteReader& r) : r_(r), buf_(4096) {}
 
     // Points p at up to n bytes at off (n <= 64) and returns how many exist there.
     size_t get(uint64_t off, size_t n, const uint8_t*& p) {
         if (off < base_ || off - base_ + n > len_) {
+            // Small reads first, so a look-alike costs little; larger ones as the
+            // walk goes on.
             base_ = off;
             len_ = r_.read(off, buf_.data(), buf_.size());
+            if (buf_.size() < kSize) buf_.resize(buf_.size() * 2);
         }
         p = buf_.data() + (off - base_);
         return std::min<uint64_t>(n, len_ - (off - base_));
@@ -181,7 +185,7 @@ std::optional<Carved> carveElementary(ByteReader& r) {
     constexpr uint64_t kMaxGap = 2 * 1024 * 1024;  // no slice or header is this long
 
     const uint64_t limit = r.limit();
-    std::vector<uint8_t> buf(256 * 1024);
+    std::vector<uint8_t> buf(4096);  // grows as the stream proves itself
     uint64_t lastCode = 0, end = 0;
     bool done = false, partial = false, inPicture = false;
     int codes = 0, pictures = 0, units = 0;
@@ -272,6 +276,7 @@ std::optional<Carved> carveElementary(ByteReader& r) {
             break;
         }
         off += got;
+        if (buf.size() < 256 * 1024) buf.resize(buf.size() * 2);
     }
     if (pictures == 0) return std::nullopt;
     return Carved{"MPEG", end, partial};

@@ -48,10 +48,13 @@ struct DataEnd {
 // The packets of the DATA chunk at off: each names its own length.
 DataEnd walkPackets(ByteReader& r, uint64_t off, const Chunk& data, uint16_t streams) {
     const auto count = r.be32(off + 10);
-    DataEnd d{off + 18, false};
-    if (!count || data.size < 18) return d;
+    // A data chunk too small for its header is no data chunk; one cut by the
+    // limit inside its header keeps what there is.
+    if (data.size < 18) return DataEnd{off, false};
+    if (!count || r.limit() - off < 18) return DataEnd{r.limit(), false};
     uint64_t at = off + 18;
     uint32_t n = 0;
+    DataEnd d;
     for (; n < kMaxPackets && (*count == 0 || n < *count); ++n) {
         uint8_t h[6];
         if (!r.readExact(at, h, sizeof h)) break;
