@@ -62,6 +62,14 @@ std::string_view typeOfBrand(const uint8_t* b) {
     return {};
 }
 
+bool mp4Brand(const uint8_t* b) {
+    if (std::memcmp(b, "iso", 3) == 0) return true;  // isom, iso2 ... iso9
+    for (std::string_view id :
+         {"mp41", "mp42", "avc1", "dash", "M4A ", "M4B ", "M4P ", "mmp4", "f4v ", "MSNV", "XAVC"})
+        if (is(b, id)) return true;
+    return false;
+}
+
 struct Box {
     uint64_t size = 0;    // whole box, header included; 0 when it runs to the end
     uint32_t header = 8;  // 16 with a 64-bit size
@@ -113,7 +121,9 @@ std::optional<FtypInfo> readFtyp(ByteReader& r) {
     if (!r.readExact(0, f, *size)) return std::nullopt;
     const uint8_t* major = f + 8;
     if (!printable(major) || imageBrand(major)) return std::nullopt;
-    std::string_view type = typeOfBrand(major);
+    // A major brand of the MP4 family decides alone; another major brand lets the
+    // compatible brands name the type.
+    std::string_view type = mp4Brand(major) ? std::string_view("MP4") : typeOfBrand(major);
     for (uint32_t at = 16; at < *size; at += 4) {
         const uint8_t* b = f + at;
         if (std::memcmp(b, "\0\0\0\0", 4) == 0) continue;  // some writers pad with zeros

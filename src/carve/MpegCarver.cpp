@@ -183,6 +183,7 @@ std::optional<Carved> carveElementary(ByteReader& r) {
     // Slice start codes number the macroblock row; taller pictures extend it.
     const uint32_t rows = seq->height > 2800 ? 0xAF : (seq->height + 15) / 16;
     constexpr uint64_t kMaxGap = 2 * 1024 * 1024;  // no slice or header is this long
+    constexpr uint64_t kMaxZeros = 64 * 1024;
 
     const uint64_t limit = r.limit();
     std::vector<uint8_t> buf(4096);  // grows as the stream proves itself
@@ -209,7 +210,12 @@ std::optional<Carved> carveElementary(ByteReader& r) {
             const uint8_t b = buf[i];
             const uint64_t at = off + i;
             if (b == 0) {
-                ++zeros;
+                // Stuffing before a start code is short; a long run is free space,
+                // not worth reading to the limit.
+                if (++zeros == kMaxZeros) {
+                    end = at + 1 - zeros;
+                    done = true;
+                }
                 continue;
             }
             if (b != 1 || zeros < 2) {
