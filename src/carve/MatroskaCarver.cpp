@@ -77,7 +77,8 @@ bool headerValid(ByteReader& r, const Element& head) {
     bool docType = false;
     for (int n = 0; n < 64 && off < end; ++n) {
         const auto e = elementAt(r, off);
-        if (!e || e->unknown || e->size > end - off - e->header) return false;
+        if (!e || e->unknown || e->header > end - off || e->size > end - off - e->header)
+            return false;
         const uint64_t body = off + e->header;
         uint64_t number = 0;
         if (e->size <= 8) {
