@@ -5,10 +5,18 @@
 
 #include <array>
 
+#include "carve/DvCarver.h"
+#include "carve/IsoMediaCarver.h"
+#include "carve/MatroskaCarver.h"
+#include "carve/MpegCarver.h"
+#include "carve/RealMediaCarver.h"
+
 namespace kestrum::carve {
 
 std::span<const CarverEntry> carvers() {
-    static const std::array<CarverEntry, 0> kTable{};
+    static const std::array kTable{
+        isoMediaCarver(), matroskaCarver(), realMediaCarver(), dvCarver(), mpegCarver(),
+    };
     return kTable;
 }
 

@@ -1,0 +1,228 @@
+// ISO base media / QuickTime: the ftyp brands name the type, the top-level box
+// sizes give the length. Only box headers are read, so a phone video of hundreds
+// of megabytes costs a handful of reads.
+#include "carve/IsoMediaCarver.h"
+
+#include <array>
+#include <cstring>
+#include <string_view>
+
+namespace kestrum::carve {
+namespace {
+
+constexpr std::array<std::string_view, 4> kTypes{"MP4", "MOV", "M4V", "3G2"};
+constexpr int kMaxBoxes = 1'000'000;
+
+using Fourcc = std::array<char, 4>;
+
+bool printable(const uint8_t* p) {
+    for (int i = 0; i < 4; ++i)
+        if (p[i] < 0x20 || p[i] > 0x7E) return false;
+    return true;
+}
+
+bool is(const uint8_t* p, std::string_view id) {
+    return std::memcmp(p, id.data(), 4) == 0;
+}
+
+// Boxes a QuickTime file without ftyp may open with.
+bool classicFirst(const uint8_t* t) {
+    for (std::string_view id : {"moov", "mdat", "wide", "free", "skip", "pnot"})
+        if (is(t, id)) return true;
+    return false;
+}
+
+// Top-level boxes that may follow once a file has its movie and media data. An
+// unknown printable id there is more likely the next file's bytes than a box.
+bool knownTopLevel(const uint8_t* t) {
+    for (std::string_view id :
+         {"mdat", "moof", "mfra", "free", "skip", "wide", "uuid", "udta", "meta", "sidx", "ssix",
+          "styp", "emsg", "prft", "pdin", "junk", "pnot", "PICT", "Xtra", "beam", "mvex"})
+        if (is(t, id)) return true;
+    return false;
+}
+
+// Still-image and raw flavours of the box format: not video, not in the catalogue.
+bool imageBrand(const uint8_t* b) {
+    for (std::string_view id : {"heic", "heix", "heim", "heis", "mif1", "msf1", "avif", "avis",
+                                "crx ", "jp2 ", "jpx ", "jpm "})
+        if (is(b, id)) return true;
+    return false;
+}
+
+// The catalogue type one brand stands for; empty for a brand that decides nothing.
+std::string_view typeOfBrand(const uint8_t* b) {
+    if (is(b, "qt  ")) return "MOV";
+    if (is(b, "M4V ") || is(b, "M4VH") || is(b, "M4VP")) return "M4V";
+    // The catalogue has no 3GP row: 3GPP files go with their 3GPP2 siblings.
+    if (std::memcmp(b, "3g2", 3) == 0 || std::memcmp(b, "3gp", 3) == 0 ||
+        std::memcmp(b, "3gs", 3) == 0 || std::memcmp(b, "3ge", 3) == 0 ||
+        std::memcmp(b, "3gg", 3) == 0 || std::memcmp(b, "3gr", 3) == 0)
+        return "3G2";
+    return {};
+}
+
+bool mp4Brand(const uint8_t* b) {
+    if (std::memcmp(b, "iso", 3) == 0) return true;  // isom, iso2 ... iso9
+    for (std::string_view id :
+         {"mp41", "mp42", "avc1", "dash", "M4A ", "M4B ", "M4P ", "mmp4", "f4v ", "MSNV", "XAVC"})
+        if (is(b, id)) return true;
+    return false;
+}
+
+struct Box {
+    uint64_t size = 0;    // whole box, header included; 0 when it runs to the end
+    uint32_t header = 8;  // 16 with a 64-bit size
+    uint8_t type[4]{};
+};
+
+// The box header at off; none when the bytes are not one (too small, unprintable id).
+std::optional<Box> boxAt(ByteReader& r, uint64_t off) {
+    uint8_t h[16];
+    const size_t got = r.read(off, h, sizeof h);
+    if (got < 8) return std::nullopt;
+    Box b;
+    std::memcpy(b.type, h + 4, 4);
+    if (!printable(b.type)) return std::nullopt;
+    const uint32_t size = uint32_t{h[0]} << 24 | uint32_t{h[1]} << 16 | uint32_t{h[2]} << 8 | h[3];
+    if (size == 1) {
+        if (got < 16) return std::nullopt;
+        b.header = 16;
+        b.size = 0;
+        for (int i = 8; i < 16; ++i) b.size = b.size << 8 | h[i];
+        if (b.size < 16) return std::nullopt;
+    } else if (size == 0) {
+        b.size = 0;
+    } else {
+        if (size < 8) return std::nullopt;
+        b.size = size;
+    }
+    return b;
+}
+
+// A movie box is only taken for one when its first child is a box that fits.
+bool moovLooksValid(ByteReader& r, uint64_t off, const Box& moov) {
+    if (moov.size != 0 && moov.size < moov.header + 8u) return false;
+    const auto child = boxAt(r, off + moov.header);
+    if (!child || child->size == 0) return false;
+    return moov.size == 0 || child->size <= moov.size - moov.header;
+}
+
+struct FtypInfo {
+    std::string_view type;
+    uint32_t size = 0;
+};
+
+std::optional<FtypInfo> readFtyp(ByteReader& r) {
+    const auto size = r.be32(0);
+    // Header, major brand, minor version, then whole compatible brands.
+    if (!size || *size < 16 || *size > 1024 || (*size - 16) % 4 != 0) return std::nullopt;
+    uint8_t f[1024];
+    if (!r.readExact(0, f, *size)) return std::nullopt;
+    const uint8_t* major = f + 8;
+    if (!printable(major) || imageBrand(major)) return std::nullopt;
+    // A major brand of the MP4 family decides alone; another major brand lets the
+    // compatible brands name the type.
+    std::string_view type = mp4Brand(major) ? std::string_view("MP4") : typeOfBrand(major);
+    for (uint32_t at = 16; at < *size; at += 4) {
+        const uint8_t* b = f + at;
+        if (std::memcmp(b, "\0\0\0\0", 4) == 0) continue;  // some writers pad with zeros
+        if (!printable(b)) return std::nullopt;
+        if (type.empty()) type = typeOfBrand(b);
+    }
+    return FtypInfo{type.empty() ? std::string_view("MP4") : type, *size};
+}
+
+std::optional<Carved> carve(ByteReader& r) {
+    uint8_t head[8];
+    if (!r.readExact(0, head, 8)) return std::nullopt;
+    std::string_view type = "MOV";
+    uint64_t off = 0;
+    const bool hasFtyp = is(head + 4, "ftyp");
+    if (hasFtyp) {
+        const auto ftyp = readFtyp(r);
+        if (!ftyp) return std::nullopt;
+        type = ftyp->type;
+        off = ftyp->size;
+    } else if (!classicFirst(head + 4)) {
+        return std::nullopt;
+    }
+
+    bool moov = false, mdat = false, partial = false;
+    bool afterFragment = false;         // the last non-filler box was a movie fragment
+    uint64_t fillerStart = UINT64_MAX;  // where the run of filler boxes before off began
+    int boxes = 0;                      // after the ftyp
+    for (; boxes < kMaxBoxes; ++boxes) {
+        if (off >= r.limit()) break;
+        auto box = boxAt(r, off);
+        if (!box) break;
+        const uint8_t* t = box->type;
+        if (moov && mdat) {
+            // A whole movie followed by a second ftyp, movie or preview, or by media
+            // data that no fragment announces, is followed by the next recording,
+            // which owns the filler boxes in front of it.
+            const bool nextFile = is(t, "ftyp") || is(t, "moov") || is(t, "pnot") ||
+                                  (is(t, "mdat") && !afterFragment);
+            if (nextFile) {
+                if (fillerStart != UINT64_MAX) off = fillerStart;
+                break;
+            }
+            if (!knownTopLevel(t)) break;
+        } else if (is(t, "ftyp")) {
+            break;
+        }
+        if (is(t, "moov")) {
+            if (moov || !moovLooksValid(r, off, *box)) break;
+            moov = true;
+        }
+        if (is(t, "mdat")) mdat = true;
+        const bool filler = is(t, "free") || is(t, "skip") || is(t, "wide") || is(t, "junk");
+        if (filler) {
+            if (fillerStart == UINT64_MAX) fillerStart = off;
+        } else {
+            fillerStart = UINT64_MAX;
+            afterFragment = is(t, "moof");
+        }
+        const uint64_t room = r.limit() - off;
+        const bool known = knownTopLevel(t) || is(t, "moov");
+        if (box->size == 0 || box->size > room) {
+            if (!known) break;  // an unknown id with a wild size is no box
+            // Size 0 runs to the end of the medium; a size past the limit is cut there.
+            partial = partial || box->size != 0;
+            off = r.limit();
+            ++boxes;
+            break;
+        }
+        off += box->size;
+    }
+    if (boxes >= kMaxBoxes) partial = true;
+
+    if (hasFtyp) {
+        if (boxes == 0) return std::nullopt;  // nothing beyond the ftyp checks out
+    } else {
+        // Without a brand the first atom alone proves little: a second atom must
+        // follow and the movie or its media data must be among them.
+        if ((boxes < 2 && !moov) || (!moov && !mdat)) return std::nullopt;
+    }
+    if (!moov || !mdat) partial = true;
+    return Carved{type, off, partial};
+}
+
+bool quick(const uint8_t* s) {
+    const uint8_t* t = s + 4;
+    if (is(t, "ftyp")) {
+        const uint32_t size =
+            uint32_t{s[0]} << 24 | uint32_t{s[1]} << 16 | uint32_t{s[2]} << 8 | s[3];
+        return size >= 16 && size <= 1024 && size % 4 == 0;
+    }
+    return classicFirst(t);
+}
+
+}  // namespace
+
+const CarverEntry& isoMediaCarver() {
+    static const CarverEntry entry{"ISO base media", kTypes, quick, carve};
+    return entry;
+}
+
+}  // namespace kestrum::carve
