@@ -5,10 +5,22 @@
 
 #include <array>
 
+#include "carve/AiffCarver.h"
+#include "carve/AsfCarver.h"
+#include "carve/AuCarver.h"
+#include "carve/MidiCarver.h"
+#include "carve/Mp3Carver.h"
+#include "carve/OggCarver.h"
+#include "carve/RiffCarver.h"
+
 namespace kestrum::carve {
 
 std::span<const CarverEntry> carvers() {
-    static const std::array<CarverEntry, 0> kTable{};
+    static const std::array kTable{
+        riffCarver(), asfCarver(), aiffCarver(), oggCarver(), midiCarver(), auCarver(),
+        // Frame sync: the weakest quick test.
+        mp3Carver(),
+    };
     return kTable;
 }
 
