@@ -40,7 +40,9 @@ constexpr std::array<Guid, 4> kIndexes{{
 
 constexpr uint64_t kObjectHeader = 24;  // GUID and 64-bit size
 
-bool is(const uint8_t* bytes, const Guid& g) { return std::memcmp(bytes, g.data(), 16) == 0; }
+bool is(const uint8_t* bytes, const Guid& g) {
+    return std::memcmp(bytes, g.data(), 16) == 0;
+}
 
 uint64_t le64(const uint8_t* p) {
     uint64_t v = 0;
@@ -48,7 +50,9 @@ uint64_t le64(const uint8_t* p) {
     return v;
 }
 
-bool quick(const uint8_t* s) { return is(s, kHeader); }
+bool quick(const uint8_t* s) {
+    return is(s, kHeader);
+}
 
 struct HeaderFacts {
     uint64_t fileSize = 0;  // 0 when unknown (broadcast)

@@ -20,12 +20,21 @@ uint32_t be32(const uint8_t* p) {
 // Bytes per sample of the encodings whose size is fixed; 0 for the others.
 uint32_t sampleBytes(uint32_t encoding) {
     switch (encoding) {
-        case 1: case 2: case 27: return 1;  // mu-law, 8-bit linear, A-law
-        case 3: return 2;
-        case 4: return 3;
-        case 5: case 6: return 4;
-        case 7: return 8;
-        default: return 0;
+        case 1:
+        case 2:
+        case 27:
+            return 1;  // mu-law, 8-bit linear, A-law
+        case 3:
+            return 2;
+        case 4:
+            return 3;
+        case 5:
+        case 6:
+            return 4;
+        case 7:
+            return 8;
+        default:
+            return 0;
     }
 }
 
@@ -37,7 +46,9 @@ bool saneHeader(const uint8_t* s) {
            channels <= 256;
 }
 
-bool quick(const uint8_t* s) { return saneHeader(s); }
+bool quick(const uint8_t* s) {
+    return saneHeader(s);
+}
 
 std::optional<Carved> carve(ByteReader& r) {
     uint8_t h[24];

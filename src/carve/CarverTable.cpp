@@ -17,7 +17,12 @@ namespace kestrum::carve {
 
 std::span<const CarverEntry> carvers() {
     static const std::array kTable{
-        riffCarver(), asfCarver(), aiffCarver(), oggCarver(), midiCarver(), auCarver(),
+        riffCarver(),
+        asfCarver(),
+        aiffCarver(),
+        oggCarver(),
+        midiCarver(),
+        auCarver(),
         // Frame sync: the weakest quick test.
         mp3Carver(),
     };

@@ -29,14 +29,15 @@ ChunkWalk walkChunks(ByteReader& r, uint64_t from, std::optional<uint64_t> to, b
         if (!r.readExact(at, h, 8)) return {at, ChunkStop::Cut, n};
         ChunkHeader c;
         std::memcpy(c.id, h, 4);
-        c.size = bigEndian ? uint32_t{h[4]} << 24 | uint32_t{h[5]} << 16 | uint32_t{h[6]} << 8 | h[7]
-                           : uint32_t{h[7]} << 24 | uint32_t{h[6]} << 16 | uint32_t{h[5]} << 8 | h[4];
+        c.size = bigEndian
+                     ? uint32_t{h[4]} << 24 | uint32_t{h[5]} << 16 | uint32_t{h[6]} << 8 | h[7]
+                     : uint32_t{h[7]} << 24 | uint32_t{h[6]} << 16 | uint32_t{h[5]} << 8 | h[4];
         c.offset = at;
         if (!printable(c.id)) return {at, to ? ChunkStop::Broken : ChunkStop::End, n};
         ++n;
         if (!visit(c)) return {at, ChunkStop::Rejected, n};
         uint64_t bodyEnd = 0;
-        if (__builtin_add_overflow(at, uint64_t{8} + c.size, &bodyEnd)) return {at, ChunkStop::Broken, n};
+        if (__builtin_add_overflow(at + 8, c.size, &bodyEnd)) return {at, ChunkStop::Broken, n};
         if (to && bodyEnd > *to) {
             if (*to > limit) return {limit, ChunkStop::Cut, n};
             return {*to, ChunkStop::Broken, n};

@@ -13,7 +13,7 @@ namespace kestrum::carve {
 
 struct ChunkHeader {
     char id[4];
-    uint32_t size;    // the body's, pad byte not counted
+    uint64_t size;    // the body's, pad byte not counted
     uint64_t offset;  // of the header
     uint64_t body() const { return offset + 8; }
     bool is(std::string_view four) const { return four == std::string_view(id, 4); }
@@ -33,8 +33,9 @@ struct ChunkWalk {
 };
 
 // The visitor sees each header before the walk steps over its body; returning
-// false stops the walk as Rejected.
-using ChunkVisitor = std::function<bool(const ChunkHeader&)>;
+// false stops the walk as Rejected. It may replace a size the header leaves open
+// (RF64 keeps the real ones in its ds64 chunk).
+using ChunkVisitor = std::function<bool(ChunkHeader&)>;
 
 // Chunks from `from` up to `to` (the parent's end; none when the writer left the
 // size unknown). Ids must be printable ASCII.

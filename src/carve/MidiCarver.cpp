@@ -12,7 +12,9 @@ constexpr std::array<std::string_view, 1> kTypes{"MIDI"};
 
 constexpr uint8_t kHeader[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6};
 
-bool quick(const uint8_t* s) { return std::memcmp(s, kHeader, sizeof kHeader) == 0; }
+bool quick(const uint8_t* s) {
+    return std::memcmp(s, kHeader, sizeof kHeader) == 0;
+}
 
 bool printable(const uint8_t* id) {
     for (int i = 0; i < 4; ++i)

@@ -2,6 +2,7 @@
 // imply; the chain's end and the tags behind it give the file's length.
 #include "carve/Mp3Carver.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -60,8 +61,7 @@ std::optional<Frame> parseFrame(const uint8_t* h) {
 
 bool quick(const uint8_t* s) {
     if (s[0] == 'I' && s[1] == 'D' && s[2] == '3')
-        return s[3] >= 2 && s[3] <= 4 && s[4] != 0xFF &&
-               ((s[6] | s[7] | s[8] | s[9]) & 0x80) == 0;
+        return s[3] >= 2 && s[3] <= 4 && s[4] != 0xFF && ((s[6] | s[7] | s[8] | s[9]) & 0x80) == 0;
     const auto first = parseFrame(s);
     if (!first) return false;
     // The second header, when it lies inside the sector, must continue the stream.
@@ -77,18 +77,21 @@ public:
     // The n bytes at offset, or null when the limit comes first.
     const uint8_t* at(uint64_t offset, size_t n) {
         if (offset < start_ || offset + n > start_ + got_) {
+            // A small first read: most frame-sync candidates fail within a few frames.
+            const size_t want = fills_++ == 0 ? kFirst : buf_.size();
             start_ = offset;
-            got_ = r_.read(offset, buf_.data(), buf_.size());
+            got_ = r_.read(offset, buf_.data(), std::max(want, n));
         }
         return offset + n <= start_ + got_ ? buf_.data() + (offset - start_) : nullptr;
     }
 
 private:
-    static constexpr size_t kSize = 256 * 1024;
+    static constexpr size_t kSize = 256 * 1024, kFirst = 4096;
     ByteReader& r_;
     std::vector<uint8_t> buf_;
     uint64_t start_ = 0;
     size_t got_ = 0;
+    int fills_ = 0;
 };
 
 // The length of an ID3v2 tag at offset, or none.

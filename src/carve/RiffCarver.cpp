@@ -23,6 +23,8 @@ bool isDivxCode(const char* code) {
 }
 
 bool quick(const uint8_t* s) {
+    if (std::memcmp(s, "RF64", 4) == 0 || std::memcmp(s, "BW64", 4) == 0)
+        return std::memcmp(s + 8, "WAVE", 4) == 0;
     if (std::memcmp(s, "RIFF", 4) != 0) return false;
     return std::memcmp(s + 8, "WAVE", 4) == 0 || std::memcmp(s + 8, "AVI ", 4) == 0 ||
            std::memcmp(s + 8, "RMID", 4) == 0;
@@ -43,10 +45,12 @@ bool saneWaveFormat(ByteReader& r, const ChunkHeader& c) {
 // WAVE: "fmt " among the first chunks (after JUNK, bext, LIST and the like) and sane.
 struct WaveCheck {
     bool sizeKnown = true;
+    std::optional<uint64_t> rf64Data;  // the data size from an RF64 ds64 chunk
     bool fmt = false;
     bool openData = false;  // a streaming writer's data chunk whose size was never filled in
     uint32_t seen = 0;
-    bool operator()(ByteReader& r, const ChunkHeader& c) {
+    bool operator()(ByteReader& r, ChunkHeader& c) {
+        if (rf64Data && c.is("data") && c.size == 0xFFFFFFFF) c.size = *rf64Data;
         if (fmt) {
             openData = !sizeKnown && c.is("data") && (c.size == 0 || c.size == 0xFFFFFFFF);
             return !openData;
@@ -115,10 +119,28 @@ bool midiInRiff(ByteReader& r, const ChunkHeader& c) {
            std::memcmp(head, kMThd, 8) == 0;
 }
 
-// The RIFF size as a parent end; none when a streaming writer left it open.
-std::optional<uint64_t> declaredEnd(uint32_t riffSize) {
-    if (riffSize == 0 || riffSize == 0xFFFFFFFF) return std::nullopt;
-    return uint64_t{8} + riffSize;
+uint64_t le64(const uint8_t* p) {
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+    return v;
+}
+
+// RF64/BW64 (WAV over 4 GB): the 64-bit RIFF and data sizes stand in the ds64
+// chunk that must come first.
+struct Ds64 {
+    uint64_t riffSize;
+    uint64_t dataSize;
+};
+
+std::optional<Ds64> readDs64(ByteReader& r) {
+    uint8_t d[28];
+    if (!r.readExact(12, d, sizeof d) || std::memcmp(d, "ds64", 4) != 0) return std::nullopt;
+    const uint32_t size = d[4] | d[5] << 8 | d[6] << 16 | uint32_t{d[7]} << 24;
+    const Ds64 out{le64(d + 8), le64(d + 16)};
+    // The first two chunks and the form type at least; no end past 2^62 bytes.
+    if (size < 24 || out.riffSize < 4 + 8 + 24 || out.riffSize > (uint64_t{1} << 62))
+        return std::nullopt;
+    return out;
 }
 
 // OpenDML: an AVI over 1 GB goes on in "RIFF AVIX" chunks straight after the first.
@@ -131,7 +153,8 @@ uint64_t followAvix(ByteReader& r, uint64_t at, bool& partial) {
         const uint32_t size = h[4] | h[5] << 8 | h[6] << 16 | uint32_t{h[7]} << 24;
         if (size < 4) return at;
         const uint64_t end = at + 8 + uint64_t{size};
-        const ChunkWalk w = walkChunks(r, at + 12, end, false, [](const ChunkHeader&) { return true; });
+        const ChunkWalk w =
+            walkChunks(r, at + 12, end, false, [](const ChunkHeader&) { return true; });
         if (w.stop != ChunkStop::End) {
             partial = true;
             return w.end;
@@ -143,9 +166,19 @@ uint64_t followAvix(ByteReader& r, uint64_t at, bool& partial) {
 
 std::optional<Carved> carve(ByteReader& r) {
     uint8_t h[12];
-    if (!r.readExact(0, h, 12) || std::memcmp(h, "RIFF", 4) != 0) return std::nullopt;
-    const uint32_t riffSize = h[4] | h[5] << 8 | h[6] << 16 | uint32_t{h[7]} << 24;
-    const std::optional<uint64_t> to = declaredEnd(riffSize);
+    if (!r.readExact(0, h, 12)) return std::nullopt;
+    uint64_t riffSize = h[4] | h[5] << 8 | h[6] << 16 | uint32_t{h[7]} << 24;
+    std::optional<Ds64> ds64;
+    if (std::memcmp(h, "RF64", 4) == 0 || std::memcmp(h, "BW64", 4) == 0) {
+        ds64 = readDs64(r);
+        if (!ds64 || std::memcmp(h + 8, "WAVE", 4) != 0) return std::nullopt;
+        riffSize = ds64->riffSize;
+    } else if (std::memcmp(h, "RIFF", 4) != 0) {
+        return std::nullopt;
+    }
+    // None when a streaming writer left the size open.
+    std::optional<uint64_t> to;
+    if (riffSize != 0 && riffSize != 0xFFFFFFFF) to = 8 + riffSize;
     if (to && riffSize < 4 + 8) return std::nullopt;
 
     Carved out;
@@ -153,7 +186,8 @@ std::optional<Carved> carve(ByteReader& r) {
     if (std::memcmp(h + 8, "WAVE", 4) == 0) {
         WaveCheck check;
         check.sizeKnown = to.has_value();
-        w = walkChunks(r, 12, to, false, [&](const ChunkHeader& c) { return check(r, c); });
+        if (ds64) check.rf64Data = ds64->dataSize;
+        w = walkChunks(r, 12, to, false, [&](ChunkHeader& c) { return check(r, c); });
         if (!check.fmt) return std::nullopt;
         // The samples run on to an end nothing records: keep what the limit allows.
         if (check.openData) return Carved{"WAV", r.limit(), true};

@@ -20,8 +20,8 @@ namespace {
 
 using namespace audiotest;
 
-const CarverEntry* const kAudio[] = {&riffCarver(), &mp3Carver(),  &asfCarver(), &midiCarver(),
-                                     &aiffCarver(), &oggCarver(),  &auCarver()};
+const CarverEntry* const kAudio[] = {&riffCarver(), &mp3Carver(), &asfCarver(), &midiCarver(),
+                                     &aiffCarver(), &oggCarver(), &auCarver()};
 
 TEST(AudioCarvers, ClassIntoCatalogueTypesAndSitInTheTable) {
     for (const CarverEntry* e : kAudio) {
@@ -40,10 +40,11 @@ TEST(AudioCarvers, ClassIntoCatalogueTypesAndSitInTheTable) {
 // Damaged copies of every encoder file: random bytes changed (size fields
 // included), cut at random limits, noise behind them.
 TEST(AudioCarvers, DamagedFilesGiveBoundedAnswers) {
-    const char* files[] = {"tone.wav",  "clip.avi",  "carve/clip-xvid.avi", "tone.mp3",
-                           "carve/mp3-bare.mp3", "tone.wma", "clip.asf", "notes.mid",
-                           "tone.aiff", "carve/tone.aifc", "tone.ogg", "carve/clip-theora.ogg",
-                           "tone.au", "carve/au-pipe.au", "carve/wav-pipe.wav"};
+    const char* files[] = {"tone.wav",        "clip.avi",           "carve/clip-xvid.avi",
+                           "tone.mp3",        "carve/mp3-bare.mp3", "tone.wma",
+                           "clip.asf",        "notes.mid",          "tone.aiff",
+                           "carve/tone.aifc", "tone.ogg",           "carve/clip-theora.ogg",
+                           "tone.au",         "carve/au-pipe.au",   "carve/wav-pipe.wav"};
     std::mt19937 gen(77);
     int accepted = 0;
     for (const char* name : files) {

@@ -13,7 +13,9 @@ namespace {
 
 using namespace audiotest;
 
-void append(std::vector<uint8_t>& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
+void append(std::vector<uint8_t>& b, const std::string& s) {
+    b.insert(b.end(), s.begin(), s.end());
+}
 
 void appendLe32(std::vector<uint8_t>& b, uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));

@@ -26,7 +26,7 @@ void appendChunk(std::vector<uint8_t>& b, const char* id, const std::vector<uint
 TEST(RiffCarver, MeasuresEncoderFilesAndClassesThem) {
     const CarverEntry& e = riffCarver();
     for (const char* wav : {"tone.wav", "tone-icrd-header.wav", "tone-icrd-trailer.wav",
-                            "carve/wav-list.wav", "carve/wav-odd.wav"})
+                            "carve/wav-list.wav", "carve/wav-odd.wav", "carve/wav-rf64.wav"})
         expectExact(e, wav, "WAV");
     expectExact(e, "clip.avi", "AVI");
     expectExact(e, "carve/clip-xvid.avi", "DIVX");
@@ -89,7 +89,10 @@ TEST(RiffCarver, RejectsLookAlikes) {
     auto noise = randomBytes(4096, 9);
     std::memcpy(noise.data(), "RIFF\x00\x10\x00\x00WAVE", 12);
     EXPECT_FALSE(carveBytes(e, noise));
-    std::memcpy(noise.data(), "RIFF\x00\x10\x00\x00" "AVI LIST\x00\x01\x00\x00movi", 24);
+    std::memcpy(noise.data(),
+                "RIFF\x00\x10\x00\x00"
+                "AVI LIST\x00\x01\x00\x00movi",
+                24);
     EXPECT_FALSE(carveBytes(e, noise));
 
     auto wav = data("tone.wav");

@@ -10,13 +10,14 @@ EXACT=(-fflags +bitexact -flags:v +bitexact -flags:a +bitexact -map_metadata -1)
 sine() { echo "sine=frequency=$1:duration=$2:sample_rate=$3"; }
 
 # RIFF: WAV with a LIST/INFO chunk after the samples' format; 8-bit WAV with an odd
-# sample count (data chunk padded); WAV written to a pipe (sizes left open); an
-# MPEG-4 part 2 AVI tagged XVID (a DivX-family file).
+# sample count (data chunk padded); WAV written to a pipe (sizes left open); RF64 WAV
+# (64-bit sizes in ds64); an MPEG-4 part 2 AVI tagged XVID (a DivX-family file).
 "${FF[@]}" -f lavfi -i "$(sine 440 0.25 8000)" "${EXACT[@]}" -metadata title=Tone \
     -metadata artist=Kestrum -c:a pcm_s16le wav-list.wav
 "${FF[@]}" -f lavfi -i "$(sine 440 0.2 8000)" "${EXACT[@]}" -af atrim=end_sample=801 \
     -c:a pcm_u8 wav-odd.wav
 "${FF[@]}" -f lavfi -i "$(sine 440 0.1 8000)" "${EXACT[@]}" -c:a pcm_s16le -f wav - >wav-pipe.wav
+"${FF[@]}" -f lavfi -i "$(sine 440 0.1 8000)" "${EXACT[@]}" -c:a pcm_s16le -rf64 always wav-rf64.wav
 "${FF[@]}" -f lavfi -i testsrc=size=64x48:rate=10:duration=0.3 "${EXACT[@]}" -c:v mpeg4 \
     -vtag XVID -q:v 10 clip-xvid.avi
 
