@@ -23,7 +23,10 @@ ChunkWalk walkChunks(ByteReader& r, uint64_t from, std::optional<uint64_t> to, b
     while (true) {
         if (to && at >= *to) return {*to, ChunkStop::End, n};
         // Fewer bytes than a header before the parent's end: slack some writers leave.
-        if (to && *to - at < 8) return {*to, ChunkStop::End, n};
+        if (to && *to - at < 8) {
+            if (*to > limit) return {limit, ChunkStop::Cut, n};
+            return {*to, ChunkStop::End, n};
+        }
         if (n >= maxChunks) return {at, ChunkStop::Broken, n};
         uint8_t h[8];
         if (!r.readExact(at, h, 8)) return {at, ChunkStop::Cut, n};
@@ -45,6 +48,7 @@ ChunkWalk walkChunks(ByteReader& r, uint64_t from, std::optional<uint64_t> to, b
         if (bodyEnd > limit) return {limit, ChunkStop::Cut, n};
         uint64_t next = bodyEnd + (c.size & 1);
         if (to && next > *to) next = *to;  // the last body's pad byte left out
+        if (next > limit) return {limit, ChunkStop::Cut, n};
         at = next;
     }
 }

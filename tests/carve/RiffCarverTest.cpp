@@ -53,6 +53,11 @@ TEST(RiffCarver, OpenSizesAndBrokenChunksGivePartialPrefixes) {
     std::memset(avi.data() + at, 0, 4);
     expectPartial(carveBytes(e, avi), at);
 
+    // A RIFF size one byte past the end of the bytes: cut, never past the limit.
+    auto over = data("clip.avi");
+    putLe32(over, 4, static_cast<uint32_t>(over.size() - 8 + 1));
+    expectPartial(carveBytes(e, over), over.size());
+
     // A RIFF size far past the chunks: the walk stops where they do.
     auto big = data("tone.wav");
     putLe32(big, 4, 0x7FFFFFF0);
