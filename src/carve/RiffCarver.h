@@ -1,4 +1,4 @@
-// RIFF files: WAVE audio, AVI video (DivX/XviD-coded AVIs apart), MIDI in RIFF.
+// RIFF files: WAVE audio (RF64 too), AVI video (DivX/XviD-coded AVIs apart), MIDI in RIFF.
 #pragma once
 
 #include "carve/Carver.h"
