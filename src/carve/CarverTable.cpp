@@ -5,17 +5,36 @@
 
 #include <array>
 
+#include "carve/AiffCarver.h"
+#include "carve/AsfCarver.h"
+#include "carve/AuCarver.h"
 #include "carve/DvCarver.h"
 #include "carve/IsoMediaCarver.h"
 #include "carve/MatroskaCarver.h"
+#include "carve/MidiCarver.h"
+#include "carve/Mp3Carver.h"
 #include "carve/MpegCarver.h"
+#include "carve/OggCarver.h"
 #include "carve/RealMediaCarver.h"
+#include "carve/RiffCarver.h"
 
 namespace kestrum::carve {
 
 std::span<const CarverEntry> carvers() {
     static const std::array kTable{
-        isoMediaCarver(), matroskaCarver(), realMediaCarver(), dvCarver(), mpegCarver(),
+        isoMediaCarver(),
+        matroskaCarver(),
+        realMediaCarver(),
+        dvCarver(),
+        riffCarver(),
+        asfCarver(),
+        aiffCarver(),
+        oggCarver(),
+        midiCarver(),
+        auCarver(),
+        // Pack and start codes, then frame sync: the weakest quick tests.
+        mpegCarver(),
+        mp3Carver(),
     };
     return kTable;
 }
