@@ -5,10 +5,14 @@
 
 #include <array>
 
+#include "carve/JpegCarver.h"
+
 namespace kestrum::carve {
 
 std::span<const CarverEntry> carvers() {
-    static const std::array<CarverEntry, 0> kTable{};
+    static const std::array kTable{
+        jpegCarver(),
+    };
     return kTable;
 }
 

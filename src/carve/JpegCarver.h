@@ -1,0 +1,11 @@
+// JPEG recognised by its marker segments and measured to its real end of image,
+// with the further pictures of a multi-picture file and a trailing AFCP block.
+#pragma once
+
+#include "carve/Carver.h"
+
+namespace kestrum::carve {
+
+const CarverEntry& jpegCarver();
+
+}  // namespace kestrum::carve

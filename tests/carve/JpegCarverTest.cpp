@@ -1,0 +1,194 @@
+// JPEG carving: marker walk, entropy-coded scans, multi-picture files, damage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ImageCarveSupport.h"
+#include "TestSupport.h"
+#include "carve/JpegCarver.h"
+
+namespace kestrum::carve {
+namespace {
+
+using test::carveBytes;
+using test::dataFile;
+using test::expectWhole;
+using test::randomBytes;
+
+const CarverEntry& jpeg() {
+    return jpegCarver();
+}
+
+// Offset just past the first start-of-scan header.
+size_t scanData(const std::vector<uint8_t>& f) {
+    size_t p = 2;
+    while (p + 4 <= f.size() && f[p] == 0xFF && f[p + 1] != 0xDA)
+        p += 2 + (f[p + 2] << 8 | f[p + 3]);
+    return p + 2 + (f[p + 2] << 8 | f[p + 3]);
+}
+
+TEST(JpegCarver, EncoderFilesAreMeasuredWhole) {
+    for (const char* name :
+         {"jpeg-jfif.jpg", "jpeg-exif.jpg", "jpeg-dqt.jpg", "jpeg-exif-other-length.jpg",
+          "carve/jpeg-camera.jpg", "carve/jpeg-progressive.jpg", "carve/jpeg-restart.jpg"}) {
+        expectWhole(jpeg(), dataFile(name), "JPEG", name);
+    }
+    // The camera picture's thumbnail ends with its own end-of-image marker long
+    // before the picture does.
+    const auto camera = dataFile("carve/jpeg-camera.jpg");
+    const uint8_t eoi[] = {0xFF, 0xD9};
+    const auto first = std::search(camera.begin(), camera.end(), eoi, eoi + 2) - camera.begin();
+    EXPECT_LT(static_cast<size_t>(first) + 2, camera.size() / 2);
+}
+
+TEST(JpegCarver, CameraSamplesAreMeasuredWholeWithTheirTrailers) {
+    if (kestrum::test::samplesDir().empty()) GTEST_SKIP() << "no shared samples folder";
+    // AFCP.jpg carries an AFCP trailer after its end of image.
+    for (const char* name : {"exiftool-AFCP.jpg", "exiftool-Canon.jpg", "exiftool-FujiFilm.jpg",
+                             "exiftool-Kodak.jpg", "exiftool-Nikon.jpg", "exiftool-Olympus.jpg",
+                             "exiftool-Panasonic.jpg", "exiftool-Sony.jpg"}) {
+        expectWhole(jpeg(), kestrum::test::sample(name), "JPEG", name);
+    }
+}
+
+TEST(JpegCarver, LargeCameraPictureIsMeasuredWhole) {
+    kestrum::test::TempDir dir;
+    const std::string big = dir.file("big.jpg");
+    const std::string thumb = std::string(KESTRUM_TEST_DATA_DIR) + "/carve/jpeg-restart.jpg";
+    if (kestrum::test::runCommand("convert -size 4200x2800 xc:gray +noise Random -quality 92 " +
+                                  big +
+                                  " && exiftool -q -overwrite_original -Make=Kestrum "
+                                  "'-ThumbnailImage<=" +
+                                  thumb + "' " + big) != 0)
+        GTEST_SKIP() << "convert or exiftool failed";
+    const auto file = kestrum::test::readFile(big);
+    ASSERT_GT(file.size(), 8u << 20);
+    const auto c = carveBytes(jpeg(), test::followedBy(file, randomBytes(4096, 1)));
+    ASSERT_TRUE(c.has_value());
+    EXPECT_EQ(c->length, file.size());
+    EXPECT_FALSE(c->partial);
+}
+
+// A multi-picture file made of two encoder pictures: the first gets an index
+// (APP2 "MPF") naming the second, which follows its end of image.
+std::vector<uint8_t> multiPicture(const std::vector<uint8_t>& first,
+                                  const std::vector<uint8_t>& second) {
+    std::vector<uint8_t> body = {'M', 'P', 'F', 0, 'M', 'M', 0, '*', 0, 0, 0, 8, 0, 3};
+    auto be32 = [&](uint32_t v) {
+        for (int s = 24; s >= 0; s -= 8) body.push_back(static_cast<uint8_t>(v >> s));
+    };
+    auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+        body.insert(body.end(), {uint8_t(tag >> 8), uint8_t(tag), 0, uint8_t(type)});
+        be32(count);
+        be32(value);
+    };
+    entry(0xB000, 7, 4, 0x30313030);
+    entry(0xB001, 4, 1, 2);
+    entry(0xB002, 7, 32, 50);  // the list right after this directory
+    be32(0);
+    const size_t firstSize = first.size() + 4 + body.size() + 32;
+    const uint32_t base = 2 + 4 + 4;  // SOI, marker and length, "MPF\0"
+    be32(0x20030000), be32(static_cast<uint32_t>(firstSize)), be32(0), be32(0);
+    be32(0x00020002), be32(static_cast<uint32_t>(second.size())),
+        be32(static_cast<uint32_t>(firstSize - base)), be32(0);
+    std::vector<uint8_t> out(first.begin(), first.begin() + 2);
+    const size_t length = body.size() + 2;
+    out.insert(out.end(), {0xFF, 0xE2, uint8_t(length >> 8), uint8_t(length)});
+    out.insert(out.end(), body.begin(), body.end());
+    out.insert(out.end(), first.begin() + 2, first.end());
+    EXPECT_EQ(out.size(), firstSize);
+    out.insert(out.end(), second.begin(), second.end());
+    return out;
+}
+
+TEST(JpegCarver, MultiPictureFileKeepsThePicturesItsIndexNames) {
+    const auto first = dataFile("carve/jpeg-camera.jpg");
+    const auto second = dataFile("carve/jpeg-restart.jpg");
+    const auto file = multiPicture(first, second);
+    const size_t firstEnd = file.size() - second.size();
+    expectWhole(jpeg(), file, "JPEG", "multi-picture");
+
+    auto lost = file;  // the second picture overwritten
+    std::fill(lost.begin() + firstEnd, lost.end(), 0);
+    auto c = carveBytes(jpeg(), lost);
+    ASSERT_TRUE(c.has_value());
+    EXPECT_TRUE(c->partial);
+    EXPECT_EQ(c->length, firstEnd);
+
+    c = carveBytes(jpeg(), file, firstEnd + 1000);  // cut inside the second picture
+    ASSERT_TRUE(c.has_value());
+    EXPECT_TRUE(c->partial);
+    EXPECT_EQ(c->length, firstEnd + 1000);
+}
+
+TEST(JpegCarver, DamageGivesTheValidPrefix) {
+    const auto camera = dataFile("carve/jpeg-camera.jpg");
+    // Cut by the limit: in the scan, and inside the Exif block.
+    for (uint64_t limit : {uint64_t{9000}, uint64_t{1000}}) {
+        const auto c = carveBytes(jpeg(), camera, limit);
+        ASSERT_TRUE(c.has_value());
+        EXPECT_TRUE(c->partial);
+        EXPECT_EQ(c->length, limit);
+    }
+    // Another picture's header written over the scan.
+    const size_t at = scanData(camera) + 4000;
+    auto over = camera;
+    const uint8_t soi[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F'};
+    std::copy(soi, soi + sizeof soi, over.begin() + at);
+    auto c = carveBytes(jpeg(), over);
+    ASSERT_TRUE(c.has_value());
+    EXPECT_TRUE(c->partial);
+    EXPECT_EQ(c->length, at);
+
+    // A restart marker out of turn: the second one (D1) reads D2.
+    auto restart = dataFile("carve/jpeg-restart.jpg");
+    const uint8_t d1[] = {0xFF, 0xD1};
+    const size_t rst = std::search(restart.begin() + scanData(restart), restart.end(), d1, d1 + 2) -
+                       restart.begin();
+    ASSERT_LT(rst, restart.size());
+    restart[rst + 1] = 0xD2;
+    c = carveBytes(jpeg(), restart);
+    ASSERT_TRUE(c.has_value());
+    EXPECT_TRUE(c->partial);
+    EXPECT_EQ(c->length, rst);
+
+    // A scan before any frame header breaks the walk after the tables.
+    auto noFrame = dataFile("carve/jpeg-restart.jpg");
+    const size_t sof = scanData(noFrame) - 14 - 19;  // SOF (19 bytes) before SOS (14)
+    ASSERT_EQ(noFrame[sof + 1], 0xC0);
+    noFrame[sof + 1] = 0xFE;  // the frame header becomes a comment
+    c = carveBytes(jpeg(), noFrame);
+    ASSERT_TRUE(c.has_value());
+    EXPECT_TRUE(c->partial);
+    EXPECT_EQ(c->length, scanData(noFrame) - 14);
+}
+
+TEST(JpegCarver, LookAlikesAreRejected) {
+    // Random bytes behind a JFIF-like start.
+    for (unsigned seed = 0; seed < 300; ++seed) {
+        auto b = randomBytes(4096, seed);
+        b[0] = 0xFF, b[1] = 0xD8, b[2] = 0xFF, b[3] = 0xE0 + seed % 16;
+        b[4] = 0, b[5] = static_cast<uint8_t>(16 + seed % 200);
+        EXPECT_FALSE(carveBytes(jpeg(), b).has_value()) << seed;
+    }
+    auto file = dataFile("jpeg-dqt.jpg");
+    auto table = file;  // a quantisation table of precision 5
+    table[4 + 2] = 0x50;
+    EXPECT_FALSE(carveBytes(jpeg(), table).has_value());
+    auto huge = file;  // a first segment longer than everything there is
+    huge[4] = 0xFF, huge[5] = 0xF0;
+    EXPECT_FALSE(carveBytes(jpeg(), huge, 4000).has_value());
+    std::vector<uint8_t> fill(1 << 20, 0xFF);  // fill bytes without end
+    fill[1] = 0xD8;
+    EXPECT_FALSE(carveBytes(jpeg(), fill).has_value());
+    std::vector<uint8_t> zeros(512);
+    EXPECT_FALSE(jpeg().quick(zeros.data()));
+    zeros[0] = 0xFF, zeros[1] = 0xD8, zeros[2] = 0xFF, zeros[3] = 0x00;
+    EXPECT_FALSE(jpeg().quick(zeros.data()));
+}
+
+}  // namespace
+}  // namespace kestrum::carve
