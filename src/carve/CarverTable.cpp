@@ -5,13 +5,20 @@
 
 #include <array>
 
+#include "carve/BmpCarver.h"
+#include "carve/GifCarver.h"
+#include "carve/Jp2Carver.h"
 #include "carve/JpegCarver.h"
+#include "carve/PngCarver.h"
+#include "carve/PsdCarver.h"
+#include "carve/PspCarver.h"
 
 namespace kestrum::carve {
 
 std::span<const CarverEntry> carvers() {
     static const std::array kTable{
-        jpegCarver(),
+        pngCarver(), pspCarver(), psdCarver(), jp2Carver(), gifCarver(), jpegCarver(),
+        bmpCarver(),  // "BM" and a header size: the weakest picture test
     };
     return kTable;
 }

@@ -1,8 +1,11 @@
 // JPEG: marker segments are skipped by their lengths, so the end marker of an
 // Exif thumbnail never ends the file; each scan's entropy-coded data is walked to
 // the marker after it, and the walk goes on through progressive scans to the real
-// end of image. A multi-picture index adds the pictures stored after the first.
+// end of image. A multi-picture index adds the pictures stored after the first;
+// metadata trailers after the end are kept.
 #include "carve/JpegCarver.h"
+
+#include "carve/ImageTrailers.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,7 +19,6 @@ constexpr std::string_view kTypes[] = {"JPEG"};
 
 constexpr int kMaxSegments = 100000;  // fill bytes count too
 constexpr size_t kMaxPictures = 64;   // multi-picture entries looked at
-constexpr size_t kMaxTrailerItems = 256;
 constexpr size_t kScanBlock = 256 * 1024;
 
 bool add(uint64_t a, uint64_t b, uint64_t& out) {
@@ -250,36 +252,6 @@ Walk walk(ByteReader& r, uint64_t start, Buffers& bufs, bool wantIndex) {
     return stop(Stop::kBroken, pos);
 }
 
-// An AFCP trailer after the end of image: "AXS!" or "AXS*", a directory of
-// items at offsets from the file's start, and a closing "AXS" mark that points
-// back at the trailer. Returns the trailer's end, or `at` when there is none.
-uint64_t afcpEnd(ByteReader& r, uint64_t at) {
-    uint8_t h[12];
-    if (!r.readExact(at, h, 12) || std::memcmp(h, "AXS", 3) != 0) return at;
-    if (h[3] != '!' && h[3] != '*') return at;
-    const bool little = h[3] == '*';
-    auto u16 = [&](const uint8_t* p) -> uint32_t {
-        return little ? p[0] | p[1] << 8 : p[0] << 8 | p[1];
-    };
-    auto u32 = [&](const uint8_t* p) -> uint32_t {
-        return little ? u16(p) | u16(p + 2) << 16 : u16(p) << 16 | u16(p + 2);
-    };
-    const size_t items = u16(h + 6);
-    if (items == 0 || items > kMaxTrailerItems) return at;
-    const uint64_t dataStart = at + 12 + 12ull * items;
-    uint64_t dataEnd = dataStart;
-    for (size_t i = 0; i < items; ++i) {
-        uint8_t e[12];
-        if (!r.readExact(at + 12 + 12 * i, e, 12)) return at;
-        const uint64_t offset = u32(e + 8), end = offset + u32(e + 4);
-        if (offset < dataStart) return at;
-        dataEnd = std::max(dataEnd, end);
-    }
-    uint8_t f[12];
-    if (!r.readExact(dataEnd, f, 12) || std::memcmp(f, h, 4) != 0 || u32(f + 4) != at) return at;
-    return dataEnd + 12;
-}
-
 bool quick(const uint8_t* s) {
     if (s[0] != 0xFF || s[1] != 0xD8 || s[2] != 0xFF) return false;
     const uint8_t m = s[3];
@@ -314,7 +286,7 @@ std::optional<Carved> carve(ByteReader& r) {
         if (more.stop != Stop::kEnd) return Carved{kTypes[0], std::max(end, more.end), true};
         end = std::max(more.end, std::min(pictureEnd, r.limit()));
     }
-    return Carved{kTypes[0], afcpEnd(r, end), false};
+    return Carved{kTypes[0], trailersEnd(r, end), false};
 }
 
 }  // namespace

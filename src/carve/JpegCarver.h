@@ -1,5 +1,5 @@
 // JPEG recognised by its marker segments and measured to its real end of image,
-// with the further pictures of a multi-picture file and a trailing AFCP block.
+// with the further pictures of a multi-picture file and trailing metadata blocks.
 #pragma once
 
 #include "carve/Carver.h"
