@@ -25,8 +25,10 @@ bool add(uint64_t a, uint64_t b, uint64_t& out) {
     return !__builtin_add_overflow(a, b, &out);
 }
 
+// F7 starts a lossless (JPEG-LS) frame, whose scans stuff bits differently.
 bool isFrame(uint8_t m) {
-    return (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) || m == 0xDE;
+    return (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) || m == 0xDE ||
+           m == 0xF7;
 }
 
 // Markers that carry a length outside a scan. Everything else there (a second
@@ -39,7 +41,7 @@ bool hasLength(uint8_t m) {
 // Segments whose bodies the walk does not look into: application data,
 // comments and the extension range.
 bool isOpaque(uint8_t m) {
-    return (m >= 0xE0 && m <= 0xEF) || (m >= 0xF0 && m <= 0xFE);
+    return (m >= 0xE0 && m <= 0xEF) || (m >= 0xF0 && m <= 0xFE && m != 0xF7);
 }
 
 uint16_t be16(const uint8_t* p) {
@@ -48,7 +50,7 @@ uint16_t be16(const uint8_t* p) {
 
 // Whether the body (the bytes after the length field) of a table, frame or scan
 // header is internally consistent. Random bytes after a marker rarely are.
-bool bodyValid(uint8_t m, const uint8_t* b, size_t n) {
+bool bodyValid(uint8_t m, const uint8_t* b, size_t n, bool ls) {
     if (m == 0xDB) {  // quantisation tables, 64 or 128 bytes each
         size_t i = 0;
         while (i < n) {
@@ -71,7 +73,7 @@ bool bodyValid(uint8_t m, const uint8_t* b, size_t n) {
     }
     if (isFrame(m)) {
         if (n < 9) return false;
-        const bool lossless = m == 0xC3 || m == 0xC7 || m == 0xCB || m == 0xCF;
+        const bool lossless = m == 0xC3 || m == 0xC7 || m == 0xCB || m == 0xCF || m == 0xF7;
         const int precision = b[0];
         if (lossless ? (precision < 2 || precision > 16) : (precision != 8 && precision != 12))
             return false;
@@ -87,7 +89,7 @@ bool bodyValid(uint8_t m, const uint8_t* b, size_t n) {
     if (m == 0xDA) {
         const size_t components = n > 0 ? b[0] : 0;
         if (components < 1 || components > 4 || n != 4 + 2 * components) return false;
-        for (size_t k = 0; k < components; ++k) {
+        for (size_t k = 0; k < components && !ls; ++k) {  // JPEG-LS: mapping tables
             const uint8_t tables = b[2 + 2 * k];
             if ((tables >> 4) > 3 || (tables & 15) > 3) return false;
         }
@@ -108,8 +110,9 @@ struct ScanEnd {
 
 // Entropy-coded data runs to the first FF that is neither stuffing (FF 00), a
 // fill byte nor a restart marker. Restart markers must count 0..7 in turn: one
-// out of turn means the scan was overwritten there.
-ScanEnd scanEnd(ByteReader& r, uint64_t from, std::vector<uint8_t>& buf) {
+// out of turn means the scan was overwritten there. In JPEG-LS scans an FF
+// followed by a byte below 80 is data.
+ScanEnd scanEnd(ByteReader& r, uint64_t from, std::vector<uint8_t>& buf, bool ls) {
     unsigned restart = 0;
     uint64_t at = from;
     for (;;) {
@@ -125,7 +128,7 @@ ScanEnd scanEnd(ByteReader& r, uint64_t from, std::vector<uint8_t>& buf) {
             }
             const size_t k = static_cast<size_t>(static_cast<const uint8_t*>(hit) - b);
             const uint8_t next = b[k + 1];
-            if (next == 0x00) {
+            if (next == 0x00 || (ls && next < 0x80)) {
                 i = k + 2;
             } else if (next == 0xFF) {
                 i = k + 1;
@@ -201,7 +204,7 @@ struct Buffers {
 Walk walk(ByteReader& r, uint64_t start, Buffers& bufs, bool wantIndex) {
     Walk w;
     uint64_t pos = start + 2;
-    bool frame = false, scanned = false;
+    bool frame = false, scanned = false, ls = false;
     auto stop = [&](Stop how, uint64_t at) {
         w.stop = how;
         w.end = at;
@@ -235,17 +238,17 @@ Walk walk(ByteReader& r, uint64_t start, Buffers& bufs, bool wantIndex) {
             }
         } else {
             r.readExact(body, bufs.segment.data(), bodyBytes);
-            if (!bodyValid(m, bufs.segment.data(), bodyBytes)) return stop(Stop::kBroken, pos);
+            if (!bodyValid(m, bufs.segment.data(), bodyBytes, ls)) return stop(Stop::kBroken, pos);
         }
         ++w.segments;
-        if (isFrame(m)) frame = true;
+        if (isFrame(m)) frame = true, ls = m == 0xF7;
         if (m != 0xDA) {
             pos = next;
             continue;
         }
         if (!frame) return stop(Stop::kBroken, pos);
         scanned = true;
-        const ScanEnd s = scanEnd(r, next, bufs.scan);
+        const ScanEnd s = scanEnd(r, next, bufs.scan, ls);
         if (s.stop != Stop::kEnd) return stop(s.stop, s.at);
         pos = s.at;
     }

@@ -33,7 +33,8 @@ size_t scanData(const std::vector<uint8_t>& f) {
 TEST(JpegCarver, EncoderFilesAreMeasuredWhole) {
     for (const char* name :
          {"jpeg-jfif.jpg", "jpeg-exif.jpg", "jpeg-dqt.jpg", "jpeg-exif-other-length.jpg",
-          "carve/jpeg-camera.jpg", "carve/jpeg-progressive.jpg", "carve/jpeg-restart.jpg"}) {
+          "carve/jpeg-camera.jpg", "carve/jpeg-progressive.jpg", "carve/jpeg-restart.jpg",
+          "carve/jpeg-ls.jpg"}) {
         expectWhole(jpeg(), dataFile(name), "JPEG", name);
     }
     // The camera picture's thumbnail ends with its own end-of-image marker long

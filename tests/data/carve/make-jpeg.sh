@@ -20,3 +20,7 @@ convert -seed 11 -size 256x192 plasma:green-yellow -quality 75 -interlace Plane 
 # Restart markers (ffmpeg's encoder restarts at each slice: 14 markers, 0..7 twice).
 ffmpeg -v error -y -f lavfi -i testsrc2=s=320x240 -frames:v 1 -threads 4 -slices 4 \
     -c:v mjpeg -q:v 5 -pix_fmt yuvj420p -fflags +bitexact -flags +bitexact jpeg-restart.jpg
+
+# Lossless JPEG-LS: an FF in its scans may be followed by any byte below 80.
+ffmpeg -v error -y -f lavfi -i testsrc2=s=64x48 -frames:v 1 -c:v jpegls -pix_fmt rgb24 \
+    -f image2 jpeg-ls.jpg
