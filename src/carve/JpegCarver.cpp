@@ -1,14 +1,16 @@
 // JPEG: marker segments are skipped by their lengths, so the end marker of an
 // Exif thumbnail never ends the file; each scan's entropy-coded data is walked to
 // the marker after it, and the walk goes on through progressive scans to the real
-// end of image. A multi-picture index adds the pictures stored after the first;
-// metadata trailers after the end are kept.
+// end of image. A multi-picture index adds the pictures stored after the first,
+// a motion photo its video; metadata trailers after the end are kept.
 #include "carve/JpegCarver.h"
 
 #include "carve/ImageTrailers.h"
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,8 @@ constexpr std::string_view kTypes[] = {"JPEG"};
 constexpr int kMaxSegments = 100000;  // fill bytes count too
 constexpr size_t kMaxPictures = 64;   // multi-picture entries looked at
 constexpr size_t kScanBlock = 256 * 1024;
+constexpr int kMaxVideoBoxes = 10000;
+constexpr std::string_view kXmp{"http://ns.adobe.com/xap/1.0/\0", 29};
 
 bool add(uint64_t a, uint64_t b, uint64_t& out) {
     return !__builtin_add_overflow(a, b, &out);
@@ -155,6 +159,7 @@ struct Walk {
     int segments = 0;  // segments that checked out
     uint64_t indexBase = 0;
     std::vector<Picture> pictures;  // from a multi-picture index, at most kMaxPictures
+    bool motion = false;            // the XMP announces a video after the pictures
 };
 
 // A multi-picture index ("MPF\0" then a TIFF header) in an APP2 body.
@@ -235,6 +240,13 @@ Walk walk(ByteReader& r, uint64_t start, Buffers& bufs, bool wantIndex) {
             if (m == 0xE2 && wantIndex && w.pictures.empty() && bodyBytes >= 16) {
                 r.readExact(body, bufs.segment.data(), bodyBytes);
                 readPictureIndex(bufs.segment.data(), bodyBytes, body, w);
+            } else if (m == 0xE1 && wantIndex && !w.motion && bodyBytes > kXmp.size()) {
+                r.readExact(body, bufs.segment.data(), bodyBytes);
+                const std::string_view text(reinterpret_cast<const char*>(bufs.segment.data()),
+                                            bodyBytes);
+                w.motion =
+                    text.starts_with(kXmp) && (text.find("MotionPhoto") != std::string_view::npos ||
+                                               text.find("MicroVideo") != std::string_view::npos);
             }
         } else {
             r.readExact(body, bufs.segment.data(), bodyBytes);
@@ -253,6 +265,37 @@ Walk walk(ByteReader& r, uint64_t start, Buffers& bufs, bool wantIndex) {
         pos = s.at;
     }
     return stop(Stop::kBroken, pos);
+}
+
+// A motion photo's video: an MP4 after the last picture, walked by its
+// top-level boxes. `at` itself when no file-type box starts there.
+uint64_t videoEnd(ByteReader& r, uint64_t at, bool& cut) {
+    static constexpr std::string_view kBoxes[] = {"ftyp", "moov", "mdat", "free", "skip", "wide",
+                                                  "uuid", "meta", "udta", "moof", "mfra", "sidx"};
+    uint64_t pos = at;
+    for (int n = 0; n < kMaxVideoBoxes; ++n) {
+        uint8_t b[16];
+        const size_t got = r.read(pos, b, 16);
+        const std::string_view type(reinterpret_cast<const char*>(b + 4), got >= 8 ? 4 : 0);
+        if (got < 8 || std::find(std::begin(kBoxes), std::end(kBoxes), type) == std::end(kBoxes) ||
+            (n == 0 && type != "ftyp")) {
+            cut = got < 8 && n > 0 && pos < r.limit();
+            return cut ? r.limit() : pos;
+        }
+        uint64_t size = uint64_t{b[0]} << 24 | b[1] << 16 | b[2] << 8 | b[3];
+        if (size == 1 && got == 16) {
+            size = 0;
+            for (int k = 8; k < 16; ++k) size = size << 8 | b[k];
+        }
+        uint64_t next;
+        if (size < 8 || !add(pos, size, next)) return pos;
+        if (next > r.limit()) {
+            cut = true;
+            return r.limit();
+        }
+        pos = next;
+    }
+    return pos;
 }
 
 bool quick(const uint8_t* s) {
@@ -288,6 +331,11 @@ std::optional<Carved> carve(ByteReader& r) {
         const Walk more = walk(r, at, bufs, false);
         if (more.stop != Stop::kEnd) return Carved{kTypes[0], std::max(end, more.end), true};
         end = std::max(more.end, std::min(pictureEnd, r.limit()));
+    }
+    if (w.motion) {
+        bool cut = false;
+        end = videoEnd(r, end, cut);
+        if (cut) return Carved{kTypes[0], end, true};
     }
     return Carved{kTypes[0], trailersEnd(r, end), false};
 }

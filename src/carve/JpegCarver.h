@@ -1,5 +1,6 @@
 // JPEG recognised by its marker segments and measured to its real end of image,
-// with the further pictures of a multi-picture file and trailing metadata blocks.
+// with the further pictures of a multi-picture file, a motion photo's video and trailing
+// metadata blocks.
 #pragma once
 
 #include "carve/Carver.h"

@@ -125,6 +125,23 @@ TEST(JpegCarver, MultiPictureFileKeepsThePicturesItsIndexNames) {
     EXPECT_EQ(c->length, firstEnd + 1000);
 }
 
+TEST(JpegCarver, MotionPhotoKeepsItsVideo) {
+    const auto photo = dataFile("carve/jpeg-motion-photo.jpg");
+    const auto video = dataFile("clip.mp4");
+    expectWhole(jpeg(), photo, "JPEG", "motion photo");
+    auto c = carveBytes(jpeg(), photo, photo.size() - 100);
+    ASSERT_TRUE(c.has_value());
+    EXPECT_TRUE(c->partial);
+    EXPECT_EQ(c->length, photo.size() - 100);
+    // Without the XMP's word for it, a video after a picture is another file.
+    auto plain = dataFile("carve/jpeg-restart.jpg");
+    const size_t pictureEnd = plain.size();
+    plain.insert(plain.end(), video.begin(), video.end());
+    c = carveBytes(jpeg(), plain);
+    ASSERT_TRUE(c.has_value());
+    EXPECT_EQ(c->length, pictureEnd);
+}
+
 TEST(JpegCarver, DamageGivesTheValidPrefix) {
     const auto camera = dataFile("carve/jpeg-camera.jpg");
     // Cut by the limit: in the scan, and inside the Exif block.

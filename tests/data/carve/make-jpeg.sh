@@ -24,3 +24,9 @@ ffmpeg -v error -y -f lavfi -i testsrc2=s=320x240 -frames:v 1 -threads 4 -slices
 # Lossless JPEG-LS: an FF in its scans may be followed by any byte below 80.
 ffmpeg -v error -y -f lavfi -i testsrc2=s=64x48 -frames:v 1 -c:v jpegls -pix_fmt rgb24 \
     -f image2 jpeg-ls.jpg
+
+# A motion photo: XMP that announces a video, and an MP4 right after the picture.
+rm -f jpeg-motion-photo.jpg
+exiftool -q -o "$tmp/motion.jpg" -XMP-GCamera:MicroVideo=1 -XMP-GCamera:MicroVideoVersion=1 \
+    -XMP-GCamera:MicroVideoOffset="$(stat -c %s ../clip.mp4)" jpeg-restart.jpg
+cat "$tmp/motion.jpg" ../clip.mp4 > jpeg-motion-photo.jpg
