@@ -237,16 +237,21 @@ Walk walk(ByteReader& r, uint64_t start, Buffers& bufs, bool wantIndex) {
         if (next > r.limit()) return stop(Stop::kLimit, r.limit());
         const size_t bodyBytes = length - 2u;
         if (isOpaque(m)) {
-            if (m == 0xE2 && wantIndex && w.pictures.empty() && bodyBytes >= 16) {
-                r.readExact(body, bufs.segment.data(), bodyBytes);
-                readPictureIndex(bufs.segment.data(), bodyBytes, body, w);
-            } else if (m == 0xE1 && wantIndex && !w.motion && bodyBytes > kXmp.size()) {
-                r.readExact(body, bufs.segment.data(), bodyBytes);
-                const std::string_view text(reinterpret_cast<const char*>(bufs.segment.data()),
-                                            bodyBytes);
-                w.motion =
-                    text.starts_with(kXmp) && (text.find("MotionPhoto") != std::string_view::npos ||
-                                               text.find("MicroVideo") != std::string_view::npos);
+            // Only a multi-picture index and XMP are read whole; the identifier
+            // decides, so Exif blocks and colour profiles cost one small read.
+            uint8_t id[29];
+            const bool mayMatter = wantIndex && (m == 0xE1 || m == 0xE2) && bodyBytes > sizeof id &&
+                                   r.readExact(body, id, sizeof id);
+            uint8_t* seg = bufs.segment.data();
+            if (mayMatter && m == 0xE2 && w.pictures.empty() && std::memcmp(id, "MPF\0", 4) == 0) {
+                r.readExact(body, seg, bodyBytes);
+                readPictureIndex(seg, bodyBytes, body, w);
+            } else if (mayMatter && m == 0xE1 && !w.motion &&
+                       std::memcmp(id, kXmp.data(), kXmp.size()) == 0) {
+                r.readExact(body, seg, bodyBytes);
+                const std::string_view text(reinterpret_cast<const char*>(seg), bodyBytes);
+                w.motion = text.find("MotionPhoto") != std::string_view::npos ||
+                           text.find("MicroVideo") != std::string_view::npos;
             }
         } else {
             r.readExact(body, bufs.segment.data(), bodyBytes);
