@@ -63,15 +63,16 @@ std::optional<Carved> carve(ByteReader& r) {
     Bytes b(r);
     uint64_t pos = 13 + colourTable(h[10]);
     uint64_t budget = kMaxSubBlocks;
-    int blocks = 0;  // blocks that checked out
+    int blocks = 0;        // blocks walked to their end
+    bool started = false;  // the first block's header checked out
     // Random bytes after the magic are most often rejected at the first block;
-    // later breaks are damage.
+    // later breaks are damage. A cut by the limit needs a block header.
     auto broken = [&](uint64_t at) -> std::optional<Carved> {
         if (blocks == 0) return std::nullopt;
         return Carved{kTypes[0], at, true};
     };
     auto cut = [&]() -> std::optional<Carved> {
-        if (blocks == 0) return std::nullopt;
+        if (!started) return std::nullopt;
         return Carved{kTypes[0], r.limit(), true};
     };
     for (int n = 0; n < kMaxBlocks; ++n) {
@@ -106,6 +107,7 @@ std::optional<Carved> carve(ByteReader& r) {
         } else {
             return broken(start);
         }
+        started = true;
         const Stop s = subBlocks(b, pos, budget);
         if (s == Stop::kLimit) return cut();
         if (s == Stop::kBroken) return broken(start);

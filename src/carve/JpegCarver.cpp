@@ -315,9 +315,16 @@ std::optional<Carved> carve(ByteReader& r) {
     Buffers bufs;
     Walk w = walk(r, 0, bufs, true);
     // A break before two segments have checked out is more likely a look-alike
-    // than a damaged picture; a cut by the limit needs one.
+    // than a damaged picture; a cut by the limit needs one, or a first segment
+    // that names itself JFIF or Exif.
     if (w.stop == Stop::kBroken && w.segments < 2) return std::nullopt;
-    if (w.stop == Stop::kLimit && w.segments < 1) return std::nullopt;
+    if (w.stop == Stop::kLimit && w.segments < 1) {
+        uint8_t h[12];
+        if (!r.readExact(0, h, sizeof h) ||
+            !((h[3] == 0xE0 && std::memcmp(h + 6, "JFIF\0", 5) == 0) ||
+              (h[3] == 0xE1 && std::memcmp(h + 6, "Exif\0", 6) == 0)))
+            return std::nullopt;
+    }
     if (w.stop != Stop::kEnd) return Carved{kTypes[0], w.end, true};
 
     // The further pictures of a multi-picture file (views, depth maps, large

@@ -60,4 +60,14 @@ inline void expectWhole(const CarverEntry& e, const std::vector<uint8_t>& file,
     }
 }
 
+// Asserts the bytes are recognised as a partial file of `length` bytes.
+inline void expectPartial(const CarverEntry& e, const std::vector<uint8_t>& bytes, uint64_t limit,
+                          uint64_t length, const std::string& what) {
+    SCOPED_TRACE(what);
+    const auto c = carveBytes(e, bytes, limit);
+    ASSERT_TRUE(c.has_value());
+    EXPECT_TRUE(c->partial);
+    EXPECT_EQ(c->length, length);
+}
+
 }  // namespace kestrum::carve::test

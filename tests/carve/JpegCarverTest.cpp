@@ -1,8 +1,8 @@
-// JPEG carving: marker walk, entropy-coded scans, multi-picture files, damage.
+// JPEG carving: what the marker walk must not be fooled by, multi-picture files,
+// motion photos, damage.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,8 +15,8 @@ namespace {
 
 using test::carveBytes;
 using test::dataFile;
+using test::expectPartial;
 using test::expectWhole;
-using test::randomBytes;
 
 const CarverEntry& jpeg() {
     return jpegCarver();
@@ -30,32 +30,7 @@ size_t scanData(const std::vector<uint8_t>& f) {
     return p + 2 + (f[p + 2] << 8 | f[p + 3]);
 }
 
-TEST(JpegCarver, EncoderFilesAreMeasuredWhole) {
-    for (const char* name :
-         {"jpeg-jfif.jpg", "jpeg-exif.jpg", "jpeg-dqt.jpg", "jpeg-exif-other-length.jpg",
-          "carve/jpeg-camera.jpg", "carve/jpeg-progressive.jpg", "carve/jpeg-restart.jpg",
-          "carve/jpeg-ls.jpg"}) {
-        expectWhole(jpeg(), dataFile(name), "JPEG", name);
-    }
-    // The camera picture's thumbnail ends with its own end-of-image marker long
-    // before the picture does.
-    const auto camera = dataFile("carve/jpeg-camera.jpg");
-    const uint8_t eoi[] = {0xFF, 0xD9};
-    const auto first = std::search(camera.begin(), camera.end(), eoi, eoi + 2) - camera.begin();
-    EXPECT_LT(static_cast<size_t>(first) + 2, camera.size() / 2);
-}
-
-TEST(JpegCarver, CameraSamplesAreMeasuredWholeWithTheirTrailers) {
-    if (kestrum::test::samplesDir().empty()) GTEST_SKIP() << "no shared samples folder";
-    // AFCP.jpg carries an AFCP trailer after its end of image.
-    for (const char* name : {"exiftool-AFCP.jpg", "exiftool-Canon.jpg", "exiftool-FujiFilm.jpg",
-                             "exiftool-Kodak.jpg", "exiftool-Nikon.jpg", "exiftool-Olympus.jpg",
-                             "exiftool-Panasonic.jpg", "exiftool-Sony.jpg"}) {
-        expectWhole(jpeg(), kestrum::test::sample(name), "JPEG", name);
-    }
-}
-
-TEST(JpegCarver, LargeCameraPictureIsMeasuredWhole) {
+TEST(JpegCarver, LargeCameraPictureIsMeasuredPastItsThumbnail) {
     kestrum::test::TempDir dir;
     const std::string big = dir.file("big.jpg");
     const std::string thumb = std::string(KESTRUM_TEST_DATA_DIR) + "/carve/jpeg-restart.jpg";
@@ -67,10 +42,10 @@ TEST(JpegCarver, LargeCameraPictureIsMeasuredWhole) {
         GTEST_SKIP() << "convert or exiftool failed";
     const auto file = kestrum::test::readFile(big);
     ASSERT_GT(file.size(), 8u << 20);
-    const auto c = carveBytes(jpeg(), test::followedBy(file, randomBytes(4096, 1)));
-    ASSERT_TRUE(c.has_value());
-    EXPECT_EQ(c->length, file.size());
-    EXPECT_FALSE(c->partial);
+    // The thumbnail's end-of-image marker comes first.
+    const uint8_t eoi[] = {0xFF, 0xD9};
+    EXPECT_LT(std::search(file.begin(), file.end(), eoi, eoi + 2) - file.begin(), 65536);
+    expectWhole(jpeg(), file, "JPEG", "8 MB camera picture");
 }
 
 // A multi-picture file made of two encoder pictures: the first gets an index
@@ -100,66 +75,40 @@ std::vector<uint8_t> multiPicture(const std::vector<uint8_t>& first,
     out.insert(out.end(), {0xFF, 0xE2, uint8_t(length >> 8), uint8_t(length)});
     out.insert(out.end(), body.begin(), body.end());
     out.insert(out.end(), first.begin() + 2, first.end());
-    EXPECT_EQ(out.size(), firstSize);
     out.insert(out.end(), second.begin(), second.end());
     return out;
 }
 
-TEST(JpegCarver, MultiPictureFileKeepsThePicturesItsIndexNames) {
-    const auto first = dataFile("carve/jpeg-camera.jpg");
+TEST(JpegCarver, MultiPictureFilesAndMotionPhotosKeepWhatFollowsThePicture) {
     const auto second = dataFile("carve/jpeg-restart.jpg");
-    const auto file = multiPicture(first, second);
+    const auto file = multiPicture(dataFile("carve/jpeg-camera.jpg"), second);
     const size_t firstEnd = file.size() - second.size();
     expectWhole(jpeg(), file, "JPEG", "multi-picture");
-
     auto lost = file;  // the second picture overwritten
     std::fill(lost.begin() + firstEnd, lost.end(), 0);
-    auto c = carveBytes(jpeg(), lost);
-    ASSERT_TRUE(c.has_value());
-    EXPECT_TRUE(c->partial);
-    EXPECT_EQ(c->length, firstEnd);
+    expectPartial(jpeg(), lost, UINT64_MAX, firstEnd, "second picture lost");
+    expectPartial(jpeg(), file, firstEnd + 1000, firstEnd + 1000, "cut in the second picture");
 
-    c = carveBytes(jpeg(), file, firstEnd + 1000);  // cut inside the second picture
-    ASSERT_TRUE(c.has_value());
-    EXPECT_TRUE(c->partial);
-    EXPECT_EQ(c->length, firstEnd + 1000);
-}
-
-TEST(JpegCarver, MotionPhotoKeepsItsVideo) {
-    const auto photo = dataFile("carve/jpeg-motion-photo.jpg");
-    const auto video = dataFile("clip.mp4");
-    expectWhole(jpeg(), photo, "JPEG", "motion photo");
-    auto c = carveBytes(jpeg(), photo, photo.size() - 100);
-    ASSERT_TRUE(c.has_value());
-    EXPECT_TRUE(c->partial);
-    EXPECT_EQ(c->length, photo.size() - 100);
+    const auto motion = dataFile("carve/jpeg-motion-photo.jpg");
+    expectPartial(jpeg(), motion, motion.size() - 100, motion.size() - 100, "cut in the video");
     // Without the XMP's word for it, a video after a picture is another file.
-    auto plain = dataFile("carve/jpeg-restart.jpg");
-    const size_t pictureEnd = plain.size();
+    const auto video = dataFile("clip.mp4");
+    auto plain = second;
     plain.insert(plain.end(), video.begin(), video.end());
-    c = carveBytes(jpeg(), plain);
+    const auto c = carveBytes(jpeg(), plain);
     ASSERT_TRUE(c.has_value());
-    EXPECT_EQ(c->length, pictureEnd);
+    EXPECT_EQ(c->length, second.size());
 }
 
 TEST(JpegCarver, DamageGivesTheValidPrefix) {
-    const auto camera = dataFile("carve/jpeg-camera.jpg");
-    // Cut by the limit: in the scan, and inside the Exif block.
-    for (uint64_t limit : {uint64_t{9000}, uint64_t{1000}}) {
-        const auto c = carveBytes(jpeg(), camera, limit);
-        ASSERT_TRUE(c.has_value());
-        EXPECT_TRUE(c->partial);
-        EXPECT_EQ(c->length, limit);
-    }
     // Another picture's header written over the scan.
+    const auto camera = dataFile("carve/jpeg-camera.jpg");
     const size_t at = scanData(camera) + 4000;
     auto over = camera;
     const uint8_t soi[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F'};
     std::copy(soi, soi + sizeof soi, over.begin() + at);
-    auto c = carveBytes(jpeg(), over);
-    ASSERT_TRUE(c.has_value());
-    EXPECT_TRUE(c->partial);
-    EXPECT_EQ(c->length, at);
+    expectPartial(jpeg(), over, UINT64_MAX, at, "header over the scan");
+    expectPartial(jpeg(), camera, 1000, 1000, "cut in the Exif block");
 
     // A restart marker out of turn: the second one (D1) reads D2.
     auto restart = dataFile("carve/jpeg-restart.jpg");
@@ -168,33 +117,20 @@ TEST(JpegCarver, DamageGivesTheValidPrefix) {
                        restart.begin();
     ASSERT_LT(rst, restart.size());
     restart[rst + 1] = 0xD2;
-    c = carveBytes(jpeg(), restart);
-    ASSERT_TRUE(c.has_value());
-    EXPECT_TRUE(c->partial);
-    EXPECT_EQ(c->length, rst);
+    expectPartial(jpeg(), restart, UINT64_MAX, rst, "restart out of turn");
 
     // A scan before any frame header breaks the walk after the tables.
     auto noFrame = dataFile("carve/jpeg-restart.jpg");
-    const size_t sof = scanData(noFrame) - 14 - 19;  // SOF (19 bytes) before SOS (14)
+    const size_t sos = scanData(noFrame) - 14, sof = sos - 19;
     ASSERT_EQ(noFrame[sof + 1], 0xC0);
     noFrame[sof + 1] = 0xFE;  // the frame header becomes a comment
-    c = carveBytes(jpeg(), noFrame);
-    ASSERT_TRUE(c.has_value());
-    EXPECT_TRUE(c->partial);
-    EXPECT_EQ(c->length, scanData(noFrame) - 14);
+    expectPartial(jpeg(), noFrame, UINT64_MAX, sos, "no frame");
 }
 
-TEST(JpegCarver, LookAlikesAreRejected) {
-    // Random bytes behind a JFIF-like start.
-    for (unsigned seed = 0; seed < 300; ++seed) {
-        auto b = randomBytes(4096, seed);
-        b[0] = 0xFF, b[1] = 0xD8, b[2] = 0xFF, b[3] = 0xE0 + seed % 16;
-        b[4] = 0, b[5] = static_cast<uint8_t>(16 + seed % 200);
-        EXPECT_FALSE(carveBytes(jpeg(), b).has_value()) << seed;
-    }
-    auto file = dataFile("jpeg-dqt.jpg");
+TEST(JpegCarver, BrokenFirstSegmentsAreRejected) {
+    const auto file = dataFile("jpeg-dqt.jpg");
     auto table = file;  // a quantisation table of precision 5
-    table[4 + 2] = 0x50;
+    table[6] = 0x50;
     EXPECT_FALSE(carveBytes(jpeg(), table).has_value());
     auto huge = file;  // a first segment longer than everything there is
     huge[4] = 0xFF, huge[5] = 0xF0;
@@ -202,10 +138,8 @@ TEST(JpegCarver, LookAlikesAreRejected) {
     std::vector<uint8_t> fill(1 << 20, 0xFF);  // fill bytes without end
     fill[1] = 0xD8;
     EXPECT_FALSE(carveBytes(jpeg(), fill).has_value());
-    std::vector<uint8_t> zeros(512);
-    EXPECT_FALSE(jpeg().quick(zeros.data()));
-    zeros[0] = 0xFF, zeros[1] = 0xD8, zeros[2] = 0xFF, zeros[3] = 0x00;
-    EXPECT_FALSE(jpeg().quick(zeros.data()));
+    fill[3] = 0x00;
+    EXPECT_FALSE(jpeg().quick(fill.data()));
 }
 
 }  // namespace
