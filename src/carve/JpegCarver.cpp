@@ -23,6 +23,8 @@ constexpr int kMaxSegments = 100000;  // fill bytes count too
 constexpr size_t kMaxPictures = 64;   // multi-picture entries looked at
 constexpr size_t kScanBlock = 256 * 1024;
 constexpr int kMaxVideoBoxes = 10000;
+constexpr uint64_t kMaxZeroRun = 1 << 20;  // zero bytes in a row inside coded data
+constexpr size_t kMaxFillRun = 4096;       // fill bytes in a row before a marker
 constexpr std::string_view kXmp{"http://ns.adobe.com/xap/1.0/\0", 29};
 
 bool add(uint64_t a, uint64_t b, uint64_t& out) {
@@ -115,14 +117,20 @@ struct ScanEnd {
 // Entropy-coded data runs to the first FF that is neither stuffing (FF 00), a
 // fill byte nor a restart marker. Restart markers must count 0..7 in turn: one
 // out of turn means the scan was overwritten there. In JPEG-LS scans an FF
-// followed by a byte below 80 is data.
+// followed by a byte below 80 is data. Erased space after a cut-off picture
+// ends the scan too: coded data never holds a megabyte of zeros (not even a
+// flat picture under optimised tables), nor thousands of fill bytes.
 ScanEnd scanEnd(ByteReader& r, uint64_t from, std::vector<uint8_t>& buf, bool ls) {
     unsigned restart = 0;
     uint64_t at = from;
+    uint64_t zeros = from;  // where the current run of zero bytes began
     for (;;) {
         const size_t got = r.read(at, buf.data(), buf.size());
         if (got < 2) return {Stop::kLimit, r.limit()};
         const uint8_t* b = buf.data();
+        size_t last = got;  // after the block's last nonzero byte
+        while (last > 0 && b[last - 1] == 0) --last;
+        if (last == 0 && at + got - zeros >= kMaxZeroRun) return {Stop::kBroken, zeros};
         size_t i = 0;
         while (i + 1 < got) {
             const void* hit = std::memchr(b + i, 0xFF, got - 1 - i);
@@ -135,7 +143,10 @@ ScanEnd scanEnd(ByteReader& r, uint64_t from, std::vector<uint8_t>& buf, bool ls
             if (next == 0x00 || (ls && next < 0x80)) {
                 i = k + 2;
             } else if (next == 0xFF) {
-                i = k + 1;
+                size_t e = k + 1;
+                while (e < got && b[e] == 0xFF) ++e;
+                if (e - k > kMaxFillRun) return {Stop::kBroken, at + k};
+                i = e - 1;
             } else if (next >= 0xD0 && next <= 0xD7) {
                 if ((next & 7u) != restart) return {Stop::kBroken, at + k};
                 restart = (restart + 1) & 7u;
@@ -144,6 +155,7 @@ ScanEnd scanEnd(ByteReader& r, uint64_t from, std::vector<uint8_t>& buf, bool ls
                 return {Stop::kEnd, at + k};
             }
         }
+        if (last > 0) zeros = at + last;
         at += i;  // i >= got - 1 >= 1: the last byte may start a marker, so it is read again
     }
 }

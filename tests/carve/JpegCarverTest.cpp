@@ -109,6 +109,15 @@ TEST(JpegCarver, DamageGivesTheValidPrefix) {
     std::copy(soi, soi + sizeof soi, over.begin() + at);
     expectPartial(jpeg(), over, UINT64_MAX, at, "header over the scan");
     expectPartial(jpeg(), camera, 1000, 1000, "cut in the Exif block");
+    // Cut off in the scan and followed by cleared or erased space (a ceiling of
+    // a gigabyte must not become the length).
+    size_t cut = scanData(camera) + 3000;
+    while (camera[cut - 1] == 0 || camera[cut - 1] == 0xFF) ++cut;
+    for (uint8_t fill : {0x00, 0xFF}) {
+        std::vector<uint8_t> cleared(camera.begin(), camera.begin() + cut);
+        cleared.resize(cut + (3 << 20), fill);
+        expectPartial(jpeg(), cleared, UINT64_MAX, cut, "cut, then cleared space");
+    }
 
     // A restart marker out of turn: the second one (D1) reads D2.
     auto restart = dataFile("carve/jpeg-restart.jpg");
