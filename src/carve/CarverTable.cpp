@@ -8,13 +8,20 @@
 #include "carve/AiffCarver.h"
 #include "carve/AsfCarver.h"
 #include "carve/AuCarver.h"
+#include "carve/BmpCarver.h"
 #include "carve/DvCarver.h"
+#include "carve/GifCarver.h"
 #include "carve/IsoMediaCarver.h"
+#include "carve/Jp2Carver.h"
+#include "carve/JpegCarver.h"
 #include "carve/MatroskaCarver.h"
 #include "carve/MidiCarver.h"
 #include "carve/Mp3Carver.h"
 #include "carve/MpegCarver.h"
 #include "carve/OggCarver.h"
+#include "carve/PngCarver.h"
+#include "carve/PsdCarver.h"
+#include "carve/PspCarver.h"
 #include "carve/RealMediaCarver.h"
 #include "carve/RiffCarver.h"
 
@@ -22,6 +29,12 @@ namespace kestrum::carve {
 
 std::span<const CarverEntry> carvers() {
     static const std::array kTable{
+        pngCarver(),
+        pspCarver(),
+        psdCarver(),
+        jp2Carver(),
+        gifCarver(),
+        jpegCarver(),
         isoMediaCarver(),
         matroskaCarver(),
         realMediaCarver(),
@@ -32,7 +45,7 @@ std::span<const CarverEntry> carvers() {
         oggCarver(),
         midiCarver(),
         auCarver(),
-        // Pack and start codes, then frame sync: the weakest quick tests.
+        bmpCarver(),
         mpegCarver(),
         mp3Carver(),
     };
