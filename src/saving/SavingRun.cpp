@@ -1,5 +1,6 @@
 #include "saving/SavingRun.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -151,12 +152,16 @@ int SavingRun::copyFoundFile(const FileInfo& record) {
     const std::string device = session().selectedDevicePath();
     unsigned char buffer[kCopySectors * kSectorSize];
     const uint64_t end = record.startSector + record.sectorCount;
+    // An exact length ends the copy inside its last sector.
+    uint64_t left = fileBytes(record);
     int result = 1;
-    for (uint64_t s = record.startSector; s < end; s += kCopySectors) {
+    for (uint64_t s = record.startSector; s < end && left > 0; s += kCopySectors) {
         if (s != record.startSector) pauseGate.pass();
         const uint32_t n = static_cast<uint32_t>(end - s < kCopySectors ? end - s : kCopySectors);
         readSectors(s, n, buffer, device);
-        if (!out->writeAll(buffer, size_t{n} * kSectorSize, &error)) {
+        const size_t bytes = static_cast<size_t>(std::min<uint64_t>(left, size_t{n} * kSectorSize));
+        left -= bytes;
+        if (!out->writeAll(buffer, bytes, &error)) {
             result = 0;
             break;
         }
