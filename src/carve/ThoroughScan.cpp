@@ -16,6 +16,7 @@ namespace kestrum::carve {
 namespace {
 
 constexpr int32_t kThumbnailEvery = 11;
+constexpr uint64_t kThumbnailMaxBytes = 64 << 20;
 
 bool takesThumbnail(std::string_view name) {
     for (std::string_view t : {"JPEG", "BMP", "PNG", "GIF", "TIFF"})
@@ -105,7 +106,10 @@ void Scan::list(stExtInfo& r, uint64_t T, uint64_t length, bool partial) {
     f.partial = partial;
     f.checked = 0;
     job_.found.append(f);
-    if (number % kThumbnailEvery == 1 && takesThumbnail(f.extName) && job_.thumbnail)
+    // A walk may measure a broken picture up to its ceiling; copying a gigabyte
+    // for a thumbnail would stall the scan, so such files get none.
+    if (number % kThumbnailEvery == 1 && takesThumbnail(f.extName) && job_.thumbnail &&
+        length <= kThumbnailMaxBytes)
         job_.thumbnail(f);
 }
 

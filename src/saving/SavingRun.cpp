@@ -57,6 +57,7 @@ void SavingRun::prepare() {
     aborted.store(0);
     saveStopRequested.store(0);
     firstError.store({});
+    partialSaved_.store({});
     startTime.store(now());
     endTime.store(0);
     // Before the worker starts, so that a run that ends at once cannot put its
@@ -85,9 +86,11 @@ void SavingRun::work() {
         if (f.checked != 0) {
             currentFileName.store(f.fileName);
             currentFolderName.store(f.extName);
-            if (copyFoundFile(f) == 1)
+            if (copyFoundFile(f) == 1) {
                 savedCount.fetch_add(1);
-            else
+                if (f.partial)
+                    partialSaved_.with([&](auto& names) { names.push_back(f.fileName); });
+            } else
                 failedCount.fetch_add(1);
         }
         // A Stop question shown while this file ended is answered before we look.
@@ -225,6 +228,7 @@ std::vector<std::string> SavingRun::reportLines() const {
         startingTimeText(static_cast<std::time_t>(startTime.load())),
         elapsedText(endTime.load() - startTime.load()),
     };
+    for (const std::string& name : partialSaved_.load()) lines.push_back(name + " (partial)");
     const int32_t failed = failedCount.load();
     if (failed != 0) lines.push_back(textf("Files Not Saved : %d", failed));
     if (aborted.load() != 0)
