@@ -247,7 +247,9 @@ int scanCommand(const std::vector<std::string>& args) {
         for (const FileInfo& f : s.foundFiles.snapshot())
             std::printf("%s\t%s\t%llu\t%u%s\n", f.fileName, f.extName,
                         static_cast<unsigned long long>(f.startSector), f.sectorCount,
-                        !thorough ? "" : f.partial ? "\tpartial" : "\twhole");
+                        !thorough   ? ""
+                        : f.partial ? "\tpartial"
+                                    : "\twhole");
     std::fflush(stdout);
 
     bool saveStopped = false, saved = true;

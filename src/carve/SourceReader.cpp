@@ -61,9 +61,8 @@ void SectorCache::copy(uint64_t at, uint8_t* out, size_t n) {
 
 SourceReader::SourceReader(SectorCache& cache, uint64_t startSector, uint64_t limit)
     : cache_(cache), start_(startSector * kSector) {
-    const uint64_t room = cache.endSector() > startSector
-                              ? (cache.endSector() - startSector) * kSector
-                              : 0;
+    const uint64_t room =
+        cache.endSector() > startSector ? (cache.endSector() - startSector) * kSector : 0;
     limit_ = std::min(limit, room);
 }
 

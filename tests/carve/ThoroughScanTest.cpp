@@ -23,10 +23,14 @@ using test::MemorySource;
 // 8; a whole file ends in "END!", so a walk that reads the wrong bytes rejects it.
 std::string_view typeOfKind(uint8_t kind) {
     switch (kind) {
-        case 'J': return "JPEG";
-        case 'P': return "PNG";
-        case 'D': return "DIVX";
-        default: return "NONE";
+        case 'J':
+            return "JPEG";
+        case 'P':
+            return "PNG";
+        case 'D':
+            return "DIVX";
+        default:
+            return "NONE";
     }
 }
 
@@ -42,8 +46,7 @@ std::optional<Carved> fakeCarve(ByteReader& r) {
     const std::string_view type = typeOfKind(*kind);
     if (*length > r.limit()) return Carved{type, r.limit(), true};
     char end[4];
-    if (!r.readExact(*length - 4, end, 4) || std::memcmp(end, "END!", 4) != 0)
-        return std::nullopt;
+    if (!r.readExact(*length - 4, end, 4) || std::memcmp(end, "END!", 4) != 0) return std::nullopt;
     return Carved{type, *length, *flag != 0};
 }
 
@@ -88,17 +91,17 @@ struct ScanResult {
 };
 
 ScanResult scan(const Medium& m, TypeList& types, uint64_t start, uint64_t end, bool stop = false,
-         MemorySource* source = nullptr) {
+                MemorySource* source = nullptr) {
     MemorySource own(m.bytes);
     FoundFileList found;
     std::atomic<uint8_t> stopFlag{static_cast<uint8_t>(stop ? 1 : 0)};
     StopPage page;
     ScanResult run;
-    const ScanJob job{types, found, source ? *source : own, start, end, stopFlag, page,
-                      [&](FileInfo f) {
-                          run.thumbnails.push_back(f);
-                          return 1;
-                      }};
+    const ScanJob job{
+        types, found, source ? *source : own, start, end, stopFlag, page, [&](FileInfo f) {
+            run.thumbnails.push_back(f);
+            return 1;
+        }};
     EXPECT_EQ(ThoroughScanProc(job, kTable), 0);
     run.files = found.snapshot();
     run.stops = page.stops;
@@ -109,13 +112,13 @@ ScanResult scan(const Medium& m, TypeList& types, uint64_t start, uint64_t end, 
 TEST(ThoroughScan, ListsChosenTypesWithExactLengthsAndStepsOverTheRest) {
     Medium m(80);
     putFile(m, 3, 'J', 1300);
-    putFile(m, 4, 'J', 600);   // inside the first file: never looked at
-    putFile(m, 10, 'P', 5000); // PNG not chosen: passed over with what it holds
+    putFile(m, 4, 'J', 600);    // inside the first file: never looked at
+    putFile(m, 10, 'P', 5000);  // PNG not chosen: passed over with what it holds
     putFile(m, 12, 'J', 600);
     putFile(m, 30, 'X', 1024);  // a family's file of no catalogue type
     putFile(m, 40, 'J', 2048, true);
     putFile(m, 50, 'D', 700);
-    m.put(60, 0, std::string_view("FAKJ"));  // a look-alike: no length, no end
+    m.put(60, 0, std::string_view("FAKJ"));        // a look-alike: no length, no end
     m.put(61, 0, std::string_view("FAKPxxxxxG"));  // the first carver in the table wins
     TypeList types = typesOf({"JPEG", "DIVX"});
     ASSERT_EQ(types.size(), 2u);  // DIVX has a record in thorough mode

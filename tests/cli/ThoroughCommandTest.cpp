@@ -43,8 +43,8 @@ TEST(ThoroughCommand, ListsExactLengthsSavesThemAndMarksTheCutFile) {
     writeFile(card.file("card.raw"), image);
     ToolEnvironment tool;
 
-    const ToolRun classic = tool.run("scan " + shellQuote(card.file("card.raw")) +
-                                     " --types JPEG --list");
+    const ToolRun classic =
+        tool.run("scan " + shellQuote(card.file("card.raw")) + " --types JPEG --list");
     ASSERT_EQ(classic.exitCode, 0) << classic.err;
     EXPECT_EQ(tool.activityLog().find("Detection Mode"), std::string::npos);
 
