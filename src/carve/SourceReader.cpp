@@ -39,6 +39,11 @@ const uint8_t* SectorCache::slotFor(uint64_t block) {
     return victim->bytes.data();
 }
 
+bool SectorCache::inBatch(uint64_t at, size_t n) const {
+    const uint64_t from = batchStart_ * kSector;
+    return batch_ != nullptr && at >= from && at - from + n <= batchSectors_ * kSector;
+}
+
 void SectorCache::copy(uint64_t at, uint8_t* out, size_t n) {
     while (n > 0) {
         const uint64_t sector = at / kSector;
@@ -59,8 +64,9 @@ void SectorCache::copy(uint64_t at, uint8_t* out, size_t n) {
     }
 }
 
-SourceReader::SourceReader(SectorCache& cache, uint64_t startSector, uint64_t limit)
-    : cache_(cache), start_(startSector * kSector) {
+SourceReader::SourceReader(SectorCache& cache, uint64_t startSector, uint64_t limit,
+                           const std::atomic<uint8_t>* stop)
+    : cache_(cache), start_(startSector * kSector), stop_(stop) {
     const uint64_t room =
         cache.endSector() > startSector ? (cache.endSector() - startSector) * kSector : 0;
     limit_ = std::min(limit, room);
@@ -69,6 +75,11 @@ SourceReader::SourceReader(SectorCache& cache, uint64_t startSector, uint64_t li
 size_t SourceReader::read(uint64_t offset, void* out, size_t n) {
     if (offset >= limit_) return 0;
     const size_t take = static_cast<size_t>(std::min<uint64_t>(n, limit_ - offset));
+    if (stop_ != nullptr && stop_->load(std::memory_order_relaxed) != 0 &&
+        !cache_.inBatch(start_ + offset, take)) {
+        cut_ = true;
+        return 0;
+    }
     cache_.copy(start_ + offset, static_cast<uint8_t*>(out), take);
     return take;
 }

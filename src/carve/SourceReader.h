@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -30,6 +31,8 @@ public:
     void copy(uint64_t at, uint8_t* out, size_t n);
 
     uint64_t endSector() const { return end_; }
+    // Whether the n bytes at the absolute position at are all in the batch.
+    bool inBatch(uint64_t at, size_t n) const;
 
 private:
     struct Slot {
@@ -48,17 +51,23 @@ private:
     uint64_t clock_ = 0;
 };
 
-// A file candidate's bytes from startSector on, up to limit bytes.
+// A file candidate's bytes from startSector on, up to limit bytes. Once stop is
+// raised, a read beyond the batch gives nothing and marks the reader cut, so a
+// walk through a long file ends soon after the user asks the scan to stop.
 class SourceReader final : public ByteReader {
 public:
-    SourceReader(SectorCache& cache, uint64_t startSector, uint64_t limit);
+    SourceReader(SectorCache& cache, uint64_t startSector, uint64_t limit,
+                 const std::atomic<uint8_t>* stop = nullptr);
     uint64_t limit() const override { return limit_; }
     size_t read(uint64_t offset, void* out, size_t n) override;
+    bool cut() const { return cut_; }  // a read was refused for the stop request
 
 private:
     SectorCache& cache_;
     uint64_t start_;  // in bytes
     uint64_t limit_;
+    const std::atomic<uint8_t>* stop_;
+    bool cut_ = false;
 };
 
 }  // namespace kestrum::carve

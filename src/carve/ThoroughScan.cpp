@@ -65,14 +65,21 @@ private:
     SectorCache cache_;
     uint64_t batchStart_ = 0;
     uint64_t batchSize_ = kBatchSectors;
+    bool walkCut_ = false;
 };
 
 uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
     for (size_t i = 0; i < table_.size(); ++i) {
         const CarverEntry& c = table_[i];
         if (!c.quick(sector)) continue;
-        SourceReader reader(cache_, T, familyLimits_[i]);
+        SourceReader reader(cache_, T, familyLimits_[i], &job_.stopRequested);
         const std::optional<Carved> found = c.carve(reader);
+        // A walk cut short by a stop request measured nothing true; the batch ends
+        // here, before anything inside that file could be listed.
+        if (reader.cut()) {
+            walkCut_ = true;
+            return T + 1;
+        }
         if (!found || found->length == 0) continue;
         // Never beyond what the reader could give, whatever a walk claims.
         uint64_t length = std::min(found->length, reader.limit());
@@ -125,6 +132,7 @@ int Scan::run() {
             const uint64_t T = batchStart_ + j;
             if (T < next) continue;
             next = tryAt(T, buffer_.data() + j * kSectorBytes);
+            if (walkCut_) break;
             page.scanPosition.store(std::min(next, rangeEnd) - 1, std::memory_order_relaxed);
         }
         page.pauseGate.pass();

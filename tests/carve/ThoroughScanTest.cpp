@@ -56,9 +56,24 @@ std::optional<Carved> greedyCarve(ByteReader& r) {
     return Carved{"PNG", 512, false};
 }
 
+// Raises the scan's stop flag, then walks far beyond the batch and claims a
+// file whatever the reads gave.
+std::atomic<uint8_t>* stopFlagOfTheScan = nullptr;
+bool stopperQuick(const uint8_t* s) {
+    return std::memcmp(s, "STOP", 4) == 0;
+}
+std::optional<Carved> stopperCarve(ByteReader& r) {
+    stopFlagOfTheScan->store(1);
+    uint8_t far[16];
+    const size_t got = r.read(600 * 1024, far, sizeof far);
+    return Carved{"JPEG", uint64_t{got == 0 ? 700u : 650u} * 1024, false};
+}
+
 constexpr std::array<std::string_view, 4> kFakeTypes{"JPEG", "PNG", "DIVX", "NONE"};
 constexpr std::array<std::string_view, 1> kGreedyTypes{"PNG"};
-const std::array<CarverEntry, 2> kTable{{
+constexpr std::array<std::string_view, 1> kStopperTypes{"JPEG"};
+const std::array<CarverEntry, 3> kTable{{
+    {"stopper", kStopperTypes, stopperQuick, stopperCarve},
     {"greedy", kGreedyTypes, fakeQuick, greedyCarve},
     {"fake", kFakeTypes, fakeQuick, fakeCarve},
 }};
@@ -102,6 +117,7 @@ ScanResult scan(const Medium& m, TypeList& types, uint64_t start, uint64_t end, 
             run.thumbnails.push_back(f);
             return 1;
         }};
+    stopFlagOfTheScan = &stopFlag;
     EXPECT_EQ(ThoroughScanProc(job, kTable), 0);
     run.files = found.snapshot();
     run.stops = page.stops;
@@ -230,6 +246,15 @@ TEST(ThoroughScan, StopEndsAfterTheBatchAndEveryEleventhPictureIsThumbnailed) {
     const ScanResult whole = scan(m, all, 0, 2000);
     EXPECT_EQ(whole.files.size(), 13u);
     EXPECT_EQ(whole.stops, 0);
+
+    // A stop asked during a long walk ends the walk at once: that file and the
+    // rest of the batch are not listed.
+    m.put(100, 0, std::string_view("STOP"));
+    putFile(m, 102, 'J', 600);
+    TypeList later = typesOf({"JPEG"});
+    const ScanResult cut = scan(m, later, 0, 2000);
+    EXPECT_EQ(cut.files.size(), 12u);
+    EXPECT_EQ(cut.stops, 1);
 }
 
 TEST(ThoroughScan, DivxIsSelectableOnlyForTheThoroughScan) {
