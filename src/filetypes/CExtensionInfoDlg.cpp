@@ -118,7 +118,7 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
 
     // The detection mode: classic unless the user chose thorough in an earlier run.
     thorough_->setObjectName("thoroughCheck");
-    thorough_->setGeometry(duRect(160, 242, 90, 12));
+    thorough_->setGeometry(duRect(160, 242, 110, 12));
     thorough_->setChecked(carve::rememberedThoroughMode());
     session().thoroughMode.store(thorough_->isChecked());
     connect(thorough_, &QCheckBox::toggled, this, [](bool on) {
@@ -126,11 +126,12 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
         carve::rememberThoroughMode(on);
     });
     auto* thoroughNote = new ui::CTransparentStatic(
-        "Thorough detection: exact lengths from each file's own structure, more file "
+        "* Thorough detection: exact lengths from each file's own structure, more file "
         "variants; slower",
         client());
     thoroughNote->setObjectName("thoroughNote");
-    thoroughNote->setGeometry(duRect(15, 270, 340, 9));
+    thoroughNote->setWordWrap(true);
+    thoroughNote->setGeometry(duRect(15, 270, 340, 18));
 }
 
 bool CExtensionInfoDlg::isRowChecked(int row) const {
