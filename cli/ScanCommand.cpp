@@ -29,7 +29,9 @@ namespace {
 constexpr const char* kUsage =
     "Usage: kestrum-recover scan SOURCE [--types T1,T2|all] [--max-kb TYPE=KB]... "
     "[--range START:END] [--list] [--save DIR] [--on-exists ask|replace|skip] "
-    "[--on-bad-sector ask|retry|skip]\n";
+    "[--on-bad-sector ask|retry|skip] [--thorough]\n"
+    "  --thorough  recognise files by their own structure and measure them to the byte\n"
+    "              (slower; --list then adds a fifth column: whole or partial)\n";
 
 std::string upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -182,7 +184,7 @@ int scanCommand(const std::vector<std::string>& args) {
     std::string error;
     if (!parseArgs(args,
                    {"--types", "--max-kb", "--range", "--save", "--on-exists", "--on-bad-sector"},
-                   {"--list"}, parsed, error) ||
+                   {"--list", "--thorough"}, parsed, error) ||
         parsed.positional.size() != 1) {
         std::fprintf(stderr, "kestrum-recover scan: %s\n%s",
                      error.empty() ? "give exactly one SOURCE." : error.c_str(), kUsage);
@@ -232,7 +234,9 @@ int scanCommand(const std::vector<std::string>& args) {
                 startOfRunLines(s.windowTitle.load(), s.versionText.load(), std::time(nullptr)));
     commitSource(WorkMode::MediaRecovery, source, start, end);
     appendLines(LogKind::Activity, typeSelectionBlock(types.all, typeNames(types)));
-    s.fileTypes = buildSelection(types.rows);
+    const bool thorough = parsed.flags.count("--thorough") != 0;
+    s.thoroughMode = thorough;
+    s.fileTypes = buildSelection(types.rows, thorough);
     s.foundFiles.clear();
 
     const uint64_t zeroedBefore = unreadableSectors();
@@ -241,8 +245,11 @@ int scanCommand(const std::vector<std::string>& args) {
 
     if (parsed.flags.count("--list"))
         for (const FileInfo& f : s.foundFiles.snapshot())
-            std::printf("%s\t%s\t%llu\t%u\n", f.fileName, f.extName,
-                        static_cast<unsigned long long>(f.startSector), f.sectorCount);
+            std::printf("%s\t%s\t%llu\t%u%s\n", f.fileName, f.extName,
+                        static_cast<unsigned long long>(f.startSector), f.sectorCount,
+                        !thorough   ? ""
+                        : f.partial ? "\tpartial"
+                                    : "\twhole");
     std::fflush(stdout);
 
     bool saveStopped = false, saved = true;
@@ -250,6 +257,7 @@ int scanCommand(const std::vector<std::string>& args) {
     printSummary(completed, start, end, unreadableSectors() - zeroedBefore);
     setPrompter(nullptr);
     s.fileTypes.clear();
+    s.thoroughMode = false;
     if (!completed || saveStopped) return kExitStopped;
     return saved ? kExitDone : kExitFailed;
 }

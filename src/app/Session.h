@@ -58,6 +58,9 @@ struct Session {
     Guarded<std::string> versionText{std::string("Version 1.0")};
 
     std::atomic<uint8_t> scanStopRequested{0};
+    // Thorough detection: structure-checked carvers and exact lengths in place of
+    // the classic header and end-marker rules. Chosen before a scan starts.
+    std::atomic<bool> thoroughMode{false};
     WorkerSlot scanThread;
     std::atomic<ResultsPage*> resultsPage{nullptr};
 

@@ -12,6 +12,7 @@
 #include "app/Prompter.h"
 #include "app/Reports.h"
 #include "app/Session.h"
+#include "carve/DetectionSetting.h"
 #include "filetypes/Catalogue.h"
 #include "scan/CFileDisplayDlg.h"
 #include "ui/CButtonST.h"
@@ -42,7 +43,8 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
     : ui::CBDialog(parent),
       list_(new ui::CListCtrlEx(client())),
       selectAll_(new QCheckBox("Select All", client())),
-      toggle_(new QPushButton("&Toggle", client())) {
+      toggle_(new QPushButton("&Toggle", client())),
+      thorough_(new QCheckBox("Thorough detection", client())) {
     ui::setUpPageFrame(this, "extensionInfoDlg");
     // 1. The common frame; nothing to recover on this page.
     menu_ = ui::installMenu129(this);
@@ -113,6 +115,23 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
         "* Note : Please click on size to set or change default size", client());
     note->setObjectName("noteText");  // 1007
     note->setGeometry(duRect(15, 260, 300, 9));
+
+    // The detection mode: classic unless the user chose thorough in an earlier run.
+    thorough_->setObjectName("thoroughCheck");
+    thorough_->setGeometry(duRect(160, 242, 110, 12));
+    thorough_->setChecked(carve::rememberedThoroughMode());
+    session().thoroughMode.store(thorough_->isChecked());
+    connect(thorough_, &QCheckBox::toggled, this, [](bool on) {
+        session().thoroughMode.store(on);
+        carve::rememberThoroughMode(on);
+    });
+    auto* thoroughNote = new ui::CTransparentStatic(
+        "* Thorough detection: exact lengths from each file's own structure, more file "
+        "variants; slower",
+        client());
+    thoroughNote->setObjectName("thoroughNote");
+    thoroughNote->setWordWrap(true);
+    thoroughNote->setGeometry(duRect(15, 270, 340, 18));
 }
 
 bool CExtensionInfoDlg::isRowChecked(int row) const {
@@ -169,7 +188,8 @@ void CExtensionInfoDlg::next() {
     Session& s = session();
     // The heading goes to the log even when nothing is ticked.
     appendLines(LogKind::Activity, typeSelectionBlock(all, names));
-    s.fileTypes = buildSelection(selected);
+    s.thoroughMode.store(thorough_->isChecked());
+    s.fileTypes = buildSelection(selected, thorough_->isChecked());
     // Corrected sizes go back into their cells.
     for (int r = 0, k = 0; r < list_->rowCount(); ++r) {
         if (!isRowChecked(r)) continue;

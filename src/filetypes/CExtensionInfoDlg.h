@@ -38,6 +38,7 @@ public:
 
     ui::CListCtrlEx* list() const { return list_; }
     QCheckBox* selectAllBox() const { return selectAll_; }
+    QCheckBox* thoroughBox() const { return thorough_; }
 
     bool isRowChecked(int row) const;
     void setRowChecked(int row, bool checked);
@@ -59,6 +60,7 @@ private:
     ui::CListCtrlEx* list_;  // 1002
     QCheckBox* selectAll_;   // 1011
     QPushButton* toggle_;    // 1032
+    QCheckBox* thorough_;    // the detection mode, remembered in the registry store
     ui::CButtonST* next_;    // 3
     ui::CButtonST* back_;    // 4
     bool settingRows_ = false;

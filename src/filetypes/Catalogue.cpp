@@ -275,7 +275,7 @@ int32_t sizeKbFromText(std::string_view text, bool* corrected) {
     return bad ? kDefaultSizeKb : static_cast<int32_t>(v);
 }
 
-TypeList buildSelection(std::span<SelectedType> rows) {
+TypeList buildSelection(std::span<SelectedType> rows, bool thorough) {
     std::array<const SelectedType*, kCatalogueSize> byRow{};
     for (SelectedType& row : rows) {
         bool corrected = false;
@@ -286,8 +286,8 @@ TypeList buildSelection(std::span<SelectedType> rows) {
     }
     TypeList list;
     for (size_t i = 0; i < kCatalogueSize; ++i) {
-        if (byRow[i] == nullptr || !kTemplates[i].hasRecord) continue;
-        stExtInfo record = kTemplates[i].record;
+        if (byRow[i] == nullptr || !(kTemplates[i].hasRecord || thorough)) continue;
+        stExtInfo record = kTemplates[i].record;  // DIVX: its name only
         record.maxSizeBytes = sizeKbFromText(byRow[i]->sizeText) * 1024;
         record.foundCount = 0;
         list.push_back(record);

@@ -47,6 +47,8 @@ struct SelectedType {
 // The scan's type list for the ticked rows: one record per type with rules, in
 // catalogue order whatever order the rows come in, with maxSizeBytes = KB x 1024
 // and foundCount 0. A size text that had to be corrected is rewritten to "2000".
-TypeList buildSelection(std::span<SelectedType> rows);
+// For the thorough scan (thorough = true), which recognises files by their
+// structure, a type without rules (DIVX) gets a record too: its name and size.
+TypeList buildSelection(std::span<SelectedType> rows, bool thorough = false);
 
 }  // namespace kestrum

@@ -1,5 +1,7 @@
 #include "preview/PreviewCopy.h"
 
+#include <algorithm>
+
 #include "app/Session.h"
 #include "disk/SectorReader.h"
 #include "platform/Files.h"
@@ -38,11 +40,14 @@ int copyFoundFile(const FileInfo& record, const std::string& path, bool* createF
     const uint64_t start = record.startSector;
     const uint64_t end = start + record.sectorCount;
     unsigned char buffer[8 * kSectorSize];
+    uint64_t left = fileBytes(record);  // an exact length ends inside the last sector
     int result = 1;
-    for (uint64_t c = start; c < end; c += 8) {
+    for (uint64_t c = start; c < end && left > 0; c += 8) {
         const uint32_t n = static_cast<uint32_t>(end - c < 8 ? end - c : 8);
         readSectors(c, n, buffer, session().selectedDevicePath());
-        if (!out->writeAll(buffer, size_t{n} * kSectorSize)) {
+        const size_t bytes = static_cast<size_t>(std::min<uint64_t>(left, size_t{n} * kSectorSize));
+        left -= bytes;
+        if (!out->writeAll(buffer, bytes)) {
             result = 0;
             break;
         }

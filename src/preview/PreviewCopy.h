@@ -20,10 +20,10 @@ extern std::atomic<uint8_t> thumbnailBusy;
 // "Tavtemp." + type in the private temporary folder.
 std::string tempPreviewPath(const std::string& extName);
 
-// Copies the record's sectors to path, 8 sectors at a time: exactly sectorCount x
-// 512 bytes. A leftover file of that name is removed first and the new one is
-// created without following links. 1 when every chunk was written in full, 0 when
-// the file could not be created or a write fell short (createFailed tells which).
+// Copies the record's sectors to path, 8 sectors at a time: exactly its byte
+// length when it has one, else sectorCount x 512 bytes. A leftover file of that name is removed
+// first and the new one is created without following links. 1 when every chunk was written in full,
+// 0 when the file could not be created or a write fell short (createFailed tells which).
 int copyFoundFile(const FileInfo& record, const std::string& path, bool* createFailed = nullptr);
 
 // The scan-time thumbnail: copies the record to its temporary file and raises the

@@ -1,5 +1,6 @@
 #include "saving/SavingRun.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -56,6 +57,7 @@ void SavingRun::prepare() {
     aborted.store(0);
     saveStopRequested.store(0);
     firstError.store({});
+    partialSaved_.store({});
     startTime.store(now());
     endTime.store(0);
     // Before the worker starts, so that a run that ends at once cannot put its
@@ -84,9 +86,11 @@ void SavingRun::work() {
         if (f.checked != 0) {
             currentFileName.store(f.fileName);
             currentFolderName.store(f.extName);
-            if (copyFoundFile(f) == 1)
+            if (copyFoundFile(f) == 1) {
                 savedCount.fetch_add(1);
-            else
+                if (f.partial)
+                    partialSaved_.with([&](auto& names) { names.push_back(f.fileName); });
+            } else
                 failedCount.fetch_add(1);
         }
         // A Stop question shown while this file ended is answered before we look.
@@ -151,12 +155,16 @@ int SavingRun::copyFoundFile(const FileInfo& record) {
     const std::string device = session().selectedDevicePath();
     unsigned char buffer[kCopySectors * kSectorSize];
     const uint64_t end = record.startSector + record.sectorCount;
+    // An exact length ends the copy inside its last sector.
+    uint64_t left = fileBytes(record);
     int result = 1;
-    for (uint64_t s = record.startSector; s < end; s += kCopySectors) {
+    for (uint64_t s = record.startSector; s < end && left > 0; s += kCopySectors) {
         if (s != record.startSector) pauseGate.pass();
         const uint32_t n = static_cast<uint32_t>(end - s < kCopySectors ? end - s : kCopySectors);
         readSectors(s, n, buffer, device);
-        if (!out->writeAll(buffer, size_t{n} * kSectorSize, &error)) {
+        const size_t bytes = static_cast<size_t>(std::min<uint64_t>(left, size_t{n} * kSectorSize));
+        left -= bytes;
+        if (!out->writeAll(buffer, bytes, &error)) {
             result = 0;
             break;
         }
@@ -220,6 +228,7 @@ std::vector<std::string> SavingRun::reportLines() const {
         startingTimeText(static_cast<std::time_t>(startTime.load())),
         elapsedText(endTime.load() - startTime.load()),
     };
+    for (const std::string& name : partialSaved_.load()) lines.push_back(name + " (partial)");
     const int32_t failed = failedCount.load();
     if (failed != 0) lines.push_back(textf("Files Not Saved : %d", failed));
     if (aborted.load() != 0)

@@ -93,11 +93,13 @@ public:
     SavingOutcome outcome() const;
     // The closing message for the outcome ("File Saved Successfully.", ...).
     std::string finalMessage() const;
-    // The report, one recovery-log append per line.
+    // The report, one recovery-log append per line. Partial files (thorough
+    // detection only) are named in it, each followed by " (partial)".
     std::vector<std::string> reportLines() const;
 
 private:
     void noteError(const std::string& text);
+    Guarded<std::vector<std::string>> partialSaved_;  // names, in saving order
     std::atomic<bool> working_{false};
 };
 

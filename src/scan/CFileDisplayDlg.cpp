@@ -407,7 +407,7 @@ void CFileDisplayDlg::fillFileList(const std::string& label) {
         const FileInfo& f = records[i];
         if (!labelNamesType(label, f.extName)) continue;
         batch.push_back({{i, QString::fromLatin1(f.fileName),
-                          QString::fromStdString(fileSizeText(f.sectorCount)), f.checked != 0},
+                          QString::fromStdString(fileSizeText(f)), f.checked != 0, f.partial},
                          i % kScrollEvery == 0});
         if (batch.size() >= kFillBatch) hand();
     }

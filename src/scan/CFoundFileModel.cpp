@@ -1,5 +1,7 @@
 #include "scan/CFoundFileModel.h"
 
+#include <QColor>
+
 namespace kestrum {
 
 CFoundFileModel::CFoundFileModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -16,6 +18,7 @@ QVariant CFoundFileModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     const Row& r = rows_[static_cast<size_t>(index.row())];
     if (role == Qt::DisplayRole) return index.column() == 0 ? r.name : r.size;
+    if (role == Qt::ForegroundRole && r.partial) return QColor(QRgb(kPartialColour));
     if (role == Qt::CheckStateRole && index.column() == 0)
         return r.checked ? Qt::Checked : Qt::Unchecked;
     return {};

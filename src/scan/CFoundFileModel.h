@@ -19,7 +19,11 @@ public:
         QString name;
         QString size;
         bool checked = false;
+        bool partial = false;  // drawn in kPartialColour
     };
+
+    // The text colour of a partial file's row (thorough detection only).
+    static constexpr unsigned kPartialColour = 0xB05000;
 
     explicit CFoundFileModel(QObject* parent = nullptr);
 

@@ -4,8 +4,9 @@
 
 namespace kestrum {
 
-std::string fileSizeText(uint64_t sectorCount) {
-    const uint64_t bytes = sectorCount * 512;
+namespace {
+
+std::string bytesText(uint64_t bytes) {
     char text[64];
     if (bytes < 1048576)
         std::snprintf(text, sizeof text, "%.2f KB", static_cast<double>(bytes) / 1024);
@@ -14,6 +15,16 @@ std::string fileSizeText(uint64_t sectorCount) {
     else
         std::snprintf(text, sizeof text, "%.2f GB", static_cast<double>(bytes) / 1073741824);
     return text;
+}
+
+}  // namespace
+
+std::string fileSizeText(uint64_t sectorCount) {
+    return bytesText(sectorCount * 512);
+}
+
+std::string fileSizeText(const FileInfo& f) {
+    return bytesText(fileBytes(f)) + (f.partial ? " (partial)" : "");
 }
 
 std::string typeNodeLabel(std::string_view extName, int32_t foundCount) {

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <vector>
 
+#include "app/Log.h"
 #include "app/Session.h"
+#include "carve/ThoroughScan.h"
 #include "scan/Detection.h"
 #include "scan/ExtentRules.h"
 #include "scan/SectorView.h"
@@ -205,6 +207,10 @@ bool startScan(ResultsPage& page, SectorSource& source, ThumbnailFn thumbnail) {
     s.resultsPage.store(&page);
     const ScanJob job{s.fileTypes,       s.foundFiles,        source, s.rangeStart.load(),
                       s.rangeEnd.load(), s.scanStopRequested, page,   std::move(thumbnail)};
+    if (s.thoroughMode.load()) {
+        appendLog(LogKind::Activity, "Detection Mode : Thorough");
+        return s.scanThread.start([job] { carve::ThoroughScanProc(job); });
+    }
     return s.scanThread.start([job] { ScanThreadProc(job); });
 }
 

@@ -58,6 +58,14 @@ TEST_F(PreviewTest, CopyHoldsExactlyTheRecordsSectors) {
         EXPECT_EQ(readFile(path), expectedSectors(5, count));
         EXPECT_EQ(fs::file_size(path), count * 512u);
     }
+    // An exact length (thorough detection) ends the copy inside the last sector.
+    FileInfo exact = record("JPEG", 5, 10);
+    exact.byteLength = 9 * 512 + 3;
+    const std::string path = tempPreviewPath("JPEG");
+    EXPECT_EQ(copyFoundFile(exact, path), 1);
+    auto expected = expectedSectors(5, 10);
+    expected.resize(9 * 512 + 3);
+    EXPECT_EQ(readFile(path), expected);
 }
 
 TEST_F(PreviewTest, LeftoversAndPlantedLinksAreReplacedNotWrittenThrough) {

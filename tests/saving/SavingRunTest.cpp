@@ -99,6 +99,26 @@ TEST_F(SavingTest, SavesTickedFilesIntoTypeFoldersWithExactSizes) {
     EXPECT_TRUE(std::regex_search(log, report)) << log;
 }
 
+TEST_F(SavingTest, AnExactLengthEndsTheFileInsideItsLastSectorAndPartialOnesAreReported) {
+    test::SourceImage source(64);
+    FileInfo exact = found("JPEG", 1, 2, 3);
+    exact.byteLength = 1300;
+    FileInfo partial = found("PNG", 1, 10, 20);
+    partial.byteLength = 20 * 512;
+    partial.partial = true;
+    add(exact);
+    add(partial);
+    SavingRun run(dest.path());
+    runToEnd(run);
+    auto expected = expectedSectors(2, 3);
+    expected.resize(1300);
+    EXPECT_EQ(readFile(run.filePathFor(exact)), expected);
+    EXPECT_EQ(readFile(run.filePathFor(partial)), expectedSectors(10, 20));
+    const std::string log = logs.text(LogKind::Recovery);
+    EXPECT_EQ(countOf(log, "File1.PNG (partial)"), 1u) << log;
+    EXPECT_EQ(countOf(log, "File1.JPEG (partial)"), 0u) << log;
+}
+
 TEST_F(SavingTest, UsesTheWhole64BitStartSector) {
     const uint64_t start = (uint64_t{1} << 32) + 3;
     std::vector<uint64_t> stamped;

@@ -19,6 +19,16 @@ TEST(ResultsText, SizesChangeUnitAtOneMebibyteAndOneGibibyte) {
     EXPECT_EQ(fileSizeText(0xFFFFFFFFu), "2048.00 GB");
 }
 
+TEST(ResultsText, AnExactLengthIsShownAsItIsAndAPartialFileSaysSo) {
+    FileInfo f;
+    f.sectorCount = 3;
+    EXPECT_EQ(fileSizeText(f), "1.50 KB");  // classic: whole sectors
+    f.byteLength = 1300;
+    EXPECT_EQ(fileSizeText(f), "1.27 KB");
+    f.partial = true;
+    EXPECT_EQ(fileSizeText(f), "1.27 KB (partial)");
+}
+
 TEST(ResultsText, TypeLabelsAndWhichTypeTheyName) {
     EXPECT_EQ(typeNodeLabel("JPEG", 12), "JPEG (12)");
     EXPECT_EQ(typeNodeLabel("MP3", 1), "MP3 (1)");

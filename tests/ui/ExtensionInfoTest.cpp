@@ -1,7 +1,7 @@
 // The file-type page: the 41 rows, "Select All" in step with the rows, Toggle,
 // editing sizes in place with Enter and Escape, the size bounds written back,
 // the activity-log lines and type list of Next, the refusal of an empty choice,
-// and Back.
+// Back, and the thorough detection box.
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -10,11 +10,13 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "../scan/MemorySource.h"
 #include "RecoveryTestSupport.h"
 #include "UiTestSupport.h"
 #include "app/Log.h"
 #include "filetypes/CExtensionInfoDlg.h"
 #include "filetypes/Catalogue.h"
+#include "scan/ScanDriver.h"
 #include "ui/CButtonST.h"
 #include "ui/CListCtrlEx.h"
 #include "ui/QtPrompter.h"
@@ -24,17 +26,20 @@ using namespace kestrum::test;
 
 namespace {
 
-// Stands in for the results page: records the type list it was opened with.
+// Stands in for the results page: records the type list and the detection mode
+// it was opened with.
 class FakeResultsPage : public QDialog {
 public:
-    explicit FakeResultsPage(TypeList* seen) : seen_(seen) {}
+    FakeResultsPage(TypeList* seen, bool* thorough) : seen_(seen), thorough_(thorough) {}
     int exec() override {
         *seen_ = session().fileTypes;
+        *thorough_ = session().thoroughMode.load();
         return QDialog::Rejected;
     }
 
 private:
     TypeList* seen_;
+    bool* thorough_;
 };
 
 void clickCheckBox(ui::CListCtrlEx* list, int row) {
@@ -77,7 +82,7 @@ private slots:
         prompter_ = std::make_unique<ui::QtPrompter>();
         setPrompter(prompter_.get());
         CExtensionInfoDlg::setResultsPageFactory(
-            [this](QWidget*) { return std::make_unique<FakeResultsPage>(&seen_); });
+            [this](QWidget*) { return std::make_unique<FakeResultsPage>(&seen_, &thorough_); });
     }
     void cleanupTestCase() {
         setPrompter(nullptr);
@@ -226,12 +231,48 @@ private slots:
         QCOMPARE(page.result(), int(QDialog::Rejected));
     }
 
+    void thoroughDetectionIsRememberedAndReachesTheScan() {
+        {
+            CExtensionInfoDlg page;
+            QVERIFY(!page.thoroughBox()->isChecked());  // classic until chosen
+            QVERIFY(!session().thoroughMode.load());
+            page.show();
+            page.thoroughBox()->click();
+            QVERIFY(session().thoroughMode.load());
+        }
+        session().thoroughMode.store(false);
+        CExtensionInfoDlg page;  // a later run: the choice is remembered
+        QVERIFY(page.thoroughBox()->isChecked());
+        QVERIFY(session().thoroughMode.load());
+        page.show();
+        clickCheckBox(page.list(), 29);  // DIVX: a record of its own in thorough mode
+        page.findChild<ui::CButtonST*>("nextButton")->click();
+        QCOMPARE(seen_.size(), size_t{1});
+        QCOMPARE(std::string(seen_[0].extName), std::string("DIVX"));
+        QVERIFY(thorough_);
+
+        // The scan the results page starts is the thorough one, and logs so.
+        MemorySource empty(nullptr, 0);
+        ResultsPage results;
+        session().rangeStart.store(0);
+        session().rangeEnd.store(10);
+        QVERIFY(startScan(results, empty, {}));
+        QTRY_VERIFY(!session().scanThread.running());
+        QCOMPARE(activityLinesFrom("Detection Mode").front(),
+                 std::string("Detection Mode : Thorough"));
+
+        page.thoroughBox()->click();  // back to classic
+        QVERIFY(!session().thoroughMode.load());
+        QVERIFY(!CExtensionInfoDlg().thoroughBox()->isChecked());
+    }
+
 private:
     ScopedRegistry registry_;
     TempDir app_;
     TempDir logs_;
     std::unique_ptr<ui::QtPrompter> prompter_;
     TypeList seen_;
+    bool thorough_ = false;
 };
 
 QTEST_MAIN(ExtensionInfoTest)

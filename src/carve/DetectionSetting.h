@@ -1,0 +1,16 @@
+// The detection mode the user chose on the file-type page, remembered between
+// runs in the registry store under the application's key.
+#pragma once
+
+namespace kestrum::carve {
+
+// The value under HKEY_CLASSES_ROOT\Tav_DigitalMediaNTFS: "1" thorough, "0" classic.
+inline constexpr const char* kThoroughValueName = "Thorough Detection";
+
+// False (classic) when the value was never written or cannot be read.
+bool rememberedThoroughMode();
+
+// False when the store could not be written.
+bool rememberThoroughMode(bool thorough);
+
+}  // namespace kestrum::carve

@@ -1,0 +1,28 @@
+// The size ceiling of thorough detection.
+#include "carve/SizeCeiling.h"
+
+#include "filetypes/Catalogue.h"
+
+namespace kestrum::carve {
+
+uint64_t sizeCeiling(std::string_view type, const stExtInfo* selected) {
+    // A file's length comes from its own structure. A maximum size the user changed
+    // from the default caps it (the file is then listed partial); the default
+    // 2000 KB would cut most photos, so it gives way to a built-in ceiling that only
+    // stops a runaway walk: 1 GiB for pictures and camera raws, 64 GiB for audio
+    // and video, which in practice means the range's end.
+    if (selected != nullptr && selected->maxSizeBytes > 0 &&
+        selected->maxSizeBytes != kDefaultSizeKb * 1024)
+        return static_cast<uint64_t>(selected->maxSizeBytes);
+    constexpr uint64_t kGiB = uint64_t{1} << 30;
+    const auto rows = catalogueRows();
+    bool media = false;  // audio or video: the rows from WAV to M4V
+    for (const CatalogueRow& row : rows) {
+        if (row.type == "WAV") media = true;
+        if (row.type == type) return media ? 64 * kGiB : kGiB;
+        if (row.type == "M4V") media = false;
+    }
+    return kGiB;
+}
+
+}  // namespace kestrum::carve

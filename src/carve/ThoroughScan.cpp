@@ -1,0 +1,156 @@
+// The thorough scan loop. One batch buffer, as in the classic scan; a walk that
+// reaches beyond the batch reads through a small cache of the source.
+#include "carve/ThoroughScan.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "carve/SizeCeiling.h"
+#include "carve/SourceReader.h"
+#include "scan/SectorView.h"
+
+namespace kestrum::carve {
+namespace {
+
+constexpr int32_t kThumbnailEvery = 11;
+constexpr uint64_t kThumbnailMaxBytes = 64 << 20;
+
+bool takesThumbnail(std::string_view name) {
+    for (std::string_view t : {"JPEG", "BMP", "PNG", "GIF", "TIFF"})
+        if (name == t) return true;
+    return false;
+}
+
+class Scan {
+public:
+    Scan(const ScanJob& job, std::span<const CarverEntry> table)
+        : job_(job),
+          table_(table),
+          buffer_(size_t{kBatchSectors} * kSectorBytes),
+          cache_(job.source, job.rangeEnd) {
+        // A walk goes as far as the built-in ceiling of the family's most generous
+        // type, so the scan always goes on after a file's real end; a ceiling the
+        // user set cuts only what is listed.
+        for (const CarverEntry& c : table_) {
+            uint64_t limit = 0;
+            for (std::string_view t : c.types) limit = std::max(limit, sizeCeiling(t, nullptr));
+            familyLimits_.push_back(limit != 0 ? limit : sizeCeiling("", nullptr));
+        }
+    }
+
+    int run();
+
+private:
+    stExtInfo* record(std::string_view type) {
+        for (stExtInfo& r : job_.types)
+            if (type == r.extName) return &r;
+        return nullptr;
+    }
+    // Looks for a file starting at sector T, whose bytes stand at `sector`; the
+    // sector after the file (or after T) is where the scan goes on.
+    uint64_t tryAt(uint64_t T, const uint8_t* sector);
+    void list(stExtInfo& r, uint64_t T, uint64_t length, bool partial);
+    void read() {
+        job_.source.read(batchStart_, static_cast<uint32_t>(batchSize_), buffer_.data());
+        cache_.setBatch(buffer_.data(), batchStart_, batchSize_);
+    }
+
+    const ScanJob& job_;
+    std::span<const CarverEntry> table_;
+    std::vector<uint64_t> familyLimits_;
+    std::vector<uint8_t> buffer_;
+    SectorCache cache_;
+    uint64_t batchStart_ = 0;
+    uint64_t batchSize_ = kBatchSectors;
+    bool walkCut_ = false;
+};
+
+uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
+    for (size_t i = 0; i < table_.size(); ++i) {
+        const CarverEntry& c = table_[i];
+        if (!c.quick(sector)) continue;
+        SourceReader reader(cache_, T, familyLimits_[i], &job_.stopRequested);
+        const std::optional<Carved> found = c.carve(reader);
+        // A walk cut short by a stop request measured nothing true; the batch ends
+        // here, before anything inside that file could be listed.
+        if (reader.cut()) {
+            walkCut_ = true;
+            return T + 1;
+        }
+        if (!found || found->length == 0) continue;
+        // Never beyond what the reader could give, whatever a walk claims.
+        uint64_t length = std::min(found->length, reader.limit());
+        bool partial = found->partial || length < found->length;
+        const uint64_t next = T + (length + kSectorBytes - 1) / kSectorBytes;
+        if (stExtInfo* r = record(found->type)) {
+            const uint64_t ceiling = sizeCeiling(found->type, r);
+            if (length > ceiling) {
+                length = ceiling;
+                partial = true;
+            }
+            list(*r, T, length, partial);
+        }
+        // No file inside a file: whatever the walk measured is passed over, also
+        // the part beyond a ceiling and files of types not chosen.
+        return next;
+    }
+    return T + 1;
+}
+
+void Scan::list(stExtInfo& r, uint64_t T, uint64_t length, bool partial) {
+    const int32_t number = foundCountOf(r) + 1;
+    setFoundCount(r, number);
+    FileInfo f;
+    std::snprintf(f.extName, sizeof f.extName, "%.4s", r.extName);
+    std::snprintf(f.fileName, sizeof f.fileName, "File%d.%.4s", number, r.extName);
+    f.startSector = T;
+    f.sectorCount = static_cast<uint32_t>(
+        std::min<uint64_t>((length + kSectorBytes - 1) / kSectorBytes, UINT32_MAX));
+    f.byteLength = std::min<uint64_t>(length, uint64_t{f.sectorCount} * kSectorBytes);
+    f.partial = partial;
+    f.checked = 0;
+    job_.found.append(f);
+    // A walk may measure a broken picture up to its ceiling; copying a gigabyte
+    // for a thumbnail would stall the scan, so such files get none.
+    if (number % kThumbnailEvery == 1 && takesThumbnail(f.extName) && job_.thumbnail &&
+        length <= kThumbnailMaxBytes)
+        job_.thumbnail(f);
+}
+
+int Scan::run() {
+    ResultsPage& page = job_.page;
+    const uint64_t rangeEnd = job_.rangeEnd;
+    page.scanEnd.store(rangeEnd);
+    uint64_t next = job_.rangeStart;  // where the next file may start
+    for (batchStart_ = job_.rangeStart; batchStart_ < rangeEnd;) {
+        batchSize_ = std::min<uint64_t>(kBatchSectors, rangeEnd - batchStart_);
+        read();
+        for (uint64_t j = 0; j < batchSize_; ++j) {
+            const uint64_t T = batchStart_ + j;
+            if (T < next) continue;
+            next = tryAt(T, buffer_.data() + j * kSectorBytes);
+            if (walkCut_) break;
+            page.scanPosition.store(std::min(next, rangeEnd) - 1, std::memory_order_relaxed);
+        }
+        page.pauseGate.pass();
+        if (job_.stopRequested.load() != 0) {
+            page.selectFirstTypeOnStop();
+            return 0;
+        }
+        // A file that reaches past this batch is not read again.
+        batchStart_ = std::max(batchStart_ + batchSize_, next);
+    }
+    page.scanPosition.store(page.scanEnd.load());
+    return 0;
+}
+
+}  // namespace
+
+int ThoroughScanProc(const ScanJob& job, std::span<const CarverEntry> table) {
+    return Scan(job, table).run();
+}
+
+}  // namespace kestrum::carve

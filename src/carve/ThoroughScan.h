@@ -1,0 +1,20 @@
+// The thorough scan: at every sector start the carvers whose quick test passes are
+// asked in table order; the first that recognises a file measures it by its own
+// structure, and the scan goes on after that file's end.
+#pragma once
+
+#include <span>
+
+#include "carve/Carver.h"
+#include "scan/ScanDriver.h"
+
+namespace kestrum::carve {
+
+// Runs the whole scan on the calling thread and returns 0, like ScanThreadProc:
+// same batches of kBatchSectors, same stop request and pause gate between them,
+// same names and counts. Files of every family are measured, and stepped over
+// when their type is not in job.types. table is the carver table (tests bring
+// their own).
+int ThoroughScanProc(const ScanJob& job, std::span<const CarverEntry> table = carvers());
+
+}  // namespace kestrum::carve
