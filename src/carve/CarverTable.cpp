@@ -5,10 +5,15 @@
 
 #include <array>
 
+#include "carve/TiffCarver.h"
+
 namespace kestrum::carve {
 
 std::span<const CarverEntry> carvers() {
-    static const std::array<CarverEntry, 0> kTable{};
+    static const std::array kTable{
+        // Weak quick tests last.
+        tiffCarver(),
+    };
     return kTable;
 }
 
