@@ -5,12 +5,20 @@
 
 #include <array>
 
+#include "carve/CiffCarver.h"
+#include "carve/MrwCarver.h"
+#include "carve/RafCarver.h"
 #include "carve/TiffCarver.h"
+#include "carve/X3fCarver.h"
 
 namespace kestrum::carve {
 
 std::span<const CarverEntry> carvers() {
     static const std::array kTable{
+        ciffCarver(),
+        rafCarver(),
+        mrwCarver(),
+        x3fCarver(),
         // Weak quick tests last.
         tiffCarver(),
     };

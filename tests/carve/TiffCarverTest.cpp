@@ -5,7 +5,11 @@
 #include <cstring>
 
 #include "RawCarverTestSupport.h"
+#include "carve/CiffCarver.h"
+#include "carve/MrwCarver.h"
+#include "carve/RafCarver.h"
 #include "carve/TiffCarver.h"
+#include "carve/X3fCarver.h"
 
 namespace kestrum::carve {
 namespace {
@@ -246,6 +250,17 @@ TEST(TiffCarver, LookAlikesAreRejected) {
         if (carveTiff(junk)) ++accepted;
     }
     EXPECT_EQ(accepted, 0);
+}
+
+// Every type the camera-raw families may return names a catalogue row (run() also
+// checks each result against its family's list).
+TEST(TiffCarver, RawFamiliesClassIntoCatalogueTypes) {
+    for (const CarverEntry* e : {&tiffCarver(), &ciffCarver(), &rafCarver(), &mrwCarver(),
+                                 &x3fCarver()}) {
+        EXPECT_FALSE(e->types.empty()) << e->family;
+        for (const auto type : e->types) EXPECT_TRUE(rawtest::isCatalogueType(type)) << type;
+    }
+    EXPECT_FALSE(rawtest::isCatalogueType("NRW"));
 }
 
 }  // namespace
