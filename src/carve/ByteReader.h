@@ -35,7 +35,8 @@ public:
     // The first offset >= from where the n pattern bytes stand, looking at most
     // maxScan bytes from `from` (the pattern must start inside that window);
     // none when it is not there or the limit comes first. Reads in large blocks.
-    std::optional<uint64_t> find(uint64_t from, const uint8_t* pattern, size_t n, uint64_t maxScan);
+    std::optional<uint64_t> find(uint64_t from, const uint8_t* pattern, size_t n,
+                                 uint64_t maxScan);
 };
 
 // Bytes held in memory, for tests and the fuzz target; limit = size unless a
