@@ -82,6 +82,12 @@ struct Values {
     uint64_t at = 0;
 };
 
+std::string upper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
 // The entries a walk acts on, beyond covering their values.
 enum Slot : uint8_t {
     kStripOffsets,
@@ -107,10 +113,15 @@ enum Slot : uint8_t {
 };
 
 enum class Kind : uint8_t {
-    kChain,  // IFD0, its successors and SubIFDs: the next-IFD link is followed
-    kLeaf,   // Exif, GPS, Interop: no link
-    kMaker,  // a maker's directory: its faults are ignored, it adds only bytes inside the limit
+    kChain,   // IFD0, its successors and SubIFDs: the next-IFD link is followed
+    kLeaf,    // Exif, GPS, Interop: no link
+    kMaker,   // a maker's directory: its faults are ignored, it adds only bytes inside the limit
+    kPentax,  // a Pentax maker's directory, which also names the preview image
 };
+
+bool isMaker(Kind k) {
+    return k == Kind::kMaker || k == Kind::kPentax;
+}
 
 struct Pending {
     uint64_t at;
@@ -136,7 +147,9 @@ Slot slotOf(uint16_t tag, Kind kind, Magic magic) {
         default:
             break;
     }
-    if (kind == Kind::kMaker) return kNoSlot;
+    if (kind == Kind::kPentax && (tag == 3 || tag == 4))
+        return tag == 4 ? kJpegOffset : kJpegLength;
+    if (isMaker(kind)) return kNoSlot;
     switch (tag) {
         case 0x118:
             return magic == Magic::kRw2 ? kRawOffset : kNoSlot;
@@ -226,7 +239,7 @@ void Walker::cover(uint64_t at, uint64_t n, bool strict) {
 void Walker::push(uint64_t at, uint64_t base, Kind kind, bool little) {
     if (visited_.size() >= kMaxIfds) {
         // More directories than any real file: what is left is not measured.
-        if (kind != Kind::kMaker && !brokenAt) brokenAt = at < r_.limit() ? at : r_.limit();
+        if (!isMaker(kind) && !brokenAt) brokenAt = at < r_.limit() ? at : r_.limit();
         return;
     }
     if (!visited_.insert(at).second) return;  // a loop, or two links to one directory
@@ -311,15 +324,17 @@ void Walker::queueMakerNote(const Values& v, bool little) {
     } else if (is("Panasonic\0", 10) || is("SONY DSC \0", 10) || is("SONY CAM \0", 10)) {
         push(at + 12, 0, Kind::kMaker, little);
     } else if (is("AOC\0", 4)) {
-        push(at + 6, 0, Kind::kMaker, order(4, little));
+        push(at + 6, 0, Kind::kPentax, order(4, little));
     } else if (is("PENTAX \0", 8)) {
-        push(at + 10, at, Kind::kMaker, order(8, little));
+        push(at + 10, at, Kind::kPentax, order(8, little));
     } else if (is("FUJIFILM", 8)) {
         push(at + get32(h + 8, true), at, Kind::kMaker, true);
     } else if (is("Apple iOS\0", 10)) {
         push(at + 14, at, Kind::kMaker, false);
-    } else {
-        push(at, 0, Kind::kMaker, little);  // Canon, Kodak and others: a bare directory
+    } else if (upper(make).find("CANON") != std::string::npos) {
+        // A bare directory with offsets from the file's start. Other makers' bare
+        // notes count from places of their own: not walked.
+        push(at, 0, Kind::kMaker, little);
     }
 }
 
@@ -411,7 +426,7 @@ bool Walker::read(const Pending& p, Ifd& d, bool first) {
             }
             const Slot s = slotOf(tag, p.kind, header_.magic);
             if (s != kNoSlot) d.slots[s] = v;
-            if (p.kind == Kind::kMaker && type == kIfdType && d.childCount < d.children.size())
+            if (isMaker(p.kind) && type == kIfdType && d.childCount < d.children.size())
                 d.children[d.childCount++] = static_cast<uint16_t>(i + j);
         }
         if (got < 12 * k) break;
@@ -428,7 +443,7 @@ bool Walker::read(const Pending& p, Ifd& d, bool first) {
 }
 
 void Walker::commit(const Pending& p, const Ifd& d) {
-    const bool strict = p.kind != Kind::kMaker;
+    const bool strict = !isMaker(p.kind);
     const auto& s = d.slots;
     if (strict) {
         beyond = beyond || d.beyond;
@@ -454,7 +469,8 @@ void Walker::commit(const Pending& p, const Ifd& d) {
                 kIfdType, count,
                 count > 1 ? p.base + get32(e + 8, p.little) : p.at + 2 + 12ull * d.children[i] + 8};
             for (uint32_t k = 0; k < std::min<uint32_t>(count, 16); ++k)
-                if (auto off = value(v, k, p.little)) push(p.base + *off, p.base, p.kind, p.little);
+                if (auto off = value(v, k, p.little))
+                    push(p.base + *off, p.base, Kind::kMaker, p.little);
         }
         return;
     }
@@ -511,18 +527,12 @@ bool Walker::run(bool crMarker) {
             first = false;
         }
         if (!ok) {
-            if (p.kind != Kind::kMaker) brokenAt = brokenAt.value_or(p.at);
+            if (!isMaker(p.kind)) brokenAt = brokenAt.value_or(p.at);
             continue;
         }
         commit(p, d);
     }
     return true;
-}
-
-std::string upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
 }
 
 std::string_view classify(const Header& h, const Walker& w, bool crMarker) {

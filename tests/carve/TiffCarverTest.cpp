@@ -57,8 +57,8 @@ size_t entryAt(const std::vector<uint8_t>& f, uint32_t ifd, uint16_t tag, bool l
 }
 
 TEST(TiffCarver, EncoderFilesMeasureToTheirLastByte) {
-    for (const char* name :
-         {"tiff-strips-le.tif", "tiff-strips-be.tif", "tiff-tiles.tif", "tiff-pages.tif"}) {
+    for (const char* name : {"tiff-strips-le.tif", "tiff-strips-be.tif", "tiff-tiles.tif",
+                             "tiff-pages.tif", "tiff-exif-gps.tif"}) {
         SCOPED_TRACE(name);
         const auto file = dataFile(name);
         ASSERT_FALSE(file.empty());
@@ -211,6 +211,15 @@ TEST(TiffCarver, CutOrBrokenStructuresGiveTheValidPrefix) {
     EXPECT_TRUE(c->partial);
     EXPECT_EQ(c->length, f.size() + 5000);
 
+    // An Exif directory overwritten: what the other directories name still counts.
+    f = dataFile("tiff-exif-gps.tif");
+    const size_t exif = entryAt(f, get32(f, 4, false), 0x8769, false);
+    put32(f, exif + 8, static_cast<uint32_t>(f.size() - 200), false);  // into the strips
+    c = carveTiff(f);
+    ASSERT_TRUE(c);
+    EXPECT_TRUE(c->partial);
+    EXPECT_EQ(c->length, f.size());
+
     // A chain of 10000 one-entry directories stops at the walk's bound.
     std::vector<uint8_t> many(8);
     std::memcpy(many.data(), "II*\0\x08\0\0\0", 8);
@@ -255,8 +264,8 @@ TEST(TiffCarver, LookAlikesAreRejected) {
 // Every type the camera-raw families may return names a catalogue row (run() also
 // checks each result against its family's list).
 TEST(TiffCarver, RawFamiliesClassIntoCatalogueTypes) {
-    for (const CarverEntry* e : {&tiffCarver(), &ciffCarver(), &rafCarver(), &mrwCarver(),
-                                 &x3fCarver()}) {
+    for (const CarverEntry* e :
+         {&tiffCarver(), &ciffCarver(), &rafCarver(), &mrwCarver(), &x3fCarver()}) {
         EXPECT_FALSE(e->types.empty()) << e->family;
         for (const auto type : e->types) EXPECT_TRUE(rawtest::isCatalogueType(type)) << type;
     }

@@ -26,3 +26,8 @@ exiftool -q -overwrite_original -Make="MAKER PLACEHOLDER 123456" -Model="Model 1
 # The same maker's name without raw marks: a camera's plain TIFF.
 cp tiff-strips-le.tif tiff-nikon-plain.tif
 exiftool -q -overwrite_original -Make="NIKON CORPORATION" -Model="COOLPIX 5" tiff-nikon-plain.tif
+# Exif, GPS and Interop directories, an XMP packet: exiftool writes the directories
+# first and the image data last.
+cp tiff-strips-be.tif tiff-exif-gps.tif
+exiftool -q -overwrite_original -GPSLatitude=10.5 -GPSLatitudeRef=N -ExposureTime=1/100 \
+    -InteropIndex=R98 -XMP:Title=Sample -Artist=Tests tiff-exif-gps.tif
