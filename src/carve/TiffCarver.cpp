@@ -180,6 +180,14 @@ Slot slotOf(uint16_t tag, Kind kind, Magic magic) {
     }
 }
 
+// Tags an image's directory holds: size, samples, compression, maker, image data,
+// sub-directories, DNG version.
+bool isStructural(uint16_t tag) {
+    static constexpr uint16_t kTags[] = {0xFE,  0x100, 0x101, 0x102, 0x103, 0x106, 0x10F,  0x110,
+                                         0x111, 0x117, 0x144, 0x145, 0x14A, 0x201, 0x8769, 0xC612};
+    return std::find(std::begin(kTags), std::end(kTags), tag) != std::end(kTags);
+}
+
 // One directory as read, before it is trusted.
 struct Ifd {
     std::array<Values, kSlotCount> slots{};
@@ -392,28 +400,7 @@ bool Walker::read(const Pending& p, Ifd& d, bool first) {
                     d.furthest = std::max(d.furthest, v.at + size);
                 }
             }
-            switch (tag) {
-                case 0xFE:
-                case 0x100:
-                case 0x101:
-                case 0x102:
-                case 0x103:
-                case 0x106:
-                case 0x10F:
-                case 0x110:
-                case 0x111:
-                case 0x117:
-                case 0x144:
-                case 0x145:
-                case 0x14A:
-                case 0x201:
-                case 0x8769:
-                case 0xC612:
-                    d.structural = true;
-                    break;
-                default:
-                    break;
-            }
+            d.structural = d.structural || isStructural(tag);
             if (tag == 0xC612) d.dng = true;
             if (tag == 0x828E) d.rawHint = true;  // CFA pattern of a raw directory
             if (count == 1 && type == kShort) {
