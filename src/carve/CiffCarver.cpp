@@ -16,6 +16,8 @@ namespace {
 constexpr std::array<std::string_view, 1> kTypes{"CRW"};
 
 constexpr uint32_t kMaxRecords = 256;          // in one table; cameras write under 30
+constexpr uint32_t kMaxRootRecords = 32;       // cameras write under 10 at the root
+constexpr uint32_t kMaxCandidates = 1 << 20;   // tables tried before the search gives up
 constexpr uint32_t kMaxCheckedRecords = 4096;  // per candidate table, sub-heaps included
 constexpr int kMaxDepth = 6;
 constexpr uint64_t kMaxScan = uint64_t{256} << 20;  // camera CRWs stay under 20 MB
@@ -34,7 +36,7 @@ public:
     // The end of the root heap when the table at `table` (absolute) is its table.
     std::optional<uint64_t> rootEndFor(uint64_t table) {
         const auto n = get16(table);
-        if (!n || *n == 0 || *n > kMaxRecords) return std::nullopt;
+        if (!n || *n == 0 || *n > kMaxRootRecords) return std::nullopt;
         const uint64_t end = table + 2 + 10ull * *n + 4;
         const auto pointer = get32(end - 4);
         if (!pointer || *pointer != table - root_) return std::nullopt;
@@ -104,6 +106,7 @@ std::optional<uint64_t> findRootEnd(ByteReader& r, bool little, uint64_t root, b
     std::vector<uint8_t> buf(kBlock);
     const uint64_t stop = std::min(r.limit(), root + kMaxScan);
     *cut = r.limit() > stop;
+    uint32_t candidates = 0;
     // The tag stands at table + 2 + 10 i; the table starts in the heap.
     for (uint64_t at = root + 2; at < stop;) {
         const size_t got = r.read(at, buf.data(), std::min<uint64_t>(kBlock, stop - at));
@@ -115,7 +118,8 @@ std::optional<uint64_t> findRootEnd(ByteReader& r, bool little, uint64_t root, b
             k = static_cast<size_t>(hit - buf.data());
             if (hit[1] != tag[1]) continue;
             const uint64_t q = at + k;
-            for (uint64_t i = 0; i < kMaxRecords && q >= root + 2 + 10 * i; ++i) {
+            for (uint64_t i = 0; i < kMaxRootRecords && q >= root + 2 + 10 * i; ++i) {
+                if (candidates++ == kMaxCandidates) return std::nullopt;
                 if (auto end = heaps.rootEndFor(q - 2 - 10 * i)) return end;
             }
         }

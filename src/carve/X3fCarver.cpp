@@ -15,6 +15,7 @@ constexpr std::array<std::string_view, 1> kTypes{"X3F"};
 constexpr uint32_t kMaxEntries = 1000;  // cameras write under 20
 constexpr uint64_t kMaxScan = uint64_t{1} << 30;
 constexpr uint64_t kMinSection = 8;
+constexpr int kMaxCandidates = 256;  // "SECd" look-alikes tried before the search gives up
 
 bool quick(const uint8_t* s) {
     return std::memcmp(s, "FOVb", 4) == 0;
@@ -58,7 +59,7 @@ std::optional<Carved> carve(ByteReader& r) {
             return std::nullopt;
     }
     static constexpr uint8_t kDir[] = {'S', 'E', 'C', 'd'};
-    for (uint64_t from = 8; from < r.limit();) {
+    for (uint64_t from = 8, tried = 0; from < r.limit() && tried < kMaxCandidates; ++tried) {
         const auto dir = r.find(from, kDir, sizeof kDir, kMaxScan - from);
         if (!dir) break;
         if (auto end = directoryEnd(r, *dir)) return Carved{kTypes[0], *end, false};
