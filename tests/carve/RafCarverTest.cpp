@@ -1,8 +1,6 @@
 // Fujifilm RAF: the header's part list gives the length.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "RawCarverTestSupport.h"
 #include "carve/RafCarver.h"
 
@@ -10,67 +8,42 @@ namespace kestrum::carve {
 namespace {
 
 using rawtest::concat;
+using rawtest::expect;
 using rawtest::noise;
 
-std::optional<Carved> carveRaf(const std::vector<uint8_t>& bytes, uint64_t limit = UINT64_MAX) {
-    return rawtest::run(rafCarver(), bytes, limit);
+std::string carveRaf(const std::vector<uint8_t>& bytes, uint64_t limit = UINT64_MAX) {
+    return rawtest::describe(rawtest::run(rafCarver(), bytes, limit));
 }
 
 TEST(RafCarver, PartListGivesTheLengthAndTheHeaderIsChecked) {
     const auto raf = test::sample("exiftool-FujiFilm.raf");
     if (raf.empty()) GTEST_SKIP() << "no samples at " KESTRUM_SAMPLES_DIR;
-    for (const auto& tail : {std::vector<uint8_t>{}, noise(100000, 3), raf}) {
-        const auto c = carveRaf(concat(raf, tail));
-        ASSERT_TRUE(c);
-        EXPECT_EQ(c->type, "RAF");
-        EXPECT_EQ(c->length, raf.size());
-        EXPECT_FALSE(c->partial);
-    }
-    auto c = carveRaf(raf, 20000);
-    ASSERT_TRUE(c);
-    EXPECT_TRUE(c->partial);
-    EXPECT_EQ(c->length, 20000u);
+    for (const auto& tail : {std::vector<uint8_t>{}, noise(100000, 3), raf})
+        EXPECT_EQ(carveRaf(concat(raf, tail)), expect("RAF", raf.size()));
+    EXPECT_EQ(carveRaf(raf, 20000), expect("RAF", 20000, true));
 
-    // This two-sensor camera lists a second CFA header and data (at 120); without that
-    // list the file ends with the first CFA data, 0x9608 + 0x16.
+    // This two-sensor camera lists a second CFA header and data at 120; without that
+    // list, or when its CFA header differs from the first, the file ends with the
+    // first CFA data at 0x9608 + 0x16.
     auto f = raf;
     std::fill_n(f.begin() + 120, 16, 0);
-    c = carveRaf(f);
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->length, 0x9608u + 0x16u);
-    // A second list whose CFA header differs from the first is not one.
+    EXPECT_EQ(carveRaf(f), expect("RAF", 0x9608 + 0x16));
     f = raf;
     f[0x6312 + 5] ^= 0x40;
-    c = carveRaf(f);
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->length, 0x9608u + 0x16u);
-
-    // A part past the limit: partial.
+    EXPECT_EQ(carveRaf(f), expect("RAF", 0x9608 + 0x16));
+    // A part past the limit: the first CFA data 256 MB longer.
     f = raf;
-    f[104] = 0x10;  // first CFA data length + 256 MB
-    c = carveRaf(f);
-    ASSERT_TRUE(c);
-    EXPECT_TRUE(c->partial);
-    EXPECT_EQ(c->length, raf.size());
+    f[104] = 0x10;
+    EXPECT_EQ(carveRaf(f), expect("RAF", raf.size(), true));
 
-    const std::pair<size_t, uint8_t> breaks[] = {
-        {17, 'x'},       // format version digits
-        {62, 'x'},       // directory version digits
-        {30, 0x01},      // camera name text
-        {0x94, 0},       // the preview is not a JPEG
-        {87, 0x10},      // preview offset below the header
-        {0x301c, 0xFF},  // CFA header record count
-    };
-    for (const auto& [at, value] : breaks) {
-        SCOPED_TRACE(at);
+    // Format version digits, directory version digits, camera name text, a preview
+    // that is not a JPEG, a preview inside the header, a CFA header's record count.
+    for (const auto& [at, value] :
+         {std::pair{17, 'x'}, {62, 'x'}, {30, 1}, {0x94, 0}, {86, 0}, {0x301c, 0xFF}}) {
         f = raf;
-        if (at == 87) {
-            std::fill_n(f.begin() + 84, 4, 0);
-            f[87] = value;
-        } else {
-            f[at] = value;
-        }
-        EXPECT_FALSE(carveRaf(f));
+        f[at] = static_cast<uint8_t>(value);
+        if (at == 86) f[87] = 0x10;
+        EXPECT_EQ(carveRaf(f), "none") << at;
     }
 }
 

@@ -41,6 +41,16 @@ inline std::optional<Carved> run(const CarverEntry& e, const std::vector<uint8_t
     return c;
 }
 
+// "TYPE length", "TYPE length partial" or "none": one comparison per case.
+inline std::string describe(const std::optional<Carved>& c) {
+    if (!c) return "none";
+    return std::string(c->type) + " " + std::to_string(c->length) + (c->partial ? " partial" : "");
+}
+
+inline std::string expect(std::string_view type, uint64_t length, bool partial = false) {
+    return std::string(type) + " " + std::to_string(length) + (partial ? " partial" : "");
+}
+
 inline std::vector<uint8_t> dataFile(const std::string& name) {
     return test::readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/carve/" + name);
 }
