@@ -476,7 +476,8 @@ void Walker::commit(const Pending& p, const Ifd& d) {
     pointer(s[kExif], Kind::kLeaf, 1);
     pointer(s[kGps], Kind::kLeaf, 1);
     pointer(s[kInterop], Kind::kLeaf, 1);
-    // Makers' private directories: measured, but not trusted to break the file.
+    // Kodak's directory is measured but not trusted to break the file; Sony's
+    // private one is a plain directory.
     if (s[kKodak].count == 1 && (s[kKodak].type == kLong || s[kKodak].type == kIfdType))
         if (auto off = value(s[kKodak], 0, p.little))
             push(p.base + *off, p.base, Kind::kMaker, p.little);
