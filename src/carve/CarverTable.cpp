@@ -9,6 +9,7 @@
 #include "carve/AsfCarver.h"
 #include "carve/AuCarver.h"
 #include "carve/BmpCarver.h"
+#include "carve/CiffCarver.h"
 #include "carve/DvCarver.h"
 #include "carve/GifCarver.h"
 #include "carve/IsoMediaCarver.h"
@@ -18,17 +19,25 @@
 #include "carve/MidiCarver.h"
 #include "carve/Mp3Carver.h"
 #include "carve/MpegCarver.h"
+#include "carve/MrwCarver.h"
 #include "carve/OggCarver.h"
 #include "carve/PngCarver.h"
 #include "carve/PsdCarver.h"
 #include "carve/PspCarver.h"
+#include "carve/RafCarver.h"
 #include "carve/RealMediaCarver.h"
 #include "carve/RiffCarver.h"
+#include "carve/TiffCarver.h"
+#include "carve/X3fCarver.h"
 
 namespace kestrum::carve {
 
 std::span<const CarverEntry> carvers() {
     static const std::array kTable{
+        ciffCarver(),
+        rafCarver(),
+        mrwCarver(),
+        x3fCarver(),
         pngCarver(),
         pspCarver(),
         psdCarver(),
@@ -45,6 +54,7 @@ std::span<const CarverEntry> carvers() {
         oggCarver(),
         midiCarver(),
         auCarver(),
+        tiffCarver(),
         bmpCarver(),
         mpegCarver(),
         mp3Carver(),
