@@ -19,6 +19,10 @@ struct Carved {
     // The structure broke off (overwritten, fragmented, cut by the limit) before
     // its end: length covers the valid prefix only.
     bool partial = false;
+    // How much of length the walk checked by structure; 0 = all of it. The rest
+    // is payload that only the file's own directory vouches for (a raw's sensor
+    // data): a file found starting inside it shows where this one really ended.
+    uint64_t checkedLength = 0;
 };
 
 struct CarverEntry {

@@ -57,8 +57,9 @@ std::optional<Carved> carve(ByteReader& r) {
 
     const uint64_t bits = storage == kPadded ? 16 : depth;
     const uint64_t end = dataAt + (uint64_t{sensorH} * sensorW * bits + 7) / 8;
-    if (end > r.limit()) return Carved{kTypes[0], r.limit(), true};
-    return Carved{kTypes[0], end, false};
+    // The sensor data has no structure of its own to check.
+    if (end > r.limit()) return Carved{kTypes[0], r.limit(), true, dataAt};
+    return Carved{kTypes[0], end, false, dataAt};
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -53,6 +54,9 @@ private:
     // sector after the file (or after T) is where the scan goes on.
     uint64_t tryAt(uint64_t T, const uint8_t* sector);
     void list(stExtInfo& r, uint64_t T, uint64_t length, bool partial);
+    // Lists the held file whole, or, when a file was found inside its unchecked
+    // payload, only the part its structure vouches for.
+    void release(bool cut);
     void read() {
         job_.source.read(batchStart_, static_cast<uint32_t>(batchSize_), buffer_.data());
         cache_.setBatch(buffer_.data(), batchStart_, batchSize_);
@@ -66,7 +70,30 @@ private:
     uint64_t batchStart_ = 0;
     uint64_t batchSize_ = kBatchSectors;
     bool walkCut_ = false;
+
+    // A file whose payload could not be checked is held while the scan looks
+    // through that payload: a file found there ends it early (a camera sample
+    // whose image data was dropped names bytes that belong to other files).
+    struct Held {
+        stExtInfo* record = nullptr;  // null: a type not chosen, never listed
+        uint64_t start = 0;
+        uint64_t length = 0;
+        uint64_t checked = 0;
+        bool partial = false;
+        uint64_t endSector = 0;
+    };
+    std::optional<Held> held_;
 };
+
+void Scan::release(bool cut) {
+    const Held h = *held_;
+    held_.reset();
+    if (h.record == nullptr) return;
+    if (cut)
+        list(*h.record, h.start, h.checked, true);
+    else
+        list(*h.record, h.start, h.length, h.partial);
+}
 
 uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
     for (size_t i = 0; i < table_.size(); ++i) {
@@ -81,18 +108,23 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
             return T + 1;
         }
         if (!found || found->length == 0) continue;
+        if (held_) release(true);
         // Never beyond what the reader could give, whatever a walk claims.
         uint64_t length = std::min(found->length, reader.limit());
         bool partial = found->partial || length < found->length;
         const uint64_t next = T + (length + kSectorBytes - 1) / kSectorBytes;
-        if (stExtInfo* r = record(found->type)) {
-            const uint64_t ceiling = sizeCeiling(found->type, r);
-            if (length > ceiling) {
-                length = ceiling;
-                partial = true;
-            }
-            list(*r, T, length, partial);
+        stExtInfo* r = record(found->type);
+        const uint64_t ceiling = r ? sizeCeiling(found->type, r) : UINT64_MAX;
+        if (length > ceiling) {
+            length = ceiling;
+            partial = true;
         }
+        const uint64_t checked = found->checkedLength;
+        if (checked != 0 && checked < length) {
+            held_ = Held{r, T, length, checked, partial, next};
+            return T + (checked + kSectorBytes - 1) / kSectorBytes;
+        }
+        if (r) list(*r, T, length, partial);
         // No file inside a file: whatever the walk measured is passed over, also
         // the part beyond a ceiling and files of types not chosen.
         return next;
@@ -131,18 +163,21 @@ int Scan::run() {
         for (uint64_t j = 0; j < batchSize_; ++j) {
             const uint64_t T = batchStart_ + j;
             if (T < next) continue;
+            if (held_ && T >= held_->endSector) release(false);
             next = tryAt(T, buffer_.data() + j * kSectorBytes);
             if (walkCut_) break;
             page.scanPosition.store(std::min(next, rangeEnd) - 1, std::memory_order_relaxed);
         }
         page.pauseGate.pass();
         if (job_.stopRequested.load() != 0) {
+            if (held_) release(false);
             page.selectFirstTypeOnStop();
             return 0;
         }
         // A file that reaches past this batch is not read again.
         batchStart_ = std::max(batchStart_ + batchSize_, next);
     }
+    if (held_) release(false);
     page.scanPosition.store(page.scanEnd.load());
     return 0;
 }

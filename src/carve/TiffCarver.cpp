@@ -209,6 +209,9 @@ public:
     bool run(bool crMarker);
 
     uint64_t furthest = 0;
+    // The furthest byte of what could be checked: directories, their values, and
+    // data that opens as a JPEG stream (previews, thumbnails, lossless raws).
+    uint64_t checked = 0;
     bool beyond = false;               // something named lies past the limit
     std::optional<uint64_t> brokenAt;  // a linked directory that does not hold up
     bool dng = false;
@@ -242,6 +245,9 @@ void Walker::cover(uint64_t at, uint64_t n, bool strict) {
         return;
     }
     furthest = std::max(furthest, end);
+    uint8_t soi[2];
+    if (end > checked && n >= 2 && r_.readExact(at, soi, 2) && soi[0] == 0xFF && soi[1] == 0xD8)
+        checked = std::max(checked, end);
 }
 
 void Walker::push(uint64_t at, uint64_t base, Kind kind, bool little) {
@@ -435,6 +441,7 @@ void Walker::commit(const Pending& p, const Ifd& d) {
     if (strict) {
         beyond = beyond || d.beyond;
         furthest = std::max(furthest, d.furthest);
+        checked = std::max(checked, d.furthest);
         dng = dng || d.dng;
         rawHint = rawHint || d.rawHint;
         readMake(s[kMake]);
@@ -555,7 +562,7 @@ std::optional<Carved> carve(ByteReader& r) {
         header->little && header->magic == Magic::kTiff && b[8] == 'C' && b[9] == 'R' && b[10] == 2;
     Walker w(r, *header);
     if (!w.run(crMarker)) return std::nullopt;
-    Carved c{classify(*header, w, crMarker), w.furthest, false};
+    Carved c{classify(*header, w, crMarker), w.furthest, false, std::min(w.checked, w.furthest)};
     if (w.beyond) {
         c.length = r.limit();
         c.partial = true;

@@ -47,7 +47,8 @@ std::optional<Carved> fakeCarve(ByteReader& r) {
     if (*length > r.limit()) return Carved{type, r.limit(), true};
     char end[4];
     if (!r.readExact(*length - 4, end, 4) || std::memcmp(end, "END!", 4) != 0) return std::nullopt;
-    return Carved{type, *length, *flag != 0};
+    // Byte 10: how many leading sectors the walk checked (0 = all of it).
+    return Carved{type, *length, *flag != 0, uint64_t{r.u8(10).value_or(0)} * 512};
 }
 
 // Passes every "FAK" sector and claims it only when byte 9 is 'G'.
@@ -168,6 +169,32 @@ TEST(ThoroughScan, ListsChosenTypesWithExactLengthsAndStepsOverTheRest) {
     const ScanResult again = scan(m, types, 0, 80);
     ASSERT_EQ(again.files.size(), 3u);
     EXPECT_STREQ(again.files[0].fileName, "File3.JPEG");
+}
+
+TEST(ThoroughScan, AFileFoundInsideUncheckedPayloadEndsTheOneBeforeIt) {
+    Medium m(200);
+    putFile(m, 2, 'J', 40 * 512);
+    m.put(2, 10, {2});          // only its first two sectors vouch for themselves
+    putFile(m, 20, 'J', 600);   // so this one shows where it really ended
+    putFile(m, 100, 'J', 20 * 512);
+    m.put(100, 10, {1});
+    m.put(105, 0, std::string_view("FAKJ"));  // a look-alike inside: the file stays whole
+    TypeList types = typesOf({"JPEG"});
+    const ScanResult run = scan(m, types, 0, 200);
+    ASSERT_EQ(run.files.size(), 3u);
+    EXPECT_EQ(run.files[0].startSector, 2u);
+    EXPECT_EQ(run.files[0].byteLength, 1024u);
+    EXPECT_TRUE(run.files[0].partial);
+    EXPECT_EQ(run.files[1].startSector, 20u);
+    EXPECT_EQ(run.files[1].byteLength, 600u);
+    EXPECT_EQ(run.files[2].startSector, 100u);
+    EXPECT_EQ(run.files[2].byteLength, 20u * 512);
+    EXPECT_FALSE(run.files[2].partial);
+    // Held when the range ends: listed as measured.
+    const ScanResult cut = scan(m, types, 100, 110);
+    ASSERT_EQ(cut.files.size(), 1u);
+    EXPECT_EQ(cut.files[0].byteLength, 10u * 512);
+    EXPECT_TRUE(cut.files[0].partial);
 }
 
 TEST(ThoroughScan, AFileIsCutAtTheRangeEndAndAtAChangedMaximumSize) {
