@@ -43,15 +43,14 @@ public:
 // smaller one is given.
 class MemoryReader final : public ByteReader {
 public:
-    MemoryReader(const uint8_t* data, size_t size) : data_(data), size_(size), limit_(size) {}
+    MemoryReader(const uint8_t* data, size_t size) : data_(data), limit_(size) {}
     MemoryReader(const uint8_t* data, size_t size, uint64_t limit)
-        : data_(data), size_(size), limit_(limit < size ? limit : size) {}
+        : data_(data), limit_(limit < size ? limit : size) {}
     uint64_t limit() const override { return limit_; }
     size_t read(uint64_t offset, void* out, size_t n) override;
 
 private:
     const uint8_t* data_;
-    size_t size_;
     uint64_t limit_;
 };
 
