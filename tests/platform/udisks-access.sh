@@ -88,7 +88,7 @@ resolves() {
         grep -q block_devices
 }
 waitFor resolves || fail "UDisks2 does not know $LOOP"
-[ "$(stat -c %a "$LOOP")" = 660 ] || fail "$LOOP is readable by others: the test would prove nothing"
+(( (0$(stat -c %a "$LOOP") & 4) == 0 )) || fail "$LOOP is readable by others: the test would prove nothing"
 
 # ---- the user, and the program where the user can run it ----
 useradd -M -d "$WORK/home" "$USER_NAME" || fail "useradd"
