@@ -87,6 +87,20 @@ std::optional<std::string> findFileNoCase(const std::string& folder, const std::
     return std::nullopt;
 }
 
+std::vector<std::string> findAllNoCase(const std::string& folder, const std::string& name) {
+    const std::string exact = joinPath(folder, name);
+    const size_t cut = exact.rfind('/');
+    const std::string wanted = exact.substr(cut + 1);
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(cut == 0 ? "/" : exact.substr(0, cut), ec)) {
+        const std::string candidate = entry.path().filename().string();
+        if (::strcasecmp(candidate.c_str(), wanted.c_str()) == 0 && !entry.is_directory(ec))
+            found.push_back(entry.path().string());
+    }
+    return found;
+}
+
 bool fileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrum::platform {
 
@@ -25,6 +26,9 @@ std::string joinPath(const std::string& folder, const std::string& name);
 
 // Finds name in folder without regard to case (image0.img = Image0.img).
 std::optional<std::string> findFileNoCase(const std::string& folder, const std::string& name);
+// Every entry of folder whose name equals name without regard to case (all its
+// case variants, links included; folders left out).
+std::vector<std::string> findAllNoCase(const std::string& folder, const std::string& name);
 
 bool fileExists(const std::string& path);
 bool directoryExists(const std::string& path);

@@ -214,6 +214,41 @@ TEST_F(ImagingTest, MultifileWritesPiecesAndDeletesLeftovers) {
     EXPECT_EQ(sectorAt(8), std::vector<uint8_t>(kSectorSize, 0));
 }
 
+TEST_F(ImagingTest, StalePiecesOfAnyCaseNeverShadowTheNewImage) {
+    test::SourceImage source(3000);
+    for (const bool multiFile : {true, false}) {
+        SCOPED_TRACE(multiFile ? "pieces" : "one file");
+        test::TempDir dest;
+        // An earlier 8-sector image written by another tool, in several spellings.
+        for (const char* name : {"image0.img", "IMAGE0.IMG", "image1.img", "Image1.IMG",
+                                 "iMaGe2.img"})
+            test::writeFile(dest.file(name), std::vector<uint8_t>(8 * kSectorSize, 0xEE));
+
+        ImagingRun run(0, 3000);
+        ASSERT_EQ(run.checkStart(dest.path()), "");
+        runToEnd(run, dest.path(), multiFile);
+        ASSERT_EQ(run.outcome(), ImagingOutcome::Completed) << run.failureReason.load();
+        std::vector<std::string> left;
+        for (const auto& e : fs::directory_iterator(dest.path()))
+            left.push_back(e.path().filename().string());
+        // The leftovers past the new image go only when pieces are written.
+        if (multiFile)
+            EXPECT_EQ(left, std::vector<std::string>{"Image0.img"});
+        else
+            EXPECT_FALSE(fs::exists(dest.file("image0.img")) || fs::exists(dest.file("IMAGE0.IMG")));
+
+        // Read back as the scan reads it, as pieces and as one image.
+        const std::string sourceFolder = session().imageFolder.load();
+        session().imageFolder.store(dest.path());
+        session().imageSplit.store(1);
+        std::vector<uint8_t> back(3000 * kSectorSize);
+        EXPECT_NE(readSectors(0, 3000, back.data(), ""), 0);
+        EXPECT_EQ(back, expectedSectors(0, 3000));
+        session().imageSplit.store(0);
+        session().imageFolder.store(sourceFolder);
+    }
+}
+
 TEST_F(ImagingTest, StartChecks) {
     EXPECT_FALSE(freeSpaceSuffices(4096, 4096));  // exactly equal is refused
     EXPECT_TRUE(freeSpaceSuffices(4097, 4096));
