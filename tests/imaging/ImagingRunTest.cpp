@@ -220,8 +220,8 @@ TEST_F(ImagingTest, StalePiecesOfAnyCaseNeverShadowTheNewImage) {
         SCOPED_TRACE(multiFile ? "pieces" : "one file");
         test::TempDir dest;
         // An earlier 8-sector image written by another tool, in several spellings.
-        for (const char* name : {"image0.img", "IMAGE0.IMG", "image1.img", "Image1.IMG",
-                                 "iMaGe2.img"})
+        for (const char* name :
+             {"image0.img", "IMAGE0.IMG", "image1.img", "Image1.IMG", "iMaGe2.img"})
             test::writeFile(dest.file(name), std::vector<uint8_t>(8 * kSectorSize, 0xEE));
 
         ImagingRun run(0, 3000);
@@ -235,7 +235,8 @@ TEST_F(ImagingTest, StalePiecesOfAnyCaseNeverShadowTheNewImage) {
         if (multiFile)
             EXPECT_EQ(left, std::vector<std::string>{"Image0.img"});
         else
-            EXPECT_FALSE(fs::exists(dest.file("image0.img")) || fs::exists(dest.file("IMAGE0.IMG")));
+            EXPECT_FALSE(fs::exists(dest.file("image0.img")) ||
+                         fs::exists(dest.file("IMAGE0.IMG")));
 
         // Read back as the scan reads it, as pieces and as one image.
         const std::string sourceFolder = session().imageFolder.load();
