@@ -307,7 +307,8 @@ void CPartitionInfoDlg::next() {
     const std::string itemText = text(item->text(0));
     const QString parentText = item->parent()->text(0);
     Session& s = session();
-    if (itemText.rfind("Disk", 0) == 0) {
+    // Decided by the branch, as the selection is: a drive may be labelled "Disk2".
+    if (parentText == kDiskRootText) {
         const int n = std::atoi(itemText.c_str() + 4);
         // Slots hold disks 0 to 9; a higher disk is read through slot 0.
         s.deviceSlots.with([n](DeviceSlots& paths) {

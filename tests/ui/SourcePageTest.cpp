@@ -169,8 +169,14 @@ private slots:
         QVERIFY(said_.messages.empty());
     }
 
+    void mountedFilesystemIsALogicalDrive_data() {
+        QTest::addColumn<QString>("label");
+        QTest::newRow("plain label") << "KSRCTEST";
+        QTest::newRow("label like a disk") << "Disk2";  // still a drive, not PhysicalDrive2
+    }
     void mountedFilesystemIsALogicalDrive() {
-        test::MountedExt4 volume("KSRCTEST", 24);
+        QFETCH(QString, label);
+        test::MountedExt4 volume(label.toStdString(), 24);
         if (!volume.ok()) QSKIP(volume.why().c_str());
         CPartitionInfoDlg page(CPartitionInfoDlg::kMediaRecovery);
         QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
@@ -179,7 +185,7 @@ private slots:
             return d.mountPoint == volume.mountPoint();
         });
         QVERIFY(drive != drives.end());
-        const QString text = QString("KSRCTEST (%1:)").arg(drive->letter);
+        const QString text = QString("%1 (%2:)").arg(label).arg(drive->letter);
         QTreeWidgetItem* item = childNamed(page.logicalDriveRoot(), text);
         QVERIFY2(item, qPrintable(childTexts(page.logicalDriveRoot()).join(", ")));
         page.findChild<QTreeWidget*>("sourceTree")->setCurrentItem(item);
@@ -187,7 +193,7 @@ private slots:
         QCOMPARE(list->headerItem()->text(0).trimmed(), QString("Drive Information"));
         const QStringList lines = page.infoLines();
         QCOMPARE(lines.size(), 5);
-        QCOMPARE(lines[0], QString("Volume Name : KSRCTEST "));
+        QCOMPARE(lines[0], "Volume Name : " + label + " ");
         QCOMPARE(lines[1], QString("File System : ext4"));
         QVERIFY(lines[2].startsWith("Capacity : ") && lines[2].endsWith(" MB"));
         QCOMPARE(session().rangeEnd.load(), drive->totalBytes / 512);
