@@ -229,7 +229,14 @@ void CPartitionInfoDlg::selectionChanged(QTreeWidgetItem* item) {
             showDiskInfo(std::atoi(text(itemText).c_str() + 4));
         }
     } else if (item == imageRoot_) {
-        chooseImageFolder();
+        // Asked once the click that chose the item is handled: a current item set
+        // while the view still handles it leaves the clicked row highlighted.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (tree_->currentItem() == imageRoot_) chooseImageFolder();
+            },
+            Qt::QueuedConnection);
     } else {
         setInfo({" "});
         rangeCheck_->setChecked(false);

@@ -103,10 +103,13 @@ std::vector<std::pair<QString, std::function<void()>>> sourcePageSteps(Screensho
              [] {
                  if (!QFileInfo::exists(demoImage())) return;
                  setFolderChooser([](QWidget*, const QString&) { return demoFolder(); });
-                 select(sourcePage()->imageRoot());
-                 setFolderChooser({});
+                 select(sourcePage()->imageRoot());  // asks once the selection is handled
              }},
-            {always, [&tour] { tour.save(sourcePage(), "source-page-image"); }},
+            {always,
+             [&tour] {
+                 setFolderChooser({});
+                 tour.save(sourcePage(), "source-page-image");
+             }},
             {always, [] { click(sourcePage(), "backButton"); }},
         });
     });

@@ -57,6 +57,12 @@ void sparse(const std::string& path, uint64_t bytes) {
     std::filesystem::resize_file(path, bytes);
 }
 
+// The folder is asked for once the selection has been handled.
+void chooseImageRoot(QTreeWidget* tree, const CPartitionInfoDlg& page) {
+    tree->setCurrentItem(page.imageRoot());
+    QCoreApplication::processEvents();
+}
+
 }  // namespace
 
 class SourcePageTest : public QObject {
@@ -230,7 +236,7 @@ private slots:
             return QString::fromStdString(folder.path());
         });
         auto* tree = page.findChild<QTreeWidget*>("sourceTree");
-        tree->setCurrentItem(page.imageRoot());
+        chooseImageRoot(tree, page);
         QCOMPARE(asked, QString("Select Folder of Image File"));
         const QString path = QString::fromStdString(folder.file("Image0.img"));
         QCOMPARE(childTexts(page.imageRoot()), QStringList{path});
@@ -265,7 +271,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
         auto* tree = page.findChild<QTreeWidget*>("sourceTree");
         ui::setFolderChooser([](QWidget*, const QString&) { return QString(); });
-        tree->setCurrentItem(page.imageRoot());
+        chooseImageRoot(tree, page);
         QCOMPARE(tree->currentItem(), page.rootItem());
         QVERIFY(page.infoLines().isEmpty());
         QVERIFY(said_.messages.empty());
@@ -273,11 +279,34 @@ private slots:
         test::TempDir empty;
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(empty.path()); });
-        tree->setCurrentItem(page.imageRoot());
+        chooseImageRoot(tree, page);
         QCOMPARE(said_.last(), std::string("Image path not found. Please specify image path."));
         QCOMPARE(said_.messages.back().icon, MessageIcon::Error);
         QCOMPARE(tree->currentItem(), page.rootItem());
         QCOMPARE(page.imageRoot()->childCount(), 0);
+    }
+
+    void clickedImageRootLeavesTheNewCurrentItemHighlighted() {
+        test::TempDir empty, folder;
+        sparse(folder.file("Image0.img"), 1 << 20);
+        CPartitionInfoDlg page(CPartitionInfoDlg::kMediaRecovery);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        auto* tree = page.findChild<QTreeWidget*>("sourceTree");
+        // Cancel, a folder without an image, a folder with one.
+        for (const std::string& chosen : {std::string(), empty.path(), folder.path()}) {
+            ui::setFolderChooser(
+                [&](QWidget*, const QString&) { return QString::fromStdString(chosen); });
+            tree->setCurrentItem(page.diskRoot());
+            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                              tree->visualItemRect(page.imageRoot()).center());
+            QCoreApplication::processEvents();
+            QTreeWidgetItem* expected =
+                chosen == folder.path() ? page.imageRoot()->child(0) : page.rootItem();
+            QCOMPARE(tree->currentItem(), expected);
+            QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem*>{expected});
+        }
     }
 
     // --- Next -----------------------------------------------------------------
@@ -353,7 +382,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(folder.path()); });
-        page.findChild<QTreeWidget*>("sourceTree")->setCurrentItem(page.imageRoot());
+        chooseImageRoot(page.findChild<QTreeWidget*>("sourceTree"), page);
         auto* check = page.findChild<QCheckBox*>("rangeCheck");
         auto* startEdit = page.findChild<QLineEdit*>("startEdit");
         QVERIFY(check->isEnabled() && !startEdit->isEnabled());
@@ -386,7 +415,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(folder.path()); });
-        page.findChild<QTreeWidget*>("sourceTree")->setCurrentItem(page.imageRoot());
+        chooseImageRoot(page.findChild<QTreeWidget*>("sourceTree"), page);
         const QStringList lines = page.infoLines();
         page.findChild<QAbstractButton*>("nextButton")->click();
         QCOMPARE(typePageOpeners_.size(), size_t{1});
@@ -409,7 +438,7 @@ private slots:
         page.show();
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(folder.path()); });
-        page.findChild<QTreeWidget*>("sourceTree")->setCurrentItem(page.imageRoot());
+        chooseImageRoot(page.findChild<QTreeWidget*>("sourceTree"), page);
         page.findChild<QAbstractButton*>("nextButton")->click();
         QVERIFY(page.isVisible());
         QVERIFY(said_.messages.empty());
@@ -426,7 +455,7 @@ private slots:
         page.show();
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(folder.path()); });
-        page.findChild<QTreeWidget*>("sourceTree")->setCurrentItem(page.imageRoot());
+        chooseImageRoot(page.findChild<QTreeWidget*>("sourceTree"), page);
         bool sawTypePage = false, sourceHidden = false;
         QTimer::singleShot(200, [&] {
             for (QWidget* w : QApplication::topLevelWidgets())
