@@ -5,6 +5,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 namespace kestrum::platform {
 
 bool entryExists(const std::string& path) {
@@ -15,6 +17,10 @@ bool entryExists(const std::string& path) {
 bool removeEntry(const std::string& path) {
     if (!entryExists(path)) return true;
     return ::unlink(path.c_str()) == 0;
+}
+
+bool renameEntry(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 void makeWritable(const std::string& path) {

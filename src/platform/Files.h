@@ -16,6 +16,10 @@ bool entryExists(const std::string& path);
 // A folder is never removed.
 bool removeEntry(const std::string& path);
 
+// Puts the entry at from in the place of to, in one step: whoever opens to sees
+// the old entry or the new one, never a part. Links are moved, not followed.
+bool renameEntry(const std::string& from, const std::string& to);
+
 // Clears read-only (gives the owner write permission back), as "set the
 // attributes to normal" did; does nothing to a missing or writable file.
 void makeWritable(const std::string& path);

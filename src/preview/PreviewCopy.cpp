@@ -11,6 +11,10 @@ namespace kestrum {
 
 std::atomic<uint8_t> thumbnailBusy{0};
 
+namespace {
+constexpr const char* kPartSuffix = ".part";  // a thumbnail still being written
+}  // namespace
+
 WorkerSlot& previewThread() {
     static WorkerSlot slot;
     return slot;
@@ -53,12 +57,18 @@ int copyFoundFile(const FileInfo& record, const std::string& path, bool* createF
 
 int ExtractThumbnail(FileInfo record) {
     ResultsPage* page = session().resultsPage.load();
-    if (page != nullptr && page->previewReady.load() != 0) return 0;
     uint8_t expected = 0;
     if (!thumbnailBusy.compare_exchange_strong(expected, 1)) return 0;
     const std::string path = tempPreviewPath(record.extName);
+    // Written under another name and renamed into place: the page, which may be
+    // reading the previous thumbnail, only ever opens a whole picture.
+    const std::string part = path + kPartSuffix;
     bool createFailed = false;
-    const int result = copyFoundFile(record, path, &createFailed);
+    int result = copyFoundFile(record, part, &createFailed);
+    if (!createFailed && !platform::renameEntry(part, path)) {
+        platform::removeEntry(part);
+        createFailed = true;
+    }
     if (!createFailed && page != nullptr) {
         page->tempPathBuffer.store(path);
         page->previewReady.store(1);
@@ -70,7 +80,10 @@ int ExtractThumbnail(FileInfo record) {
 void RemoveTempPreviews() {
     static const char* const kTypes[] = {"JPEG", "GIF", "BMP", "PNG",  "TIFF", "MPEG",
                                          "WAV",  "AVI", "MP3", "MIDI", "WMA"};
-    for (const char* type : kTypes) platform::removeEntry(tempPreviewPath(type));
+    for (const char* type : kTypes) {
+        platform::removeEntry(tempPreviewPath(type));
+        platform::removeEntry(tempPreviewPath(type) + kPartSuffix);
+    }
 }
 
 }  // namespace kestrum

@@ -27,8 +27,9 @@ std::string tempPreviewPath(const std::string& extName);
 int copyFoundFile(const FileInfo& record, const std::string& path, bool* createFailed = nullptr);
 
 // The scan-time thumbnail: copies the record to its temporary file and raises the
-// results page's previewReady. Returns 0 at once while another copy runs, or while
-// the page has not yet taken the previous thumbnail.
+// results page's previewReady. The copy is written beside that file and renamed
+// into place, so the page never reads a part of it. Returns 0 at once while
+// another copy runs.
 int ExtractThumbnail(FileInfo record);
 
 // Deletes the temporary preview file of every previewable type.
