@@ -26,7 +26,9 @@ WorkerSlot& listFillThread() {
 }
 
 std::string tempPreviewPath(const std::string& extName) {
-    return platform::joinPath(platform::privateTempFolder(), "Tavtemp." + extName);
+    const std::string folder = platform::privateTempFolder();
+    if (folder.empty()) return {};  // never a shared folder, never the root
+    return platform::joinPath(folder, "Tavtemp." + extName);
 }
 
 int copyFoundFile(const FileInfo& record, const std::string& path, bool* createFailed) {
@@ -60,6 +62,10 @@ int ExtractThumbnail(FileInfo record) {
     uint8_t expected = 0;
     if (!thumbnailBusy.compare_exchange_strong(expected, 1)) return 0;
     const std::string path = tempPreviewPath(record.extName);
+    if (path.empty()) {
+        thumbnailBusy.store(0);
+        return 0;
+    }
     // Written under another name and renamed into place: the page, which may be
     // reading the previous thumbnail, only ever opens a whole picture.
     const std::string part = path + kPartSuffix;
@@ -81,6 +87,7 @@ void RemoveTempPreviews() {
     static const char* const kTypes[] = {"JPEG", "GIF", "BMP", "PNG",  "TIFF", "MPEG",
                                          "WAV",  "AVI", "MP3", "MIDI", "WMA"};
     for (const char* type : kTypes) {
+        if (tempPreviewPath(type).empty()) return;
         platform::removeEntry(tempPreviewPath(type));
         platform::removeEntry(tempPreviewPath(type) + kPartSuffix);
     }

@@ -17,7 +17,8 @@ WorkerSlot& listFillThread();
 // Set while a scan-time thumbnail is being copied.
 extern std::atomic<uint8_t> thumbnailBusy;
 
-// "Tavtemp." + type in the private temporary folder.
+// "Tavtemp." + type in the private temporary folder; empty when no private folder
+// can be made (a preview is then refused).
 std::string tempPreviewPath(const std::string& extName);
 
 // Copies the record's sectors to path, 8 sectors at a time: exactly sectorCount x
