@@ -1,6 +1,7 @@
 // Installation, data and private temporary folders, and path joining.
 #include "platform/Folders.h"
 
+#include <pwd.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,6 +62,26 @@ std::string privateTempFolder() {
         fallback = ::mkdtemp(unique.data()) != nullptr ? unique : std::string();
     }
     return fallback;
+}
+
+std::string defaultLogFolder() {
+    std::string base;
+    if (const char* d = std::getenv("XDG_DATA_HOME"); d && *d == '/') {
+        base = d;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || !*home)
+            if (const passwd* account = ::getpwuid(::getuid())) home = account->pw_dir;
+        if (!home || *home != '/') return {};
+        base = joinPath(home, ".local/share");
+    }
+    const std::string folder = joinPath(base, "kestrum/logs");
+    // Each missing level is made private; existing ones are left as they are.
+    for (size_t cut = folder.find('/', 1); cut != std::string::npos;
+         cut = folder.find('/', cut + 1))
+        ::mkdir(folder.substr(0, cut).c_str(), 0700);
+    ::mkdir(folder.c_str(), 0700);
+    return directoryExists(folder) ? folder : std::string();
 }
 
 std::string joinPath(const std::string& folder, const std::string& name) {

@@ -20,6 +20,11 @@ std::string windowsFolder();
 // instead; empty when no private folder can be made at all.
 std::string privateTempFolder();
 
+// Where the logs go when the install step named no folder:
+// ${XDG_DATA_HOME:-~/.local/share}/kestrum/logs, created (mode 0700) if missing.
+// Empty when it cannot be made.
+std::string defaultLogFolder();
+
 // Joins a folder and a name with exactly one separator; a name written with a
 // leading backslash ("\gui2.bmp") names the file gui2.bmp in the folder.
 std::string joinPath(const std::string& folder, const std::string& name);
