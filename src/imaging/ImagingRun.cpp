@@ -214,8 +214,8 @@ int ImagingRun::work() {
         s += n;
         currentSector.store(s);
         lastFileName.store(piecePath);
-        if (s < endSector && imagingStopRequested.load() != 0)
-            return finish(ImagingOutcome::Aborted, out.get());
+        // Also after the last chunk: a Stop the user confirmed is never reported as success.
+        if (imagingStopRequested.load() != 0) return finish(ImagingOutcome::Aborted, out.get());
     }
 
     // Pieces of an earlier, longer image would be read back as part of this one.

@@ -114,6 +114,14 @@ TEST_F(ImagingTest, StopEndsAfterTheCurrentChunk) {
     EXPECT_EQ(readFile(dest.file("Image0.img")), expectedSectors(0, 8));
     EXPECT_EQ(early.currentSectorText(), "8 / 64");
 
+    // Confirmed while the last chunk is written: still aborted, never a success.
+    ImagingRun last(0, 8);
+    last.prepare(dest.path(), true);
+    imagingStopRequested.store(1);
+    EXPECT_EQ(last.work(), 0);
+    EXPECT_EQ(last.finalMessage(), "Image creation aborted.");
+    EXPECT_TRUE(fs::exists(dest.file("Image1.img")));  // the leftover stays too
+
     // Through the Stop button while the worker runs: it is held between chunks,
     // so it can have written one chunk or two, and the image matches its position.
     ImagingRun run(0, 64);
