@@ -186,6 +186,9 @@ void CPartitionInfoDlg::addListing(const SourceListing& listing) {
         // Never silently: the user learns why before the process ends.
         refuse(listing.failure->message);
         ui::endProcess(listing.failure->exitCode);
+    } else if (!listing.probeProblem.empty()) {
+        // The drives and images still work; the user learns why no disk is there.
+        prompter().showMessage(listing.probeProblem, MessageIcon::Exclamation);
     }
 }
 

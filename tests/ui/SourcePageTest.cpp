@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "PageTestSupport.h"
@@ -501,6 +503,21 @@ private slots:
     }
 
     // --- registry failure, Back, Escape, main window ---------------------------
+
+    void failingProbeIsToldWithItsReason() {
+        test::TempDir folder;
+        const std::string probe = folder.file("GeomProbe");
+        test::writeFile(probe, "#!/bin/sh\necho 'no disks for you' >&2\nexit 1\n");
+        ::chmod(probe.c_str(), 0755);
+        const std::string kept = session().applicationFolder.load();
+        session().applicationFolder.store(folder.path());
+        CPartitionInfoDlg page(CPartitionInfoDlg::kMediaRecovery);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
+        session().applicationFolder.store(kept);
+        QCOMPARE(page.diskRoot()->childCount(), 0);
+        QVERIFY2(said_.last().find("no disks for you") != std::string::npos, said_.last().c_str());
+        QVERIFY(events_.empty() || events_.back().rfind("end", 0) != 0);  // the page stays
+    }
 
     void registryFailureIsToldBeforeTheProcessEnds() {
         test::TempDir dir;
