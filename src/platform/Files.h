@@ -27,6 +27,10 @@ void makeWritable(const std::string& path);
 // Creates the folder path (not its parents); false when it could not be made.
 bool createDirectory(const std::string& path);
 
+// Creates the folder path with every missing parent (mode 0755); true when it is
+// there afterwards, else false with the reason in *error.
+bool createDirectories(const std::string& path, std::string* error = nullptr);
+
 // True when a and b name the same file or folder (through links, hard links
 // and differently spelled paths); false when either does not exist.
 bool sameFile(const std::string& a, const std::string& b);
