@@ -1,4 +1,4 @@
-#include "ui/SourcePagesTour.h"
+#include "SourcePagesTour.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include "ScreenshotTour.h"
 #include "app/Session.h"
 #include "disk/CPartitionInfoDlg.h"
 #include "disk/SizeText.h"
@@ -18,7 +19,6 @@
 #include "platform/Folders.h"
 #include "platform/SourceFile.h"
 #include "ui/FolderChooser.h"
-#include "ui/ScreenshotTour.h"
 
 namespace kestrum::ui {
 namespace {

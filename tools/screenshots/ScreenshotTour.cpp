@@ -1,4 +1,4 @@
-#include "ui/ScreenshotTour.h"
+#include "ScreenshotTour.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -18,6 +18,7 @@
 
 #include <QTreeWidget>
 
+#include "SourcePagesTour.h"
 #include "app/Prompter.h"
 #include "app/Session.h"
 #include "disk/SectorReader.h"
@@ -33,7 +34,6 @@
 #include "ui/CFolderTreeCtrl.h"
 #include "ui/CMessageDlg.h"
 #include "ui/CWaitDlg.h"
-#include "ui/SourcePagesTour.h"
 
 namespace kestrum::ui {
 namespace {
@@ -65,12 +65,6 @@ bool workersIdle() {
     return true;
 }
 }  // namespace
-
-std::unique_ptr<ScreenshotTour> ScreenshotTour::fromEnvironment() {
-    const QString folder = qEnvironmentVariable("KESTRUM_SCREENSHOTS");
-    if (folder.isEmpty()) return nullptr;
-    return std::make_unique<ScreenshotTour>(folder);
-}
 
 ScreenshotTour::ScreenshotTour(const QString& folder) : folder_(folder) {
     QDir().mkpath(folder_);
@@ -112,7 +106,7 @@ ScreenshotTour::ScreenshotTour(const QString& folder) : folder_(folder) {
         {"message-box",
          [this] {
              CMessageDlg box(mainWindow());
-             box.setMessage("File Saved Successfully.");
+             box.setMessage("File Saving Completed with Errors. 3 file(s) could not be saved.");
              box.exec();
          }},
         {"wait-box",
