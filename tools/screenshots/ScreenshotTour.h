@@ -4,6 +4,7 @@
 // or Escape, so nothing changes), and then closes the main window.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -62,6 +63,7 @@ private:
     // step that opened them drives them itself.
     bool quiet_ = false;
     int resultsState_ = 0;
+    QElapsedTimer stateSince_;  // how long the results page has been in its state
     bool driving_ = false;
 };
 
