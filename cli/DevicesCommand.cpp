@@ -37,13 +37,6 @@ void printTable(const Row& header, const std::vector<Row>& rows, const std::vect
 }  // namespace
 
 int devicesCommand(const std::vector<std::string>& args) {
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-        std::printf(
-            "Usage: kestrum-recover devices\n\n"
-            "Lists the logical drives and the physical disks that can be scanned.\n"
-            "A drive is read as \\\\.\\X: and disk n as \\\\.\\PhysicalDrive<n>.\n");
-        return kExitDone;
-    }
     if (!args.empty()) {
         std::fprintf(stderr, "kestrum-recover devices: unexpected argument \"%s\"\n",
                      args[0].c_str());

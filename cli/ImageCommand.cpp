@@ -7,6 +7,7 @@
 #include "Args.h"
 #include "Cli.h"
 #include "CliPrompter.h"
+#include "OutputFolder.h"
 #include "Progress.h"
 #include "SourceArg.h"
 #include "app/Reports.h"
@@ -37,6 +38,10 @@ int imageCommand(const std::vector<std::string>& args) {
     session().rangeStart = start;
     session().rangeEnd = end;
     const std::string folder = parsed.value("--out");
+    if (!prepareOutputFolder(folder, error)) {
+        std::fprintf(stderr, "kestrum-recover image: %s\n", error.c_str());
+        return kExitUsage;
+    }
     ImagingRun run(start, end);
     if (const std::string refusal = run.checkStart(folder); !refusal.empty()) {
         std::fprintf(stderr, "kestrum-recover image: %s\n", refusal.c_str());

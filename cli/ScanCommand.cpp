@@ -12,6 +12,7 @@
 #include "Args.h"
 #include "Cli.h"
 #include "CliPrompter.h"
+#include "OutputFolder.h"
 #include "Progress.h"
 #include "SourceArg.h"
 #include "app/Reports.h"
@@ -209,6 +210,10 @@ int scanCommand(const std::vector<std::string>& args) {
     }
     const std::string saveDir = parsed.value("--save");
     if (!saveDir.empty()) {
+        if (!prepareOutputFolder(saveDir, error)) {
+            std::fprintf(stderr, "kestrum-recover scan: %s\n", error.c_str());
+            return kExitUsage;
+        }
         if (const std::string refusal = checkSavingDestination(saveDir); !refusal.empty()) {
             std::fprintf(
                 stderr, "kestrum-recover scan: %s%s\n", refusal.c_str(),

@@ -7,7 +7,6 @@
 #include "disk/CPartitionInfoDlg.h"
 #include "filetypes/CExtensionInfoDlg.h"
 #include "ui/QtPrompter.h"
-#include "ui/ScreenshotTour.h"
 #include "ui/Skin.h"
 
 namespace kestrum {
@@ -28,7 +27,6 @@ int COrvDigitalMediaApp::initInstance() {
     CPartitionInfoDlg::setFileTypePageFactory(runFileTypePage);
     ui::QtPrompter prompter;
     setPrompter(&prompter);
-    std::unique_ptr<ui::ScreenshotTour> tour = ui::ScreenshotTour::fromEnvironment();
     {
         COrvDigitalMediaDlg mainWindow;
         mainWindow.exec();

@@ -55,6 +55,9 @@ std::string logPath(LogKind kind) {
         registry.readValue(root, kInstallKey, facts(kind).registryValue).value_or(std::string());
     if (folder.empty() || !platform::directoryExists(folder))
         folder = registry.readValue(root, kInstallKey, "FilePath").value_or(std::string());
+    // Without the install step's folders: the user's data folder, never the root.
+    if (folder.empty() || !platform::directoryExists(folder)) folder = platform::defaultLogFolder();
+    if (folder.empty()) return {};
     return platform::joinPath(folder, facts(kind).fileName);
 }
 

@@ -9,7 +9,7 @@ namespace kestrum {
 enum class LogKind { Activity = 0, Recovery = 1 };
 
 // Built afresh for every call from the registry: the kind's folder value, else
-// "FilePath", else a path at the root.
+// "FilePath", else the default log folder; empty when none of them can be used.
 std::string logPath(LogKind kind);
 
 // Appends 0D 0A and the text (cut at 200 bytes, on a character boundary).

@@ -186,6 +186,9 @@ void CPartitionInfoDlg::addListing(const SourceListing& listing) {
         // Never silently: the user learns why before the process ends.
         refuse(listing.failure->message);
         ui::endProcess(listing.failure->exitCode);
+    } else if (!listing.probeProblem.empty()) {
+        // The drives and images still work; the user learns why no disk is there.
+        prompter().showMessage(listing.probeProblem, MessageIcon::Exclamation);
     }
 }
 
@@ -229,7 +232,14 @@ void CPartitionInfoDlg::selectionChanged(QTreeWidgetItem* item) {
             showDiskInfo(std::atoi(text(itemText).c_str() + 4));
         }
     } else if (item == imageRoot_) {
-        chooseImageFolder();
+        // Asked once the click that chose the item is handled: a current item set
+        // while the view still handles it leaves the clicked row highlighted.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (tree_->currentItem() == imageRoot_) chooseImageFolder();
+            },
+            Qt::QueuedConnection);
     } else {
         setInfo({" "});
         rangeCheck_->setChecked(false);
@@ -307,7 +317,8 @@ void CPartitionInfoDlg::next() {
     const std::string itemText = text(item->text(0));
     const QString parentText = item->parent()->text(0);
     Session& s = session();
-    if (itemText.rfind("Disk", 0) == 0) {
+    // Decided by the branch, as the selection is: a drive may be labelled "Disk2".
+    if (parentText == kDiskRootText) {
         const int n = std::atoi(itemText.c_str() + 4);
         // Slots hold disks 0 to 9; a higher disk is read through slot 0.
         s.deviceSlots.with([n](DeviceSlots& paths) {

@@ -30,10 +30,19 @@ void zeroSectors(void* buffer, uint64_t count) {
 
 std::atomic<uint64_t> unreadable{0};
 
+// Set while a read is only a try that the caller repeats sector by sector when it
+// fails: such a read neither asks nor counts, or one bad sector would be asked
+// about and counted twice.
+thread_local bool tryingOnly = false;
+
+void countUnreadable(uint64_t count) {
+    if (!tryingOnly) unreadable.fetch_add(count, std::memory_order_relaxed);
+}
+
 // Zeros in place of sectors the source could not deliver, counted for the summary.
 void zeroUnreadable(void* buffer, uint64_t count) {
     zeroSectors(buffer, count);
-    unreadable.fetch_add(count, std::memory_order_relaxed);
+    countUnreadable(count);
 }
 
 // One positioned read of count sectors. A failed read leaves zeros over the whole
@@ -58,6 +67,7 @@ std::mutex askLock;
 // The ask step: prompts unless an "All" answer was given before; true for the
 // retry answers.
 bool ask() {
+    if (tryingOnly) return false;
     std::lock_guard lock(askLock);
     BadSectorAnswer answer = session().badSectorAnswer.load();
     if (answer != BadSectorAnswer::RetryAll && answer != BadSectorAnswer::SkipAll) {
@@ -110,7 +120,7 @@ int32_t readSpanning(const std::string& folder, uint64_t piece, uint64_t startIn
             continue;
         }
         result = readRun(*file, from, dest, part) ? 1 : 0;
-        if (result == 0) unreadable.fetch_add(part, std::memory_order_relaxed);
+        if (result == 0) countUnreadable(part);
     }
     return result;
 }
@@ -148,7 +158,7 @@ int32_t readImage(uint64_t start, uint32_t count, void* buffer) {
         return readSpanning(folder, piece, startInFile, count, buffer);
     }
     if (readRun(*file, startInFile, buffer, count)) return 1;
-    unreadable.fetch_add(count, std::memory_order_relaxed);
+    countUnreadable(count);
     return 0;
 }
 
@@ -175,8 +185,7 @@ void readOneByOne(const SourceFile& device, uint64_t start, void* buffer, uint64
     const auto own = SourceFile::open(device.path(), nullptr, SourceFile::Caching::Unbuffered);
     const SourceFile& source = own ? *own : device;
     for (uint64_t i = 0; i < count; ++i)
-        if (!readRun(source, start + i, sectorAt(buffer, i), 1))
-            unreadable.fetch_add(1, std::memory_order_relaxed);
+        if (!readRun(source, start + i, sectorAt(buffer, i), 1)) countUnreadable(1);
 }
 
 int32_t readDevice(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath) {
@@ -190,7 +199,7 @@ int32_t readDevice(uint64_t start, uint32_t count, void* buffer, const std::stri
         if (ask())
             readOneByOne(*device, start, buffer, count);
         else
-            unreadable.fetch_add(count, std::memory_order_relaxed);
+            countUnreadable(count);
         return 0;
     }
     const uint64_t chunks = count / kChunkSectors;
@@ -204,12 +213,12 @@ int32_t readDevice(uint64_t start, uint32_t count, void* buffer, const std::stri
             if (ask())
                 readOneByOne(*device, first, dest, kChunkSectors);
             else
-                unreadable.fetch_add(kChunkSectors, std::memory_order_relaxed);
+                countUnreadable(kChunkSectors);
         }
     }
     if (rest > 0 && !readRun(*device, start + chunks * kChunkSectors,
                              sectorAt(buffer, chunks * kChunkSectors), rest)) {
-        unreadable.fetch_add(rest, std::memory_order_relaxed);
+        countUnreadable(rest);
         return 0;
     }
     return result;
@@ -233,6 +242,14 @@ int32_t readSectors(uint64_t start, uint32_t count, void* buffer, const std::str
     if (s.osFamily.load() == 'N') return readDevice(start, count, buffer, devicePath);
     zeroSectors(buffer, count);
     return 0;
+}
+
+int32_t tryReadSectors(uint64_t start, uint32_t count, void* buffer,
+                       const std::string& devicePath) {
+    tryingOnly = true;
+    const int32_t result = readSectors(start, count, buffer, devicePath);
+    tryingOnly = false;
+    return result;
 }
 
 uint64_t unreadableSectors() {

@@ -21,6 +21,10 @@ std::string imagePieceName(uint64_t piece);
 // front end's bad-sector question.
 int32_t readSectors(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath);
 
+// As readSectors, for a read the caller repeats sector by sector when it fails:
+// a read error is not asked about (the sectors are zeros) and nothing is counted.
+int32_t tryReadSectors(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath);
+
 // Sectors zero-filled so far in this process because the source could not deliver
 // them (read errors answered with skip, missing image pieces, a device that cannot
 // be opened). Sectors past the end of an image are not counted.

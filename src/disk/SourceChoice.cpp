@@ -40,6 +40,18 @@ bool clearDiskList(Registry& registry) {
     return registry.createKey(kRoot, kDiskListKey);
 }
 
+// What the user is told when the probe program failed; empty when it did not.
+std::string probeFailure(const std::string& probePath, int status, const std::string& error,
+                         const std::string& output) {
+    if (status == 0) return {};
+    std::string reason = status < 0 ? error : "it ended with status " + std::to_string(status);
+    std::string said = output;
+    while (!said.empty() && std::isspace(static_cast<unsigned char>(said.back()))) said.pop_back();
+    if (!said.empty()) reason += ": " + said;
+    return "The disks cannot be listed: the probe program " + probePath + " failed (" + reason +
+           ").";
+}
+
 // Creates the keys, runs the probe and lists what it registered. False when the
 // process must end (listing.failure says why); a missing probe only stops it.
 bool listDisks(Registry& registry, const std::string& probePath, SourceListing& listing) {
@@ -49,9 +61,15 @@ bool listDisks(Registry& registry, const std::string& probePath, SourceListing& 
             listing.failure = cannotWrite(1, registry);
             return false;
         }
-    if (!platform::fileExists(probePath)) return true;
-    std::string probeError;
-    const int status = platform::runProgramAndWait(probePath, {probePath, ""}, &probeError);
+    if (!platform::fileExists(probePath)) {
+        listing.probeProblem = "The probe program " + probePath +
+                               " is missing: the disks cannot be listed. Reinstall the program.";
+        return true;
+    }
+    std::string probeError, probeOutput;
+    const int status =
+        platform::runProgramAndWait(probePath, {probePath, ""}, &probeError, &probeOutput);
+    listing.probeProblem = probeFailure(probePath, status, probeError, probeOutput);
     if (!registry.keyExists(kRoot, kDiskListKey)) {
         std::string detail = "the key \"" + std::string(kDiskListKey) + "\" is missing";
         if (status < 0)

@@ -26,6 +26,7 @@ struct SourceListing {
     std::vector<std::string> driveItems;     // "Local Disk (C:)", "DATA (D:)"
     std::vector<std::string> diskItems;      // "Disk0", "Disk1"
     std::optional<RegistryFailure> failure;  // the listing stopped there
+    std::string probeProblem;                // why the probe listed no disks, for the user
 };
 
 // The tree's text for a drive: its label, else "Local Disk", then " (X:)".

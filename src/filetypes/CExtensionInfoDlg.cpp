@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 
 #include <string>
 
@@ -82,6 +83,9 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
     list_->setColumnWidth(1, 190);
     list_->setColumnWidth(2, 160);
     list_->setColumnEditable(kSizeColumn);
+    // A size is a number of kilobytes: "12ab" would be stored as it is typed.
+    list_->setColumnValidator(kSizeColumn,
+                              new QRegularExpressionValidator(QRegularExpression("[0-9]*")));
     const auto rows = catalogueRows();
     list_->setRowCount(static_cast<int>(rows.size()));
     settingRows_ = true;

@@ -53,6 +53,18 @@ bool isTheSource(const std::string& path) {
     return s.imageSource.load() == 0 && !node.empty() && sameFile(path, node);
 }
 
+// Removes every spelling of piece k's name in folder except keep (the path about
+// to be written, replaced by its own creation); false when one is the source or
+// cannot be removed.
+bool removeCaseVariants(const std::string& folder, uint64_t k, const std::string& keep) {
+    for (const std::string& variant :
+         platform::findAllNoCase(folder, "Image" + std::to_string(k) + ".img")) {
+        if (!keep.empty() && variant == keep) continue;
+        if (isTheSource(variant) || !platform::removeEntry(variant)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string imagePiecePath(const std::string& folder, uint64_t piece) {
@@ -80,11 +92,10 @@ std::string ImagingRun::checkStart(const std::string& folder) const {
         const uint64_t pieces = (endSector - startSector) / kPieceSectors + 1;
         for (uint64_t k = 0; k <= pieces; ++k) {
             // Leftover pieces are found without regard to case, so image1.IMG counts.
-            const auto piece =
-                platform::findFileNoCase(folder, "Image" + std::to_string(k) + ".img");
-            if (sameFile(imagePiecePath(folder, k), sourceFile) ||
-                (piece && sameFile(*piece, sourceFile)))
-                return true;
+            if (sameFile(imagePiecePath(folder, k), sourceFile)) return true;
+            for (const std::string& piece :
+                 platform::findAllNoCase(folder, "Image" + std::to_string(k) + ".img"))
+                if (sameFile(piece, sourceFile)) return true;
         }
         return false;
     };
@@ -176,6 +187,12 @@ int ImagingRun::work() {
                 return finish(ImagingOutcome::Failed, nullptr);
             }
             piecePath = imagePiecePath(folder_, piece);
+            // The reader finds pieces without regard to case: a stale image0.img
+            // beside the new Image0.img would be read instead of it.
+            if (!removeCaseVariants(folder_, piece, piecePath)) {
+                failureReason.store(textf("Could not remove an earlier %s", piecePath.c_str()));
+                return finish(ImagingOutcome::Failed, nullptr);
+            }
             // A leftover (also a read-only one, or a link) is replaced, never written through.
             out = platform::OutputFile::create(piecePath, &error);
             if (!out) {
@@ -197,17 +214,17 @@ int ImagingRun::work() {
         s += n;
         currentSector.store(s);
         lastFileName.store(piecePath);
-        if (s < endSector && imagingStopRequested.load() != 0)
-            return finish(ImagingOutcome::Aborted, out.get());
+        // Also after the last chunk: a Stop the user confirmed is never reported as success.
+        if (imagingStopRequested.load() != 0) return finish(ImagingOutcome::Aborted, out.get());
     }
 
     // Pieces of an earlier, longer image would be read back as part of this one.
     // The reader finds pieces without regard to case, so image3.img counts too.
     if (multiFile)
         for (uint64_t k = piece;; ++k) {
-            const auto leftover =
-                platform::findFileNoCase(folder_, "Image" + std::to_string(k) + ".img");
-            if (!leftover || isTheSource(*leftover) || !platform::removeEntry(*leftover)) break;
+            const auto leftovers =
+                platform::findAllNoCase(folder_, "Image" + std::to_string(k) + ".img");
+            if (leftovers.empty() || !removeCaseVariants(folder_, k, {})) break;
         }
     currentSector.store(endSector);
     return finish(ImagingOutcome::Completed, out.get());

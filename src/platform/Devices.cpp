@@ -3,10 +3,14 @@
 #include "platform/Devices.h"
 
 #include <blkid/blkid.h>
+#include <fcntl.h>
+#include <linux/hdreg.h>
 #include <strings.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -186,6 +190,17 @@ bool isRemovable(const fs::path& diskDir) {
 }
 
 }  // namespace
+
+std::optional<DiskGeometry> diskGeometry(const std::string& deviceNode) {
+    const int fd = ::open(deviceNode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    hd_geometry geometry{};
+    const bool told =
+        ::ioctl(fd, HDIO_GETGEO, &geometry) == 0 && geometry.heads != 0 && geometry.sectors != 0;
+    ::close(fd);
+    if (!told) return std::nullopt;
+    return DiskGeometry{geometry.heads, geometry.sectors};
+}
 
 char systemFamily() {
     return 'N';

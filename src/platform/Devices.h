@@ -38,6 +38,15 @@ struct PhysicalDisk {
 std::vector<LogicalDrive> logicalDrives();
 std::vector<PhysicalDisk> physicalDisks();
 
+// The heads and sectors per track a disk reports of itself.
+struct DiskGeometry {
+    unsigned heads = 0;
+    unsigned sectorsPerTrack = 0;
+};
+// Asked of the device node; none when it cannot be opened or does not tell (loop
+// devices do not).
+std::optional<DiskGeometry> diskGeometry(const std::string& deviceNode);
+
 // The system family: always the NT family ('N') here.
 char systemFamily();
 

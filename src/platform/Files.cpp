@@ -5,6 +5,10 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 namespace kestrum::platform {
 
 bool entryExists(const std::string& path) {
@@ -17,6 +21,10 @@ bool removeEntry(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }
 
+bool renameEntry(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
 void makeWritable(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0)
@@ -25,6 +33,23 @@ void makeWritable(const std::string& path) {
 
 bool createDirectory(const std::string& path) {
     return ::mkdir(path.c_str(), 0755) == 0;
+}
+
+bool createDirectories(const std::string& path, std::string* error) {
+    for (size_t cut = path.find('/', 1);; cut = path.find('/', cut + 1)) {
+        const std::string part = path.substr(0, cut);
+        struct stat st {};
+        if (!part.empty() && ::stat(part.c_str(), &st) != 0 && ::mkdir(part.c_str(), 0755) != 0 &&
+            errno != EEXIST) {
+            if (error) *error = part + ": " + std::strerror(errno);
+            return false;
+        }
+        if (cut == std::string::npos) break;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    if (error) *error = path + ": " + std::strerror(ENOTDIR);
+    return false;
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

@@ -16,12 +16,20 @@ bool entryExists(const std::string& path);
 // A folder is never removed.
 bool removeEntry(const std::string& path);
 
+// Puts the entry at from in the place of to, in one step: whoever opens to sees
+// the old entry or the new one, never a part. Links are moved, not followed.
+bool renameEntry(const std::string& from, const std::string& to);
+
 // Clears read-only (gives the owner write permission back), as "set the
 // attributes to normal" did; does nothing to a missing or writable file.
 void makeWritable(const std::string& path);
 
 // Creates the folder path (not its parents); false when it could not be made.
 bool createDirectory(const std::string& path);
+
+// Creates the folder path with every missing parent (mode 0755); true when it is
+// there afterwards, else false with the reason in *error.
+bool createDirectories(const std::string& path, std::string* error = nullptr);
 
 // True when a and b name the same file or folder (through links, hard links
 // and differently spelled paths); false when either does not exist.

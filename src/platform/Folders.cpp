@@ -1,6 +1,7 @@
 // Installation, data and private temporary folders, and path joining.
 #include "platform/Folders.h"
 
+#include <pwd.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,6 +64,26 @@ std::string privateTempFolder() {
     return fallback;
 }
 
+std::string defaultLogFolder() {
+    std::string base;
+    if (const char* d = std::getenv("XDG_DATA_HOME"); d && *d == '/') {
+        base = d;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || !*home)
+            if (const passwd* account = ::getpwuid(::getuid())) home = account->pw_dir;
+        if (!home || *home != '/') return {};
+        base = joinPath(home, ".local/share");
+    }
+    const std::string folder = joinPath(base, "kestrum/logs");
+    // Each missing level is made private; existing ones are left as they are.
+    for (size_t cut = folder.find('/', 1); cut != std::string::npos;
+         cut = folder.find('/', cut + 1))
+        ::mkdir(folder.substr(0, cut).c_str(), 0700);
+    ::mkdir(folder.c_str(), 0700);
+    return directoryExists(folder) ? folder : std::string();
+}
+
 std::string joinPath(const std::string& folder, const std::string& name) {
     std::string n = name;
     while (!n.empty() && (n.front() == '\\' || n.front() == '/')) n.erase(0, 1);
@@ -85,6 +106,20 @@ std::optional<std::string> findFileNoCase(const std::string& folder, const std::
             return entry.path().string();
     }
     return std::nullopt;
+}
+
+std::vector<std::string> findAllNoCase(const std::string& folder, const std::string& name) {
+    const std::string exact = joinPath(folder, name);
+    const size_t cut = exact.rfind('/');
+    const std::string wanted = exact.substr(cut + 1);
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(cut == 0 ? "/" : exact.substr(0, cut), ec)) {
+        const std::string candidate = entry.path().filename().string();
+        if (::strcasecmp(candidate.c_str(), wanted.c_str()) == 0 && !entry.is_directory(ec))
+            found.push_back(entry.path().string());
+    }
+    return found;
 }
 
 bool fileExists(const std::string& path) {

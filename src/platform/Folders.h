@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrum::platform {
 
@@ -19,12 +20,20 @@ std::string windowsFolder();
 // instead; empty when no private folder can be made at all.
 std::string privateTempFolder();
 
+// Where the logs go when the install step named no folder:
+// ${XDG_DATA_HOME:-~/.local/share}/kestrum/logs, created (mode 0700) if missing.
+// Empty when it cannot be made.
+std::string defaultLogFolder();
+
 // Joins a folder and a name with exactly one separator; a name written with a
 // leading backslash ("\gui2.bmp") names the file gui2.bmp in the folder.
 std::string joinPath(const std::string& folder, const std::string& name);
 
 // Finds name in folder without regard to case (image0.img = Image0.img).
 std::optional<std::string> findFileNoCase(const std::string& folder, const std::string& name);
+// Every entry of folder whose name equals name without regard to case (all its
+// case variants, links included; folders left out).
+std::vector<std::string> findAllNoCase(const std::string& folder, const std::string& name);
 
 bool fileExists(const std::string& path);
 bool directoryExists(const std::string& path);

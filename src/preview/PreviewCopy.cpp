@@ -13,6 +13,10 @@ namespace kestrum {
 
 std::atomic<uint8_t> thumbnailBusy{0};
 
+namespace {
+constexpr const char* kPartSuffix = ".part";  // a thumbnail still being written
+}  // namespace
+
 WorkerSlot& previewThread() {
     static WorkerSlot slot;
     return slot;
@@ -24,7 +28,9 @@ WorkerSlot& listFillThread() {
 }
 
 std::string tempPreviewPath(const std::string& extName) {
-    return platform::joinPath(platform::privateTempFolder(), "Tavtemp." + extName);
+    const std::string folder = platform::privateTempFolder();
+    if (folder.empty()) return {};  // never a shared folder, never the root
+    return platform::joinPath(folder, "Tavtemp." + extName);
 }
 
 int copyFoundFile(const FileInfo& record, const std::string& path, bool* createFailed) {
@@ -58,12 +64,22 @@ int copyFoundFile(const FileInfo& record, const std::string& path, bool* createF
 
 int ExtractThumbnail(FileInfo record) {
     ResultsPage* page = session().resultsPage.load();
-    if (page != nullptr && page->previewReady.load() != 0) return 0;
     uint8_t expected = 0;
     if (!thumbnailBusy.compare_exchange_strong(expected, 1)) return 0;
     const std::string path = tempPreviewPath(record.extName);
+    if (path.empty()) {
+        thumbnailBusy.store(0);
+        return 0;
+    }
+    // Written under another name and renamed into place: the page, which may be
+    // reading the previous thumbnail, only ever opens a whole picture.
+    const std::string part = path + kPartSuffix;
     bool createFailed = false;
-    const int result = copyFoundFile(record, path, &createFailed);
+    int result = copyFoundFile(record, part, &createFailed);
+    if (!createFailed && !platform::renameEntry(part, path)) {
+        platform::removeEntry(part);
+        createFailed = true;
+    }
     if (!createFailed && page != nullptr) {
         page->tempPathBuffer.store(path);
         page->previewReady.store(1);
@@ -75,7 +91,11 @@ int ExtractThumbnail(FileInfo record) {
 void RemoveTempPreviews() {
     static const char* const kTypes[] = {"JPEG", "GIF", "BMP", "PNG",  "TIFF", "MPEG",
                                          "WAV",  "AVI", "MP3", "MIDI", "WMA"};
-    for (const char* type : kTypes) platform::removeEntry(tempPreviewPath(type));
+    for (const char* type : kTypes) {
+        if (tempPreviewPath(type).empty()) return;
+        platform::removeEntry(tempPreviewPath(type));
+        platform::removeEntry(tempPreviewPath(type) + kPartSuffix);
+    }
 }
 
 }  // namespace kestrum

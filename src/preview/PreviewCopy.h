@@ -17,7 +17,8 @@ WorkerSlot& listFillThread();
 // Set while a scan-time thumbnail is being copied.
 extern std::atomic<uint8_t> thumbnailBusy;
 
-// "Tavtemp." + type in the private temporary folder.
+// "Tavtemp." + type in the private temporary folder; empty when no private folder
+// can be made (a preview is then refused).
 std::string tempPreviewPath(const std::string& extName);
 
 // Copies the record's sectors to path, 8 sectors at a time: exactly its byte
@@ -27,8 +28,9 @@ std::string tempPreviewPath(const std::string& extName);
 int copyFoundFile(const FileInfo& record, const std::string& path, bool* createFailed = nullptr);
 
 // The scan-time thumbnail: copies the record to its temporary file and raises the
-// results page's previewReady. Returns 0 at once while another copy runs, or while
-// the page has not yet taken the previous thumbnail.
+// results page's previewReady. The copy is written beside that file and renamed
+// into place, so the page never reads a part of it. Returns 0 at once while
+// another copy runs.
 int ExtractThumbnail(FileInfo record);
 
 // Deletes the temporary preview file of every previewable type.

@@ -198,8 +198,9 @@ std::string SavingRun::countText() const {
 }
 
 SavingOutcome SavingRun::outcome() const {
-    if (aborted.load() != 0) return SavingOutcome::Aborted;
+    // With nothing ticked a Stop aborted nothing: the user is asked to tick files.
     if (totalCount.load() == 0) return SavingOutcome::NothingSelected;
+    if (aborted.load() != 0) return SavingOutcome::Aborted;
     if (failedCount.load() != 0) return SavingOutcome::CompletedWithErrors;
     return SavingOutcome::Succeeded;
 }

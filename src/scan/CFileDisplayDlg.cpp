@@ -560,6 +560,13 @@ void CFileDisplayDlg::previewRow(int row) {
 bool CFileDisplayDlg::copyPreviewFile(std::string& path) {
     const FileInfo f = previewFile_;
     path = tempPreviewPath(f.extName);
+    if (path.empty()) {
+        appendLog(LogKind::Activity,
+                  "Preview refused: no private temporary folder could be made under "
+                  "$XDG_RUNTIME_DIR or $TMPDIR (or /tmp) for " +
+                      std::string(f.fileName));
+        return false;
+    }
     bool createFailed = false;
     // A short copy is still shown: a picture that does not decode shows the
     // damaged-picture placeholder.
@@ -571,7 +578,10 @@ bool CFileDisplayDlg::copyPreviewFile(std::string& path) {
 
 void CFileDisplayDlg::extractPicture() {
     std::string path;
-    if (!copyPreviewFile(path)) return;
+    if (!copyPreviewFile(path)) {
+        loadPicture(ui::picturePath("\\NoPreview.bmp").toStdString());
+        return;
+    }
     if (!loadPicture(path)) loadPicture(ui::picturePath("\\Corrpted.bmp").toStdString());
     QMetaObject::invokeMethod(
         this, [this] { selectRow(currentRow_); }, Qt::QueuedConnection);
@@ -579,7 +589,16 @@ void CFileDisplayDlg::extractPicture() {
 
 void CFileDisplayDlg::extractMedia() {
     std::string path;
-    if (!copyPreviewFile(path)) return;
+    if (!copyPreviewFile(path)) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                picture_->show();
+                loadPicture(ui::picturePath("\\NoPreview.bmp").toStdString());
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     QMetaObject::invokeMethod(
         this,
         [this] {

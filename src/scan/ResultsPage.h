@@ -19,8 +19,8 @@ public:
     std::atomic<uint64_t> scanPosition{0};  // the sector the scan has reached
     std::atomic<uint64_t> scanEnd{0};       // rangeEnd, copied when the scan starts
 
-    // Scan-time thumbnail hand-over: the path is stored before the flag is raised,
-    // and the scan does not write another until the page has taken this one.
+    // Scan-time thumbnail hand-over: the path is stored before the flag is raised;
+    // a newer thumbnail replaces the file whole, so the page shows the latest.
     Guarded<std::string> tempPathBuffer;
     std::atomic<int32_t> previewReady{0};
 

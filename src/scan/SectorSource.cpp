@@ -25,7 +25,7 @@ void readEachSector(SectorSource& source, uint64_t start, uint32_t count, uint8_
         // the block passes the guard exactly where one-sector reads would.
         uint32_t n = std::min(count, kBlockSectors);
         if (guard > 0 && guard - start < n) n = static_cast<uint32_t>(guard - start + 1);
-        if (n == 1 || source.read(start, n, buffer) == 0) {
+        if (n == 1 || source.tryRead(start, n, buffer) == 0) {
             for (uint32_t i = 0; i < n; ++i)
                 source.read(start + i, 1, buffer + size_t{i} * kSectorBytes);
         }

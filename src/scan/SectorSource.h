@@ -16,14 +16,23 @@ public:
     // every sector was delivered as read.
     virtual int32_t read(uint64_t start, uint32_t count, uint8_t* buffer) = 0;
 
+    // As read(), for a block that is read again sector by sector when it fails:
+    // a failure is not asked about.
+    virtual int32_t tryRead(uint64_t start, uint32_t count, uint8_t* buffer) {
+        return read(start, count, buffer);
+    }
+
     // The range end the reads are guarded by; 0 = no guard.
     virtual uint64_t guardEnd() const = 0;
 };
 
+// The session's source through the sector reader, as the application's scan reads it.
+SectorSource& sessionSectorSource();
+
 // Reads count sectors so that each ends up exactly as a one-sector read() of it
 // would give it: sectors beyond the guard are zeros, the rest are read in blocks
 // of at most one device chunk, and a block that is not delivered whole is read
-// again sector by sector.
+// again sector by sector (only those reads ask about a bad sector).
 void readEachSector(SectorSource& source, uint64_t start, uint32_t count, uint8_t* buffer);
 
 }  // namespace kestrum

@@ -13,14 +13,21 @@ public:
     int32_t read(uint64_t start, uint32_t count, uint8_t* buffer) override {
         return readSectors(start, count, buffer, session().selectedDevicePath());
     }
+    int32_t tryRead(uint64_t start, uint32_t count, uint8_t* buffer) override {
+        return tryReadSectors(start, count, buffer, session().selectedDevicePath());
+    }
     uint64_t guardEnd() const override { return session().rangeEnd.load(); }
 };
 
 }  // namespace
 
-bool startScan(ResultsPage& page) {
+SectorSource& sessionSectorSource() {
     static ReaderSource source;
-    return startScan(page, source, ExtractThumbnail);
+    return source;
+}
+
+bool startScan(ResultsPage& page) {
+    return startScan(page, sessionSectorSource(), ExtractThumbnail);
 }
 
 }  // namespace kestrum

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
+#include <QValidator>
 
 #include <algorithm>
 
@@ -72,6 +73,11 @@ void CListCtrlEx::setColumnEditable(int column, bool editable) {
         editableColumns_.remove(column);
 }
 
+void CListCtrlEx::setColumnValidator(int column, QValidator* validator) {
+    validator->setParent(this);
+    validators_.insert(column, validator);
+}
+
 bool CListCtrlEx::editCell(int row, int column) {
     if (!isColumnEditable(column) || row < 0 || row >= rowCount()) return false;
     endEdit(true);
@@ -85,6 +91,7 @@ bool CListCtrlEx::editCell(int row, int column) {
     editor_ = new QLineEdit(viewport());
     editor_->setObjectName("cellEditor");
     editor_->setFrame(false);
+    if (QValidator* validator = validators_.value(column)) editor_->setValidator(validator);
     editRow_ = row;
     editColumn_ = column;
     const QTableWidgetItem* cellItem = item(row, column);

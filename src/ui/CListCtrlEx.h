@@ -5,10 +5,12 @@
 // and Shift+Tab move on to the next or previous editable cell, row by row.
 #pragma once
 
+#include <QHash>
 #include <QSet>
 #include <QTableWidget>
 
 class QLineEdit;
+class QValidator;
 
 namespace kestrum::ui {
 
@@ -20,6 +22,8 @@ public:
 
     void setColumnEditable(int column, bool editable = true);
     bool isColumnEditable(int column) const { return editableColumns_.contains(column); }
+    // The editor of column accepts only what validator allows (the list keeps it).
+    void setColumnValidator(int column, QValidator* validator);
 
     // Scrolls the cell into view and opens the editor over it, filled with the
     // cell's text and focused. False when the cell's column has no editor.
@@ -49,6 +53,7 @@ private:
     bool isInsideEditor(const QObject* object) const;
 
     QSet<int> editableColumns_;
+    QHash<int, QValidator*> validators_;
     QLineEdit* editor_ = nullptr;
     int editRow_ = -1;
     int editColumn_ = -1;

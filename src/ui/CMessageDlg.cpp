@@ -22,7 +22,10 @@ CMessageDlg::CMessageDlg(QWidget* parent)
     loadBackground("\\Msgbox.bmp");
 
     text_->setObjectName("messageText");  // 1035
-    text_->setGeometry(duRect(36, 29, 149, 8));
+    // Up to three lines above "View Log": a count of unsaved files must not be cut off.
+    text_->setGeometry(duRect(36, 29, 149, 30));
+    text_->setWordWrap(true);
+    text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     viewLog_->setObjectName("viewLogCheck");  // 1036
     viewLog_->setGeometry(duRect(36, 60, 10, 10));
     auto* label = new CTransparentStatic("View Log", client());

@@ -102,7 +102,7 @@ TEST_F(LogTest, ReadOnlyLogIsMadeWritableAndAppended) {
     EXPECT_NE(st.st_mode & S_IWUSR, 0u);
 }
 
-TEST_F(LogTest, FolderFallsBackToFilePathThenToTheRoot) {
+TEST_F(LogTest, FolderFallsBackToFilePathThenToTheUsersDataFolder) {
     platform::Registry reg;
     const auto root = platform::RegistryRoot::ClassesRoot;
     reg.writeValue(root, kInstallKey, "Activity Log", logs.path() + "/missing-folder");
@@ -114,8 +114,34 @@ TEST_F(LogTest, FolderFallsBackToFilePathThenToTheRoot) {
     reg.writeValue(root, kInstallKey, "FilePath", app.path() + "/");
     EXPECT_EQ(logPath(LogKind::Activity), app.file("Activity Log.txt"));
 
+    // Without any value: the user's data folder, made private, never the root.
     reg.deleteKey(root, kInstallKey);
-    EXPECT_EQ(logPath(LogKind::Recovery), "/Recovery Log.txt");
+    TempDir home;
+    const char* savedData = std::getenv("XDG_DATA_HOME");
+    const std::string keptData = savedData ? savedData : "";
+    const std::string keptHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("HOME", home.path().c_str(), 1);
+    for (const std::string& data : {home.file("data"), std::string()}) {
+        ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+        const std::string folder =
+            (data.empty() ? home.file(".local/share") : data) + "/kestrum/logs";
+        EXPECT_EQ(logPath(LogKind::Recovery), folder + "/Recovery Log.txt");
+        struct stat st {};
+        ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_EQ(appendLog(LogKind::Activity, "kept"), 1);
+        EXPECT_EQ(asText(readFile(folder + "/Activity Log.txt")), "\r\nkept");
+    }
+    // Nowhere to make it: nothing is written, least of all at the root.
+    ::setenv("XDG_DATA_HOME", home.file("file/below").c_str(), 1);
+    test::writeFile(home.file("file"), std::string("a file, not a folder"));
+    EXPECT_EQ(logPath(LogKind::Activity), "");
+    EXPECT_EQ(appendLog(LogKind::Activity, "lost"), 0);
+    ::setenv("HOME", keptHome.c_str(), 1);
+    if (savedData)
+        ::setenv("XDG_DATA_HOME", keptData.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
 }
 
 TEST_F(LogTest, ConcurrentAppendsLoseNothing) {

@@ -1,6 +1,11 @@
 // Activity-log texts: times, elapsed forms, progress, and the blocks.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
+#include <ctime>
+
+#include "TestSupport.h"
 #include "app/Reports.h"
 
 using namespace kestrum;
@@ -36,6 +41,28 @@ TEST(ReportsTest, TimesUseTheirFormats) {
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "-----------------------Start--------------------------");
     EXPECT_EQ(lines[3], "12:31 - Sunday, December 07, 2025");
+}
+
+TEST(ReportsTest, TimesReadTheSameUnderAGermanLocale) {
+    // A German locale built for the test: no day or month names of its own, and
+    // no empty AM/PM, may reach the logs.
+    test::TempDir locales;
+    if (std::system(
+            ("localedef -i de_DE -f UTF-8 '" + locales.file("de_DE.UTF-8") + "' >/dev/null 2>&1")
+                .c_str()) != 0)
+        GTEST_SKIP() << "localedef could not build de_DE.UTF-8";
+    ::setenv("LOCPATH", locales.path().c_str(), 1);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    const std::time_t t = 1765110660;
+    char own[64];
+    std::strftime(own, sizeof own, "%A %p", std::gmtime(&t));
+    EXPECT_EQ(std::string(own), "Sonntag ");  // the locale is really in force
+    EXPECT_EQ(headingTime(t), "12:31 - Sunday, December 07, 2025");
+    EXPECT_EQ(startingTimeText(t), "Starting Time : 12:31 PM");
+    std::setlocale(LC_ALL, "C");
+    ::unsetenv("LOCPATH");
 }
 
 TEST(ReportsTest, SourceTypeAndScanBlocks) {

@@ -2,6 +2,9 @@
 // a destination that cannot take the bytes reported as a failure.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "../platform/LoopDevice.h"
 #include "CliTestSupport.h"
 
 namespace kestrum::test {
@@ -51,7 +54,7 @@ TEST_F(ImageCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
         std::string args, says;
     } cases[] = {
         {src, "--out"},
-        {src + " --out " + shellQuote(out.file("missing")), "Image path not found"},
+        {src + " --out " + shellQuote(sourcePath + "/sub"), "cannot be created"},
         {src + " --out " + shellQuote(out.path()) + " --range 9:9",
          "End sector should be bigger than start sector."},
         {src + " --out " + shellQuote(out.path()) + " --range x:9", "Start sector is not valid."},
@@ -79,6 +82,32 @@ TEST_F(ImageCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
         EXPECT_NE(r.err.find("holds the source image"), std::string::npos) << name << r.err;
         EXPECT_EQ(readFile(own.file(name)), source) << name;
     }
+}
+
+TEST_F(ImageCommandTest, OutputFolderIsMadeWithItsParentsButNeverOnTheSource) {
+    TempDir out;
+    const std::string deeper = out.file("new/deeper");
+    const ToolRun r = tool.run("image " + shellQuote(sourcePath) + " --out " + shellQuote(deeper));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(deeper + "/Image0.img"), source);
+
+    const ToolRun under = tool.run("image " + shellQuote(sourcePath) + " --out " +
+                                   shellQuote(sourcePath + "/sub/deeper"));
+    EXPECT_EQ(under.exitCode, 1);
+    EXPECT_NE(under.err.find("The folder " + sourcePath + "/sub/deeper cannot be created (" +
+                             sourcePath + "/sub: Not a directory)"),
+              std::string::npos)
+        << under.err;
+
+    // A missing folder on the disk being read: refused before anything is made there.
+    MountedExt4 volume("KOUT", 16);
+    if (!volume.ok()) GTEST_SKIP() << volume.why();
+    const std::string onSource = volume.mountPoint() + "/new/deeper";
+    const ToolRun refused = tool.run("image " + shellQuote(volume.node()) + " --range 0:8 --out " +
+                                     shellQuote(onSource));
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("on the device being recovered"), std::string::npos) << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(volume.mountPoint() + "/new"));
 }
 
 TEST_F(ImageCommandTest, AWriteThatFailsEndsAsFailureNotSuccess) {

@@ -118,6 +118,12 @@ TEST_F(ScanCommandTest, OnlyTheChosenTypesAreFoundAndSavedFilesHoldTheOriginals)
         << log;
     EXPECT_NE(tool.activityLog().find("Information : \r\nWAV\r\nJPEG\r\nPNG"), std::string::npos);
 
+    // A missing folder is made, with its parents.
+    const ToolRun made = tool.run("scan " + shellQuote(folder.path()) + " --types PNG --save " +
+                                  shellQuote(out.file("made/for/it")));
+    EXPECT_EQ(made.exitCode, 0) << made.err;
+    EXPECT_FALSE(readFile(out.file("made/for/it/PNG/File1.PNG")).empty());
+
     // A second run finds every file there already and keeps it by default.
     const ToolRun again = tool.run("scan " + shellQuote(folder.path()) + " --types PNG --save " +
                                    shellQuote(out.path()));
@@ -146,7 +152,7 @@ TEST_F(ScanCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
         {src + " --types JPG", "Unknown file type \"JPG\""},
         {src + " --max-kb XYZ=10", "--max-kb takes TYPE=KB"},
         {src + " --range 100:50", "End sector should be bigger than start sector."},
-        {src + " --save " + shellQuote(folder.file("nowhere")), "does not exist"},
+        {src + " --save " + shellQuote(folder.file("Image0.img/sub")), "cannot be created"},
         {src + " --on-exists maybe", "--on-exists"},
         {"", "give exactly one SOURCE"},
         {shellQuote("\\\\.\\PhysicalDrive9"), "There is no device"},

@@ -9,6 +9,10 @@
 #include "DiskTestSupport.h"
 #include "app/Session.h"
 #include "disk/SectorReader.h"
+#include "filetypes/Catalogue.h"
+#include "scan/ExtentRules.h"
+#include "scan/SectorSource.h"
+#include "scan/SectorView.h"
 
 namespace kestrum {
 namespace {
@@ -155,6 +159,38 @@ TEST_F(ReaderFaults, SmallRequestFollowsTheAnswer) {
     EXPECT_EQ(readSectors(0, 10, buffer.data(), fs->file()), 0);
     expectSectors(buffer, 0, span(0, 10));
     EXPECT_EQ(prompts.asked, 2);
+}
+
+TEST_F(ReaderFaults, ReadAheadAsksOncePerBadSector) {
+    // An MP3 file's extent is followed 350 sectors on, read ahead in blocks through
+    // the session's source, as the scan reads it.
+    MOUNT_OR_SKIP(fs, "45");
+    auto slots = initialDeviceSlots();
+    slots[0] = fs->file();
+    session().deviceSlots.store(slots);
+    session().selectedSlot.store(0);
+    const auto stamped = test::readFile(dir.file("backing.img"));
+    for (const BadSectorAnswer answer : {BadSectorAnswer::Retry, BadSectorAnswer::Skip}) {
+        prompts.asked = 0;
+        prompts.answers = {answer};
+        std::vector<SelectedType> rows{{"MP3", "2000"}};
+        TypeList types = buildSelection(rows);
+        uint32_t count = 0;
+        int32_t found = 0;
+        fs->takeRequests();
+        const uint64_t zeroedBefore = unreadableSectors();
+        EXPECT_EQ(FollowMarkerRun(types, 0, SectorView(stamped.data(), kSectorSize, 0), 0, 0, count,
+                                  found, sessionSectorSource()),
+                  kFileEnds);
+        EXPECT_EQ(count, 10u);
+        EXPECT_EQ(prompts.asked, 1);
+        EXPECT_EQ(unreadableSectors() - zeroedBefore, 1u);
+        // The failed block, the sector by itself, and its retry when asked for.
+        int touching = 0;
+        for (const auto& r : fs->takeRequests())
+            touching += r.offset <= 45 * kSectorSize && 46 * kSectorSize <= r.offset + r.size;
+        EXPECT_EQ(touching, answer == BadSectorAnswer::Retry ? 3 : 2);
+    }
 }
 
 TEST_F(ReaderFaults, FailingImageReadIsZerosWithoutAsking) {

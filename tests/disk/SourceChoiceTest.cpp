@@ -81,10 +81,25 @@ TEST_F(SourceChoiceTest, ProbeThatListsNothingRunsAgainAndAMissingProbeListsNoDi
     EXPECT_FALSE(empty.failure);
     EXPECT_EQ(runs(dir_), 3);  // the first listing, the extra start, the second listing
 
+    EXPECT_EQ(empty.probeProblem, "");  // it ran well and found nothing
+
     const SourceListing none = listSources(dir_.file("no such probe"));
     EXPECT_TRUE(none.diskItems.empty());
     EXPECT_FALSE(none.failure);
     EXPECT_FALSE(none.driveItems.empty());
+    EXPECT_NE(none.probeProblem.find("no such probe is missing"), std::string::npos)
+        << none.probeProblem;
+}
+
+TEST_F(SourceChoiceTest, ProbeThatFailsIsExplainedWithItsOwnReason) {
+    const std::string probe =
+        fakeProbe(dir_, "echo 'GeomProbe: cannot list /sys/block: Permission denied' >&2; exit 2");
+    const SourceListing listing = listSources(probe);
+    EXPECT_FALSE(listing.failure);  // the drives and images still work
+    EXPECT_TRUE(listing.diskItems.empty());
+    EXPECT_EQ(listing.probeProblem, "The disks cannot be listed: the probe program " + probe +
+                                        " failed (it ended with status 2: GeomProbe: cannot list "
+                                        "/sys/block: Permission denied).");
 }
 
 TEST_F(SourceChoiceTest, StoreThatCannotBeWrittenEndsTheProcessWithItsReason) {

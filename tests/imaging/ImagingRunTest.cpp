@@ -114,6 +114,14 @@ TEST_F(ImagingTest, StopEndsAfterTheCurrentChunk) {
     EXPECT_EQ(readFile(dest.file("Image0.img")), expectedSectors(0, 8));
     EXPECT_EQ(early.currentSectorText(), "8 / 64");
 
+    // Confirmed while the last chunk is written: still aborted, never a success.
+    ImagingRun last(0, 8);
+    last.prepare(dest.path(), true);
+    imagingStopRequested.store(1);
+    EXPECT_EQ(last.work(), 0);
+    EXPECT_EQ(last.finalMessage(), "Image creation aborted.");
+    EXPECT_TRUE(fs::exists(dest.file("Image1.img")));  // the leftover stays too
+
     // Through the Stop button while the worker runs: it is held between chunks,
     // so it can have written one chunk or two, and the image matches its position.
     ImagingRun run(0, 64);
@@ -212,6 +220,42 @@ TEST_F(ImagingTest, MultifileWritesPiecesAndDeletesLeftovers) {
     };
     for (uint64_t n : stamped) EXPECT_EQ(sectorAt(n), expectedSectors(n, 1)) << "sector " << n;
     EXPECT_EQ(sectorAt(8), std::vector<uint8_t>(kSectorSize, 0));
+}
+
+TEST_F(ImagingTest, StalePiecesOfAnyCaseNeverShadowTheNewImage) {
+    test::SourceImage source(3000);
+    for (const bool multiFile : {true, false}) {
+        SCOPED_TRACE(multiFile ? "pieces" : "one file");
+        test::TempDir dest;
+        // An earlier 8-sector image written by another tool, in several spellings.
+        for (const char* name :
+             {"image0.img", "IMAGE0.IMG", "image1.img", "Image1.IMG", "iMaGe2.img"})
+            test::writeFile(dest.file(name), std::vector<uint8_t>(8 * kSectorSize, 0xEE));
+
+        ImagingRun run(0, 3000);
+        ASSERT_EQ(run.checkStart(dest.path()), "");
+        runToEnd(run, dest.path(), multiFile);
+        ASSERT_EQ(run.outcome(), ImagingOutcome::Completed) << run.failureReason.load();
+        std::vector<std::string> left;
+        for (const auto& e : fs::directory_iterator(dest.path()))
+            left.push_back(e.path().filename().string());
+        // The leftovers past the new image go only when pieces are written.
+        if (multiFile)
+            EXPECT_EQ(left, std::vector<std::string>{"Image0.img"});
+        else
+            EXPECT_FALSE(fs::exists(dest.file("image0.img")) ||
+                         fs::exists(dest.file("IMAGE0.IMG")));
+
+        // Read back as the scan reads it, as pieces and as one image.
+        const std::string sourceFolder = session().imageFolder.load();
+        session().imageFolder.store(dest.path());
+        session().imageSplit.store(1);
+        std::vector<uint8_t> back(3000 * kSectorSize);
+        EXPECT_NE(readSectors(0, 3000, back.data(), ""), 0);
+        EXPECT_EQ(back, expectedSectors(0, 3000));
+        session().imageSplit.store(0);
+        session().imageFolder.store(sourceFolder);
+    }
 }
 
 TEST_F(ImagingTest, StartChecks) {

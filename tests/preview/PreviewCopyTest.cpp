@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "../saving/IoTestSupport.h"
 #include "preview/PreviewCopy.h"
@@ -87,25 +88,48 @@ TEST_F(PreviewTest, LeftoversAndPlantedLinksAreReplacedNotWrittenThrough) {
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "not yours");
 }
 
-TEST_F(PreviewTest, ThumbnailIsHandedOverOneAtATime) {
+TEST_F(PreviewTest, ThumbnailIsNeverDroppedAndAlwaysWhole) {
     const std::string jpeg = tempPreviewPath("JPEG");
     EXPECT_EQ(ExtractThumbnail(record("JPEG", 0, 8)), 1);
     EXPECT_EQ(page.previewReady.load(), 1);
     EXPECT_EQ(page.tempPathBuffer.load(), jpeg);
 
-    // Not yet taken by the page: the next thumbnail waits, the file stays.
-    EXPECT_EQ(ExtractThumbnail(record("JPEG", 16, 8)), 0);
-    EXPECT_EQ(readFile(jpeg), expectedSectors(0, 8));
+    // Not yet taken by the page: the newer thumbnail takes its place all the same.
+    EXPECT_EQ(ExtractThumbnail(record("JPEG", 16, 8)), 1);
+    EXPECT_EQ(readFile(jpeg), expectedSectors(16, 8));
+    EXPECT_EQ(page.previewReady.load(), 1);
 
     page.previewReady.store(0);
     thumbnailBusy.store(1);
-    EXPECT_EQ(ExtractThumbnail(record("JPEG", 16, 8)), 0);
-    EXPECT_EQ(readFile(jpeg), expectedSectors(0, 8));
+    EXPECT_EQ(ExtractThumbnail(record("JPEG", 0, 8)), 0);
+    EXPECT_EQ(readFile(jpeg), expectedSectors(16, 8));
     EXPECT_EQ(page.previewReady.load(), 0);
     thumbnailBusy.store(0);
 
-    EXPECT_EQ(ExtractThumbnail(record("JPEG", 16, 8)), 1);
-    EXPECT_EQ(readFile(jpeg), expectedSectors(16, 8));
+    // The page picks thumbnails up while the scan writes more: every look at the
+    // file finds a whole one.
+    constexpr uint32_t kSectors = 4000;
+    test::SourceImage longer(kSectors + 8);
+    fs::remove(jpeg);
+    std::atomic<bool> written{false};
+    std::thread scan([&] {
+        for (int i = 0; i < 20; ++i) ExtractThumbnail(record("JPEG", i % 2 ? 0 : 8, kSectors));
+        written = true;
+    });
+    int looks = 0, torn = 0;
+    while (!written) {
+        page.previewReady.store(0);  // taken, as the page's tick does
+        std::error_code ec;
+        const auto size = fs::file_size(jpeg, ec);
+        if (ec) continue;
+        ++looks;
+        if (size != kSectors * 512u) ++torn;
+    }
+    scan.join();
+    EXPECT_GT(looks, 0);
+    EXPECT_EQ(torn, 0) << "of " << looks << " looks";
+    EXPECT_EQ(readFile(jpeg), expectedSectors(0, kSectors));
+    EXPECT_FALSE(fs::exists(jpeg + ".part"));
     EXPECT_EQ(thumbnailBusy.load(), 0);
 }
 

@@ -255,6 +255,12 @@ TEST_F(SavingTest, RecoveryLogHeaderOncePerProcessAndEmptySelection) {
 
     EXPECT_EQ(first.outcome(), SavingOutcome::NothingSelected);
     EXPECT_EQ(first.finalMessage(), "Please select the file for saving.");
+    // A Stop while nothing is ticked aborted nothing: still asked to tick files.
+    SavingRun stopped(dest.path());
+    stopped.prepare();
+    saveStopRequested.store(1);
+    stopped.work();
+    EXPECT_EQ(stopped.finalMessage(), "Please select the file for saving.");
     const std::string log = logs.text(LogKind::Recovery);
     EXPECT_EQ(countOf(log, "-----------------------Start--------------------------"), 1u);
     const std::regex header("^\r\n-----------------------Start--------------------------\r\n" +
@@ -262,7 +268,7 @@ TEST_F(SavingTest, RecoveryLogHeaderOncePerProcessAndEmptySelection) {
                             "\r\n[0-2][0-9]:[0-5][0-9] - [A-Za-z]+, [A-Za-z]+ [0-3][0-9], [0-9]{4}"
                             "\r\n\r\nSaving Report :");
     EXPECT_TRUE(std::regex_search(log, header)) << log;
-    EXPECT_EQ(countOf(log, "Files Recover :0 / 0\r\n"), 2u);
+    EXPECT_EQ(countOf(log, "Files Recover :0 / 0\r\n"), 3u);
     EXPECT_EQ(countOf(log, "File Saved Successfully\r\n"), 2u);
 }
 

@@ -65,6 +65,27 @@ private slots:
         QVERIFY(opened_.isEmpty());  // "View Log" unchecked: only closes
     }
 
+    void messageBoxShowsTheLongestMessagesWhole() {
+        for (const QString message :
+             {QString("File Saving Completed with Errors. 2147483647 file(s) could not be saved."),
+              QString("File Saving Aborted. 2147483647 file(s) could not be saved.")}) {
+            CMessageDlg box;
+            box.setMessage(message);
+            QRect room, needed;
+            auto done = whenShown<CMessageDlg>([&](CMessageDlg* b) {
+                auto* label = b->findChild<QLabel*>("messageText");
+                room = label->contentsRect();
+                const int wrap = label->wordWrap() ? int(Qt::TextWordWrap) : 0;
+                needed = label->fontMetrics().boundingRect(room, int(label->alignment()) | wrap,
+                                                           label->text());
+                b->accept();
+            });
+            box.exec();
+            QVERIFY(*done);
+            QVERIFY2(room.contains(needed), qPrintable(message));
+        }
+    }
+
     void okWithViewLogOpensTheRecoveryLog() {
         test::writeFile(logs_.file("Recovery Log.txt"), "\r\nSaving Report :");
         runMessageBox(/*check*/ true, Qt::Key_Return);

@@ -183,7 +183,7 @@ private slots:
         QTest::newRow("250000") << "250000" << 256000000 << "250000";
         QTest::newRow("250001") << "250001" << 2000 * 1024 << "2000";
         QTest::newRow("empty") << "" << 2000 * 1024 << "2000";
-        QTest::newRow("leading digits") << "64kb" << 64 * 1024 << "64kb";
+        QTest::newRow("letters are not taken") << "6a4kb" << 64 * 1024 << "64";
     }
     void sizeBoundsAndSelectAllInTheLog() {
         QFETCH(QString, typed);

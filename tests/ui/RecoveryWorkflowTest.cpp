@@ -365,8 +365,12 @@ private slots:
         const int rows = page.model()->rowCount();
         QVERIFY(rows >= 2);
 
-        // A row: its record and its type node follow.
+        // A row: its record and its type node follow; the preview stays on its row.
+        clickRow(page.list(), 0);
+        const QByteArray shown = page.picture()->copy();
         clickRowBox(page.list(), 1);
+        QCOMPARE(page.picture()->copy(), shown);
+        QCOMPARE(page.list()->currentIndex().row(), 0);
         QVERIFY(page.model()->isChecked(1));
         QCOMPARE(recordsOf("JPEG")[1].checked, 1);
         QVERIFY(CFolderTreeCtrl::isChecked(jpeg));

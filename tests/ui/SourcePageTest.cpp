@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "PageTestSupport.h"
@@ -55,6 +57,12 @@ std::string readText(const std::string& path) {
 void sparse(const std::string& path, uint64_t bytes) {
     test::writeFile(path, std::string());
     std::filesystem::resize_file(path, bytes);
+}
+
+// The folder is asked for once the selection has been handled.
+void chooseImageRoot(QTreeWidget* tree, const CPartitionInfoDlg& page) {
+    tree->setCurrentItem(page.imageRoot());
+    QCoreApplication::processEvents();
 }
 
 }  // namespace
@@ -169,8 +177,14 @@ private slots:
         QVERIFY(said_.messages.empty());
     }
 
+    void mountedFilesystemIsALogicalDrive_data() {
+        QTest::addColumn<QString>("label");
+        QTest::newRow("plain label") << "KSRCTEST";
+        QTest::newRow("label like a disk") << "Disk2";  // still a drive, not PhysicalDrive2
+    }
     void mountedFilesystemIsALogicalDrive() {
-        test::MountedExt4 volume("KSRCTEST", 24);
+        QFETCH(QString, label);
+        test::MountedExt4 volume(label.toStdString(), 24);
         if (!volume.ok()) QSKIP(volume.why().c_str());
         CPartitionInfoDlg page(CPartitionInfoDlg::kMediaRecovery);
         QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
@@ -179,7 +193,7 @@ private slots:
             return d.mountPoint == volume.mountPoint();
         });
         QVERIFY(drive != drives.end());
-        const QString text = QString("KSRCTEST (%1:)").arg(drive->letter);
+        const QString text = QString("%1 (%2:)").arg(label).arg(drive->letter);
         QTreeWidgetItem* item = childNamed(page.logicalDriveRoot(), text);
         QVERIFY2(item, qPrintable(childTexts(page.logicalDriveRoot()).join(", ")));
         page.findChild<QTreeWidget*>("sourceTree")->setCurrentItem(item);
@@ -187,7 +201,7 @@ private slots:
         QCOMPARE(list->headerItem()->text(0).trimmed(), QString("Drive Information"));
         const QStringList lines = page.infoLines();
         QCOMPARE(lines.size(), 5);
-        QCOMPARE(lines[0], QString("Volume Name : KSRCTEST "));
+        QCOMPARE(lines[0], "Volume Name : " + label + " ");
         QCOMPARE(lines[1], QString("File System : ext4"));
         QVERIFY(lines[2].startsWith("Capacity : ") && lines[2].endsWith(" MB"));
         QCOMPARE(session().rangeEnd.load(), drive->totalBytes / 512);
@@ -224,7 +238,7 @@ private slots:
             return QString::fromStdString(folder.path());
         });
         auto* tree = page.findChild<QTreeWidget*>("sourceTree");
-        tree->setCurrentItem(page.imageRoot());
+        chooseImageRoot(tree, page);
         QCOMPARE(asked, QString("Select Folder of Image File"));
         const QString path = QString::fromStdString(folder.file("Image0.img"));
         QCOMPARE(childTexts(page.imageRoot()), QStringList{path});
@@ -259,7 +273,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
         auto* tree = page.findChild<QTreeWidget*>("sourceTree");
         ui::setFolderChooser([](QWidget*, const QString&) { return QString(); });
-        tree->setCurrentItem(page.imageRoot());
+        chooseImageRoot(tree, page);
         QCOMPARE(tree->currentItem(), page.rootItem());
         QVERIFY(page.infoLines().isEmpty());
         QVERIFY(said_.messages.empty());
@@ -267,11 +281,34 @@ private slots:
         test::TempDir empty;
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(empty.path()); });
-        tree->setCurrentItem(page.imageRoot());
+        chooseImageRoot(tree, page);
         QCOMPARE(said_.last(), std::string("Image path not found. Please specify image path."));
         QCOMPARE(said_.messages.back().icon, MessageIcon::Error);
         QCOMPARE(tree->currentItem(), page.rootItem());
         QCOMPARE(page.imageRoot()->childCount(), 0);
+    }
+
+    void clickedImageRootLeavesTheNewCurrentItemHighlighted() {
+        test::TempDir empty, folder;
+        sparse(folder.file("Image0.img"), 1 << 20);
+        CPartitionInfoDlg page(CPartitionInfoDlg::kMediaRecovery);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        auto* tree = page.findChild<QTreeWidget*>("sourceTree");
+        // Cancel, a folder without an image, a folder with one.
+        for (const std::string& chosen : {std::string(), empty.path(), folder.path()}) {
+            ui::setFolderChooser(
+                [&](QWidget*, const QString&) { return QString::fromStdString(chosen); });
+            tree->setCurrentItem(page.diskRoot());
+            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                              tree->visualItemRect(page.imageRoot()).center());
+            QCoreApplication::processEvents();
+            QTreeWidgetItem* expected =
+                chosen == folder.path() ? page.imageRoot()->child(0) : page.rootItem();
+            QCOMPARE(tree->currentItem(), expected);
+            QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem*>{expected});
+        }
     }
 
     // --- Next -----------------------------------------------------------------
@@ -347,7 +384,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(folder.path()); });
-        page.findChild<QTreeWidget*>("sourceTree")->setCurrentItem(page.imageRoot());
+        chooseImageRoot(page.findChild<QTreeWidget*>("sourceTree"), page);
         auto* check = page.findChild<QCheckBox*>("rangeCheck");
         auto* startEdit = page.findChild<QLineEdit*>("startEdit");
         QVERIFY(check->isEnabled() && !startEdit->isEnabled());
@@ -380,7 +417,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(folder.path()); });
-        page.findChild<QTreeWidget*>("sourceTree")->setCurrentItem(page.imageRoot());
+        chooseImageRoot(page.findChild<QTreeWidget*>("sourceTree"), page);
         const QStringList lines = page.infoLines();
         page.findChild<QAbstractButton*>("nextButton")->click();
         QCOMPARE(typePageOpeners_.size(), size_t{1});
@@ -403,7 +440,7 @@ private slots:
         page.show();
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(folder.path()); });
-        page.findChild<QTreeWidget*>("sourceTree")->setCurrentItem(page.imageRoot());
+        chooseImageRoot(page.findChild<QTreeWidget*>("sourceTree"), page);
         page.findChild<QAbstractButton*>("nextButton")->click();
         QVERIFY(page.isVisible());
         QVERIFY(said_.messages.empty());
@@ -420,7 +457,7 @@ private slots:
         page.show();
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(folder.path()); });
-        page.findChild<QTreeWidget*>("sourceTree")->setCurrentItem(page.imageRoot());
+        chooseImageRoot(page.findChild<QTreeWidget*>("sourceTree"), page);
         bool sawTypePage = false, sourceHidden = false;
         QTimer::singleShot(200, [&] {
             for (QWidget* w : QApplication::topLevelWidgets())
@@ -466,6 +503,21 @@ private slots:
     }
 
     // --- registry failure, Back, Escape, main window ---------------------------
+
+    void failingProbeIsToldWithItsReason() {
+        test::TempDir folder;
+        const std::string probe = folder.file("GeomProbe");
+        test::writeFile(probe, "#!/bin/sh\necho 'no disks for you' >&2\nexit 1\n");
+        ::chmod(probe.c_str(), 0755);
+        const std::string kept = session().applicationFolder.load();
+        session().applicationFolder.store(folder.path());
+        CPartitionInfoDlg page(CPartitionInfoDlg::kMediaRecovery);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
+        session().applicationFolder.store(kept);
+        QCOMPARE(page.diskRoot()->childCount(), 0);
+        QVERIFY2(said_.last().find("no disks for you") != std::string::npos, said_.last().c_str());
+        QVERIFY(events_.empty() || events_.back().rfind("end", 0) != 0);  // the page stays
+    }
 
     void registryFailureIsToldBeforeTheProcessEnds() {
         test::TempDir dir;

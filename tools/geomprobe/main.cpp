@@ -1,11 +1,7 @@
 // GeomProbe: finds the physical disks and writes each one's model, media type,
 // geometry and size into the registry store, where the source page reads them.
 // Started by the page (with its own path and one empty argument), which waits.
-#include <fcntl.h>
-#include <linux/hdreg.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -26,15 +22,12 @@ using kestrum::platform::RegistryRoot;
 DiskEntry describe(const PhysicalDisk& disk) {
     DiskEntry entry = kestrum::entryForSize(disk.sizeBytes, disk.model,
                                             kestrum::platform::mediaTypeText(disk.kind));
-    const int fd = ::open(disk.deviceNode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return entry;
-    hd_geometry geometry{};
-    if (::ioctl(fd, HDIO_GETGEO, &geometry) == 0 && geometry.heads != 0 && geometry.sectors != 0) {
-        entry.head = std::to_string(geometry.heads);
-        entry.sectorsPerTrack = std::to_string(geometry.sectors);
-        entry.cylinder = std::to_string(disk.sizeBytes / 512 / (geometry.heads * geometry.sectors));
+    if (const auto geometry = kestrum::platform::diskGeometry(disk.deviceNode)) {
+        entry.head = std::to_string(geometry->heads);
+        entry.sectorsPerTrack = std::to_string(geometry->sectorsPerTrack);
+        entry.cylinder = std::to_string(disk.sizeBytes / 512 /
+                                        (uint64_t{geometry->heads} * geometry->sectorsPerTrack));
     }
-    ::close(fd);
     return entry;
 }
 

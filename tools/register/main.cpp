@@ -33,11 +33,13 @@ int main(int argc, char** argv) {
     if (argc > 1) {
         logFolder = argv[1];
     } else {
-        const char* data = std::getenv("XDG_DATA_HOME");
-        const char* home = std::getenv("HOME");
-        logFolder = data && *data
-                        ? std::string(data) + "/kestrum/logs"
-                        : std::string(home ? home : "/tmp") + "/.local/share/kestrum/logs";
+        logFolder = kestrum::platform::defaultLogFolder();
+        if (logFolder.empty()) {
+            std::fprintf(stderr,
+                         "kestrum-register: cannot create the log folder under "
+                         "$XDG_DATA_HOME or ~/.local/share\n");
+            return 1;
+        }
     }
     std::error_code ec;
     fs::create_directories(logFolder, ec);

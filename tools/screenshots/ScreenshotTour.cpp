@@ -1,4 +1,4 @@
-#include "ui/ScreenshotTour.h"
+#include "ScreenshotTour.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -15,9 +15,12 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include <QTreeWidget>
 
+#include "SourcePagesTour.h"
 #include "app/Prompter.h"
 #include "app/Session.h"
 #include "disk/SectorReader.h"
@@ -33,7 +36,6 @@
 #include "ui/CFolderTreeCtrl.h"
 #include "ui/CMessageDlg.h"
 #include "ui/CWaitDlg.h"
-#include "ui/SourcePagesTour.h"
 
 namespace kestrum::ui {
 namespace {
@@ -47,9 +49,29 @@ constexpr int kDriveMs = 100;     // how often the results page is looked at
 const char* const kTourTypes[] = {"WAV", "MP3", "MIDI", "AVI", "MPEG", "VOB",
                                   "DV",  "BMP", "JPEG", "PNG", "GIF",  "TIFF"};
 
-// The demo image's range from here on: its first batch of 1000 sectors holds
-// video, audio and the first JPEG, whose copy is the live thumbnail.
-constexpr uint64_t kTourRangeStart = 2600;
+// The demo image's range starts so that its first batch of 1000 sectors ends just
+// past the first JPEG of our own media: the batch then holds video and audio too,
+// and that JPEG, found first, is the live thumbnail. The place comes from the demo's
+// manifest, as the image is laid out differently with and without the samples.
+constexpr const char* kThumbnailJpeg = "jpeg-dqt.jpg";
+constexpr uint64_t kFirstBatchSectors = 1000;
+constexpr uint64_t kPastTheJpeg = 36;
+constexpr qint64 kWaitMs = 15000;  // a state of the results page that does not come is skipped
+
+uint64_t tourRangeStart(const std::string& demoFolder) {
+    std::ifstream manifest(platform::joinPath(demoFolder, "Manifest.txt"));
+    std::string name;
+    uint64_t start = 0;
+    for (std::string line; std::getline(manifest, line);) {
+        std::istringstream fields(line);
+        if (fields >> name >> start && name == kThumbnailJpeg)
+            return start + kPastTheJpeg > kFirstBatchSectors
+                       ? start + kPastTheJpeg - kFirstBatchSectors
+                       : 0;
+    }
+    std::printf("%s is not in the demo's manifest: the scan starts at sector 0\n", kThumbnailJpeg);
+    return 0;
+}
 
 QTreeWidgetItem* typeNode(CFileDisplayDlg* page, const char* type) {
     QTreeWidgetItem* root = page->rootItem();
@@ -65,12 +87,6 @@ bool workersIdle() {
     return true;
 }
 }  // namespace
-
-std::unique_ptr<ScreenshotTour> ScreenshotTour::fromEnvironment() {
-    const QString folder = qEnvironmentVariable("KESTRUM_SCREENSHOTS");
-    if (folder.isEmpty()) return nullptr;
-    return std::make_unique<ScreenshotTour>(folder);
-}
 
 ScreenshotTour::ScreenshotTour(const QString& folder) : folder_(folder) {
     QDir().mkpath(folder_);
@@ -112,7 +128,7 @@ ScreenshotTour::ScreenshotTour(const QString& folder) : folder_(folder) {
         {"message-box",
          [this] {
              CMessageDlg box(mainWindow());
-             box.setMessage("File Saved Successfully.");
+             box.setMessage("File Saving Completed with Errors. 3 file(s) could not be saved.");
              box.exec();
          }},
         {"wait-box",
@@ -190,9 +206,11 @@ void ScreenshotTour::play(std::vector<Act> acts) {
     scripted_ = true;
     auto script = std::make_shared<std::vector<Act>>(std::move(acts));
     auto next = std::make_shared<size_t>(0);
+    auto waiting = std::make_shared<QElapsedTimer>();
+    waiting->start();
     auto* poll = new QTimer(this);
     poll->setInterval(kPollMs);
-    connect(poll, &QTimer::timeout, this, [this, script, next, poll] {
+    connect(poll, &QTimer::timeout, this, [this, script, next, poll, waiting] {
         if (*next >= script->size()) {
             poll->stop();
             poll->deleteLater();
@@ -200,7 +218,18 @@ void ScreenshotTour::play(std::vector<Act> acts) {
             QTimer::singleShot(kSettleMs, this, [this] { nextStep(); });
             return;
         }
-        if (!(*script)[*next].ready()) return;
+        if (!(*script)[*next].ready()) {
+            if (waiting->elapsed() < kWaitMs) return;
+            // Never a hang: what does not come is left out, and the tour says so.
+            std::printf("%s: move %zu of %zu skipped, what it waits for did not come in %lld s\n",
+                        qPrintable(stepName_), *next + 1, script->size(),
+                        static_cast<long long>(kWaitMs / 1000));
+            std::fflush(stdout);
+            ++*next;
+            waiting->start();
+            return;
+        }
+        waiting->start();
         const size_t act = (*next)++;
         poll->stop();
         QTimer::singleShot(kSettleMs, this, [script, act, poll] {
@@ -241,7 +270,7 @@ void ScreenshotTour::recoveryPages() {
     s.imageSource.store(1);
     s.imageSplit.store(0);
     s.imageFolder.store(demo);
-    s.rangeStart.store(kTourRangeStart);
+    s.rangeStart.store(tourRangeStart(demo));
     s.rangeEnd.store(std::filesystem::file_size(image) / kSectorSize);
     closeDeviceHandle();
     // The scan is held after its first batch until the scanning page is saved.
@@ -257,6 +286,7 @@ void ScreenshotTour::recoveryPages() {
         for (const char* type : kTourTypes)
             if (rows[static_cast<size_t>(r)].type == type) types.setRowChecked(r, true);
     resultsState_ = 0;
+    stateSince_.start();
     QTimer drive;
     drive.setInterval(kDriveMs);
     connect(&drive, &QTimer::timeout, this, [this] { driveResultsPage(); });
@@ -287,31 +317,51 @@ void ScreenshotTour::driveResultsPage() {
     if (!page) return;
     driving_ = true;
     Session& s = session();
+    const int before = resultsState_;
+    const bool waitedLong = stateSince_.elapsed() > kWaitMs;
     switch (resultsState_) {
-        case 0:
+        case 0: {
             // Scanning, held after the first batch: the thumbnail, the progress
             // texts and the first type nodes show.
-            if (s.scanThread.running() && page->picture()->isLoaded() &&
-                page->previewPath().find("Tavtemp.JPEG") != std::string::npos &&
+            const bool thumbnail = page->picture()->isLoaded() &&
+                                   page->previewPath().find("Tavtemp.JPEG") != std::string::npos;
+            const bool texts =
                 !page->findChild<QWidget*>("sectorText")->property("text").toString().isEmpty() &&
-                page->rootItem()->childCount() > 0) {
+                page->rootItem()->childCount() > 0;
+            if (s.scanThread.running() && texts && (thumbnail || waitedLong)) {
+                if (!thumbnail)
+                    std::printf(
+                        "results-scanning: no live JPEG thumbnail came in %lld s; "
+                        "saved without it\n",
+                        static_cast<long long>(kWaitMs / 1000));
                 save(page, "results-scanning");
                 page->pauseGate.resume();
                 resultsState_ = 1;
+            } else if (waitedLong && !s.scanThread.running()) {
+                std::printf("results-scanning: skipped, the scan ended before it could be seen\n");
+                resultsState_ = 1;
             }
             break;
+        }
         case 1:
             if (page->isBrowsing() && workersIdle()) {
                 if (QTreeWidgetItem* jpeg = typeNode(page, "JPEG"))
                     page->tree()->setCurrentItem(jpeg);  // lists the type, previews its first
+                else
+                    std::printf("results-browsing: no JPEG found; the page shows no picture\n");
                 resultsState_ = 2;
             }
             break;
         case 2:
             if (workersIdle()) {
                 save(page, "results-browsing");
-                if (QTreeWidgetItem* avi = typeNode(page, "AVI")) page->tree()->setCurrentItem(avi);
-                resultsState_ = 3;
+                if (QTreeWidgetItem* avi = typeNode(page, "AVI")) {
+                    page->tree()->setCurrentItem(avi);
+                    resultsState_ = 3;
+                } else {
+                    std::printf("results-video: skipped, no AVI file was found\n");
+                    resultsState_ = 5;
+                }
             }
             break;
         case 3:
@@ -323,6 +373,10 @@ void ScreenshotTour::driveResultsPage() {
                     page->player()->stop();
                     resultsState_ = 5;
                 });
+            } else if (waitedLong) {
+                std::printf("results-video: skipped, the video did not start in %lld s\n",
+                            static_cast<long long>(kWaitMs / 1000));
+                resultsState_ = 5;
             }
             break;
         case 5:
@@ -332,6 +386,8 @@ void ScreenshotTour::driveResultsPage() {
         default:
             break;
     }
+    if (resultsState_ != before) stateSince_.start();
+    std::fflush(stdout);
     driving_ = false;
 }
 
@@ -349,6 +405,11 @@ void ScreenshotTour::nextStep() {
 }
 
 void ScreenshotTour::save(QWidget* window, const QString& name, QWidget* alsoShow) {
+    if (!window) {
+        std::printf("%s: skipped, its window is not there\n", qPrintable(name));
+        std::fflush(stdout);
+        return;
+    }
     // The screen's own pixels, so shaped windows, popups and tooltips show as
     // they are; a window system without screen grabs gets the widget's picture.
     QRect area = window->frameGeometry();

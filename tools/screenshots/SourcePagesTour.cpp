@@ -1,4 +1,4 @@
-#include "ui/SourcePagesTour.h"
+#include "SourcePagesTour.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include "ScreenshotTour.h"
 #include "app/Session.h"
 #include "disk/CPartitionInfoDlg.h"
 #include "disk/SizeText.h"
@@ -18,7 +19,6 @@
 #include "platform/Folders.h"
 #include "platform/SourceFile.h"
 #include "ui/FolderChooser.h"
-#include "ui/ScreenshotTour.h"
 
 namespace kestrum::ui {
 namespace {
@@ -103,10 +103,13 @@ std::vector<std::pair<QString, std::function<void()>>> sourcePageSteps(Screensho
              [] {
                  if (!QFileInfo::exists(demoImage())) return;
                  setFolderChooser([](QWidget*, const QString&) { return demoFolder(); });
-                 select(sourcePage()->imageRoot());
-                 setFolderChooser({});
+                 select(sourcePage()->imageRoot());  // asks once the selection is handled
              }},
-            {always, [&tour] { tour.save(sourcePage(), "source-page-image"); }},
+            {always,
+             [&tour] {
+                 setFolderChooser({});
+                 tour.save(sourcePage(), "source-page-image");
+             }},
             {always, [] { click(sourcePage(), "backButton"); }},
         });
     });

@@ -1,10 +1,10 @@
-// Screenshot mode, for looking at the windows without clicking through them:
-// with $KESTRUM_SCREENSHOTS naming a folder, the application saves a PNG of each
-// window as it really appears on the screen, walks through the windows it can
-// reach from the main window (answering each one with Cancel or Escape, so
-// nothing changes), and then closes the main window.
+// The screenshot tour, for looking at the windows without clicking through them:
+// saves a PNG of each window as it really appears on the screen, walks through
+// the windows it can reach from the main window (answering each one with Cancel
+// or Escape, so nothing changes), and then closes the main window.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -21,8 +21,7 @@ namespace kestrum::ui {
 class ScreenshotTour : public QObject {
     Q_OBJECT
 public:
-    // The tour when $KESTRUM_SCREENSHOTS is set, else null.
-    static std::unique_ptr<ScreenshotTour> fromEnvironment();
+    // Saves into folder; made before the application's windows open.
     explicit ScreenshotTour(const QString& folder);
     ~ScreenshotTour() override;
 
@@ -64,6 +63,7 @@ private:
     // step that opened them drives them itself.
     bool quiet_ = false;
     int resultsState_ = 0;
+    QElapsedTimer stateSince_;  // how long the results page has been in its state
     bool driving_ = false;
 };
 

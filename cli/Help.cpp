@@ -1,0 +1,92 @@
+// The help tables of kestrum-recover and their printing.
+#include "Help.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kestrum::cli {
+
+namespace {
+
+const OptionHelp kHelpOption{"-h, --help", "show this help and end"};
+const OptionHelp kVersionOption{"--version", "show the version and end"};
+
+}  // namespace
+
+const std::vector<CommandHelp>& commandHelp() {
+    static const std::vector<CommandHelp> commands{
+        {"devices",
+         "devices",
+         "list the logical drives and physical disks",
+         "Lists the logical drives and the physical disks that can be scanned.\n"
+         "A drive is read as \\\\.\\X: and disk n as \\\\.\\PhysicalDrive<n>.",
+         {}},
+        {"types",
+         "types",
+         "list the file types that can be recovered",
+         "Lists the file types with their default maximum size.",
+         {}},
+        {"scan",
+         "scan SOURCE [OPTIONS]",
+         "find files on a source; list them and save them (SOURCE)",
+         "Finds files on SOURCE: a device (/dev/sdb, \\\\.\\PhysicalDrive<n>, \\\\.\\X:), an\n"
+         "image file, or a folder holding Image0.img or image pieces.",
+         {
+             {"--types T1,T2|all", "the file types to look for (default all; see 'types')"},
+             {"--max-kb TYPE=KB", "largest size of TYPE in KB, 2 to 250000 (repeatable)"},
+             {"--range START:END", "the sectors to read (default: the whole source)"},
+             {"--list", "print each file found: name, type, first sector, sectors"},
+             {"--save DIR", "save the files found into DIR (made when missing)"},
+             {"--on-exists ask|replace|skip",
+              "a file already in DIR: ask, replace, or skip it (default)"},
+             {"--on-bad-sector ask|retry|skip",
+              "an unreadable sector: ask, retry, or skip it as zeros (default)"},
+         }},
+        {"image",
+         "image SOURCE --out DIR [OPTIONS]",
+         "copy a sector range into a disk image (SOURCE --out DIR)",
+         "Copies a sector range of SOURCE into DIR/Image0.img, or into 650 MiB pieces.",
+         {
+             {"--out DIR", "the folder for the image (made when missing)"},
+             {"--range START:END", "the sectors to copy (default: the whole source)"},
+             {"--multifile", "write 650 MiB pieces Image0.img, Image1.img, ..."},
+         }},
+    };
+    return commands;
+}
+
+void printCommandHelp(const CommandHelp& help, FILE* out) {
+    std::fprintf(out, "Usage: kestrum-recover %s\n\n", help.synopsis);
+    if (*help.details) std::fprintf(out, "%s\n\n", help.details);
+    std::vector<OptionHelp> rows = help.options;
+    rows.push_back(kHelpOption);
+    rows.push_back(kVersionOption);
+    size_t width = 0;
+    for (const OptionHelp& row : rows) width = std::max(width, std::strlen(row.option));
+    std::fprintf(out, "Options:\n");
+    for (const OptionHelp& row : rows)
+        std::fprintf(out, "  %-*s  %s\n", static_cast<int>(width), row.option, row.text);
+}
+
+void printUsage(FILE* out) {
+    std::fprintf(out, "Usage: kestrum-recover COMMAND [OPTIONS]\n\nCommands:\n");
+    for (const CommandHelp& c : commandHelp()) std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
+    std::fprintf(out,
+                 "\nRun kestrum-recover COMMAND --help for its options; --version shows the "
+                 "version.\n");
+}
+
+void printVersion(FILE* out) {
+    std::fprintf(out, "kestrum-recover %s\n", KESTRUM_VERSION);
+}
+
+bool asksForHelp(const std::vector<std::string>& args) {
+    return std::any_of(args.begin(), args.end(),
+                       [](const std::string& a) { return a == "--help" || a == "-h"; });
+}
+
+bool asksForVersion(const std::vector<std::string>& args) {
+    return std::find(args.begin(), args.end(), "--version") != args.end();
+}
+
+}  // namespace kestrum::cli
