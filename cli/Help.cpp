@@ -41,6 +41,9 @@ const std::vector<CommandHelp>& commandHelp() {
               "a file already in DIR: ask, replace, or skip it (default)"},
              {"--on-bad-sector ask|retry|skip",
               "an unreadable sector: ask, retry, or skip it as zeros (default)"},
+             {"--thorough",
+              "check each file's structure and measure it to the byte (slower); --list adds "
+              "a fifth column, whole or partial"},
          }},
         {"image",
          "image SOURCE --out DIR [OPTIONS]",

@@ -30,9 +30,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: kestrum-recover scan SOURCE [--types T1,T2|all] [--max-kb TYPE=KB]... "
     "[--range START:END] [--list] [--save DIR] [--on-exists ask|replace|skip] "
-    "[--on-bad-sector ask|retry|skip] [--thorough]\n"
-    "  --thorough  recognise files by their own structure and measure them to the byte\n"
-    "              (slower; --list then adds a fifth column: whole or partial)\n";
+    "[--on-bad-sector ask|retry|skip] [--thorough]\n";
 
 std::string upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
