@@ -328,6 +328,11 @@ void CPartitionInfoDlg::next() {
         refuse(problem);
         return;
     }
+    if (const auto size = sourceSectorCount())
+        if (std::string message = checkRangeEnd(end, *size); !message.empty()) {
+            refuse(message);
+            return;
+        }
     s.rangeStart.store(start);
     s.rangeEnd.store(end);
 

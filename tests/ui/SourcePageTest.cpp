@@ -332,8 +332,19 @@ private slots:
         QTest::newRow("backwards") << "100"
                                    << "50"
                                    << "End sector should be bigger than start sector.";
-        QTest::newRow("beyond 32 bits") << "4294967296"
-                                        << "5860533168" << QString();
+        // 64-bit numbers reach the size check whole; the 1 MB image has 2048 sectors.
+        QTest::newRow("beyond 32 bits")
+            << "4294967296"
+            << "5860533168"
+            << "The Ending Range 5860533168 lies past the end of the source, which has 2048 "
+               "sectors. Enter an Ending Range of at most 2048.";
+        QTest::newRow("one past the end") << "0"
+                                          << "2049"
+                                          << "The Ending Range 2049 lies past the end of the "
+                                             "source, which has 2048 sectors. Enter an Ending "
+                                             "Range of at most 2048.";
+        QTest::newRow("to the end") << "2047"
+                                    << "2048" << QString();
         QTest::newRow("blanks around") << " 8 "
                                        << " 16" << QString();
     }
@@ -369,6 +380,28 @@ private slots:
         // Unticking the box disables the fields again.
         check->setChecked(false);
         QVERIFY(!startEdit->isEnabled());
+    }
+
+    void diskRangePastItsEndIsRefused() {
+        test::FatLoop fat(KESTRUM_TEST_DATA_DIR "/jpeg-exif.jpg");
+        if (!fat.ok()) QSKIP(fat.why().c_str());
+        CPartitionInfoDlg page(CPartitionInfoDlg::kDiskImaging);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
+        int n = -1;
+        for (const auto& d : platform::physicalDisks())
+            if (d.deviceNode == fat.node()) n = d.number;
+        QVERIFY(n >= 0);
+        page.findChild<QTreeWidget*>("sourceTree")
+            ->setCurrentItem(childNamed(page.diskRoot(), QString("Disk%1").arg(n)));
+        page.findChild<QCheckBox*>("rangeCheck")->setChecked(true);
+        page.findChild<QLineEdit*>("endEdit")->setText("600000");
+        const auto windows = QApplication::topLevelWidgets().size();
+        page.findChild<QAbstractButton*>("nextButton")->click();
+        QCOMPARE(QString::fromStdString(said_.last()),
+                 QString("The Ending Range 600000 lies past the end of the source, which has "
+                         "8192 sectors. Enter an Ending Range of at most 8192."));
+        QCOMPARE(QApplication::topLevelWidgets().size(), windows);  // no imaging page
+        QCOMPARE(session().rangeEnd.load(), uint64_t{0});
     }
 
     void nextWritesTheSourceBlockOfItsMode() {
