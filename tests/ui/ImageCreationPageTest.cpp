@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTest>
@@ -61,6 +62,22 @@ QString text(const QWidget* page, const char* name) {
 
 void click(QWidget* page, const char* name) {
     page->findChild<QAbstractButton*>(name)->click();
+}
+
+// Answers the question about replacing an image once it shows, by key or button;
+// its text is kept in asked.
+std::shared_ptr<bool> answerReplace(std::function<void(QMessageBox*)> answer,
+                                    QString* asked = nullptr) {
+    return whenShown<QMessageBox>(
+        [answer, asked](QMessageBox* box) {
+            if (asked) *asked = box->text();
+            answer(box);
+        },
+        "replaceImageQuestion");
+}
+
+void pressYes(QMessageBox* box) {
+    box->button(QMessageBox::Yes)->click();
 }
 
 bool visible(const QWidget* page, const char* name) {
@@ -144,7 +161,9 @@ private slots:
         CImageCreationDlg page("", "Selected Disk", "Disk1");
         page.show();
         page.findChild<QLineEdit*>("destinationEdit")->setText(QString::fromStdString(dest.path()));
+        const auto asked = answerReplace(pressYes);
         click(&page, "startButton");
+        QVERIFY(*asked);
         QVERIFY(page.isCopying());
         QVERIFY(visible(&page, "stopButton") && visible(&page, "progressGroup"));
         QVERIFY(!visible(&page, "startButton") && !visible(&page, "backButton"));
@@ -190,7 +209,11 @@ private slots:
         page.show();
         page.findChild<QLineEdit*>("destinationEdit")->setText(QString::fromStdString(dest.path()));
         page.findChild<QCheckBox*>("multiFileCheck")->setChecked(true);
+        QString asked;
+        answerReplace(pressYes, &asked);
         click(&page, "startButton");
+        // Every piece it replaces or deletes counts, also when Image0.img is missing.
+        QVERIFY2(asked.contains("an image of 3 files"), qPrintable(asked));
         QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
         QCOMPARE(said_.last(), std::string("Image creation completed successfully."));
 
@@ -243,6 +266,7 @@ private slots:
         // written stays, and the progress counts from the range's start.
         said_.clear();
         said_.answers = {true};
+        answerReplace(pressYes);
         click(&page, "startButton");
         click(&page, "stopButton");
         QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
@@ -261,6 +285,39 @@ private slots:
     }
 
     // --- refusals -----------------------------------------------------------------
+
+    void existingImageIsReplacedOnlyWhenTheUserSaysYes() {
+        test::TempDir source, dest;
+        test::writePatternMedium(source.file("disk"), 64, {0, 63});
+        useSource(source.file("disk"), 0, 64);
+        const std::string image = dest.file("image0.IMG");  // found without regard to case
+        test::writeFile(image, std::string("an earlier image"));
+        CImageCreationDlg page("", "Selected Disk", "Disk1");
+        page.show();
+        page.findChild<QLineEdit*>("destinationEdit")->setText(QString::fromStdString(dest.path()));
+
+        // Enter takes the default, No; Escape says No too. Nothing is written.
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+            QString asked;
+            const auto shown =
+                answerReplace([key](QMessageBox* box) { QTest::keyClick(box, key); }, &asked);
+            click(&page, "startButton");
+            QVERIFY(*shown);
+            QCOMPARE(asked, "The image file " + QString::fromStdString(image) +
+                                " already exists. Do you want to replace it?");
+            QVERIFY(!page.isCopying());
+            QVERIFY(visible(&page, "startButton") && visible(&page, "backButton"));
+            QCOMPARE(readText(image), std::string("an earlier image"));
+            QVERIFY(said_.messages.empty());
+        }
+
+        const auto shown = answerReplace(pressYes);
+        click(&page, "startButton");
+        QVERIFY(*shown);
+        QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
+        QCOMPARE(said_.last(), std::string("Image creation completed successfully."));
+        QCOMPARE(fileSize(dest.file("Image0.img")), uint64_t{64 * 512});
+    }
 
     void startRefusesAMissingFolderOrAnUnreadableSource() {
         test::TempDir source, dest;
