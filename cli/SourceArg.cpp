@@ -155,6 +155,11 @@ bool parseRange(const std::string& text, uint64_t sizeSectors, uint64_t& start, 
                 std::string& error) {
     start = 0;
     end = sizeSectors;
+    // Else an empty source would be told that its end must lie past its start.
+    if (sizeSectors == 0) {
+        error = "The source is empty (0 sectors): there is nothing to read.";
+        return false;
+    }
     const size_t colon = text.find(':');
     if (colon == std::string::npos) {
         error = "The range \"" + text + "\" is not START:END (sector numbers, END exclusive).";
