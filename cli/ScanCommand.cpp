@@ -2,6 +2,7 @@
 // through the same engine calls as the desktop pages, writing the same log blocks.
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -85,7 +86,16 @@ bool chooseTypes(const ParsedArgs& args, TypeChoice& choice, std::string& error)
                     item + "\".";
                 return false;
             }
-            sizes[type] = item.substr(eq + 1);
+            const std::string kb = item.substr(eq + 1);
+            uint32_t value = 0;
+            const auto [end, ec] = std::from_chars(kb.data(), kb.data() + kb.size(), value);
+            if (kb.empty() || ec != std::errc() || end != kb.data() + kb.size() || value < 2 ||
+                value > 250000) {
+                error = "--max-kb " + item + ": the maximum size of " + type +
+                        " is a whole number of KB from 2 to 250000.";
+                return false;
+            }
+            sizes[type] = kb;
         }
     }
     for (const CatalogueRow& row : catalogueRows()) {

@@ -159,10 +159,29 @@ TEST_F(ScanCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\n" << r.err;
         EXPECT_TRUE(r.out.empty()) << c.args;
     }
-    // An out-of-bounds size is used as 2000 KB, as the type page does, with a word.
-    const ToolRun r = tool.run("scan " + src + " --types PNG --max-kb PNG=1 --list");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.err.find("using 2000"), std::string::npos) << r.err;
+    // A maximum size that is not a number of KB from 2 to 250000 is a usage error
+    // (only the type page falls back to 2000 without a word).
+    for (const char* size : {"JPEG=abc", "PNG=1", "png=250001", "PNG=", "PNG=12k", "PNG=-5"}) {
+        const ToolRun r = tool.run("scan " + src + " --max-kb " + size + " --list");
+        EXPECT_EQ(r.exitCode, 1) << size;
+        EXPECT_NE(r.err.find(std::string("--max-kb ") + size), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("a whole number of KB from 2 to 250000"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << size;
+    }
+    for (const char* size : {"PNG=2", "PNG=250000"}) {
+        const ToolRun r = tool.run("scan " + src + " --types PNG --max-kb " + size + " --list");
+        EXPECT_EQ(r.exitCode, 0) << size << r.err;
+        EXPECT_EQ(r.err.find("using 2000"), std::string::npos) << r.err;
+    }
+
+    // An empty source is said to be empty, whatever the range.
+    writeFile(folder.file("empty.raw"), std::string());
+    for (const char* range : {"", " --range 0:10", " --range :"}) {
+        const ToolRun r = tool.run("scan " + shellQuote(folder.file("empty.raw")) + range);
+        EXPECT_EQ(r.exitCode, 1) << range;
+        EXPECT_NE(r.err.find("The source is empty (0 sectors)"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("bigger than start"), std::string::npos) << r.err;
+    }
 }
 
 TEST_F(ScanCommandTest, CtrlCStopsAtABatchEndAndKeepsWhatWasFound) {
