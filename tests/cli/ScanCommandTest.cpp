@@ -204,10 +204,13 @@ TEST_F(ScanCommandTest, CtrlCStopsAtABatchEndAndKeepsWhatWasFound) {
         ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    // The type block is logged once Ctrl-C is caught, just before the scan starts.
-    while (tool.activityLog().find("Selected Extensions Information") == std::string::npos) {
+    // The file is listed (and flushed into the file) while the scan goes on.
+    const std::string line = "File1.JPEG\tJPEG\t0\t6\n";
+    for (;;) {
         int status = 0;
         ASSERT_NE(::waitpid(child, &status, WNOHANG), child) << "ended before the interrupt";
+        const auto sofar = readFile(listing);
+        if (std::string(sofar.begin(), sofar.end()) == line) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ::kill(child, SIGINT);
@@ -218,6 +221,30 @@ TEST_F(ScanCommandTest, CtrlCStopsAtABatchEndAndKeepsWhatWasFound) {
     const auto listed = readFile(listing);
     EXPECT_EQ(std::string(listed.begin(), listed.end()), "File1.JPEG\tJPEG\t0\t6\n");
     EXPECT_EQ(readFile(out.path() + "/JPEG/File1.JPEG").size(), 6u * 512);
+    EXPECT_NE(tool.activityLog().find("Analysing Aborted"), std::string::npos);
+}
+
+TEST_F(ScanCommandTest, AListingPipedIntoHeadEndsTheScanWhenHeadHasItsLine) {
+    // 200 GiB of zeros behind the JPEG would take minutes to scan.
+    const auto jpeg = readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/jpeg-jfif.jpg");
+    const std::string path = folder.file("huge.raw");
+    writeFile(path, jpeg);
+    ASSERT_EQ(::truncate(path.c_str(), 200LL << 30), 0);
+    const std::string status = folder.file("status");
+    const std::string command =
+        "( " + tool.commandLine("scan " + shellQuote(path) + " --types JPEG --list") + " 2>" +
+        shellQuote(folder.file("err")) + "; echo $? >" + shellQuote(status) + " ) | head -1";
+    std::string out;
+    const auto began = std::chrono::steady_clock::now();
+    ASSERT_EQ(runCommand(command, &out), 0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    EXPECT_LT(seconds, 20.0);
+    EXPECT_EQ(out, "File1.JPEG\tJPEG\t0\t6\n");
+    // Ended as a writer to a closed pipe ends (128 + SIGPIPE), without a word.
+    const auto code = readFile(status);
+    EXPECT_EQ(std::string(code.begin(), code.end()), "141\n");
+    EXPECT_TRUE(readFile(folder.file("err")).empty());
     EXPECT_NE(tool.activityLog().find("Analysing Aborted"), std::string::npos);
 }
 
