@@ -7,6 +7,7 @@
 #include "app/Session.h"
 #include "disk/SectorReader.h"
 #include "disk/SizeText.h"
+#include "disk/SourceBinding.h"
 #include "platform/Devices.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
@@ -90,6 +91,7 @@ void selectDevicePath(const std::string& path) {
 bool selectSource(const std::string& source, SourceInfo& info, std::string& error) {
     info = SourceInfo{};
     closeDeviceHandle();
+    unbindSource();
     Session& s = session();
     s.imageFile.store({});
     if (source.rfind(kDevicePrefix, 0) == 0) {

@@ -8,6 +8,7 @@
 #include "disk/DiskList.h"
 #include "disk/SectorReader.h"
 #include "disk/SizeText.h"
+#include "disk/SourceBinding.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Devices.h"
 #include "platform/Folders.h"
@@ -204,7 +205,7 @@ std::optional<uint64_t> sourceSectorCount() {
         if (!file) return std::nullopt;
         bytes = file->size();
     } else {
-        const std::string node = platform::resolveDevicePath(s.selectedDevicePath());
+        const std::string node = nodeForReading(s.selectedDevicePath());
         const auto device = node.empty() ? nullptr : platform::SourceFile::open(node);
         if (!device) return std::nullopt;
         bytes = device->size();
@@ -232,7 +233,7 @@ std::string sourceOpenProblem(const std::string& shown) {
                                : "The image " + path + " cannot be opened for reading: " + problem;
     }
     const std::string devicePath = s.selectedDevicePath();
-    const std::string node = platform::resolveDevicePath(devicePath);
+    const std::string node = nodeForReading(devicePath);
     if (node.empty())
         return shown + " cannot be opened for reading: there is no device " + devicePath +
                " any more. Attach the medium and choose it again.";

@@ -18,6 +18,7 @@
 #include "app/Prompter.h"
 #include "app/Reports.h"
 #include "app/Session.h"
+#include "disk/SourceBinding.h"
 #include "preview/CMediaPlayer.h"
 #include "preview/CPictureCtrl.h"
 #include "preview/PreviewCopy.h"
@@ -540,6 +541,10 @@ void CFileDisplayDlg::previewRow(int row) {
     }
     const std::optional<FileInfo> record = findRecord(type.type, listed.name);
     if (!record) return;
+    if (std::string problem = boundSourceProblem(); !problem.empty()) {
+        prompter().showMessage(problem, MessageIcon::Error);
+        return;
+    }
     previewFile_ = *record;
     currentRow_ = row;
     bool started = false;

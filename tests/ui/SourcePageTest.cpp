@@ -19,11 +19,13 @@
 #include "app/Session.h"
 #include "disk/CPartitionInfoDlg.h"
 #include "disk/DiskList.h"
+#include "disk/SourceBinding.h"
 #include "disk/SourceChoice.h"
 #include "filetypes/CExtensionInfoDlg.h"
 #include "imaging/CImageCreationDlg.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Devices.h"
+#include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "ui/FolderChooser.h"
 #include "ui/Shell.h"
@@ -402,6 +404,63 @@ private slots:
                          "8192 sectors. Enter an Ending Range of at most 8192."));
         QCOMPARE(QApplication::topLevelWidgets().size(), windows);  // no imaging page
         QCOMPARE(session().rangeEnd.load(), uint64_t{0});
+    }
+
+    void aChosenDiskThatIsPulledIsNamedAndNeverReadInItsPlace() {
+        if (std::string why = test::loopUnavailableReason(); !why.empty()) QSKIP(why.c_str());
+        test::TempDir media, dest;
+        sparse(media.file("card.img"), 1 << 20);
+        sparse(media.file("other.img"), 2 << 20);
+        auto card = std::make_unique<test::LoopDevice>(media.file("card.img"));
+        test::LoopDevice other(media.file("other.img"));
+        QVERIFY(card->ok() && other.ok());
+        const std::string cardNode = card->node();
+        CPartitionInfoDlg page(CPartitionInfoDlg::kDiskImaging);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
+        page.show();
+        int n = -1;
+        for (const auto& d : platform::physicalDisks())
+            if (d.deviceNode == cardNode) n = d.number;
+        QVERIFY(n >= 0);
+        const QString disk = QString("Disk%1").arg(n);
+        auto* tree = page.findChild<QTreeWidget*>("sourceTree");
+        tree->setCurrentItem(childNamed(page.diskRoot(), disk));
+
+        // Pulled before Next: whatever moved into its number is not taken for it.
+        closeDeviceHandle();
+        card->detach();
+        const auto windows = QApplication::topLevelWidgets().size();
+        page.findChild<QAbstractButton*>("nextButton")->click();
+        const std::string gone = disk.toStdString() + " (" + cardNode + ", loop device of " +
+                                 media.file("card.img") + ", 1 MB) is gone";
+        QVERIFY2(said_.last().rfind(gone, 0) == 0, said_.last().c_str());
+        QCOMPARE(said_.messages.back().icon, MessageIcon::Error);
+        QCOMPARE(QApplication::topLevelWidgets().size(), windows);
+
+        // Back in again (wherever it lands) it is the same card; pulled once the
+        // imaging page is open, Start names it and writes nothing.
+        card = std::make_unique<test::LoopDevice>(media.file("card.img"));
+        QVERIFY(card->ok());
+        said_.clear();
+        std::string atStart;
+        bool imageWritten = true;
+        auto shown = whenShown<CImageCreationDlg>([&](CImageCreationDlg* imaging) {
+            closeDeviceHandle();
+            card->detach();
+            imaging->findChild<QLineEdit*>("destinationEdit")
+                ->setText(QString::fromStdString(dest.path()));
+            imaging->findChild<QAbstractButton*>("startButton")->click();
+            atStart = said_.last();
+            imageWritten = platform::fileExists(dest.file("Image0.img"));
+            imaging->findChild<QAbstractButton*>("backButton")->click();
+        });
+        page.findChild<QAbstractButton*>("nextButton")->click();
+        QVERIFY(*shown);
+        QVERIFY2(atStart.rfind(disk.toStdString() + " (", 0) == 0 &&
+                     atStart.find(") is gone") != std::string::npos,
+                 atStart.c_str());
+        QVERIFY(!imageWritten);
+        unbindSource();
     }
 
     void nextWritesTheSourceBlockOfItsMode() {
