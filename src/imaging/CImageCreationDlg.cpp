@@ -12,6 +12,7 @@
 
 #include "app/Session.h"
 #include "imaging/ExistingImage.h"
+#include "imaging/ImagingExit.h"
 #include "imaging/ImagingRun.h"
 #include "platform/Folders.h"
 #include "ui/CButtonST.h"
@@ -142,6 +143,7 @@ CImageCreationDlg::CImageCreationDlg(const QString& sourceInfo, const QString& r
 }
 
 CImageCreationDlg::~CImageCreationDlg() {
+    setShownImagingRun(nullptr);
     if (!run_->working()) return;
     imagingStopRequested.store(1);
     run_->pauseGate.resume();
@@ -178,6 +180,7 @@ void CImageCreationDlg::start() {
         prompter().showMessage("Process is running.", MessageIcon::Exclamation);
         return;
     }
+    setShownImagingRun(run_.get());
     showProgress();
     timer_.start();
     showCopying(true);

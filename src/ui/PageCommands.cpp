@@ -12,6 +12,7 @@
 #include "app/Log.h"
 #include "app/Prompter.h"
 #include "app/Session.h"
+#include "imaging/ImagingExit.h"
 #include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "preview/PreviewCopy.h"
@@ -123,6 +124,7 @@ Toolbar installToolbar(CBDialog* page) {
 
 void confirmExit() {
     if (!prompter().confirm("Are you sure you want to exit?")) return;
+    recordImagingExit();
     RemoveTempPreviews();
     endProcess(0);
 }

@@ -27,6 +27,7 @@
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "ui/FolderChooser.h"
+#include "ui/Shell.h"
 
 using namespace kestrum;
 using test::whenShown;
@@ -282,6 +283,39 @@ private slots:
         const std::string log = readText(logs_.file("Activity Log.txt"));
         QVERIFY(log.size() > 24 && log.substr(log.size() - 24) == "\r\nDisk Imaging Aborted\r\n");
         QVERIFY(visible(&page, "backButton"));
+    }
+
+    void exitDuringACopyStopsItAndLogsHowFarItGot() {
+        test::TempDir source, dest;
+        const uint64_t start = 100000, end = 400000;
+        test::writePatternMedium(source.file("disk"), end, {start, end - 1});
+        useSource(source.file("disk"), start, end);
+        CImageCreationDlg page("", "Selected Disk", "Disk1");
+        page.show();
+        page.findChild<QLineEdit*>("destinationEdit")->setText(QString::fromStdString(dest.path()));
+        std::vector<int> ends;
+        ui::setProcessEnd([&](int code) { ends.push_back(code); });
+        auto restore = qScopeGuard([] { ui::setProcessEnd({}); });
+        click(&page, "startButton");
+        QVERIFY(page.isCopying());
+        said_.answers = {true};
+        click(&page, "exitButton");
+        QCOMPARE(said_.questions, std::vector<std::string>{"Are you sure you want to exit?"});
+        QCOMPARE(ends, std::vector<int>{0});
+        // The worker stopped after its chunk, before the process would end.
+        QVERIFY(!page.run().working());
+        const uint64_t reached = page.run().currentSector.load();
+        QVERIFY(reached > start && reached < end);
+        QCOMPARE(fileSize(dest.file("Image0.img")), (reached - start) * 512);
+        const std::string log = readText(logs_.file("Activity Log.txt"));
+        const std::string block =
+            "\r\n\r\nAnalysing Disk Imaging Information :\r\nCurrent Sector : " +
+            std::to_string(reached) + " / 400000\r\nLast File : " + dest.file("Image0.img") +
+            "\r\nSectors Copied : " + std::to_string(reached - start) +
+            "\r\nDisk Imaging Interrupted (Exit)\r\n";
+        QVERIFY2(log.size() >= block.size() && log.substr(log.size() - block.size()) == block,
+                 log.substr(log.size() > 400 ? log.size() - 400 : 0).c_str());
+        QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
     }
 
     // --- refusals -----------------------------------------------------------------
