@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QMovie>
 #include <QProgressBar>
 #include <QTableView>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "app/Log.h"
 #include "app/Prompter.h"
@@ -449,24 +451,37 @@ void CFileDisplayDlg::onListClicked(int row) {
         checkClicked_ = false;
         return;
     }
+    if (waiting_ && row >= 0) {
+        pendingRow_ = row;
+        return;
+    }
     if (session().scanThread.running() || previewThread().running() || row < 0) return;
     currentRow_ = row;
     previewRow(row);
-    selectRow(row);
+    selectRow(currentRow_);  // a row asked for during the wait may have followed
     list_->setFocus();
 }
 
 bool CFileDisplayDlg::onArrowKey(int key) {
-    if (session().scanThread.running() || previewThread().running() || handlingArrow_) return true;
+    const bool remember = waiting_;
+    if (!remember &&
+        (session().scanThread.running() || previewThread().running() || handlingArrow_))
+        return true;
     const int mark = list_->currentIndex().isValid() ? list_->currentIndex().row() : -1;
     int row = -1;
     if (key == Qt::Key_Down && mark + 1 < model_->rowCount()) row = mark + 1;
     if (key == Qt::Key_Up && mark > 0) row = mark - 1;
     if (row < 0) return true;
+    if (remember) {
+        // The mark moves at once; the preview follows when the box closes.
+        pendingRow_ = row;
+        selectRow(row);
+        return true;
+    }
     handlingArrow_ = true;
     currentRow_ = row;
     previewRow(row);
-    selectRow(row);
+    selectRow(currentRow_);
     list_->setFocus();
     handlingArrow_ = false;
     return true;
@@ -558,8 +573,39 @@ void CFileDisplayDlg::previewRow(int row) {
     }
     if (!started) return;
     ui::CWaitDlg wait(this);
-    wait.exec();
+    waiting_ = true;
+    wait.waitTakingInput([this](QObject* to, QEvent* e) { return takeInputDuringWait(to, e); });
+    waiting_ = false;
     picture_->update();
+    actOnInputDuringWait();
+}
+
+bool CFileDisplayDlg::takeInputDuringWait(QObject* receiver, QEvent* event) {
+    auto* w = qobject_cast<QWidget*>(receiver);
+    if (w && (w == list_ || list_->isAncestorOf(w))) return event->type() != QEvent::Close;
+    const bool press =
+        event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
+    if (press && receiver == tree_->viewport()) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (QTreeWidgetItem* box = tree_->boxAt(mouse->position().toPoint());
+            box && mouse->button() == Qt::LeftButton)
+            pendingBox_ = box;
+    }
+    return false;
+}
+
+void CFileDisplayDlg::actOnInputDuringWait() {
+    const int row = std::exchange(pendingRow_, -1);
+    // A type's box lists that type anew: a row of the old listing means nothing then.
+    if (QTreeWidgetItem* box = std::exchange(pendingBox_, nullptr)) {
+        tree_->clickBox(box);
+        return;
+    }
+    if (row < 0 || row >= model_->rowCount() || row == currentRow_) return;
+    currentRow_ = row;
+    selectRow(row);
+    previewRow(row);
+    selectRow(currentRow_);
 }
 
 bool CFileDisplayDlg::copyPreviewFile(std::string& path) {
