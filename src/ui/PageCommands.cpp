@@ -157,9 +157,14 @@ void showAbout(QWidget* owner) {
 int runPage(QWidget* opener, QDialog& page) {
     // Hidden the plain widget way: hiding a dialog through QDialog would also
     // end its own modal loop, and the opener must run on when the page returns.
+    // One page takes the place of the other: same spot on the screen both ways,
+    // never where the window system would put a new dialog.
+    const QPoint at = opener->pos();
     opener->QWidget::setVisible(false);
+    page.move(at);
     const int result = page.exec();
     opener->setWindowTitle(QString::fromStdString(session().windowTitle.load()));
+    opener->move(page.pos());
     opener->show();
     return result;
 }

@@ -513,13 +513,19 @@ private slots:
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(folder.path()); });
         page.findChild<QTreeWidget*>("sourceTree")->setCurrentItem(page.imageRoot());
+        // Each page opens where the one it replaces was, and Back returns the favour.
+        page.move(123, 77);
+        const QPoint sourceAt = page.pos();
         bool sawTypePage = false, sourceHidden = false;
+        QPoint typesAt;
         QTimer::singleShot(200, [&] {
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (auto* types = qobject_cast<CExtensionInfoDlg*>(w);
                     types && types->isVisible()) {
                     sawTypePage = true;
                     sourceHidden = !page.isVisible();
+                    typesAt = types->pos();
+                    types->move(sourceAt + QPoint(40, 30));  // the user moved it
                     types->findChild<QAbstractButton*>("backButton")->click();
                 }
         });
@@ -527,6 +533,8 @@ private slots:
         QVERIFY(sawTypePage);
         QVERIFY(sourceHidden);
         QVERIFY(page.isVisible());
+        QCOMPARE(typesAt, sourceAt);
+        QCOMPARE(page.pos(), sourceAt + QPoint(40, 30));
         QCOMPARE(page.windowTitle().toStdString(), session().windowTitle.load());
     }
 
