@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QThread>
 
 #include "app/Session.h"
@@ -36,7 +37,14 @@ int runBox(QMessageBox::Icon icon, const std::string& text, QMessageBox::Standar
     box.setObjectName(name);
     box.setWindowModality(Qt::ApplicationModal);
     box.setWindowIcon(appIcon());
-    return box.exec();
+    // Keys typed after the box closes go where they went before it opened.
+    const QPointer<QWidget> hadFocus = QApplication::focusWidget();
+    const int answer = box.exec();
+    if (hadFocus && hadFocus->isVisible()) {
+        hadFocus->activateWindow();
+        hadFocus->setFocus(Qt::OtherFocusReason);
+    }
+    return answer;
 }
 
 }  // namespace
