@@ -159,12 +159,13 @@ int runPage(QWidget* opener, QDialog& page) {
     // end its own modal loop, and the opener must run on when the page returns.
     // One page takes the place of the other: same spot on the screen both ways,
     // never where the window system would put a new dialog.
-    const QPoint at = opener->pos();
+    // The client areas are lined up: a window never shown has no frame to measure.
+    const QPoint at = opener->geometry().topLeft();
     opener->QWidget::setVisible(false);
-    page.move(at);
+    page.setGeometry(QRect(at, page.size()));
     const int result = page.exec();
     opener->setWindowTitle(QString::fromStdString(session().windowTitle.load()));
-    opener->move(page.pos());
+    opener->setGeometry(QRect(page.geometry().topLeft(), opener->size()));
     opener->show();
     return result;
 }
