@@ -18,6 +18,7 @@
 #include "preview/PreviewCopy.h"
 #include "ui/CBDialog.h"
 #include "ui/CButtonST.h"
+#include "ui/DocumentOpener.h"
 #include "ui/Shell.h"
 #include "ui/Skin.h"
 
@@ -54,7 +55,7 @@ QString findBareName(const QString& name) {
 }
 
 bool openIfPresent(const QString& path) {
-    return !path.isEmpty() && QFileInfo(path).isFile() && openUrl(QUrl::fromLocalFile(path));
+    return !path.isEmpty() && QFileInfo(path).isFile() && openDocument(path, "the help file");
 }
 
 }  // namespace
@@ -145,8 +146,11 @@ void openHelp() {
     if (openIfPresent(findBareName(kHelpFileName))) return;
     const QString full = QString::fromStdString(platform::joinPath(folder, kHelpFileName));
     if (openIfPresent(full)) return;
-    // The last attempt is the desktop's help viewer; its failure is not reported.
-    startProgram("xdg-open", {full});
+    // The last attempt is the desktop's help viewer.
+    if (!startProgram("xdg-open", {full}))
+        prompter().showMessage("Could not open the help file " + full.toStdString() +
+                                   ": xdg-open cannot be started.",
+                               MessageIcon::Exclamation);
 }
 
 void showAbout(QWidget* owner) {

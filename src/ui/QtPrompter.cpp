@@ -8,6 +8,7 @@
 #include "app/Session.h"
 #include "disk/CBadSectors.h"
 #include "saving/CReplaceDlg.h"
+#include "ui/DocumentOpener.h"
 #include "ui/Shell.h"
 #include "ui/Skin.h"
 
@@ -83,8 +84,8 @@ bool QtPrompter::confirm(const std::string& text) {
 }
 
 bool QtPrompter::openInTextViewer(const std::string& path) {
-    return onUiThread([&] { return openUrl(QUrl::fromLocalFile(QString::fromStdString(path))); },
-                      false);
+    return onUiThread(
+        [&] { return openDocument(QString::fromStdString(path), "the log file"); }, false);
 }
 
 BadSectorAnswer QtPrompter::askBadSector() {
