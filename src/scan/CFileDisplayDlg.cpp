@@ -361,6 +361,10 @@ void CFileDisplayDlg::showTypeFiles() {
     showingTypeFiles_ = true;
     model_->clear();
     const QString parentLabel = item->parent() ? item->parent()->text(0) : QString();
+    // An empty list during the scan is not "no files": say when they come.
+    setListHint(parentLabel == kRootLabel && session().scanThread.running()
+                    ? "Files are listed when the scan ends."
+                    : QString());
     if (parentLabel == kRootLabel) {
         startListFill(item->text(0));
         tree_->setFocus();
@@ -374,6 +378,19 @@ void CFileDisplayDlg::showTypeFiles() {
     }
     tree_->setCurrentItem(item);
     showingTypeFiles_ = false;
+}
+
+void CFileDisplayDlg::setListHint(const QString& text) {
+    if (!listHint_) {
+        if (text.isEmpty()) return;
+        listHint_ = new QLabel(list_->viewport());
+        listHint_->setObjectName("listHint");
+        listHint_->setAlignment(Qt::AlignCenter);
+        listHint_->setWordWrap(true);
+    }
+    listHint_->setText(text);
+    listHint_->setGeometry(list_->viewport()->rect());
+    listHint_->setVisible(!text.isEmpty());
 }
 
 bool CFileDisplayDlg::startListFill(const QString& label) {

@@ -89,6 +89,7 @@ private:
     QTreeWidgetItem* selectedItem() const;
 
     bool startListFill(const QString& label);
+    void setListHint(const QString& text);  // over the empty list; empty hides it
     void fillFileList(const std::string& label);  // list-fill worker
     void drainPendingRows();
 
@@ -145,6 +146,7 @@ private:
     bool showingTypeFiles_ = false;
     bool handlingArrow_ = false;
     bool checkClicked_ = false;
+    QLabel* listHint_ = nullptr;
     bool waiting_ = false;                   // the preview's wait box shows
     int pendingRow_ = -1;                    // the last row asked for meanwhile
     QTreeWidgetItem* pendingBox_ = nullptr;  // a type's box clicked meanwhile
