@@ -89,7 +89,8 @@ private:
     QTreeWidgetItem* selectedItem() const;
 
     bool startListFill(const QString& label);
-    void setListHint(const QString& text);  // over the empty list; empty hides it
+    // Over the empty list; empty hides it.
+    void setListHint(const QString& text);
     void fillFileList(const std::string& label);  // list-fill worker
     void drainPendingRows();
 

@@ -585,6 +585,15 @@ private slots:
         QCOMPARE(asked, QString("Process is running."));
         QVERIFY(page.isVisible());
 
+        // A type chosen meanwhile lists nothing yet, and says when it will.
+        QTRY_VERIFY_WITH_TIMEOUT(page.rootItem()->childCount() > 0, kScanTimeoutMs);
+        QVERIFY(session().scanThread.running());
+        clickTreeLabel(page.tree(), page.rootItem()->child(0));
+        QCOMPARE(page.model()->rowCount(), 0);
+        auto* hint = page.findChild<QLabel*>("listHint");
+        QVERIFY(hint && hint->isVisible());
+        QCOMPARE(hint->text(), QString("Files are listed when the scan ends."));
+
         auto confirmed =
             whenShown<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
         page.findChild<ui::CButtonST*>("stopButton")->click();
@@ -593,6 +602,7 @@ private slots:
         QVERIFY(!page.findChild<QWidget*>("progressBar")->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(page.isBrowsing(), kScanTimeoutMs);
         QVERIFY(page.scanPosition.load() < 40000000 - 1);
+        QVERIFY(!hint->isVisible());  // the first type is listed now
         // The summary comes with the 1000 ms timer, which notices the end by itself.
         QTRY_COMPARE(summaryCount(), summariesBefore + 1);
         QCOMPARE(lastSummaryOutcome(), std::string("Analysing Aborted"));
