@@ -83,8 +83,8 @@ TEST_F(SourceBindingTest, AChosenDiskThatGoesIsRefusedAndNeverReadInItsPlace) {
     const std::string cardNode = cardLoop.node();
     cardLoop.detach();
     const std::string gone = boundSourceProblem();
-    EXPECT_EQ(gone.rfind("Disk" + std::to_string(n) + " (" + cardNode + ", loop device of " +
-                             card + ", 1 MB) is gone",
+    EXPECT_EQ(gone.rfind("Disk" + std::to_string(n) + " (" + cardNode + ", loop device of " + card +
+                             ", 1 MB) is gone",
                          0),
               0u)
         << gone;

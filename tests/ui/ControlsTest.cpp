@@ -1,16 +1,16 @@
 // The skinned controls: tiled backgrounds, bitmap buttons with key colours and
 // hover, transparent text, in-place cell editing with every way it ends, the
 // check-box tree, and the splash's shape.
-#include <QGuiApplication>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMenu>
+#include <QMessageBox>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <future>

@@ -222,8 +222,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&page));
         QWidget* typing = QApplication::focusWidget();
         QVERIFY(typing && !qobject_cast<ui::CButtonST*>(typing));
-        auto closed = whenShown<QMessageBox>(
-            [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
+        auto closed =
+            whenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
         QTest::mouseClick(page.findChild<ui::CButtonST*>("nextButton"), Qt::LeftButton);
         QVERIFY(*closed);
         QTRY_COMPARE(QApplication::focusWidget(), typing);
