@@ -148,9 +148,9 @@ void openHelp() {
     if (openIfPresent(full)) return;
     // The last attempt is the desktop's help viewer.
     if (!startProgram("xdg-open", {full}))
-        prompter().showMessage("Could not open the help file " + full.toStdString() +
-                                   ": xdg-open cannot be started.",
-                               MessageIcon::Exclamation);
+        prompter().showMessage(
+            "Could not open the help file " + full.toStdString() + ": xdg-open cannot be started.",
+            MessageIcon::Exclamation);
 }
 
 void showAbout(QWidget* owner) {

@@ -84,8 +84,8 @@ bool QtPrompter::confirm(const std::string& text) {
 }
 
 bool QtPrompter::openInTextViewer(const std::string& path) {
-    return onUiThread(
-        [&] { return openDocument(QString::fromStdString(path), "the log file"); }, false);
+    return onUiThread([&] { return openDocument(QString::fromStdString(path), "the log file"); },
+                      false);
 }
 
 BadSectorAnswer QtPrompter::askBadSector() {
