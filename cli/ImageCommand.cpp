@@ -13,6 +13,7 @@
 #include "app/Reports.h"
 #include "app/Session.h"
 #include "disk/SectorReader.h"
+#include "imaging/ExistingImage.h"
 #include "imaging/ImagingRun.h"
 
 namespace kestrum::cli {
@@ -20,11 +21,11 @@ namespace kestrum::cli {
 int imageCommand(const std::vector<std::string>& args) {
     ParsedArgs parsed;
     std::string error;
-    if (!parseArgs(args, {"--out", "--range"}, {"--multifile"}, parsed, error) ||
+    if (!parseArgs(args, {"--out", "--range"}, {"--multifile", "--overwrite"}, parsed, error) ||
         parsed.positional.size() != 1 || !parsed.has("--out")) {
         std::fprintf(stderr,
                      "kestrum-recover image: %s\nUsage: kestrum-recover image SOURCE --out "
-                     "DIR [--range START:END] [--multifile]\n",
+                     "DIR [--range START:END] [--multifile] [--overwrite]\n",
                      error.empty() ? "give one SOURCE and --out DIR." : error.c_str());
         return kExitUsage;
     }
@@ -47,6 +48,19 @@ int imageCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "kestrum-recover image: %s\n", refusal.c_str());
         return kExitUsage;
     }
+    const bool multiFile = parsed.flags.count("--multifile") > 0;
+    if (const auto pieces = existingImagePieces(folder, multiFile, end - start);
+        !pieces.empty() && !parsed.flags.count("--overwrite")) {
+        std::fprintf(
+            stderr,
+            "kestrum-recover image: %s already exists%s. Give --overwrite to replace "
+            "it, or choose another --out folder.\n",
+            pieces.front().c_str(),
+            pieces.size() > 1
+                ? (" (with " + std::to_string(pieces.size() - 1) + " more piece(s))").c_str()
+                : "");
+        return kExitUsage;
+    }
 
     CliPrompter prompts(ExistsPolicy::Skip, BadSectorPolicy::Skip, CliPrompter::terminalAttached());
     setPrompter(&prompts);
@@ -58,7 +72,7 @@ int imageCommand(const std::vector<std::string>& args) {
 
     const uint64_t zeroedBefore = unreadableSectors();
     ProgressLine progress(start, end);
-    run.start(folder, parsed.flags.count("--multifile") > 0);
+    run.start(folder, multiFile);
     bool stopAsked = false;
     while (imagingThread().running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -2,16 +2,19 @@
 // through the same engine calls as the desktop pages, writing the same log blocks.
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 
 #include "Args.h"
 #include "Cli.h"
 #include "CliPrompter.h"
+#include "Listing.h"
 #include "OutputFolder.h"
 #include "Progress.h"
 #include "SourceArg.h"
@@ -86,7 +89,16 @@ bool chooseTypes(const ParsedArgs& args, TypeChoice& choice, std::string& error)
                     item + "\".";
                 return false;
             }
-            sizes[type] = item.substr(eq + 1);
+            const std::string kb = item.substr(eq + 1);
+            uint32_t value = 0;
+            const auto [end, ec] = std::from_chars(kb.data(), kb.data() + kb.size(), value);
+            if (kb.empty() || ec != std::errc() || end != kb.data() + kb.size() || value < 2 ||
+                value > 250000) {
+                error = "--max-kb " + item + ": the maximum size of " + type +
+                        " is a whole number of KB from 2 to 250000.";
+                return false;
+            }
+            sizes[type] = kb;
         }
     }
     for (const CatalogueRow& row : catalogueRows()) {
@@ -111,8 +123,9 @@ std::vector<std::string> typeNames(const TypeChoice& choice) {
     return names;
 }
 
-// Runs the scan on its worker, showing progress; Ctrl-C stops it at a batch end.
-bool runScan(uint64_t start, uint64_t end) {
+// Runs the scan on its worker, showing progress and listing files as they are
+// settled; Ctrl-C, or a listing nobody reads any more, stops it at a batch end.
+bool runScan(uint64_t start, uint64_t end, FoundListing* listing) {
     Session& s = session();
     ResultsPage page;
     const std::time_t started = std::time(nullptr);
@@ -122,6 +135,10 @@ bool runScan(uint64_t start, uint64_t end) {
     while (s.scanThread.running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         progress.update(page.scanPosition.load(), s.foundFiles.size());
+        if (listing && !listing->printNew() && !stopAsked) {
+            s.scanStopRequested = 1;
+            stopAsked = true;
+        }
         if (interrupted() && !stopAsked) {
             s.scanStopRequested = 1;
             stopAsked = true;
@@ -129,6 +146,7 @@ bool runScan(uint64_t start, uint64_t end) {
         }
     }
     progress.finish();
+    if (listing) listing->printNew();
     s.resultsPage = nullptr;
     RemoveTempPreviews();
     const bool aborted = s.scanStopRequested.load() != 0;
@@ -243,17 +261,15 @@ int scanCommand(const std::vector<std::string>& args) {
     s.foundFiles.clear();
 
     const uint64_t zeroedBefore = unreadableSectors();
-    const bool completed = runScan(start, end);
+    std::optional<FoundListing> listing;
+    if (parsed.flags.count("--list")) listing.emplace(thorough);
+    const bool completed = runScan(start, end, listing ? &*listing : nullptr);
     clearInterrupt();
-
-    if (parsed.flags.count("--list"))
-        for (const FileInfo& f : s.foundFiles.snapshot())
-            std::printf("%s\t%s\t%llu\t%u%s\n", f.fileName, f.extName,
-                        static_cast<unsigned long long>(f.startSector), f.sectorCount,
-                        !thorough   ? ""
-                        : f.partial ? "\tpartial"
-                                    : "\twhole");
-    std::fflush(stdout);
+    if (listing && listing->gone()) {
+        // The reader has what it wanted: end quietly, the scan logged as aborted.
+        setPrompter(nullptr);
+        FoundListing::endAsBrokenPipe();
+    }
 
     bool saveStopped = false, saved = true;
     if (!saveDir.empty() && !s.foundFiles.empty()) saved = runSave(saveDir, saveStopped);

@@ -7,6 +7,7 @@
 #include "app/Session.h"
 #include "disk/SectorReader.h"
 #include "disk/SizeText.h"
+#include "disk/SourceBinding.h"
 #include "platform/Devices.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
@@ -94,6 +95,7 @@ void selectDevicePath(const std::string& path) {
 bool selectSource(const std::string& source, SourceInfo& info, std::string& error) {
     info = SourceInfo{};
     closeDeviceHandle();
+    unbindSource();
     Session& s = session();
     s.imageFile.store({});
     if (source.rfind(kDevicePrefix, 0) == 0) {
@@ -159,6 +161,11 @@ bool parseRange(const std::string& text, uint64_t sizeSectors, uint64_t& start, 
                 std::string& error) {
     start = 0;
     end = sizeSectors;
+    // Else an empty source would be told that its end must lie past its start.
+    if (sizeSectors == 0) {
+        error = "The source is empty (0 sectors): there is nothing to read.";
+        return false;
+    }
     const size_t colon = text.find(':');
     if (colon == std::string::npos) {
         error = "The range \"" + text + "\" is not START:END (sector numbers, END exclusive).";

@@ -12,6 +12,7 @@
 #include "app/Reports.h"
 #include "app/Session.h"
 #include "disk/SectorReader.h"
+#include "disk/SourceBinding.h"
 #include "disk/SourceChoice.h"
 #include "imaging/CImageCreationDlg.h"
 #include "platform/Folders.h"
@@ -148,9 +149,11 @@ CPartitionInfoDlg::CPartitionInfoDlg(int mode, QWidget* parent)
     const std::string probe = platform::joinPath(folder, "GeomProbe");
     filler_ = std::thread([this, probe] {
         const SourceListing listing = listSources(probe);
+        // The devices as the probe just numbered them: what the user will see.
+        const Identities disks = diskIdentities();
         // Dropped by Qt if the page is gone by then.
         QMetaObject::invokeMethod(
-            this, [this, listing] { addListing(listing); }, Qt::QueuedConnection);
+            this, [this, listing, disks] { addListing(listing, disks); }, Qt::QueuedConnection);
     });
 }
 
@@ -165,7 +168,8 @@ QTreeWidgetItem* CPartitionInfoDlg::addItem(QTreeWidgetItem* parent, const QStri
     return item;
 }
 
-void CPartitionInfoDlg::addListing(const SourceListing& listing) {
+void CPartitionInfoDlg::addListing(const SourceListing& listing, const Identities& disks) {
+    listedDisks_ = disks;
     for (const std::string& drive : listing.driveItems)
         addItem(driveRoot_, QString::fromStdString(drive));
     for (const std::string& disk : listing.diskItems)
@@ -221,15 +225,20 @@ void CPartitionInfoDlg::selectionChanged(QTreeWidgetItem* item) {
 
     const QString itemText = item->text(0);
     const QString parentText = item->parent() ? item->parent()->text(0) : QString();
+    chosen_.reset();
     if (parentText == kDriveRootText) {
         session().imageSource.store(0);
+        if (itemText.size() >= 3)
+            chosen_ = driveIdentity(itemText.at(itemText.size() - 3).toLatin1());
         showDriveInfo(itemText);
     } else if (parentText == kDiskRootText || parentText == kImageRootText) {
         if (itemText.endsWith(kImageName, Qt::CaseSensitive)) {
             showDiskInfo(selectImage(text(itemText)));
         } else {
             session().imageSource.store(0);
-            showDiskInfo(std::atoi(text(itemText).c_str() + 4));
+            const int n = std::atoi(text(itemText).c_str() + 4);
+            if (n >= 0 && n < static_cast<int>(listedDisks_.size())) chosen_ = listedDisks_[n];
+            showDiskInfo(n);
         }
     } else if (item == imageRoot_) {
         // Asked once the click that chose the item is handled: a current item set
@@ -335,10 +344,25 @@ void CPartitionInfoDlg::next() {
         s.selectedSlot.store(0);
     }
     closeDeviceHandle();
+    // DiskN is a position: hold it to the device that was listed there.
+    if (s.imageSource.load() == 0 && chosen_) {
+        if (std::string problem = changedDeviceProblem(itemText, *chosen_); !problem.empty()) {
+            refuse(problem);
+            return;
+        }
+        bindSource(s.selectedDevicePath(), *chosen_, itemText);
+    } else {
+        unbindSource();
+    }
     if (std::string problem = sourceOpenProblem(itemText); !problem.empty()) {
         refuse(problem);
         return;
     }
+    if (const auto size = sourceSectorCount())
+        if (std::string message = checkRangeEnd(end, *size); !message.empty()) {
+            refuse(message);
+            return;
+        }
     s.rangeStart.store(start);
     s.rangeEnd.store(end);
 

@@ -8,8 +8,11 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
+#include <vector>
 
+#include "platform/DeviceIdentity.h"
 #include "ui/CBDialog.h"
 #include "ui/PageCommands.h"
 
@@ -64,7 +67,8 @@ public slots:
     void reject() override;
 
 private:
-    void addListing(const SourceListing& listing);
+    using Identities = std::vector<std::optional<platform::DeviceIdentity>>;
+    void addListing(const SourceListing& listing, const Identities& disks);
     QTreeWidgetItem* addItem(QTreeWidgetItem* parent, const QString& text);
     void selectionChanged(QTreeWidgetItem* item);
     void showDriveInfo(const QString& itemText);
@@ -97,6 +101,9 @@ private:
     QTreeWidgetItem* diskRoot_ = nullptr;
     QTreeWidgetItem* imageRoot_ = nullptr;
     QIcon driveIcon_;
+    // The disks as they were listed, and the device behind the chosen item.
+    Identities listedDisks_;
+    std::optional<platform::DeviceIdentity> chosen_;
 };
 
 }  // namespace kestrum

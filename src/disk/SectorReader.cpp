@@ -11,6 +11,7 @@
 
 #include "app/Prompter.h"
 #include "app/Session.h"
+#include "disk/SourceBinding.h"
 #include "platform/Devices.h"
 #include "platform/Folders.h"
 #include "platform/SourceFile.h"
@@ -171,7 +172,8 @@ std::shared_ptr<SourceFile> deviceHandleFor(const std::string& devicePath) {
         // Readers still holding the old handle keep it open until they finish.
         s.deviceHandle.reset();
         s.deviceHandlePath = devicePath;
-        const std::string node = platform::resolveDevicePath(devicePath);
+        // The chosen disk where it is now; never a disk that took its number.
+        const std::string node = nodeForReading(devicePath);
         s.deviceHandle = node.empty() ? nullptr : SourceFile::open(node);
         s.deviceHandleOpened = true;
     }

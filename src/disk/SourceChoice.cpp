@@ -8,11 +8,13 @@
 #include "disk/DiskList.h"
 #include "disk/SectorReader.h"
 #include "disk/SizeText.h"
+#include "disk/SourceBinding.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Devices.h"
 #include "platform/Folders.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
+#include "platform/SourceFile.h"
 
 namespace kestrum {
 namespace {
@@ -204,6 +206,39 @@ std::string checkRangeBoxes(const std::string& startText, const std::string& end
     return {};
 }
 
+std::optional<uint64_t> sourceSectorCount() {
+    const Session& s = session();
+    uint64_t bytes = 0;
+    if (const std::string named = s.imageFile.load(); s.imageSource.load() != 0 && !named.empty()) {
+        const auto file = platform::SourceFile::open(named);
+        if (!file) return std::nullopt;
+        bytes = file->size();
+    } else if (s.imageSource.load() != 0 && s.imageSplit.load() != 0) {
+        const ImagePieces pieces = countImagePieces(s.imageFolder.load());
+        if (pieces.count == 0) return std::nullopt;
+        bytes = pieces.totalBytes;
+    } else if (s.imageSource.load() != 0) {
+        const auto found = platform::findFileNoCase(s.imageFolder.load(), kSingleImageName);
+        const auto file = found ? platform::SourceFile::open(*found) : nullptr;
+        if (!file) return std::nullopt;
+        bytes = file->size();
+    } else {
+        const std::string node = nodeForReading(s.selectedDevicePath());
+        const auto device = node.empty() ? nullptr : platform::SourceFile::open(node);
+        if (!device) return std::nullopt;
+        bytes = device->size();
+    }
+    return (bytes + kSectorSize - 1) / kSectorSize;
+}
+
+std::string checkRangeEnd(uint64_t end, uint64_t sizeSectors) {
+    if (end <= sizeSectors) return {};
+    if (sizeSectors == 0) return "The source is empty (0 sectors): there is nothing to read.";
+    return "The Ending Range " + std::to_string(end) +
+           " lies past the end of the source, which has " + std::to_string(sizeSectors) +
+           " sectors. Enter an Ending Range of at most " + std::to_string(sizeSectors) + ".";
+}
+
 std::string sourceOpenProblem(const std::string& shown) {
     const Session& s = session();
     if (s.imageSource.load() != 0) {
@@ -216,7 +251,7 @@ std::string sourceOpenProblem(const std::string& shown) {
                                : "The image " + path + " cannot be opened for reading: " + problem;
     }
     const std::string devicePath = s.selectedDevicePath();
-    const std::string node = platform::resolveDevicePath(devicePath);
+    const std::string node = nodeForReading(devicePath);
     if (node.empty())
         return shown + " cannot be opened for reading: there is no device " + devicePath +
                " any more. Attach the medium and choose it again.";

@@ -69,6 +69,12 @@ std::optional<uint64_t> parseSectorBox(const std::string& text);
 std::string checkRangeBoxes(const std::string& startText, const std::string& endText,
                             uint64_t& start, uint64_t& end);
 
+// The session's source's size in sectors (an image's last partial sector counts),
+// or nothing when it cannot be opened.
+std::optional<uint64_t> sourceSectorCount();
+// The message for a range that ends past a source of sizeSectors, or empty.
+std::string checkRangeEnd(uint64_t end, uint64_t sizeSectors);
+
 // Why the session's source cannot be read, as the message to show, with what
 // would give access; empty when it opens. shown names it as the tree does.
 std::string sourceOpenProblem(const std::string& shown);

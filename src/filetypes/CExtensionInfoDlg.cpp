@@ -14,6 +14,8 @@
 #include "app/Reports.h"
 #include "app/Session.h"
 #include "carve/DetectionSetting.h"
+#include "disk/SectorReader.h"
+#include "disk/SourceBinding.h"
 #include "filetypes/Catalogue.h"
 #include "scan/CFileDisplayDlg.h"
 #include "ui/CButtonST.h"
@@ -203,6 +205,13 @@ void CExtensionInfoDlg::next() {
         prompter().showMessage("Select the Extention", MessageIcon::Error);
         return;
     }
+    // The scan reads the chosen disk anew: it must still be the one the user saw.
+    if (std::string problem = boundSourceProblem(); !problem.empty()) {
+        prompter().showMessage(problem, MessageIcon::Error);
+        s.fileTypes.clear();
+        return;
+    }
+    closeDeviceHandle();
     std::unique_ptr<QDialog> results = makeResultsPage(this);
     if (results) ui::runPage(this, *results);
     s.fileTypes.clear();

@@ -4,12 +4,15 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
 #include <QTreeWidget>
 
 #include "app/Session.h"
+#include "imaging/ExistingImage.h"
+#include "imaging/ImagingExit.h"
 #include "imaging/ImagingRun.h"
 #include "platform/Folders.h"
 #include "ui/CButtonST.h"
@@ -42,6 +45,18 @@ ui::CTransparentStatic* addLabel(QWidget* parent, const char* name, const QStrin
     label->setObjectName(name);
     label->setGeometry(geometry);
     return label;
+}
+
+// Yes or No, No being the answer that Enter and Escape give: an image is lost for good.
+bool confirmReplace(QWidget* owner, const std::vector<std::string>& pieces) {
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(session().messageCaption.load()),
+                    QString::fromStdString(replaceImageQuestion(pieces)),
+                    QMessageBox::Yes | QMessageBox::No, owner);
+    box.setObjectName("replaceImageQuestion");
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    box.setWindowModality(Qt::ApplicationModal);
+    return box.exec() == QMessageBox::Yes;
 }
 
 }  // namespace
@@ -128,6 +143,7 @@ CImageCreationDlg::CImageCreationDlg(const QString& sourceInfo, const QString& r
 }
 
 CImageCreationDlg::~CImageCreationDlg() {
+    setShownImagingRun(nullptr);
     if (!run_->working()) return;
     imagingStopRequested.store(1);
     run_->pauseGate.resume();
@@ -156,10 +172,15 @@ void CImageCreationDlg::start() {
         prompter().showMessage(refusal, MessageIcon::Error);
         return;
     }
+    if (const auto pieces = existingImagePieces(folder, multiFile_->isChecked(),
+                                                run_->endSector - run_->startSector);
+        !pieces.empty() && !confirmReplace(this, pieces))
+        return;
     if (!run_->start(folder, multiFile_->isChecked())) {
         prompter().showMessage("Process is running.", MessageIcon::Exclamation);
         return;
     }
+    setShownImagingRun(run_.get());
     showProgress();
     timer_.start();
     showCopying(true);

@@ -7,6 +7,7 @@
 #include "app/Reports.h"
 #include "app/Session.h"
 #include "disk/SectorReader.h"
+#include "disk/SourceBinding.h"
 #include "platform/Devices.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
@@ -49,7 +50,7 @@ bool isTheSource(const std::string& path) {
     const Session& s = session();
     if (const std::string named = s.imageFile.load(); !named.empty() && sameFile(path, named))
         return true;
-    const std::string node = platform::resolveDevicePath(s.selectedDevicePath());
+    const std::string node = nodeForReading(s.selectedDevicePath());
     return s.imageSource.load() == 0 && !node.empty() && sameFile(path, node);
 }
 
@@ -111,8 +112,9 @@ std::string ImagingRun::checkStart(const std::string& folder) const {
         if (!platform::SourceFile::open(*found, &error)) return cannotOpenSource(*found, error);
         if (sameFile(folder, imageFolder)) return kOverwritesSource;
     } else {
+        if (std::string problem = boundSourceProblem(); !problem.empty()) return problem;
         const std::string devicePath = s.selectedDevicePath();
-        const std::string node = platform::resolveDevicePath(devicePath);
+        const std::string node = nodeForReading(devicePath);
         if (node.empty()) return cannotOpenSource(devicePath, std::strerror(ENODEV));
         const auto source = platform::SourceFile::open(node, &error);
         if (!source) return cannotOpenSource(node, error);

@@ -11,6 +11,7 @@
 
 #include "app/Prompter.h"
 #include "app/Session.h"
+#include "disk/SourceBinding.h"
 #include "ui/CMessageDlg.h"
 #include "ui/CTransparentStatic.h"
 #include "ui/Skin.h"
@@ -50,6 +51,10 @@ void SaveSelected(QWidget* owner) {
     }
     if (s.foundFiles.empty()) {
         prompter().showMessage("No file found.", MessageIcon::Exclamation);
+        return;
+    }
+    if (std::string problem = boundSourceProblem(); !problem.empty()) {
+        prompter().showMessage(problem, MessageIcon::Error);
         return;
     }
     const QString folder = chooseFolder(owner, "Select Folder of Image File");

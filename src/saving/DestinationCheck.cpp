@@ -1,6 +1,7 @@
 #include "saving/DestinationCheck.h"
 
 #include "app/Session.h"
+#include "disk/SourceBinding.h"
 #include "platform/Devices.h"
 #include "platform/Files.h"
 
@@ -15,7 +16,7 @@ constexpr const char* kOnSourceMessage =
 std::string destinationOnSourceMessage(const std::string& destination,
                                        const std::string& sourceDevicePath, bool imageSource) {
     if (imageSource) return {};
-    const std::string node = platform::resolveDevicePath(sourceDevicePath);
+    const std::string node = nodeForReading(sourceDevicePath);
     if (node.empty()) return {};
     // Both sides as whole disks: a partition, or a mapped device on one disk, is
     // the disk it lies on. A plain file given as the source has no disk.

@@ -51,6 +51,7 @@ std::string checkSavingDestination(const std::string& destinationPath) {
 void SavingRun::prepare() {
     totalCount.store(0);
     savedCount.store(0);
+    keptCount.store(0);
     failedCount.store(0);
     replaceAll.store(0);
     skipAll.store(0);
@@ -86,10 +87,13 @@ void SavingRun::work() {
         if (f.checked != 0) {
             currentFileName.store(f.fileName);
             currentFolderName.store(f.extName);
-            if (copyFoundFile(f) == 1) {
+            const int result = copyFoundFile(f);
+            if (result == 1) {
                 savedCount.fetch_add(1);
                 if (f.partial)
                     partialSaved_.with([&](auto& names) { names.push_back(f.fileName); });
+            } else if (result == kKept) {
+                keptCount.fetch_add(1);
             } else
                 failedCount.fetch_add(1);
         }
@@ -126,7 +130,7 @@ int SavingRun::copyFoundFile(const FileInfo& record) {
 
     if (platform::entryExists(path)) {
         if (replaceAll.load() == 0) {
-            if (skipAll.load() != 0) return 1;
+            if (skipAll.load() != 0) return kKept;
             switch (prompter().askReplace(record.fileName)) {
                 case ReplaceAnswer::Yes:
                     break;
@@ -137,9 +141,9 @@ int SavingRun::copyFoundFile(const FileInfo& record) {
                 case ReplaceAnswer::NoToAll:
                     skipAll.store(1);
                     replaceAll.store(0);
-                    return 1;
+                    return kKept;
                 default:  // No, or the prompt closed another way
-                    return 1;
+                    return kKept;
             }
         }
     }
@@ -188,7 +192,7 @@ bool SavingRun::stop(const std::function<bool()>& confirm) {
 
 int SavingRun::progressPercent() const {
     const int64_t total = totalCount.load();
-    const int64_t saved = savedCount.load();
+    const int64_t saved = savedCount.load() + keptCount.load();
     if (total == 0 || saved == 0) return 0;
     return static_cast<int>(saved * 100 / total);
 }
@@ -202,11 +206,13 @@ SavingOutcome SavingRun::outcome() const {
     if (totalCount.load() == 0) return SavingOutcome::NothingSelected;
     if (aborted.load() != 0) return SavingOutcome::Aborted;
     if (failedCount.load() != 0) return SavingOutcome::CompletedWithErrors;
+    if (savedCount.load() == 0 && keptCount.load() != 0) return SavingOutcome::NothingWritten;
     return SavingOutcome::Succeeded;
 }
 
 std::string SavingRun::finalMessage() const {
     const int32_t failed = failedCount.load();
+    const int32_t kept = keptCount.load();
     const std::string notSaved = textf("%d file(s) could not be saved.", failed);
     switch (outcome()) {
         case SavingOutcome::NothingSelected:
@@ -215,9 +221,16 @@ std::string SavingRun::finalMessage() const {
             return failed == 0 ? "File Saving Aborted." : "File Saving Aborted. " + notSaved;
         case SavingOutcome::CompletedWithErrors:
             return "File Saving Completed with Errors. " + notSaved;
+        case SavingOutcome::NothingWritten:
+            return textf("No file was saved: the %d file(s) already there were kept.", kept);
         case SavingOutcome::Succeeded:
             break;
     }
+    if (kept != 0)
+        return textf(
+            "File Saved Successfully. %d file(s) saved, %d file(s) already there were "
+            "kept.",
+            savedCount.load(), kept);
     return "File Saved Successfully.";
 }
 
@@ -231,11 +244,15 @@ std::vector<std::string> SavingRun::reportLines() const {
     };
     for (const std::string& name : partialSaved_.load()) lines.push_back(name + " (partial)");
     const int32_t failed = failedCount.load();
+    if (const int32_t kept = keptCount.load(); kept != 0)
+        lines.push_back(textf("Files Kept (already there) : %d", kept));
     if (failed != 0) lines.push_back(textf("Files Not Saved : %d", failed));
     if (aborted.load() != 0)
         lines.push_back("File Saving Aborted\r\n");
     else if (failed != 0)
         lines.push_back("File Saving Completed with Errors\r\n");
+    else if (outcome() == SavingOutcome::NothingWritten)
+        lines.push_back("No File Saved\r\n");
     else
         lines.push_back("File Saved Successfully\r\n");
     return lines;

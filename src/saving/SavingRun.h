@@ -33,7 +33,8 @@ std::string checkSavingDestination(const std::string& destinationPath);
 
 enum class SavingOutcome {
     NothingSelected,      // no ticked file
-    Succeeded,            // every ticked file saved or kept at the user's choice
+    Succeeded,            // every ticked file saved or kept at the user's choice, one written
+    NothingWritten,       // every ticked file already existed and was kept
     CompletedWithErrors,  // ran to the end, but some files could not be written
     Aborted,              // left on a stop request
 };
@@ -50,7 +51,8 @@ public:
     Guarded<std::string> currentFileName;
     Guarded<std::string> currentFolderName;
     std::atomic<int32_t> totalCount{0};
-    std::atomic<int32_t> savedCount{0};   // written in full, or kept at the user's choice
+    std::atomic<int32_t> savedCount{0};   // written in full
+    std::atomic<int32_t> keptCount{0};    // already there and kept at the user's choice
     std::atomic<int32_t> failedCount{0};  // could not be created or written in full
     std::atomic<uint8_t> replaceAll{0};
     std::atomic<uint8_t> skipAll{0};
@@ -73,9 +75,10 @@ public:
     // in list order, then appends the report. Runs on the calling thread.
     void work();
 
-    // Saves one record into its type's sub-folder. 1 when the file counts as
-    // saved (written in full, or kept at the user's choice), 0 when it could not
-    // be created or a write fell short.
+    // Saves one record into its type's sub-folder. 1 when it was written in full,
+    // kKept when a file of its name was there and kept at the user's choice, 0
+    // when it could not be created or a write fell short.
+    static constexpr int kKept = 2;
     int copyFoundFile(const FileInfo& record);
 
     // The Stop button: holds the worker, asks confirm(), and on yes requests the
@@ -86,9 +89,9 @@ public:
     std::string folderPathFor(const FileInfo& record) const;
     std::string filePathFor(const FileInfo& record) const;
 
-    // savedCount x 100 / totalCount, 0 when either is 0.
+    // The files dealt with (saved or kept) x 100 / totalCount, 0 when either is 0.
     int progressPercent() const;
-    std::string countText() const;  // "2 / 3"
+    std::string countText() const;  // "2 / 3": written of ticked
 
     SavingOutcome outcome() const;
     // The closing message for the outcome ("File Saved Successfully.", ...).

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QMovie>
 #include <QProgressBar>
 #include <QTableView>
@@ -13,11 +14,13 @@
 #include <cstdio>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "app/Log.h"
 #include "app/Prompter.h"
 #include "app/Reports.h"
 #include "app/Session.h"
+#include "disk/SourceBinding.h"
 #include "preview/CMediaPlayer.h"
 #include "preview/CPictureCtrl.h"
 #include "preview/PreviewCopy.h"
@@ -358,6 +361,10 @@ void CFileDisplayDlg::showTypeFiles() {
     showingTypeFiles_ = true;
     model_->clear();
     const QString parentLabel = item->parent() ? item->parent()->text(0) : QString();
+    // An empty list during the scan is not "no files": say when they come.
+    setListHint(parentLabel == kRootLabel && session().scanThread.running()
+                    ? "Files are listed when the scan ends."
+                    : QString());
     if (parentLabel == kRootLabel) {
         startListFill(item->text(0));
         tree_->setFocus();
@@ -371,6 +378,19 @@ void CFileDisplayDlg::showTypeFiles() {
     }
     tree_->setCurrentItem(item);
     showingTypeFiles_ = false;
+}
+
+void CFileDisplayDlg::setListHint(const QString& text) {
+    if (!listHint_) {
+        if (text.isEmpty()) return;
+        listHint_ = new QLabel(list_->viewport());
+        listHint_->setObjectName("listHint");
+        listHint_->setAlignment(Qt::AlignCenter);
+        listHint_->setWordWrap(true);
+    }
+    listHint_->setText(text);
+    listHint_->setGeometry(list_->viewport()->rect());
+    listHint_->setVisible(!text.isEmpty());
 }
 
 bool CFileDisplayDlg::startListFill(const QString& label) {
@@ -448,24 +468,37 @@ void CFileDisplayDlg::onListClicked(int row) {
         checkClicked_ = false;
         return;
     }
+    if (waiting_ && row >= 0) {
+        pendingRow_ = row;
+        return;
+    }
     if (session().scanThread.running() || previewThread().running() || row < 0) return;
     currentRow_ = row;
     previewRow(row);
-    selectRow(row);
+    selectRow(currentRow_);  // a row asked for during the wait may have followed
     list_->setFocus();
 }
 
 bool CFileDisplayDlg::onArrowKey(int key) {
-    if (session().scanThread.running() || previewThread().running() || handlingArrow_) return true;
+    const bool remember = waiting_;
+    if (!remember &&
+        (session().scanThread.running() || previewThread().running() || handlingArrow_))
+        return true;
     const int mark = list_->currentIndex().isValid() ? list_->currentIndex().row() : -1;
     int row = -1;
     if (key == Qt::Key_Down && mark + 1 < model_->rowCount()) row = mark + 1;
     if (key == Qt::Key_Up && mark > 0) row = mark - 1;
     if (row < 0) return true;
+    if (remember) {
+        // The mark moves at once; the preview follows when the box closes.
+        pendingRow_ = row;
+        selectRow(row);
+        return true;
+    }
     handlingArrow_ = true;
     currentRow_ = row;
     previewRow(row);
-    selectRow(row);
+    selectRow(currentRow_);
     list_->setFocus();
     handlingArrow_ = false;
     return true;
@@ -540,6 +573,10 @@ void CFileDisplayDlg::previewRow(int row) {
     }
     const std::optional<FileInfo> record = findRecord(type.type, listed.name);
     if (!record) return;
+    if (std::string problem = boundSourceProblem(); !problem.empty()) {
+        prompter().showMessage(problem, MessageIcon::Error);
+        return;
+    }
     previewFile_ = *record;
     currentRow_ = row;
     bool started = false;
@@ -553,8 +590,39 @@ void CFileDisplayDlg::previewRow(int row) {
     }
     if (!started) return;
     ui::CWaitDlg wait(this);
-    wait.exec();
+    waiting_ = true;
+    wait.waitTakingInput([this](QObject* to, QEvent* e) { return takeInputDuringWait(to, e); });
+    waiting_ = false;
     picture_->update();
+    actOnInputDuringWait();
+}
+
+bool CFileDisplayDlg::takeInputDuringWait(QObject* receiver, QEvent* event) {
+    auto* w = qobject_cast<QWidget*>(receiver);
+    if (w && (w == list_ || list_->isAncestorOf(w))) return event->type() != QEvent::Close;
+    const bool press =
+        event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
+    if (press && receiver == tree_->viewport()) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (QTreeWidgetItem* box = tree_->boxAt(mouse->position().toPoint());
+            box && mouse->button() == Qt::LeftButton)
+            pendingBox_ = box;
+    }
+    return false;
+}
+
+void CFileDisplayDlg::actOnInputDuringWait() {
+    const int row = std::exchange(pendingRow_, -1);
+    // A type's box lists that type anew: a row of the old listing means nothing then.
+    if (QTreeWidgetItem* box = std::exchange(pendingBox_, nullptr)) {
+        tree_->clickBox(box);
+        return;
+    }
+    if (row < 0 || row >= model_->rowCount() || row == currentRow_) return;
+    currentRow_ = row;
+    selectRow(row);
+    previewRow(row);
+    selectRow(currentRow_);
 }
 
 bool CFileDisplayDlg::copyPreviewFile(std::string& path) {

@@ -89,6 +89,8 @@ private:
     QTreeWidgetItem* selectedItem() const;
 
     bool startListFill(const QString& label);
+    // Over the empty list; empty hides it.
+    void setListHint(const QString& text);
     void fillFileList(const std::string& label);  // list-fill worker
     void drainPendingRows();
 
@@ -98,6 +100,10 @@ private:
     void onRowCheckChanged(int row, bool checked);
     void setTypeChecked(QTreeWidgetItem* item, int state);
     void alignAncestors(QTreeWidgetItem* item);
+    // While the preview's wait box shows: rows and keys of the list go on (and
+    // are remembered), a click on a type's box is remembered, the rest dropped.
+    bool takeInputDuringWait(QObject* receiver, QEvent* event);
+    void actOnInputDuringWait();
 
     void extractPicture();  // preview workers
     void extractMedia();
@@ -141,6 +147,10 @@ private:
     bool showingTypeFiles_ = false;
     bool handlingArrow_ = false;
     bool checkClicked_ = false;
+    QLabel* listHint_ = nullptr;
+    bool waiting_ = false;                   // the preview's wait box shows
+    int pendingRow_ = -1;                    // the last row asked for meanwhile
+    QTreeWidgetItem* pendingBox_ = nullptr;  // a type's box clicked meanwhile
 
     FileInfo previewFile_;
     int currentRow_ = -1;

@@ -1,6 +1,7 @@
 #include "ui/CButtonST.h"
 
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QPainter>
 
 #include "ui/Skin.h"
@@ -10,6 +11,8 @@ namespace kestrum::ui {
 CButtonST::CButtonST(QWidget* parent) : QAbstractButton(parent) {
     setAttribute(Qt::WA_Hover);
     setCursor(Qt::PointingHandCursor);
+    // Reached with Tab; a mouse click leaves the keyboard where the user was typing.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void CButtonST::setPictures(const QPixmap& normal, const QColor& normalKey, const QPixmap& hover,
@@ -31,6 +34,19 @@ QSize CButtonST::sizeHint() const {
 void CButtonST::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (!isEnabled()) painter.setOpacity(0.4);
+    paintFace(painter);
+    if (!hasFocus() || !keyboardFocus_) return;
+    // The keyboard's mark over the face: a dotted frame, light under dark, seen
+    // on any picture.
+    const QRectF frame = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
+    painter.setOpacity(1);
+    painter.setPen(QPen(Qt::white, 1));
+    painter.drawRoundedRect(frame, 3, 3);
+    painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    painter.drawRoundedRect(frame, 3, 3);
+}
+
+void CButtonST::paintFace(QPainter& painter) {
     const QPixmap& picture = hovered_ && !hover_.isNull() ? hover_ : normal_;
     if (!picture.isNull()) {
         // Pressed pictures shift by a pixel, as a pushed button does.
@@ -49,8 +65,33 @@ void CButtonST::paintEvent(QPaintEvent*) {
     painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, label);
 }
 
+void CButtonST::focusInEvent(QFocusEvent* event) {
+    // As on the desktop the program mimics: the mark shows once the keyboard is in
+    // use, not when a window merely gives its first control the focus.
+    keyboardFocus_ = event->reason() == Qt::TabFocusReason ||
+                     event->reason() == Qt::BacktabFocusReason ||
+                     event->reason() == Qt::ShortcutFocusReason;
+    QAbstractButton::focusInEvent(event);
+}
+
+void CButtonST::keyPressEvent(QKeyEvent* event) {
+    if (!keyboardFocus_) {
+        keyboardFocus_ = true;
+        update();
+    }
+    // Enter and Return press the focused button, as Space does.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
+}
+
 void CButtonST::enterEvent(QEnterEvent* event) {
     hovered_ = true;
+    // A modal window that opens under the pointer takes the leave event with it.
+    window()->installEventFilter(this);
     update();
     QAbstractButton::enterEvent(event);
 }
@@ -59,6 +100,15 @@ void CButtonST::leaveEvent(QEvent* event) {
     hovered_ = false;
     update();
     QAbstractButton::leaveEvent(event);
+}
+
+bool CButtonST::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window() && hovered_ &&
+        (event->type() == QEvent::WindowBlocked || event->type() == QEvent::Hide)) {
+        hovered_ = false;
+        update();
+    }
+    return QAbstractButton::eventFilter(watched, event);
 }
 
 }  // namespace kestrum::ui

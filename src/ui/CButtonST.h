@@ -7,6 +7,8 @@
 #include <QColor>
 #include <QPixmap>
 
+class QPainter;
+
 namespace kestrum::ui {
 
 class CButtonST : public QAbstractButton {
@@ -28,12 +30,18 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
 private:
+    void paintFace(QPainter& painter);
+
     QPixmap normal_;
     QPixmap hover_;
     bool hovered_ = false;
+    bool keyboardFocus_ = false;  // the focus came from, or was used by, the keyboard
 };
 
 }  // namespace kestrum::ui

@@ -37,11 +37,13 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
-private:
+public:
     // The item whose check box lies under the point, or null.
     QTreeWidgetItem* boxAt(const QPoint& point) const;
+    // What a click on item's box does.
     void clickBox(QTreeWidgetItem* item);
 
+private:
     std::function<bool()> scanRunning_;
 };
 

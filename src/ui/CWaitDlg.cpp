@@ -1,5 +1,8 @@
 #include "ui/CWaitDlg.h"
 
+#include <QApplication>
+#include <QEventLoop>
+
 #include "preview/PreviewCopy.h"
 #include "ui/CTransparentStatic.h"
 #include "ui/Skin.h"
@@ -22,6 +25,56 @@ CWaitDlg::CWaitDlg(QWidget* parent) : CBDialog(parent) {
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(kTickMilliseconds);
     connect(&timer_, &QTimer::timeout, this, &CWaitDlg::tick);
+}
+
+namespace {
+
+bool isInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::Close:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Stands in for the modal block while the box waits without being modal.
+class InputGate : public QObject {
+public:
+    InputGate(QWidget* box, const CWaitDlg::InputTaker& take) : box_(box), take_(take) {}
+    bool eventFilter(QObject* receiver, QEvent* event) override {
+        if (!isInput(event->type())) return false;
+        if (auto* w = qobject_cast<QWidget*>(receiver); w && (w == box_ || box_->isAncestorOf(w)))
+            return false;
+        return !(take_ && take_(receiver, event));
+    }
+
+private:
+    QWidget* box_;
+    const CWaitDlg::InputTaker& take_;
+};
+
+}  // namespace
+
+void CWaitDlg::waitTakingInput(const InputTaker& take) {
+    InputGate gate(this, take);
+    qApp->installEventFilter(&gate);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setWindowModality(Qt::NonModal);
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    show();
+    if (isVisible()) loop.exec();
+    qApp->removeEventFilter(&gate);
 }
 
 void CWaitDlg::showEvent(QShowEvent* event) {

@@ -5,6 +5,8 @@
 
 #include <QTimer>
 
+#include <functional>
+
 #include "ui/CBDialog.h"
 
 namespace kestrum::ui {
@@ -16,6 +18,13 @@ public:
 
     explicit CWaitDlg(QWidget* parent = nullptr);
     int ticks() const { return ticks_; }
+
+    // Shows the box until its tick closes it, as exec() does, without taking the
+    // keyboard from the page. Input meant for the rest of the application is
+    // offered to take(receiver, event) first: what it takes goes on to its
+    // receiver, the rest is dropped as a modal box drops it, never queued.
+    using InputTaker = std::function<bool(QObject* receiver, QEvent* event)>;
+    void waitTakingInput(const InputTaker& take);
 
 public slots:
     // Only the tick closes the box; Escape does not abandon a running worker.

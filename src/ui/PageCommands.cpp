@@ -12,11 +12,13 @@
 #include "app/Log.h"
 #include "app/Prompter.h"
 #include "app/Session.h"
+#include "imaging/ImagingExit.h"
 #include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "preview/PreviewCopy.h"
 #include "ui/CBDialog.h"
 #include "ui/CButtonST.h"
+#include "ui/DocumentOpener.h"
 #include "ui/Shell.h"
 #include "ui/Skin.h"
 
@@ -53,7 +55,7 @@ QString findBareName(const QString& name) {
 }
 
 bool openIfPresent(const QString& path) {
-    return !path.isEmpty() && QFileInfo(path).isFile() && openUrl(QUrl::fromLocalFile(path));
+    return !path.isEmpty() && QFileInfo(path).isFile() && openDocument(path, "the help file");
 }
 
 }  // namespace
@@ -123,6 +125,7 @@ Toolbar installToolbar(CBDialog* page) {
 
 void confirmExit() {
     if (!prompter().confirm("Are you sure you want to exit?")) return;
+    recordImagingExit();
     RemoveTempPreviews();
     endProcess(0);
 }
@@ -143,8 +146,11 @@ void openHelp() {
     if (openIfPresent(findBareName(kHelpFileName))) return;
     const QString full = QString::fromStdString(platform::joinPath(folder, kHelpFileName));
     if (openIfPresent(full)) return;
-    // The last attempt is the desktop's help viewer; its failure is not reported.
-    startProgram("xdg-open", {full});
+    // The last attempt is the desktop's help viewer.
+    if (!startProgram("xdg-open", {full}))
+        prompter().showMessage(
+            "Could not open the help file " + full.toStdString() + ": xdg-open cannot be started.",
+            MessageIcon::Exclamation);
 }
 
 void showAbout(QWidget* owner) {
@@ -155,9 +161,15 @@ void showAbout(QWidget* owner) {
 int runPage(QWidget* opener, QDialog& page) {
     // Hidden the plain widget way: hiding a dialog through QDialog would also
     // end its own modal loop, and the opener must run on when the page returns.
+    // One page takes the place of the other: same spot on the screen both ways,
+    // never where the window system would put a new dialog.
+    // The client areas are lined up: a window never shown has no frame to measure.
+    const QPoint at = opener->geometry().topLeft();
     opener->QWidget::setVisible(false);
+    page.setGeometry(QRect(at, page.size()));
     const int result = page.exec();
     opener->setWindowTitle(QString::fromStdString(session().windowTitle.load()));
+    opener->setGeometry(QRect(page.geometry().topLeft(), opener->size()));
     opener->show();
     return result;
 }

@@ -2,11 +2,13 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QThread>
 
 #include "app/Session.h"
 #include "disk/CBadSectors.h"
 #include "saving/CReplaceDlg.h"
+#include "ui/DocumentOpener.h"
 #include "ui/Shell.h"
 #include "ui/Skin.h"
 
@@ -36,7 +38,14 @@ int runBox(QMessageBox::Icon icon, const std::string& text, QMessageBox::Standar
     box.setObjectName(name);
     box.setWindowModality(Qt::ApplicationModal);
     box.setWindowIcon(appIcon());
-    return box.exec();
+    // Keys typed after the box closes go where they went before it opened.
+    const QPointer<QWidget> hadFocus = QApplication::focusWidget();
+    const int answer = box.exec();
+    if (hadFocus && hadFocus->isVisible()) {
+        hadFocus->activateWindow();
+        hadFocus->setFocus(Qt::OtherFocusReason);
+    }
+    return answer;
 }
 
 }  // namespace
@@ -75,7 +84,7 @@ bool QtPrompter::confirm(const std::string& text) {
 }
 
 bool QtPrompter::openInTextViewer(const std::string& path) {
-    return onUiThread([&] { return openUrl(QUrl::fromLocalFile(QString::fromStdString(path))); },
+    return onUiThread([&] { return openDocument(QString::fromStdString(path), "the log file"); },
                       false);
 }
 

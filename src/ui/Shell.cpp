@@ -16,6 +16,10 @@ bool openUrl(const QUrl& url) {
     return urlOpener ? urlOpener(url) : QDesktopServices::openUrl(url);
 }
 
+bool hasUrlOpener() {
+    return static_cast<bool>(urlOpener);
+}
+
 bool startProgram(const QString& program, const QStringList& arguments) {
     return programStarter ? programStarter(program, arguments)
                           : QProcess::startDetached(program, arguments);

@@ -17,6 +17,8 @@ using ProcessEnd = std::function<void(int code)>;
 
 // The shell's "open": the desktop's opener for documents, links and folders.
 bool openUrl(const QUrl& url);
+// True while a test's opener stands in for the desktop's.
+bool hasUrlOpener();
 // Starts a program without waiting for it.
 bool startProgram(const QString& program, const QStringList& arguments);
 // Ends the process at once with the code: nothing is saved, no window closes.

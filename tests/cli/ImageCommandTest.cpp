@@ -40,9 +40,18 @@ TEST_F(ImageCommandTest, CopiesExactlyTheRangeAndLogsTheRun) {
     EXPECT_NE(log.find("Current Sector : 18 / 18"), std::string::npos) << log;
     EXPECT_NE(log.find("Disk Imaging Completed Successfully\r\n"), std::string::npos) << log;
 
-    // Without a range the whole source is copied.
-    const ToolRun whole =
+    // An image already there is kept unless --overwrite is given.
+    const ToolRun again =
         tool.run("image " + shellQuote(sourcePath) + " --out " + shellQuote(out.path()));
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_NE(again.err.find(out.file("Image0.img") + " already exists. Give --overwrite"),
+              std::string::npos)
+        << again.err;
+    EXPECT_EQ(readFile(out.file("Image0.img")).size(), size_t{13 * 512});
+
+    // Without a range the whole source is copied.
+    const ToolRun whole = tool.run("image " + shellQuote(sourcePath) + " --out " +
+                                   shellQuote(out.path()) + " --overwrite");
     ASSERT_EQ(whole.exitCode, 0) << whole.err;
     EXPECT_EQ(readFile(out.file("Image0.img")), source);
 }

@@ -128,7 +128,9 @@ TEST_F(ScanCommandTest, OnlyTheChosenTypesAreFoundAndSavedFilesHoldTheOriginals)
     const ToolRun again = tool.run("scan " + shellQuote(folder.path()) + " --types PNG --save " +
                                    shellQuote(out.path()));
     EXPECT_EQ(again.exitCode, 0) << again.err;
-    EXPECT_NE(again.err.find("1 / 1"), std::string::npos) << again.err;
+    EXPECT_NE(again.err.find("the 1 file(s) already there were kept. (0 / 1 saved"),
+              std::string::npos)
+        << again.err;
 }
 
 TEST_F(ScanCommandTest, AFileWithoutItsEndIsCutAtTheMaximumSize) {
@@ -163,10 +165,29 @@ TEST_F(ScanCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\n" << r.err;
         EXPECT_TRUE(r.out.empty()) << c.args;
     }
-    // An out-of-bounds size is used as 2000 KB, as the type page does, with a word.
-    const ToolRun r = tool.run("scan " + src + " --types PNG --max-kb PNG=1 --list");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.err.find("using 2000"), std::string::npos) << r.err;
+    // A maximum size that is not a number of KB from 2 to 250000 is a usage error
+    // (only the type page falls back to 2000 without a word).
+    for (const char* size : {"JPEG=abc", "PNG=1", "png=250001", "PNG=", "PNG=12k", "PNG=-5"}) {
+        const ToolRun r = tool.run("scan " + src + " --max-kb " + size + " --list");
+        EXPECT_EQ(r.exitCode, 1) << size;
+        EXPECT_NE(r.err.find(std::string("--max-kb ") + size), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("a whole number of KB from 2 to 250000"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << size;
+    }
+    for (const char* size : {"PNG=2", "PNG=250000"}) {
+        const ToolRun r = tool.run("scan " + src + " --types PNG --max-kb " + size + " --list");
+        EXPECT_EQ(r.exitCode, 0) << size << r.err;
+        EXPECT_EQ(r.err.find("using 2000"), std::string::npos) << r.err;
+    }
+
+    // An empty source is said to be empty, whatever the range.
+    writeFile(folder.file("empty.raw"), std::string());
+    for (const char* range : {"", " --range 0:10", " --range :"}) {
+        const ToolRun r = tool.run("scan " + shellQuote(folder.file("empty.raw")) + range);
+        EXPECT_EQ(r.exitCode, 1) << range;
+        EXPECT_NE(r.err.find("The source is empty (0 sectors)"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("bigger than start"), std::string::npos) << r.err;
+    }
 }
 
 TEST_F(ScanCommandTest, CtrlCStopsAtABatchEndAndKeepsWhatWasFound) {
@@ -189,10 +210,13 @@ TEST_F(ScanCommandTest, CtrlCStopsAtABatchEndAndKeepsWhatWasFound) {
         ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    // The type block is logged once Ctrl-C is caught, just before the scan starts.
-    while (tool.activityLog().find("Selected Extensions Information") == std::string::npos) {
+    // The file is listed (and flushed into the file) while the scan goes on.
+    const std::string line = "File1.JPEG\tJPEG\t0\t6\n";
+    for (;;) {
         int status = 0;
         ASSERT_NE(::waitpid(child, &status, WNOHANG), child) << "ended before the interrupt";
+        const auto sofar = readFile(listing);
+        if (std::string(sofar.begin(), sofar.end()) == line) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ::kill(child, SIGINT);
@@ -203,6 +227,30 @@ TEST_F(ScanCommandTest, CtrlCStopsAtABatchEndAndKeepsWhatWasFound) {
     const auto listed = readFile(listing);
     EXPECT_EQ(std::string(listed.begin(), listed.end()), "File1.JPEG\tJPEG\t0\t6\n");
     EXPECT_EQ(readFile(out.path() + "/JPEG/File1.JPEG").size(), 6u * 512);
+    EXPECT_NE(tool.activityLog().find("Analysing Aborted"), std::string::npos);
+}
+
+TEST_F(ScanCommandTest, AListingPipedIntoHeadEndsTheScanWhenHeadHasItsLine) {
+    // 200 GiB of zeros behind the JPEG would take minutes to scan.
+    const auto jpeg = readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/jpeg-jfif.jpg");
+    const std::string path = folder.file("huge.raw");
+    writeFile(path, jpeg);
+    ASSERT_EQ(::truncate(path.c_str(), 200LL << 30), 0);
+    const std::string status = folder.file("status");
+    const std::string command =
+        "( " + tool.commandLine("scan " + shellQuote(path) + " --types JPEG --list") + " 2>" +
+        shellQuote(folder.file("err")) + "; echo $? >" + shellQuote(status) + " ) | head -1";
+    std::string out;
+    const auto began = std::chrono::steady_clock::now();
+    ASSERT_EQ(runCommand(command, &out), 0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    EXPECT_LT(seconds, 20.0);
+    EXPECT_EQ(out, "File1.JPEG\tJPEG\t0\t6\n");
+    // Ended as a writer to a closed pipe ends (128 + SIGPIPE), without a word.
+    const auto code = readFile(status);
+    EXPECT_EQ(std::string(code.begin(), code.end()), "141\n");
+    EXPECT_TRUE(readFile(folder.file("err")).empty());
     EXPECT_NE(tool.activityLog().find("Analysing Aborted"), std::string::npos);
 }
 

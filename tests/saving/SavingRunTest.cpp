@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "IoTestSupport.h"
+#include "app/Reports.h"
 #include "saving/SavingRun.h"
 
 namespace kestrum {
@@ -162,8 +163,12 @@ TEST_F(SavingTest, ReplaceAnswersDecideEachExistingFile) {
     EXPECT_EQ(contentOf(run.filePathFor(files[2])), "old content");
     EXPECT_TRUE(fresh(3));
     EXPECT_TRUE(fresh(4));
-    EXPECT_EQ(run.savedCount.load(), 5);  // kept files count as saved
+    EXPECT_EQ(run.savedCount.load(), 3);  // only what was written
+    EXPECT_EQ(run.keptCount.load(), 2);
+    EXPECT_EQ(run.progressPercent(), 100);
     EXPECT_EQ(run.outcome(), SavingOutcome::Succeeded);
+    EXPECT_EQ(run.finalMessage(),
+              "File Saved Successfully. 3 file(s) saved, 2 file(s) already there were kept.");
 }
 
 TEST_F(SavingTest, NoToAllKeepsLaterFilesForThisRunOnly) {
@@ -181,13 +186,41 @@ TEST_F(SavingTest, NoToAllKeepsLaterFilesForThisRunOnly) {
     EXPECT_EQ(prompter.asked, std::vector<std::string>{"File1.GIF"});
     for (int i : {0, 1, 3}) EXPECT_EQ(contentOf(run.filePathFor(files[i])), "old content");
     EXPECT_EQ(readFile(run.filePathFor(files[2])), expectedSectors(3, 1));
-    EXPECT_EQ(run.savedCount.load(), 4);
+    EXPECT_EQ(run.savedCount.load(), 1);
+    EXPECT_EQ(run.keptCount.load(), 3);
 
     // The next run starts without the earlier decision.
     SavingRun again(dest.path());
     prompter.answers = {ReplaceAnswer::No};
     runToEnd(again);
     EXPECT_EQ(prompter.asked.size(), 1u + 4u);
+}
+
+TEST_F(SavingTest, ARunThatKeptEveryFileWroteNothingAndDoesNotClaimSuccess) {
+    test::SourceImage source(16);
+    std::vector<FileInfo> files;
+    for (int i = 1; i <= 6; ++i) {
+        files.push_back(found("JPEG", i, uint64_t(i), 1));
+        add(files.back());
+    }
+    for (ReplaceAnswer answer : {ReplaceAnswer::NoToAll, ReplaceAnswer::Cancel}) {
+        SavingRun run(dest.path());
+        for (const FileInfo& f : files) plantOld(run, f);
+        // Cancel (Escape) is asked for every file; No to ALL only once.
+        prompter.answers = std::deque<ReplaceAnswer>(6, answer);
+        runToEnd(run);
+        for (const FileInfo& f : files) EXPECT_EQ(contentOf(run.filePathFor(f)), "old content");
+        EXPECT_EQ(run.savedCount.load(), 0);
+        EXPECT_EQ(run.keptCount.load(), 6);
+        EXPECT_EQ(run.outcome(), SavingOutcome::NothingWritten);
+        EXPECT_EQ(run.finalMessage(), "No file was saved: the 6 file(s) already there were kept.");
+        const std::string log = logs.text(LogKind::Recovery);
+        EXPECT_TRUE(log.ends_with("\r\nFiles Recover :0 / 6\r\n" +
+                                  startingTimeText(static_cast<std::time_t>(run.startTime.load())) +
+                                  "\r\n" + elapsedText(run.endTime.load() - run.startTime.load()) +
+                                  "\r\nFiles Kept (already there) : 6\r\nNo File Saved\r\n"))
+            << log;
+    }
 }
 
 TEST_F(SavingTest, StopConfirmedDuringSecondOfThreeFinishesThatFileOnly) {

@@ -1,13 +1,16 @@
 // The skinned controls: tiled backgrounds, bitmap buttons with key colours and
 // hover, transparent text, in-place cell editing with every way it ends, the
 // check-box tree, and the splash's shape.
+#include <QDialog>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <future>
@@ -21,6 +24,7 @@
 #include "ui/CListCtrlEx.h"
 #include "ui/CSplashScreenEx.h"
 #include "ui/CTransparentStatic.h"
+#include "ui/QtPrompter.h"
 #include "ui/Skin.h"
 
 using namespace kestrum;
@@ -101,6 +105,67 @@ private slots:
         QSignalSpy clicked(button, &CButtonST::clicked);
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(clicked.count(), 1);
+    }
+
+    void buttonShowsFocusTakesEnterAndLosesHoverUnderAModalWindow() {
+        QVERIFY(test::writePicture(picturePath("\\F.bmp"), {30, 30}, Qt::green));
+        QWidget page;
+        page.resize(120, 60);
+        auto* edit = new QLineEdit(&page);
+        edit->setGeometry(0, 0, 60, 20);
+        auto* button = new CButtonST(&page);
+        button->setGeometry(70, 10, 30, 30);
+        button->loadPictures("\\F.bmp", kToolbarKey, "\\F.bmp");
+        QSignalSpy clicked(button, &CButtonST::clicked);
+        page.show();
+        page.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&page));
+        edit->setFocus();
+
+        // A click does not take the keyboard from the text box; Tab does.
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(clicked.count(), 1);
+        QVERIFY(edit->hasFocus());
+        const QImage plain = button->grab().toImage();
+        QCOMPARE(plain.pixelColor(2, 15), QColor(Qt::green));
+        QTest::keyClick(edit, Qt::Key_Tab);
+        QVERIFY(button->hasFocus());
+        const QImage marked = button->grab().toImage();
+        QVERIFY(marked != plain);
+        const QColor edge = marked.pixelColor(1, 15), inner = marked.pixelColor(2, 15);
+        QVERIFY2(edge != QColor(Qt::green) || inner != QColor(Qt::green),
+                 qPrintable(edge.name() + " " + inner.name()));
+        QCOMPARE(marked.pixelColor(15, 15), QColor(Qt::green));  // the face stays
+
+        // Enter and Return press it, as Space does.
+        QTest::keyClick(button, Qt::Key_Return);
+        QTest::keyClick(button, Qt::Key_Enter);
+        QTest::keyClick(button, Qt::Key_Space);
+        QCOMPARE(clicked.count(), 4);
+
+        // A modal window opened under the pointer ends the hover look.
+        QTest::mouseMove(button, {15, 15});
+        QTRY_VERIFY(button->isHovered());
+        QDialog modal(&page);
+        bool hoveredUnderModal = true;
+        QTimer::singleShot(50, &modal, [&] {
+            hoveredUnderModal = button->isHovered();
+            modal.accept();
+        });
+        modal.exec();
+        QVERIFY(!hoveredUnderModal);
+
+        // After a message box the keyboard is back where it was.
+        page.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&page));
+        edit->setFocus();
+        QVERIFY(edit->hasFocus());
+        QtPrompter prompts;
+        auto closed = test::whenShown<QMessageBox>(
+            [](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
+        prompts.showMessage("Select the Extention", MessageIcon::Error);
+        QVERIFY(*closed);
+        QTRY_VERIFY(edit->hasFocus());
     }
 
     void largeButtonsUseWhiteAsKey() {

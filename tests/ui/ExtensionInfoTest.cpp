@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "../scan/MemorySource.h"
 #include "RecoveryTestSupport.h"
@@ -218,6 +219,31 @@ private slots:
         QCOMPARE(shown, QString("Select the Extention"));
         QCOMPARE(icon, int(QMessageBox::Critical));
         QVERIFY(seen_.empty());
+        QVERIFY(page.isVisible());
+
+        // Next clicked with the mouse and the box closed with Enter: keys typed
+        // then go where the keyboard was, never to Next or Back.
+        page.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&page));
+        QWidget* typing = QApplication::focusWidget();
+        QVERIFY(typing && !qobject_cast<ui::CButtonST*>(typing));
+        auto closed =
+            whenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
+        QTest::mouseClick(page.findChild<ui::CButtonST*>("nextButton"), Qt::LeftButton);
+        QVERIFY(*closed);
+        QTRY_COMPARE(QApplication::focusWidget(), typing);
+        int boxesAfter = 0;
+        QTimer::singleShot(300, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    ++boxesAfter;
+                    box->button(QMessageBox::Ok)->click();
+                }
+        });
+        QTest::keyClick(typing, Qt::Key_Space);
+        QTest::keyClick(typing, Qt::Key_Return);
+        QTest::qWait(400);
+        QCOMPARE(boxesAfter, 0);
         QVERIFY(page.isVisible());
     }
 

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTest>
@@ -26,6 +27,7 @@
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "ui/FolderChooser.h"
+#include "ui/Shell.h"
 
 using namespace kestrum;
 using test::whenShown;
@@ -61,6 +63,22 @@ QString text(const QWidget* page, const char* name) {
 
 void click(QWidget* page, const char* name) {
     page->findChild<QAbstractButton*>(name)->click();
+}
+
+// Answers the question about replacing an image once it shows, by key or button;
+// its text is kept in asked.
+std::shared_ptr<bool> answerReplace(std::function<void(QMessageBox*)> answer,
+                                    QString* asked = nullptr) {
+    return whenShown<QMessageBox>(
+        [answer, asked](QMessageBox* box) {
+            if (asked) *asked = box->text();
+            answer(box);
+        },
+        "replaceImageQuestion");
+}
+
+void pressYes(QMessageBox* box) {
+    box->button(QMessageBox::Yes)->click();
 }
 
 bool visible(const QWidget* page, const char* name) {
@@ -144,7 +162,9 @@ private slots:
         CImageCreationDlg page("", "Selected Disk", "Disk1");
         page.show();
         page.findChild<QLineEdit*>("destinationEdit")->setText(QString::fromStdString(dest.path()));
+        const auto asked = answerReplace(pressYes);
         click(&page, "startButton");
+        QVERIFY(*asked);
         QVERIFY(page.isCopying());
         QVERIFY(visible(&page, "stopButton") && visible(&page, "progressGroup"));
         QVERIFY(!visible(&page, "startButton") && !visible(&page, "backButton"));
@@ -190,7 +210,11 @@ private slots:
         page.show();
         page.findChild<QLineEdit*>("destinationEdit")->setText(QString::fromStdString(dest.path()));
         page.findChild<QCheckBox*>("multiFileCheck")->setChecked(true);
+        QString asked;
+        answerReplace(pressYes, &asked);
         click(&page, "startButton");
+        // Every piece it replaces or deletes counts, also when Image0.img is missing.
+        QVERIFY2(asked.contains("an image of 3 files"), qPrintable(asked));
         QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
         QCOMPARE(said_.last(), std::string("Image creation completed successfully."));
 
@@ -243,6 +267,7 @@ private slots:
         // written stays, and the progress counts from the range's start.
         said_.clear();
         said_.answers = {true};
+        answerReplace(pressYes);
         click(&page, "startButton");
         click(&page, "stopButton");
         QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
@@ -260,7 +285,73 @@ private slots:
         QVERIFY(visible(&page, "backButton"));
     }
 
+    void exitDuringACopyStopsItAndLogsHowFarItGot() {
+        test::TempDir source, dest;
+        const uint64_t start = 100000, end = 400000;
+        test::writePatternMedium(source.file("disk"), end, {start, end - 1});
+        useSource(source.file("disk"), start, end);
+        CImageCreationDlg page("", "Selected Disk", "Disk1");
+        page.show();
+        page.findChild<QLineEdit*>("destinationEdit")->setText(QString::fromStdString(dest.path()));
+        std::vector<int> ends;
+        ui::setProcessEnd([&](int code) { ends.push_back(code); });
+        auto restore = qScopeGuard([] { ui::setProcessEnd({}); });
+        click(&page, "startButton");
+        QVERIFY(page.isCopying());
+        said_.answers = {true};
+        click(&page, "exitButton");
+        QCOMPARE(said_.questions, std::vector<std::string>{"Are you sure you want to exit?"});
+        QCOMPARE(ends, std::vector<int>{0});
+        // The worker stopped after its chunk, before the process would end.
+        QVERIFY(!page.run().working());
+        const uint64_t reached = page.run().currentSector.load();
+        QVERIFY(reached > start && reached < end);
+        QCOMPARE(fileSize(dest.file("Image0.img")), (reached - start) * 512);
+        const std::string log = readText(logs_.file("Activity Log.txt"));
+        const std::string block =
+            "\r\n\r\nAnalysing Disk Imaging Information :\r\nCurrent Sector : " +
+            std::to_string(reached) + " / 400000\r\nLast File : " + dest.file("Image0.img") +
+            "\r\nSectors Copied : " + std::to_string(reached - start) +
+            "\r\nDisk Imaging Interrupted (Exit)\r\n";
+        QVERIFY2(log.size() >= block.size() && log.substr(log.size() - block.size()) == block,
+                 log.substr(log.size() > 400 ? log.size() - 400 : 0).c_str());
+        QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
+    }
+
     // --- refusals -----------------------------------------------------------------
+
+    void existingImageIsReplacedOnlyWhenTheUserSaysYes() {
+        test::TempDir source, dest;
+        test::writePatternMedium(source.file("disk"), 64, {0, 63});
+        useSource(source.file("disk"), 0, 64);
+        const std::string image = dest.file("image0.IMG");  // found without regard to case
+        test::writeFile(image, std::string("an earlier image"));
+        CImageCreationDlg page("", "Selected Disk", "Disk1");
+        page.show();
+        page.findChild<QLineEdit*>("destinationEdit")->setText(QString::fromStdString(dest.path()));
+
+        // Enter takes the default, No; Escape says No too. Nothing is written.
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+            QString asked;
+            const auto shown =
+                answerReplace([key](QMessageBox* box) { QTest::keyClick(box, key); }, &asked);
+            click(&page, "startButton");
+            QVERIFY(*shown);
+            QCOMPARE(asked, "The image file " + QString::fromStdString(image) +
+                                " already exists. Do you want to replace it?");
+            QVERIFY(!page.isCopying());
+            QVERIFY(visible(&page, "startButton") && visible(&page, "backButton"));
+            QCOMPARE(readText(image), std::string("an earlier image"));
+            QVERIFY(said_.messages.empty());
+        }
+
+        const auto shown = answerReplace(pressYes);
+        click(&page, "startButton");
+        QVERIFY(*shown);
+        QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
+        QCOMPARE(said_.last(), std::string("Image creation completed successfully."));
+        QCOMPARE(fileSize(dest.file("Image0.img")), uint64_t{64 * 512});
+    }
 
     void startRefusesAMissingFolderOrAnUnreadableSource() {
         test::TempDir source, dest;

@@ -35,6 +35,7 @@
 #include "ui/CButtonST.h"
 #include "ui/CFolderTreeCtrl.h"
 #include "ui/CMessageDlg.h"
+#include "ui/CWaitDlg.h"
 #include "ui/QtPrompter.h"
 #include "ui/Shell.h"
 #include "ui/Skin.h"
@@ -439,6 +440,67 @@ private slots:
         QVERIFY(report.find("File Saved Successfully\r\n") != std::string::npos);
     }
 
+    void inputDuringThePreviewWaitIsActedOnWhenTheBoxCloses() {
+        CFileDisplayDlg& page = *page_;
+        const std::vector<FileInfo> before = session().foundFiles.snapshot();
+        auto restore = qScopeGuard([&] {
+            session().foundFiles.clear();
+            for (const FileInfo& f : before) session().foundFiles.append(f);
+            clickTreeLabel(page.tree(), page.rootItem());
+        });
+        QTreeWidgetItem* png = typeNode(page, "PNG");
+        QVERIFY(png);
+        if (CFolderTreeCtrl::isChecked(png)) clickBox(page.tree(), png);
+        QVERIFY(!CFolderTreeCtrl::isChecked(png));
+        // Eight more JPEG rows, each previewing other bytes.
+        FileInfo extra = recordsOf("JPEG").front();
+        for (int k = 1; k <= 8; ++k) {
+            std::snprintf(extra.fileName, sizeof extra.fileName, "File%d.JPEG", 100 + k);
+            ++extra.startSector;
+            session().foundFiles.append(extra);
+        }
+        clickTreeLabel(page.tree(), typeNode(page, "JPEG"));
+        const std::vector<FileInfo> rows = recordsOf("JPEG");
+        QVERIFY(rows.size() >= 8);
+        QCOMPARE(page.list()->currentIndex().row(), 0);
+        // What the last preview copied (the shifted rows do not decode as pictures).
+        auto previewed = [&] { return bytesOf(readFile(page.previewPath())); };
+        auto duringWait = [](std::function<void()> act) {
+            return whenShown<ui::CWaitDlg>([act](ui::CWaitDlg*) { act(); });
+        };
+
+        // Five quick Down presses: four land while the first one's box shows.
+        auto shown = duringWait([&] {
+            for (int i = 0; i < 4; ++i) QTest::keyClick(page.list(), Qt::Key_Down);
+        });
+        QTest::keyClick(page.list(), Qt::Key_Down);
+        QVERIFY(*shown);
+        QCOMPARE(page.list()->currentIndex().row(), 5);
+        QCOMPARE(previewed(), bytesOf(image_.slice(rows[5])));
+
+        // A second click while the first one's box shows.
+        shown = duringWait([&] { clickRow(page.list(), 3); });
+        clickRow(page.list(), 1);
+        QVERIFY(*shown);
+        QCOMPARE(page.list()->currentIndex().row(), 3);
+        QCOMPARE(previewed(), bytesOf(image_.slice(rows[3])));
+
+        // A row's tick and a type's tick right after a row click.
+        const int tickedBefore = recordsOf("JPEG")[4].checked;
+        shown = duringWait([&] {
+            clickRowBox(page.list(), 4);
+            clickBox(page.tree(), png);
+        });
+        clickRow(page.list(), 2);
+        QVERIFY(*shown);
+        QCOMPARE(recordsOf("JPEG")[4].checked, 1 - tickedBefore);
+        QVERIFY(CFolderTreeCtrl::isChecked(png));
+        for (const FileInfo& f : recordsOf("PNG")) QCOMPARE(f.checked, 1);
+        QCOMPARE(page.tree()->currentItem(), png);  // its files are listed now
+        QCOMPARE(page.model()->rowCount(), countOf("PNG"));
+        clickBox(page.tree(), png);
+    }
+
     void aHundredThousandFilesFillTheListWithoutHoldingTheWindow() {
         CFileDisplayDlg& page = *page_;
         const std::vector<FileInfo> before = session().foundFiles.snapshot();
@@ -527,6 +589,15 @@ private slots:
         QCOMPARE(asked, QString("Process is running."));
         QVERIFY(page.isVisible());
 
+        // A type chosen meanwhile lists nothing yet, and says when it will.
+        QTRY_VERIFY_WITH_TIMEOUT(page.rootItem()->childCount() > 0, kScanTimeoutMs);
+        QVERIFY(session().scanThread.running());
+        clickTreeLabel(page.tree(), page.rootItem()->child(0));
+        QCOMPARE(page.model()->rowCount(), 0);
+        auto* hint = page.findChild<QLabel*>("listHint");
+        QVERIFY(hint && hint->isVisible());
+        QCOMPARE(hint->text(), QString("Files are listed when the scan ends."));
+
         auto confirmed =
             whenShown<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
         page.findChild<ui::CButtonST*>("stopButton")->click();
@@ -535,6 +606,7 @@ private slots:
         QVERIFY(!page.findChild<QWidget*>("progressBar")->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(page.isBrowsing(), kScanTimeoutMs);
         QVERIFY(page.scanPosition.load() < 40000000 - 1);
+        QVERIFY(!hint->isVisible());  // the first type is listed now
         // The summary comes with the 1000 ms timer, which notices the end by itself.
         QTRY_COMPARE(summaryCount(), summariesBefore + 1);
         QCOMPARE(lastSummaryOutcome(), std::string("Analysing Aborted"));

@@ -255,10 +255,20 @@ private slots:
                 QCOMPARE(std::string(now.begin(), now.end()), std::string("old"));
         }
         QVERIFY(readFile(pathOf(fresh)) == image_.slice(fresh));
-        // Kept files count as saved.
-        QCOMPARE(message, QString("File Saved Successfully."));
+        // Only written files count as saved; kept ones are told apart.
+        const int written = 1 + int(replaced.count(true));
+        const int kept = 4 - written;
+        QCOMPARE(message, kept == 0 ? QString("File Saved Successfully.")
+                                    : QString("File Saved Successfully. %1 file(s) saved, %2 "
+                                              "file(s) already there were kept.")
+                                          .arg(written)
+                                          .arg(kept));
         const std::string log = readText(logPath(LogKind::Recovery));
-        QVERIFY(log.rfind("Files Recover :4 / 4") != std::string::npos);
+        QVERIFY(log.rfind("Files Recover :" + std::to_string(written) + " / 4") !=
+                std::string::npos);
+        QCOMPARE(
+            log.rfind("Files Kept (already there) : " + std::to_string(kept)) != std::string::npos,
+            kept != 0);
     }
 
     void stopHoldsTheWorkerAndYesEndsAfterTheCurrentFile_data() {
@@ -305,14 +315,17 @@ private slots:
             QVERIFY(progressHidden);
             QVERIFY(!stopEnabled);
             QCOMPARE(message, QString("File Saving Aborted."));
-            QVERIFY(report.find("Files Recover :1 / 3") != std::string::npos);
+            // The first file was kept, not written.
+            QVERIFY(report.find("Files Recover :0 / 3") != std::string::npos);
+            QVERIFY(report.find("Files Kept (already there) : 1") != std::string::npos);
             QVERIFY(report.find("File Saving Aborted\r\n") != std::string::npos);
             QVERIFY(!platform::fileExists(pathOf(all[1])));
         } else {
             QVERIFY(status.startsWith("Saving is in progress..."));
             QVERIFY(!progressHidden);
-            QCOMPARE(message, QString("File Saved Successfully."));
-            QVERIFY(report.find("Files Recover :3 / 3") != std::string::npos);
+            QCOMPARE(message, QString("File Saved Successfully. 2 file(s) saved, 1 file(s) "
+                                      "already there were kept."));
+            QVERIFY(report.find("Files Recover :2 / 3") != std::string::npos);
             QVERIFY(readFile(pathOf(all[2])) == image_.slice(all[2]));
         }
     }

@@ -21,11 +21,13 @@
 #include "app/Session.h"
 #include "disk/CPartitionInfoDlg.h"
 #include "disk/DiskList.h"
+#include "disk/SourceBinding.h"
 #include "disk/SourceChoice.h"
 #include "filetypes/CExtensionInfoDlg.h"
 #include "imaging/CImageCreationDlg.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Devices.h"
+#include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "ui/FolderChooser.h"
 #include "ui/Shell.h"
@@ -369,8 +371,19 @@ private slots:
         QTest::newRow("backwards") << "100"
                                    << "50"
                                    << "End sector should be bigger than start sector.";
-        QTest::newRow("beyond 32 bits") << "4294967296"
-                                        << "5860533168" << QString();
+        // 64-bit numbers reach the size check whole; the 1 MB image has 2048 sectors.
+        QTest::newRow("beyond 32 bits")
+            << "4294967296"
+            << "5860533168"
+            << "The Ending Range 5860533168 lies past the end of the source, which has 2048 "
+               "sectors. Enter an Ending Range of at most 2048.";
+        QTest::newRow("one past the end") << "0"
+                                          << "2049"
+                                          << "The Ending Range 2049 lies past the end of the "
+                                             "source, which has 2048 sectors. Enter an Ending "
+                                             "Range of at most 2048.";
+        QTest::newRow("to the end") << "2047"
+                                    << "2048" << QString();
         QTest::newRow("blanks around") << " 8 "
                                        << " 16" << QString();
     }
@@ -406,6 +419,85 @@ private slots:
         // Unticking the box disables the fields again.
         check->setChecked(false);
         QVERIFY(!startEdit->isEnabled());
+    }
+
+    void diskRangePastItsEndIsRefused() {
+        test::FatLoop fat(KESTRUM_TEST_DATA_DIR "/jpeg-exif.jpg");
+        if (!fat.ok()) QSKIP(fat.why().c_str());
+        CPartitionInfoDlg page(CPartitionInfoDlg::kDiskImaging);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
+        int n = -1;
+        for (const auto& d : platform::physicalDisks())
+            if (d.deviceNode == fat.node()) n = d.number;
+        QVERIFY(n >= 0);
+        page.findChild<QTreeWidget*>("sourceTree")
+            ->setCurrentItem(childNamed(page.diskRoot(), QString("Disk%1").arg(n)));
+        page.findChild<QCheckBox*>("rangeCheck")->setChecked(true);
+        page.findChild<QLineEdit*>("endEdit")->setText("600000");
+        const auto windows = QApplication::topLevelWidgets().size();
+        page.findChild<QAbstractButton*>("nextButton")->click();
+        QCOMPARE(QString::fromStdString(said_.last()),
+                 QString("The Ending Range 600000 lies past the end of the source, which has "
+                         "8192 sectors. Enter an Ending Range of at most 8192."));
+        QCOMPARE(QApplication::topLevelWidgets().size(), windows);  // no imaging page
+        QCOMPARE(session().rangeEnd.load(), uint64_t{0});
+    }
+
+    void aChosenDiskThatIsPulledIsNamedAndNeverReadInItsPlace() {
+        if (std::string why = test::loopUnavailableReason(); !why.empty()) QSKIP(why.c_str());
+        test::TempDir media, dest;
+        sparse(media.file("card.img"), 1 << 20);
+        sparse(media.file("other.img"), 2 << 20);
+        auto card = std::make_unique<test::LoopDevice>(media.file("card.img"));
+        test::LoopDevice other(media.file("other.img"));
+        QVERIFY(card->ok() && other.ok());
+        const std::string cardNode = card->node();
+        CPartitionInfoDlg page(CPartitionInfoDlg::kDiskImaging);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
+        page.show();
+        int n = -1;
+        for (const auto& d : platform::physicalDisks())
+            if (d.deviceNode == cardNode) n = d.number;
+        QVERIFY(n >= 0);
+        const QString disk = QString("Disk%1").arg(n);
+        auto* tree = page.findChild<QTreeWidget*>("sourceTree");
+        tree->setCurrentItem(childNamed(page.diskRoot(), disk));
+
+        // Pulled before Next: whatever moved into its number is not taken for it.
+        closeDeviceHandle();
+        card->detach();
+        const auto windows = QApplication::topLevelWidgets().size();
+        page.findChild<QAbstractButton*>("nextButton")->click();
+        const std::string gone = disk.toStdString() + " (" + cardNode + ", loop device of " +
+                                 media.file("card.img") + ", 1 MB) is gone";
+        QVERIFY2(said_.last().rfind(gone, 0) == 0, said_.last().c_str());
+        QCOMPARE(said_.messages.back().icon, MessageIcon::Error);
+        QCOMPARE(QApplication::topLevelWidgets().size(), windows);
+
+        // Back in again (wherever it lands) it is the same card; pulled once the
+        // imaging page is open, Start names it and writes nothing.
+        card = std::make_unique<test::LoopDevice>(media.file("card.img"));
+        QVERIFY(card->ok());
+        said_.clear();
+        std::string atStart;
+        bool imageWritten = true;
+        auto shown = whenShown<CImageCreationDlg>([&](CImageCreationDlg* imaging) {
+            closeDeviceHandle();
+            card->detach();
+            imaging->findChild<QLineEdit*>("destinationEdit")
+                ->setText(QString::fromStdString(dest.path()));
+            imaging->findChild<QAbstractButton*>("startButton")->click();
+            atStart = said_.last();
+            imageWritten = platform::fileExists(dest.file("Image0.img"));
+            imaging->findChild<QAbstractButton*>("backButton")->click();
+        });
+        page.findChild<QAbstractButton*>("nextButton")->click();
+        QVERIFY(*shown);
+        QVERIFY2(atStart.rfind(disk.toStdString() + " (", 0) == 0 &&
+                     atStart.find(") is gone") != std::string::npos,
+                 atStart.c_str());
+        QVERIFY(!imageWritten);
+        unbindSource();
     }
 
     void nextWritesTheSourceBlockOfItsMode() {
@@ -458,13 +550,19 @@ private slots:
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(folder.path()); });
         chooseImageRoot(page.findChild<QTreeWidget*>("sourceTree"), page);
+        // Each page opens where the one it replaces was, and Back returns the favour.
+        page.move(123, 77);
+        const QPoint sourceAt = page.pos();
         bool sawTypePage = false, sourceHidden = false;
+        QPoint typesAt;
         QTimer::singleShot(200, [&] {
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (auto* types = qobject_cast<CExtensionInfoDlg*>(w);
                     types && types->isVisible()) {
                     sawTypePage = true;
                     sourceHidden = !page.isVisible();
+                    typesAt = types->pos();
+                    types->move(sourceAt + QPoint(40, 30));  // the user moved it
                     types->findChild<QAbstractButton*>("backButton")->click();
                 }
         });
@@ -472,6 +570,8 @@ private slots:
         QVERIFY(sawTypePage);
         QVERIFY(sourceHidden);
         QVERIFY(page.isVisible());
+        QCOMPARE(typesAt, sourceAt);
+        QCOMPARE(page.pos(), sourceAt + QPoint(40, 30));
         QCOMPARE(page.windowTitle().toStdString(), session().windowTitle.load());
     }
 

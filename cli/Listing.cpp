@@ -1,0 +1,51 @@
+#include "Listing.h"
+
+#include <poll.h>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/Session.h"
+
+namespace kestrum::cli {
+namespace {
+
+// A pipe whose reader has gone reports an error without being written to.
+bool readerGone() {
+    pollfd out{1, 0, 0};
+    return ::poll(&out, 1, 0) == 1 && (out.revents & (POLLERR | POLLNVAL)) != 0;
+}
+
+}  // namespace
+
+FoundListing::FoundListing(bool partialColumn) : partialColumn_(partialColumn) {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool FoundListing::printNew() {
+    if (gone_) return false;
+    const FoundFileList& found = session().foundFiles;
+    bool wrote = false;
+    for (; printed_ < found.size(); ++printed_) {
+        const auto f = found.at(printed_);
+        if (!f) break;
+        const char* column = !partialColumn_ ? "" : f->partial ? "\tpartial" : "\twhole";
+        if (std::printf("%s\t%s\t%llu\t%u%s\n", f->fileName, f->extName,
+                        static_cast<unsigned long long>(f->startSector), f->sectorCount,
+                        column) < 0) {
+            gone_ = true;
+            return false;
+        }
+        wrote = true;
+    }
+    if ((wrote && std::fflush(stdout) != 0) || std::ferror(stdout) || readerGone()) gone_ = true;
+    return !gone_;
+}
+
+void FoundListing::endAsBrokenPipe() {
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+    std::_Exit(141);  // as the shell reports a death by SIGPIPE
+}
+
+}  // namespace kestrum::cli

@@ -1,0 +1,20 @@
+// Image pieces already in a destination folder that a new image would replace,
+// so that the user is asked (or the command-line tool refuses) before any is lost.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrum {
+
+// The pieces in folder that an imaging run of sectors would replace or delete:
+// Image0.img, and with multiFile every piece it writes and the leftovers that
+// follow them. Names are matched without regard to case, as the reader does.
+std::vector<std::string> existingImagePieces(const std::string& folder, bool multiFile,
+                                             uint64_t sectors);
+
+// The page's question before replacing pieces (never empty).
+std::string replaceImageQuestion(const std::vector<std::string>& pieces);
+
+}  // namespace kestrum
