@@ -53,6 +53,7 @@ const std::vector<CommandHelp>& commandHelp() {
              {"--out DIR", "the folder for the image (made when missing)"},
              {"--range START:END", "the sectors to copy (default: the whole source)"},
              {"--multifile", "write 650 MiB pieces Image0.img, Image1.img, ..."},
+             {"--overwrite", "replace an image already in DIR (refused without it)"},
          }},
     };
     return commands;
