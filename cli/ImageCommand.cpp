@@ -8,6 +8,7 @@
 #include "Cli.h"
 #include "CliPrompter.h"
 #include "Progress.h"
+#include "RescueCommand.h"
 #include "SourceArg.h"
 #include "app/Reports.h"
 #include "app/Session.h"
@@ -19,11 +20,13 @@ namespace kestrum::cli {
 int imageCommand(const std::vector<std::string>& args) {
     ParsedArgs parsed;
     std::string error;
-    if (!parseArgs(args, {"--out", "--range"}, {"--multifile"}, parsed, error) ||
+    if (!parseArgs(args, {"--out", "--range", "--map", "--retries", "--save-every"},
+                   {"--multifile", "--rescue"}, parsed, error) ||
         parsed.positional.size() != 1 || !parsed.has("--out")) {
         std::fprintf(stderr,
                      "kestrum-recover image: %s\nUsage: kestrum-recover image SOURCE --out "
-                     "DIR [--range START:END] [--multifile]\n",
+                     "DIR [--range START:END] [--multifile] [--rescue [--map FILE] [--retries N] "
+                     "[--save-every SECONDS]]\n",
                      error.empty() ? "give one SOURCE and --out DIR." : error.c_str());
         return kExitUsage;
     }
@@ -37,6 +40,12 @@ int imageCommand(const std::vector<std::string>& args) {
     session().rangeStart = start;
     session().rangeEnd = end;
     const std::string folder = parsed.value("--out");
+    if (parsed.flags.count("--rescue")) return rescueImage(parsed, source, start, end, args);
+    for (const char* option : kRescueValued)
+        if (parsed.has(option)) {
+            std::fprintf(stderr, "kestrum-recover image: %s needs --rescue.\n", option);
+            return kExitUsage;
+        }
     ImagingRun run(start, end);
     if (const std::string refusal = run.checkStart(folder); !refusal.empty()) {
         std::fprintf(stderr, "kestrum-recover image: %s\n", refusal.c_str());
