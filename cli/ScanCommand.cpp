@@ -13,6 +13,7 @@
 #include "Cli.h"
 #include "CliPrompter.h"
 #include "Progress.h"
+#include "ScanSessionOption.h"
 #include "SourceArg.h"
 #include "app/Reports.h"
 #include "app/Session.h"
@@ -29,7 +30,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: kestrum-recover scan SOURCE [--types T1,T2|all] [--max-kb TYPE=KB]... "
     "[--range START:END] [--list] [--save DIR] [--on-exists ask|replace|skip] "
-    "[--on-bad-sector ask|retry|skip]\n";
+    "[--on-bad-sector ask|retry|skip] [--session FILE [--save-every SECONDS]]\n";
 
 std::string upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -111,12 +112,12 @@ std::vector<std::string> typeNames(const TypeChoice& choice) {
 }
 
 // Runs the scan on its worker, showing progress; Ctrl-C stops it at a batch end.
-bool runScan(uint64_t start, uint64_t end) {
+bool runScan(uint64_t start, uint64_t end, ScanHooks hooks) {
     Session& s = session();
     ResultsPage page;
     const std::time_t started = std::time(nullptr);
     ProgressLine progress(start, end);
-    startScan(page);
+    startScan(page, std::move(hooks));
     bool stopAsked = false;
     while (s.scanThread.running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -181,7 +182,8 @@ int scanCommand(const std::vector<std::string>& args) {
     ParsedArgs parsed;
     std::string error;
     if (!parseArgs(args,
-                   {"--types", "--max-kb", "--range", "--save", "--on-exists", "--on-bad-sector"},
+                   {"--types", "--max-kb", "--range", "--save", "--on-exists", "--on-bad-sector",
+                    "--session", "--save-every"},
                    {"--list"}, parsed, error) ||
         parsed.positional.size() != 1) {
         std::fprintf(stderr, "kestrum-recover scan: %s\n%s",
@@ -235,8 +237,28 @@ int scanCommand(const std::vector<std::string>& args) {
     s.fileTypes = buildSelection(types.rows);
     s.foundFiles.clear();
 
+    ScanHooks hooks;
+    const auto recorded = openScanSession(parsed, parsed.positional[0], source.sizeSectors * 512,
+                                          start, end, s.fileTypes, error);
+    if (!error.empty()) {
+        std::fprintf(stderr, "kestrum-recover scan: %s\n", error.c_str());
+        setPrompter(nullptr);
+        return kExitUsage;
+    }
+    if (recorded) {
+        hooks = recorded->begin(s.fileTypes, s.foundFiles);
+        if (recorded->resumed())
+            std::fprintf(
+                stderr, "Continuing the recorded scan at sector %llu (%zu file(s) found before).\n",
+                static_cast<unsigned long long>(recorded->resumeSector()),
+                recorded->recordedFiles());
+        appendLog(LogKind::Activity, "Scan Session : " + parsed.value("--session") +
+                                         (recorded->resumed() ? " (continued)" : " (new)"));
+    }
     const uint64_t zeroedBefore = unreadableSectors();
-    const bool completed = runScan(start, end);
+    const bool completed = runScan(start, end, std::move(hooks));
+    if (recorded && !recorded->saveError().empty())
+        std::fprintf(stderr, "%s\n", recorded->saveError().c_str());
     clearInterrupt();
 
     if (parsed.flags.count("--list"))

@@ -18,9 +18,9 @@ public:
 
 }  // namespace
 
-bool startScan(ResultsPage& page) {
+bool startScan(ResultsPage& page, ScanHooks hooks) {
     static ReaderSource source;
-    return startScan(page, source, ExtractThumbnail);
+    return startScan(page, source, ExtractThumbnail, std::move(hooks));
 }
 
 }  // namespace kestrum
