@@ -21,6 +21,7 @@
 #include "filetypes/Catalogue.h"
 #include "preview/PreviewCopy.h"
 #include "saving/SavingRun.h"
+#include "scan/DamageMark.h"
 #include "scan/ResultsPage.h"
 #include "scan/ScanDriver.h"
 
@@ -30,7 +31,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: kestrum-recover scan SOURCE [--types T1,T2|all] [--max-kb TYPE=KB]... "
     "[--range START:END] [--list] [--save DIR] [--on-exists ask|replace|skip] "
-    "[--on-bad-sector ask|retry|skip] [--session FILE [--save-every SECONDS]]\n";
+    "[--on-bad-sector ask|retry|skip] [--session FILE [--save-every SECONDS]] [--map FILE]\n";
 
 std::string upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -183,7 +184,7 @@ int scanCommand(const std::vector<std::string>& args) {
     std::string error;
     if (!parseArgs(args,
                    {"--types", "--max-kb", "--range", "--save", "--on-exists", "--on-bad-sector",
-                    "--session", "--save-every"},
+                    "--session", "--save-every", "--map"},
                    {"--list"}, parsed, error) ||
         parsed.positional.size() != 1) {
         std::fprintf(stderr, "kestrum-recover scan: %s\n%s",
@@ -206,6 +207,17 @@ int scanCommand(const std::vector<std::string>& args) {
         !parseRange(parsed.value("--range", ":"), source.sizeSectors, start, end, error)) {
         std::fprintf(stderr, "kestrum-recover scan: %s\n", error.c_str());
         return kExitUsage;
+    }
+    // A rescue map of the source: files over its unreadable areas are marked damaged.
+    std::optional<RescueMap> rescueMap;
+    if (parsed.has("--map")) {
+        rescueMap = loadRescueMap(parsed.value("--map"), &error);
+        if (!rescueMap) {
+            std::fprintf(stderr, "kestrum-recover scan: %s\n",
+                         error.empty() ? ("There is no map " + parsed.value("--map") + ".").c_str()
+                                       : error.c_str());
+            return kExitUsage;
+        }
     }
     const std::string saveDir = parsed.value("--save");
     if (!saveDir.empty()) {
@@ -260,15 +272,27 @@ int scanCommand(const std::vector<std::string>& args) {
     if (recorded && !recorded->saveError().empty())
         std::fprintf(stderr, "%s\n", recorded->saveError().c_str());
     clearInterrupt();
+    std::vector<FileInfo> damaged;
+    if (rescueMap) {
+        damaged = markDamaged(s.foundFiles, *rescueMap, mapSectorOffset(*rescueMap, isImageOfMap(parsed.positional[0],
+                                                                   parsed.value("--map"))));
+        appendLines(LogKind::Activity, damageLogLines(parsed.value("--map"), damaged));
+    }
 
     if (parsed.flags.count("--list"))
         for (const FileInfo& f : s.foundFiles.snapshot())
-            std::printf("%s\t%s\t%llu\t%u\n", f.fileName, f.extName,
-                        static_cast<unsigned long long>(f.startSector), f.sectorCount);
+            std::printf("%s\t%s\t%llu\t%u%s\n", f.fileName, f.extName,
+                        static_cast<unsigned long long>(f.startSector), f.sectorCount,
+                        !rescueMap ? "" : f.damaged ? "\tdamaged" : "\tintact");
     std::fflush(stdout);
 
     bool saveStopped = false, saved = true;
     if (!saveDir.empty() && !s.foundFiles.empty()) saved = runSave(saveDir, saveStopped);
+    if (!saveDir.empty() && !damaged.empty())
+        appendLines(LogKind::Recovery, damageLogLines(parsed.value("--map"), damaged));
+    if (!damaged.empty())
+        std::fprintf(stderr, "%zu file(s) hold sectors the map %s calls unreadable.\n",
+                     damaged.size(), parsed.value("--map").c_str());
     printSummary(completed, start, end, unreadableSectors() - zeroedBefore);
     setPrompter(nullptr);
     s.fileTypes.clear();

@@ -11,6 +11,8 @@ struct FileInfo {
     uint64_t startSector = 0;
     uint32_t sectorCount = 0;
     int32_t checked = 0;
+    // Holds sectors a rescue map calls unreadable (zeros in the image).
+    bool damaged = false;
 };
 
 }  // namespace kestrum

@@ -286,3 +286,61 @@ TEST_F(RescueCommandTest, RefusesMapsThatDoNotFitTheImage) {
 
 }  // namespace
 }  // namespace kestrum
+
+namespace kestrum {
+namespace {
+
+// Real files on a medium whose PNG has an unreadable sector: after a rescue of a
+// range, a scan of the image (its folder or the file) with the map flags the PNG
+// and only it, in the list and the log.
+TEST(ScanWithRescueMap, FilesOverUnreadableSectorsAreFlaggedDamaged) {
+    test::TempDir dir;
+    test::ToolEnvironment tool;
+    std::mt19937 random(3);
+    std::vector<uint8_t> medium(1200 * kSectorSize);
+    for (auto& b : medium) b = static_cast<uint8_t>(random());
+    const std::pair<const char*, uint64_t> files[] = {
+        {"jpeg-exif.jpg", 200}, {"picture.png", 400}, {"tone.wav", 600}, {"picture.bmp", 800}};
+    for (const auto& [name, sector] : files) {
+        const auto bytes = test::readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/" + name);
+        std::copy(bytes.begin(), bytes.end(), medium.begin() + sector * kSectorSize);
+    }
+    test::writeFile(dir.file("backing.img"), medium);
+    FaultFs fs(dir.file("backing.img"), "card.img", "405");
+    if (!fs.mounted()) GTEST_SKIP() << fs.reason();
+    std::filesystem::create_directory(dir.file("out"));
+    const std::string out = shellQuote(dir.file("out"));
+    const std::string map = shellQuote(dir.file("out/Image0.map"));
+    ASSERT_EQ(
+        tool.run("image " + shellQuote(fs.file()) + " --out " + out + " --rescue --range 100:1200")
+            .exitCode,
+        0);
+
+    for (const std::string& source : {out, shellQuote(dir.file("out/Image0.img"))}) {
+        SCOPED_TRACE(source);
+        const auto r = tool.run("scan " + source + " --types all --list --map " + map);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        int damaged = 0, intact = 0;
+        std::stringstream lines(r.out);
+        for (std::string line; std::getline(lines, line);) {
+            const bool isPng = line.find("\tPNG\t") != std::string::npos;
+            if (line.ends_with("\tdamaged")) {
+                ++damaged;
+                EXPECT_TRUE(isPng) << line;
+            } else {
+                ++intact;
+                EXPECT_TRUE(line.ends_with("\tintact")) << line;
+            }
+        }
+        EXPECT_EQ(damaged, 1) << r.out;
+        EXPECT_GE(intact, 3) << r.out;
+        EXPECT_NE(tool.activityLog().find("Damaged : File1.PNG"), std::string::npos);
+    }
+    // Without --map the list keeps its four columns.
+    const auto plain = tool.run("scan " + out + " --types all --list");
+    EXPECT_EQ(plain.out.find("intact"), std::string::npos);
+    EXPECT_EQ(plain.out.find("damaged"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrum
