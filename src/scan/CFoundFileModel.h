@@ -19,6 +19,7 @@ public:
         QString name;
         QString size;
         bool checked = false;
+        bool damaged = false;  // over sectors a rescue map calls unreadable
     };
 
     explicit CFoundFileModel(QObject* parent = nullptr);

@@ -3,6 +3,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "app/Reports.h"
+#include "app/Session.h"
 #include "disk/SectorReader.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
@@ -56,6 +58,18 @@ std::vector<std::string> damageLogLines(const std::string& mapPath,
 std::optional<std::string> mapBesideImage(const std::string& imageFolder) {
     if (imageFolder.empty()) return std::nullopt;
     return platform::findFileNoCase(imageFolder, "Image0.map");
+}
+
+size_t markDamagedBesideSessionImage() {
+    Session& s = session();
+    if (s.imageSource.load() == 0 || !s.imageFile.load().empty()) return 0;
+    const auto path = mapBesideImage(s.imageFolder.load());
+    if (!path) return 0;
+    const auto map = loadRescueMap(*path, nullptr);
+    if (!map) return 0;
+    const auto damaged = markDamaged(s.foundFiles, *map, mapSectorOffset(*map, true));
+    appendLines(LogKind::Activity, damageLogLines(*path, damaged));
+    return damaged.size();
 }
 
 }  // namespace kestrum

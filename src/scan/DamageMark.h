@@ -31,4 +31,9 @@ std::vector<std::string> damageLogLines(const std::string& mapPath,
 // "Image0.map" in the folder of an image source, when it is there.
 std::optional<std::string> mapBesideImage(const std::string& imageFolder);
 
+// After a scan of an image folder that holds a rescue map: marks the session's
+// found files and writes the damage block to the activity log. The number of
+// damaged files; 0 without a readable map.
+size_t markDamagedBesideSessionImage();
+
 }  // namespace kestrum
