@@ -230,7 +230,9 @@ private:
     // Between reads: the pause gate, the stop request and the periodic save.
     Step between();
     bool save();
-    void publish();
+    // Updates the figures the page shows; at most ten times a second unless forced
+    // (counting runs over the whole map).
+    void publish(bool force = false);
     void setPhase(RescuePhase p, char status, int pass) {
         run_.phase.store(p);
         run_.passNumber.store(pass);
@@ -241,8 +243,12 @@ private:
     bool readRun(const SourceFile& from, uint64_t pos, uint64_t size);
     // Stores the buffer's bytes at pos and marks them rescued.
     bool keep(uint64_t pos, uint64_t size);
-    // A sector-sized read at pos through the unbuffered handle, kept or marked bad.
+    // A read at pos through the unbuffered handle, kept when it succeeds.
+    Step tryRead(uint64_t pos, uint64_t size, bool& ok);
+    // tryRead of one sector, marked bad when it fails.
     Step oneSector(uint64_t pos, uint64_t size, bool& ok);
+    // Closes in on [a, b) from one side up to its first bad sector (marked bad).
+    Step trimEdge(uint64_t& a, uint64_t& b, bool forward);
 
     Step copyPass(int pass, bool forward, bool skipping);
     Step trimPass();
@@ -259,6 +265,7 @@ private:
     std::vector<uint8_t> buffer_;
     std::time_t started_;
     Clock::time_point lastSave_ = Clock::now();
+    Clock::time_point lastPublish_{};
     bool failed_ = false;
     // The rate of good copying reads, to tell slow areas apart.
     double goodBytes_ = 0, goodSeconds_ = 0;
@@ -306,13 +313,16 @@ bool RescueRun::Engine::setUp() {
         return false;
     }
     buffer_.resize(kCluster);
-    publish();
+    publish(true);
     // The map exists from the start, so that a kill before the first save still
     // leaves a map that matches the fresh pieces.
     return save();
 }
 
-void RescueRun::Engine::publish() {
+void RescueRun::Engine::publish(bool force) {
+    const auto now = Clock::now();
+    if (!force && now - lastPublish_ < std::chrono::milliseconds(100)) return;
+    lastPublish_ = now;
     run_.bytesRescued.store(map_.bytesWith(rescue::kFinished, from_, to_));
     run_.bytesNonTried.store(map_.bytesWith(rescue::kNonTried, from_, to_));
     run_.bytesBad.store(map_.bytesWith(rescue::kNonTrimmed, from_, to_) +
@@ -367,17 +377,22 @@ bool RescueRun::Engine::keep(uint64_t pos, uint64_t size) {
     return true;
 }
 
-RescueRun::Engine::Step RescueRun::Engine::oneSector(uint64_t pos, uint64_t size, bool& ok) {
+RescueRun::Engine::Step RescueRun::Engine::tryRead(uint64_t pos, uint64_t size, bool& ok) {
     if (const Step step = between(); step != Step::Go) return step;
     ok = readRun(*sectorSource_, pos, size);
-    if (ok) {
-        if (!keep(pos, size)) return Step::Fail;
-    } else {
-        map_.mark(pos, size, rescue::kBadSector);
-    }
+    if (ok && !keep(pos, size)) return Step::Fail;
     map_.currentPos = pos;
     publish();
     return Step::Go;
+}
+
+RescueRun::Engine::Step RescueRun::Engine::oneSector(uint64_t pos, uint64_t size, bool& ok) {
+    const Step step = tryRead(pos, size, ok);
+    if (step == Step::Go && !ok) {
+        map_.mark(pos, size, rescue::kBadSector);
+        publish();
+    }
+    return step;
 }
 
 RescueRun::Engine::Step RescueRun::Engine::copyPass(int pass, bool forward, bool skipping) {
@@ -422,6 +437,26 @@ RescueRun::Engine::Step RescueRun::Engine::copyPass(int pass, bool forward, bool
     }
 }
 
+RescueRun::Engine::Step RescueRun::Engine::trimEdge(uint64_t& a, uint64_t& b, bool forward) {
+    // Steps shrink at each failure, so a good edge costs few reads and the bad
+    // sector is still found exactly.
+    constexpr uint64_t kSteps[] = {64 * 1024, 4096, kSectorSize};
+    for (size_t level = 0; a < b;) {
+        const uint64_t size = std::min(kSteps[level], b - a);
+        const uint64_t pos = forward ? a : b - size;
+        bool ok = false;
+        if (const Step step = tryRead(pos, size, ok); step != Step::Go) return step;
+        if (!ok && size > kSectorSize && level + 1 < std::size(kSteps)) {
+            ++level;
+            continue;
+        }
+        if (!ok) map_.mark(pos, size, rescue::kBadSector);
+        (forward ? a += size : b -= size);
+        if (!ok) return Step::Go;
+    }
+    return Step::Go;
+}
+
 RescueRun::Engine::Step RescueRun::Engine::trimPass() {
     setPhase(RescuePhase::Trimming, rescue::kNonTrimmed, 1);
     uint64_t cursor = from_;
@@ -430,18 +465,8 @@ RescueRun::Engine::Step RescueRun::Engine::trimPass() {
         cursor = b;
         // Leading edge forwards, trailing edge backwards, each up to its first bad
         // sector; what lies between is left for scraping.
-        bool ok = true;
-        while (a < b && ok) {
-            const uint64_t size = std::min<uint64_t>(kSectorSize, b - a);
-            if (const Step step = oneSector(a, size, ok); step != Step::Go) return step;
-            a += size;
-        }
-        ok = true;
-        while (a < b && ok) {
-            const uint64_t size = (b - a) % kSectorSize ? (b - a) % kSectorSize : kSectorSize;
-            if (const Step step = oneSector(b - size, size, ok); step != Step::Go) return step;
-            b -= size;
-        }
+        if (const Step step = trimEdge(a, b, true); step != Step::Go) return step;
+        if (const Step step = trimEdge(a, b, false); step != Step::Go) return step;
         if (a < b) map_.mark(a, b - a, rescue::kNonScraped);
     }
     return Step::Go;
@@ -451,11 +476,24 @@ RescueRun::Engine::Step RescueRun::Engine::scrapePass() {
     setPhase(RescuePhase::Scraping, rescue::kNonScraped, 1);
     uint64_t cursor = from_;
     while (const auto block = map_.findForward(rescue::kNonScraped, cursor, to_)) {
+        // Sector by sector where reads fail; through readable stretches the step
+        // doubles, and a failed larger read goes back to single sectors, so every
+        // bad sector still fails one single-sector read and no larger one twice.
+        uint64_t step = kSectorSize;
         for (uint64_t a = block->pos; a < block->end();) {
-            const uint64_t size = std::min<uint64_t>(kSectorSize, block->end() - a);
+            const uint64_t size = std::min(step, block->end() - a);
             bool ok = false;
-            if (const Step step = oneSector(a, size, ok); step != Step::Go) return step;
+            if (size > kSectorSize) {
+                if (const Step s = tryRead(a, size, ok); s != Step::Go) return s;
+                if (!ok) {
+                    step = kSectorSize;
+                    continue;
+                }
+            } else if (const Step s = oneSector(a, size, ok); s != Step::Go) {
+                return s;
+            }
             a += size;
+            step = ok ? std::min<uint64_t>(step * 2, 64 * 1024) : kSectorSize;
         }
         cursor = block->end();
     }
@@ -524,7 +562,7 @@ ImagingOutcome RescueRun::Engine::run() {
         map_.currentPos = to_;
         if (!zeroUnreadable()) step = Step::Fail;
     }
-    publish();
+    publish(true);
     std::string why;
     // Saved in every case: a failed write leaves the map true to what is stored.
     const bool saved = !failed_ && save();
