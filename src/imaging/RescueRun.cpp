@@ -33,6 +33,9 @@ constexpr uint64_t kSkipMost = 1ULL << 30;  // the skip grows at most to this
 constexpr uint64_t kPieceBytes = kPieceSectors * kSectorSize;
 constexpr size_t kOpenPiecesMost = 8;
 constexpr int kCopyPasses = 3;
+// The imaging check's words for too little room, which a resumed run looks at again.
+constexpr const char* kNoFreeSpace =
+    "Insufficient free space on destination. Please change destination path.";
 
 std::string bytesText(uint64_t bytes) {
     if (bytes < 1024) return std::to_string(bytes) + " B";
@@ -594,9 +597,21 @@ uint64_t RescueRun::rangeBytes() const {
 
 std::string RescueRun::checkStart() const {
     const ImagingRun imaging(settings_.startSector, settings_.endSector);
-    if (std::string refusal = imaging.checkStart(settings_.folder); !refusal.empty())
-        return refusal;
     std::string why;
+    if (std::string refusal = imaging.checkStart(settings_.folder); !refusal.empty()) {
+        // A run that goes on needs room only for what its pieces do not hold yet:
+        // half a 2 TB image already written must not block the second half.
+        if (refusal != kNoFreeSpace || !loadRescueMap(mapPath_, &why)) return refusal;
+        const Pieces pieces(settings_.folder, settings_.multiFile, rangeBytes());
+        uint64_t held = 0;
+        for (uint64_t k = 0; k < pieces.count(); ++k)
+            if (const auto found = platform::findFileNoCase(settings_.folder,
+                                                            "Image" + std::to_string(k) + ".img"))
+                held += std::min(platform::allocatedBytes(*found), pieces.bytesOf(k));
+        const uint64_t needed = rangeBytes() - std::min(held, rangeBytes());
+        if (!freeSpaceSuffices(platform::freeBytesOf(settings_.folder).value_or(0), needed))
+            return refusal;
+    }
     if (rescueSourcePath(&why).empty()) return why;
     const std::string mapFolder = mapPath_.substr(0, mapPath_.find_last_of('/') + 1);
     if (!mapFolder.empty() && !platform::directoryExists(mapFolder))

@@ -81,4 +81,11 @@ bool PositionedFile::close(int* error) {
     return true;
 }
 
+uint64_t allocatedBytes(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+               ? static_cast<uint64_t>(st.st_blocks) * 512
+               : 0;
+}
+
 }  // namespace kestrum::platform

@@ -37,4 +37,8 @@ private:
     int fd_;
 };
 
+// Bytes the file at path takes on its volume (a sparse file takes less than its
+// length); 0 when there is none.
+uint64_t allocatedBytes(const std::string& path);
+
 }  // namespace kestrum::platform

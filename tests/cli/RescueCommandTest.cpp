@@ -344,3 +344,31 @@ TEST(ScanWithRescueMap, FilesOverUnreadableSectorsAreFlaggedDamaged) {
 
 }  // namespace
 }  // namespace kestrum
+
+namespace kestrum {
+namespace {
+
+// On a small volume the first run takes most of the room; going on from the map
+// needs room only for what the image does not hold yet.
+TEST(RescueRoom, AResumeNeedsRoomOnlyForWhatIsNotCopiedYet) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    test::TempDir dir;
+    test::ToolEnvironment tool;
+    const std::string volume = dir.file("volume");
+    std::filesystem::create_directory(volume);
+    if (test::runCommand("mount -t tmpfs -o size=1m tmpfs " + shellQuote(volume)) != 0)
+        GTEST_SKIP() << "tmpfs could not be mounted";
+    test::writePatternFile(dir.file("source.img"), 0, 1200);  // 600 KiB
+    const std::string command = "image " + shellQuote(dir.file("source.img")) + " --out " +
+                                shellQuote(volume) + " --rescue";
+    const auto first = tool.run(command);
+    const auto again = tool.run(command);
+    const auto image = test::readFile(volume + "/Image0.img");
+    test::runCommand("umount " + shellQuote(volume));
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_TRUE(image == test::patternSectors(0, 1200));
+}
+
+}  // namespace
+}  // namespace kestrum
