@@ -28,6 +28,8 @@ std::unique_ptr<ScanSession> openScanSession(const ParsedArgs& parsed, const std
     identity.rangeStart = start;
     identity.rangeEnd = end;
     identity.types = typesText(types);
+    // Thorough detection finds other files than the classic one: another scan.
+    identity.mode = parsed.has("--thorough") ? "thorough" : "classic";
     auto session = std::make_unique<ScanSession>(parsed.value("--session"), identity,
                                                  std::chrono::seconds(seconds));
     if (!session->open(error)) return nullptr;

@@ -97,9 +97,9 @@ CImageCreationDlg::CImageCreationDlg(const QString& sourceInfo, const QString& r
     rescueLabel_ =
         addLabel(client(), "rescueLabel", "Rescue mode (failing media)", duRect(192, 157, 180, 9));
     rescueNote_ = addLabel(client(), "rescueNote",
-                           "Good areas first, bad ones after, no questions; Image0.map "
-                           "beside the image lets a stopped run go on.",
-                           duRect(94, 165, 344, 7));
+                           "Good areas first, bad ones last, no questions; Image0.map lets "
+                           "it resume.",
+                           duRect(94, 164, 344, 8));
     rescueNote_->setEnabled(false);
 
     group_ = ui::makeGroupFrame(client(), duRect(12, 172, 318, 80));  // 1016
