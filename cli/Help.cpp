@@ -43,7 +43,13 @@ const std::vector<CommandHelp>& commandHelp() {
               "an unreadable sector: ask, retry, or skip it as zeros (default)"},
              {"--thorough",
               "check each file's structure and measure it to the byte (slower); --list adds "
-              "a fifth column, whole or partial"},
+              "a column, whole or partial"},
+             {"--session FILE",
+              "record the scan in FILE; the same command again continues where it stopped"},
+             {"--save-every SECONDS", "how often the session is recorded, 1 to 30 (default 30)"},
+             {"--map FILE",
+              "a rescue map of the source: files over unreadable sectors are marked damaged "
+              "(--list adds a column, damaged or intact)"},
          }},
         {"image",
          "image SOURCE --out DIR [OPTIONS]",
@@ -54,6 +60,12 @@ const std::vector<CommandHelp>& commandHelp() {
              {"--range START:END", "the sectors to copy (default: the whole source)"},
              {"--multifile", "write 650 MiB pieces Image0.img, Image1.img, ..."},
              {"--overwrite", "replace an image already in DIR (refused without it)"},
+             {"--rescue",
+              "for failing media: good areas first with large reads, bad areas trimmed, "
+              "scraped and retried later, no questions; resumable from its map"},
+             {"--map FILE", "the rescue map (default DIR/Image0.map), GNU ddrescue's format"},
+             {"--retries N", "passes over the sectors still bad at the end (default 0)"},
+             {"--save-every SECONDS", "how often the map is saved, 1 to 30 (default 30)"},
          }},
     };
     return commands;

@@ -9,23 +9,48 @@
 #include "CliPrompter.h"
 #include "OutputFolder.h"
 #include "Progress.h"
+#include "RescueCommand.h"
 #include "SourceArg.h"
 #include "app/Reports.h"
 #include "app/Session.h"
 #include "disk/SectorReader.h"
 #include "imaging/ExistingImage.h"
 #include "imaging/ImagingRun.h"
+#include "imaging/RescueRun.h"
+#include "platform/Files.h"
 
 namespace kestrum::cli {
+
+namespace {
+
+// True (and said) when the run would replace pieces already in folder and
+// --overwrite was not given.
+bool refusesToReplace(const ParsedArgs& parsed, const std::string& folder, uint64_t sectors) {
+    const bool multiFile = parsed.flags.count("--multifile") > 0;
+    const auto pieces = existingImagePieces(folder, multiFile, sectors);
+    if (pieces.empty() || parsed.flags.count("--overwrite")) return false;
+    std::fprintf(stderr,
+                 "kestrum-recover image: %s already exists%s. Give --overwrite to replace "
+                 "it, or choose another --out folder.\n",
+                 pieces.front().c_str(),
+                 pieces.size() > 1
+                     ? (" (with " + std::to_string(pieces.size() - 1) + " more piece(s))").c_str()
+                     : "");
+    return true;
+}
+
+}  // namespace
 
 int imageCommand(const std::vector<std::string>& args) {
     ParsedArgs parsed;
     std::string error;
-    if (!parseArgs(args, {"--out", "--range"}, {"--multifile", "--overwrite"}, parsed, error) ||
+    if (!parseArgs(args, {"--out", "--range", "--map", "--retries", "--save-every"},
+                   {"--multifile", "--overwrite", "--rescue"}, parsed, error) ||
         parsed.positional.size() != 1 || !parsed.has("--out")) {
         std::fprintf(stderr,
                      "kestrum-recover image: %s\nUsage: kestrum-recover image SOURCE --out "
-                     "DIR [--range START:END] [--multifile] [--overwrite]\n",
+                     "DIR [--range START:END] [--multifile] [--overwrite] [--rescue [--map FILE] "
+                     "[--retries N] [--save-every SECONDS]]\n",
                      error.empty() ? "give one SOURCE and --out DIR." : error.c_str());
         return kExitUsage;
     }
@@ -43,24 +68,27 @@ int imageCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "kestrum-recover image: %s\n", error.c_str());
         return kExitUsage;
     }
+    // A rescue goes on from the image and map already there; without a map it starts
+    // afresh and so replaces an image like any other run.
+    if (parsed.flags.count("--rescue")) {
+        const std::string map =
+            parsed.has("--map") ? parsed.value("--map") : defaultMapPath(folder);
+        if (!platform::entryExists(map) && refusesToReplace(parsed, folder, end - start))
+            return kExitUsage;
+        return rescueImage(parsed, source, start, end, args);
+    }
+    for (const char* option : kRescueValued)
+        if (parsed.has(option)) {
+            std::fprintf(stderr, "kestrum-recover image: %s needs --rescue.\n", option);
+            return kExitUsage;
+        }
     ImagingRun run(start, end);
     if (const std::string refusal = run.checkStart(folder); !refusal.empty()) {
         std::fprintf(stderr, "kestrum-recover image: %s\n", refusal.c_str());
         return kExitUsage;
     }
+    if (refusesToReplace(parsed, folder, end - start)) return kExitUsage;
     const bool multiFile = parsed.flags.count("--multifile") > 0;
-    if (const auto pieces = existingImagePieces(folder, multiFile, end - start);
-        !pieces.empty() && !parsed.flags.count("--overwrite")) {
-        std::fprintf(
-            stderr,
-            "kestrum-recover image: %s already exists%s. Give --overwrite to replace "
-            "it, or choose another --out folder.\n",
-            pieces.front().c_str(),
-            pieces.size() > 1
-                ? (" (with " + std::to_string(pieces.size() - 1) + " more piece(s))").c_str()
-                : "");
-        return kExitUsage;
-    }
 
     CliPrompter prompts(ExistsPolicy::Skip, BadSectorPolicy::Skip, CliPrompter::terminalAttached());
     setPrompter(&prompts);

@@ -17,6 +17,7 @@
 #include "Listing.h"
 #include "OutputFolder.h"
 #include "Progress.h"
+#include "ScanSessionOption.h"
 #include "SourceArg.h"
 #include "app/Reports.h"
 #include "app/Session.h"
@@ -24,6 +25,7 @@
 #include "filetypes/Catalogue.h"
 #include "preview/PreviewCopy.h"
 #include "saving/SavingRun.h"
+#include "scan/DamageMark.h"
 #include "scan/ResultsPage.h"
 #include "scan/ScanDriver.h"
 
@@ -33,7 +35,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: kestrum-recover scan SOURCE [--types T1,T2|all] [--max-kb TYPE=KB]... "
     "[--range START:END] [--list] [--save DIR] [--on-exists ask|replace|skip] "
-    "[--on-bad-sector ask|retry|skip] [--thorough]\n";
+    "[--on-bad-sector ask|retry|skip] [--thorough] [--session FILE [--save-every SECONDS]] "
+    "[--map FILE]\n";
 
 std::string upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -125,12 +128,12 @@ std::vector<std::string> typeNames(const TypeChoice& choice) {
 
 // Runs the scan on its worker, showing progress and listing files as they are
 // settled; Ctrl-C, or a listing nobody reads any more, stops it at a batch end.
-bool runScan(uint64_t start, uint64_t end, FoundListing* listing) {
+bool runScan(uint64_t start, uint64_t end, FoundListing* listing, ScanHooks hooks) {
     Session& s = session();
     ResultsPage page;
     const std::time_t started = std::time(nullptr);
     ProgressLine progress(start, end);
-    startScan(page);
+    startScan(page, std::move(hooks));
     bool stopAsked = false;
     while (s.scanThread.running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -200,7 +203,8 @@ int scanCommand(const std::vector<std::string>& args) {
     ParsedArgs parsed;
     std::string error;
     if (!parseArgs(args,
-                   {"--types", "--max-kb", "--range", "--save", "--on-exists", "--on-bad-sector"},
+                   {"--types", "--max-kb", "--range", "--save", "--on-exists", "--on-bad-sector",
+                    "--session", "--save-every", "--map"},
                    {"--list", "--thorough"}, parsed, error) ||
         parsed.positional.size() != 1) {
         std::fprintf(stderr, "kestrum-recover scan: %s\n%s",
@@ -223,6 +227,17 @@ int scanCommand(const std::vector<std::string>& args) {
         !parseRange(parsed.value("--range", ":"), source.sizeSectors, start, end, error)) {
         std::fprintf(stderr, "kestrum-recover scan: %s\n", error.c_str());
         return kExitUsage;
+    }
+    // A rescue map of the source: files over its unreadable areas are marked damaged.
+    std::optional<RescueMap> rescueMap;
+    if (parsed.has("--map")) {
+        rescueMap = loadRescueMap(parsed.value("--map"), &error);
+        if (!rescueMap) {
+            std::fprintf(stderr, "kestrum-recover scan: %s\n",
+                         error.empty() ? ("There is no map " + parsed.value("--map") + ".").c_str()
+                                       : error.c_str());
+            return kExitUsage;
+        }
     }
     const std::string saveDir = parsed.value("--save");
     if (!saveDir.empty()) {
@@ -260,19 +275,63 @@ int scanCommand(const std::vector<std::string>& args) {
     s.fileTypes = buildSelection(types.rows, thorough);
     s.foundFiles.clear();
 
+    ScanHooks hooks;
+    const auto recorded = openScanSession(parsed, parsed.positional[0], source.sizeSectors * 512,
+                                          start, end, s.fileTypes, error);
+    if (!error.empty()) {
+        std::fprintf(stderr, "kestrum-recover scan: %s\n", error.c_str());
+        setPrompter(nullptr);
+        return kExitUsage;
+    }
+    if (recorded) {
+        hooks = recorded->begin(s.fileTypes, s.foundFiles);
+        if (recorded->resumed())
+            std::fprintf(
+                stderr, "Continuing the recorded scan at sector %llu (%zu file(s) found before).\n",
+                static_cast<unsigned long long>(recorded->resumeSector()),
+                recorded->recordedFiles());
+        appendLog(LogKind::Activity, "Scan Session : " + parsed.value("--session") +
+                                         (recorded->resumed() ? " (continued)" : " (new)"));
+    }
     const uint64_t zeroedBefore = unreadableSectors();
     std::optional<FoundListing> listing;
-    if (parsed.flags.count("--list")) listing.emplace(thorough);
-    const bool completed = runScan(start, end, listing ? &*listing : nullptr);
+    // With a map a file's damage is known only once the scan has ended: the list
+    // then comes whole at the end.
+    if (parsed.flags.count("--list") && !rescueMap) listing.emplace(thorough);
+    const bool completed = runScan(start, end, listing ? &*listing : nullptr, std::move(hooks));
+    if (recorded && !recorded->saveError().empty())
+        std::fprintf(stderr, "%s\n", recorded->saveError().c_str());
     clearInterrupt();
     if (listing && listing->gone()) {
         // The reader has what it wanted: end quietly, the scan logged as aborted.
         setPrompter(nullptr);
         FoundListing::endAsBrokenPipe();
     }
+    std::vector<FileInfo> damaged;
+    if (rescueMap) {
+        damaged = markDamaged(
+            s.foundFiles, *rescueMap,
+            mapSectorOffset(*rescueMap, isImageOfMap(parsed.positional[0], parsed.value("--map"))));
+        appendLines(LogKind::Activity, damageLogLines(parsed.value("--map"), damaged));
+        if (parsed.flags.count("--list")) {
+            for (const FileInfo& f : s.foundFiles.snapshot())
+                std::printf("%s\t%s\t%llu\t%u%s%s\n", f.fileName, f.extName,
+                            static_cast<unsigned long long>(f.startSector), f.sectorCount,
+                            !thorough   ? ""
+                            : f.partial ? "\tpartial"
+                                        : "\twhole",
+                            f.damaged ? "\tdamaged" : "\tintact");
+            std::fflush(stdout);
+        }
+    }
 
     bool saveStopped = false, saved = true;
     if (!saveDir.empty() && !s.foundFiles.empty()) saved = runSave(saveDir, saveStopped);
+    if (!saveDir.empty() && !damaged.empty())
+        appendLines(LogKind::Recovery, damageLogLines(parsed.value("--map"), damaged));
+    if (!damaged.empty())
+        std::fprintf(stderr, "%zu file(s) hold sectors the map %s calls unreadable.\n",
+                     damaged.size(), parsed.value("--map").c_str());
     printSummary(completed, start, end, unreadableSectors() - zeroedBefore);
     setPrompter(nullptr);
     s.fileTypes.clear();

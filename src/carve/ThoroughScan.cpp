@@ -70,6 +70,12 @@ private:
     uint64_t batchStart_ = 0;
     uint64_t batchSize_ = kBatchSectors;
     bool walkCut_ = false;
+    uint64_t cutAt_ = 0;  // the file whose walk a stop request cut
+
+    // Calls the job's checkpoint hook with where a recorded scan goes on: the
+    // held or cut file's header, else the next batch. Batch edges do not change
+    // what this scan finds, so the batch simply starts there.
+    void checkpoint(uint64_t next, bool finished, bool stopping);
 
     // A file whose payload could not be checked is held while the scan looks
     // through that payload: a file found there ends it early (a camera sample
@@ -84,6 +90,25 @@ private:
     };
     std::optional<Held> held_;
 };
+
+void Scan::checkpoint(uint64_t next, bool finished, bool stopping) {
+    if (!job_.checkpoint) return;
+    ScanCheckpoint point;
+    point.finished = finished;
+    point.stopping = stopping;
+    if (finished)
+        point.resumeSector = job_.rangeEnd;
+    else if (walkCut_)
+        point.resumeSector = cutAt_;
+    else if (held_)
+        point.resumeSector = held_->start;
+    else
+        point.resumeSector = std::max(batchStart_ + batchSize_, next);
+    point.batchStart = point.resumeSector;
+    point.batchSize = std::min<uint64_t>(
+        kBatchSectors, job_.rangeEnd - std::min(point.resumeSector, job_.rangeEnd));
+    job_.checkpoint(point);
+}
 
 void Scan::release(bool cut) {
     const Held h = *held_;
@@ -105,6 +130,7 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
         // here, before anything inside that file could be listed.
         if (reader.cut()) {
             walkCut_ = true;
+            cutAt_ = T;
             return T + 1;
         }
         if (!found || found->length == 0) continue;
@@ -157,7 +183,13 @@ int Scan::run() {
     const uint64_t rangeEnd = job_.rangeEnd;
     page.scanEnd.store(rangeEnd);
     uint64_t next = job_.rangeStart;  // where the next file may start
-    for (batchStart_ = job_.rangeStart; batchStart_ < rangeEnd;) {
+    batchStart_ = job_.rangeStart;
+    if (job_.resume) {
+        // The caller restored the files found before the resume point.
+        batchStart_ = job_.resume->finished ? rangeEnd : job_.resume->resumeSector;
+        next = batchStart_;
+    }
+    while (batchStart_ < rangeEnd) {
         batchSize_ = std::min<uint64_t>(kBatchSectors, rangeEnd - batchStart_);
         read();
         for (uint64_t j = 0; j < batchSize_; ++j) {
@@ -169,7 +201,12 @@ int Scan::run() {
             page.scanPosition.store(std::min(next, rangeEnd) - 1, std::memory_order_relaxed);
         }
         page.pauseGate.pass();
-        if (job_.stopRequested.load() != 0) {
+        const bool stopping = job_.stopRequested.load() != 0;
+        // Recorded before a held file is listed at a stop: a resumed run finds it
+        // again from its header.
+        if (stopping || std::max(batchStart_ + batchSize_, next) < rangeEnd)
+            checkpoint(next, false, stopping);
+        if (stopping) {
             if (held_) release(false);
             page.selectFirstTypeOnStop();
             return 0;
@@ -179,6 +216,7 @@ int Scan::run() {
     }
     if (held_) release(false);
     page.scanPosition.store(page.scanEnd.load());
+    checkpoint(next, true, false);
     return 0;
 }
 

@@ -14,6 +14,8 @@
 #include "imaging/ExistingImage.h"
 #include "imaging/ImagingExit.h"
 #include "imaging/ImagingRun.h"
+#include "imaging/RescueRun.h"
+#include "platform/Files.h"
 #include "platform/Folders.h"
 #include "ui/CButtonST.h"
 #include "ui/CTransparentEditBox.h"
@@ -105,6 +107,16 @@ CImageCreationDlg::CImageCreationDlg(const QString& sourceInfo, const QString& r
     multiFile_->setGeometry(duRect(94, 156, 10, 10));
     multiFileLabel_ =
         addLabel(client(), "multiFileLabel", "Multifile", duRect(106, 157, 60, 9));  // 1008
+    rescue_ = new QCheckBox(client());
+    rescue_->setObjectName("rescueCheck");
+    rescue_->setGeometry(duRect(180, 156, 10, 10));
+    rescueLabel_ =
+        addLabel(client(), "rescueLabel", "Rescue mode (failing media)", duRect(192, 157, 180, 9));
+    rescueNote_ = addLabel(client(), "rescueNote",
+                           "Good areas first, bad ones last, no questions; Image0.map lets "
+                           "it resume.",
+                           duRect(94, 164, 344, 8));
+    rescueNote_->setEnabled(false);
 
     group_ = ui::makeGroupFrame(client(), duRect(12, 172, 318, 80));  // 1016
     group_->setObjectName("progressGroup");
@@ -144,6 +156,11 @@ CImageCreationDlg::CImageCreationDlg(const QString& sourceInfo, const QString& r
 
 CImageCreationDlg::~CImageCreationDlg() {
     setShownImagingRun(nullptr);
+    if (rescueRun_ && rescueRun_->working()) {
+        rescueRun_->requestStop();
+        rescueRun_->pauseGate.resume();
+        while (rescueRun_->working()) QThread::msleep(5);
+    }
     if (!run_->working()) return;
     imagingStopRequested.store(1);
     run_->pauseGate.resume();
@@ -164,8 +181,47 @@ void CImageCreationDlg::browse() {
     destination_->setText(folder);
 }
 
+void CImageCreationDlg::startRescue(const std::string& folder) {
+    RescueSettings settings;
+    settings.startSector = run_->startSector;
+    settings.endSector = run_->endSector;
+    settings.folder = folder;
+    settings.multiFile = multiFile_->isChecked();
+    settings.commandLine = "kestrum (image creation page, rescue mode)";
+    auto rescue = std::make_unique<RescueRun>(settings);
+    if (std::string refusal = rescue->checkStart(); !refusal.empty()) {
+        prompter().showMessage(refusal, MessageIcon::Error);
+        return;
+    }
+    // With its map a rescue goes on from the image there; without one it starts
+    // afresh and would replace it.
+    if (!platform::entryExists(defaultMapPath(folder)))
+        if (const auto pieces = existingImagePieces(folder, settings.multiFile,
+                                                    run_->endSector - run_->startSector);
+            !pieces.empty() && !confirmReplace(this, pieces))
+            return;
+    if (!rescue->start()) {
+        prompter().showMessage("Process is running.", MessageIcon::Exclamation);
+        return;
+    }
+    rescueRun_ = std::move(rescue);
+    sectorLabel_->setText("Current Pass : ");
+    fileLabel_->setText("Rescued / Bad : ");
+    showProgress();
+    timer_.start();
+    showCopying(true);
+    setInputsEnabled(false);
+}
+
 void CImageCreationDlg::start() {
     const std::string folder = destination_->text().toStdString();
+    rescueRun_.reset();
+    sectorLabel_->setText("Current Sector  : ");
+    fileLabel_->setText("Last File Name : ");
+    if (rescue_->isChecked()) {
+        startRescue(folder);
+        return;
+    }
     // Missing folder, a source that cannot be read, a folder on the source, too
     // little free space: each has its own message.
     if (std::string refusal = run_->checkStart(folder); !refusal.empty()) {
@@ -196,12 +252,19 @@ void CImageCreationDlg::showCopying(bool copying) {
 
 void CImageCreationDlg::setInputsEnabled(bool enabled) {
     back_->setVisible(enabled);
-    for (QWidget* w : std::initializer_list<QWidget*>{browse_, multiFile_, destination_,
-                                                      multiFileLabel_, destinationLabel_})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{browse_, multiFile_, destination_, multiFileLabel_,
+                                         destinationLabel_, rescue_, rescueLabel_})
         w->setEnabled(enabled);
 }
 
 void CImageCreationDlg::showProgress() {
+    if (rescuing()) {
+        sectorValue_->setText(QString::fromStdString(rescueRun_->phaseText()));
+        fileValue_->setText(QString::fromStdString(rescueRun_->figuresText()));
+        progress_->setValue(rescueRun_->progressPercent());
+        return;
+    }
     sectorValue_->setText(QString::fromStdString(run_->currentSectorText()));
     fileValue_->setText(QString::fromStdString(run_->lastFileName.load()));
     progress_->setValue(run_->progressPercent());
@@ -213,6 +276,12 @@ void CImageCreationDlg::tick() {
     timer_.stop();
     // The page behind the message is already idle: progress hidden, Start shown.
     showCopying(false);
+    if (rescuing()) {
+        prompter().showMessage(rescueRun_->finalMessage(), rescueRun_->finalIcon());
+        setInputsEnabled(true);
+        rescueRun_->appendActivityLog();
+        return;
+    }
     prompter().showMessage(run_->finalMessage(), run_->finalIcon());
     setInputsEnabled(true);
     run_->appendActivityLog();
@@ -220,7 +289,13 @@ void CImageCreationDlg::tick() {
 
 void CImageCreationDlg::stop() {
     if (!imagingThread().running()) return;
-    run_->stop([] { return prompter().confirm("Are you sure you want to stop this process?"); });
+    const auto confirm = [] {
+        return prompter().confirm("Are you sure you want to stop this process?");
+    };
+    if (rescuing())
+        rescueRun_->stop(confirm);
+    else
+        run_->stop(confirm);
 }
 
 void CImageCreationDlg::back() {

@@ -21,6 +21,7 @@ class QTreeWidget;
 namespace kestrum {
 
 class ImagingRun;
+class RescueRun;
 
 namespace ui {
 class CButtonST;
@@ -42,6 +43,8 @@ public:
     ~CImageCreationDlg() override;
 
     const ImagingRun& run() const { return *run_; }
+    // The rescue run of the last Start in rescue mode, or null.
+    const RescueRun* rescueRun() const { return rescueRun_.get(); }
     bool isCopying() const { return timer_.isActive(); }
 
 public slots:
@@ -57,8 +60,13 @@ private:
     void showProgress();
     void showCopying(bool copying);
     void setInputsEnabled(bool enabled);
+    // Rescue mode: the worker is rescueRun_, and the progress lines show its pass
+    // and figures in place of the sector and file.
+    bool rescuing() const { return rescueRun_ != nullptr; }
+    void startRescue(const std::string& folder);
 
     std::unique_ptr<ImagingRun> run_;
+    std::unique_ptr<RescueRun> rescueRun_;
     QTimer timer_;  // timer 1
 
     ui::Menu129 menu_;
@@ -70,6 +78,9 @@ private:
     QPushButton* browse_;
     QCheckBox* multiFile_;
     ui::CTransparentStatic* multiFileLabel_;
+    QCheckBox* rescue_;
+    ui::CTransparentStatic* rescueLabel_;
+    ui::CTransparentStatic* rescueNote_;
     ui::CButtonST* start_;
     ui::CButtonST* stop_;
     ui::CButtonST* back_;

@@ -26,6 +26,7 @@
 #include "preview/PreviewCopy.h"
 #include "preview/PreviewKind.h"
 #include "saving/CSavingDlg.h"
+#include "scan/DamageMark.h"
 #include "scan/ResultsText.h"
 #include "scan/ScanDriver.h"
 #include "ui/CButtonST.h"
@@ -288,6 +289,7 @@ void CFileDisplayDlg::onTimer2() {
     }
     if (!ended) return;
     timer2_.stop();
+    markDamagedBesideSessionImage();
     if (rootItem_->childCount() > 0) {
         tree_->setCurrentItem(rootItem_);
         tree_->setCurrentItem(rootItem_->child(0));  // lists the first type
@@ -427,7 +429,8 @@ void CFileDisplayDlg::fillFileList(const std::string& label) {
         const FileInfo& f = records[i];
         if (!labelNamesType(label, f.extName)) continue;
         batch.push_back({{i, QString::fromLatin1(f.fileName),
-                          QString::fromStdString(fileSizeText(f)), f.checked != 0, f.partial},
+                          QString::fromStdString(fileSizeText(f)), f.checked != 0, f.partial,
+                          f.damaged},
                          i % kScrollEvery == 0});
         if (batch.size() >= kFillBatch) hand();
     }

@@ -17,7 +17,14 @@ int CFoundFileModel::columnCount(const QModelIndex& parent) const {
 QVariant CFoundFileModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     const Row& r = rows_[static_cast<size_t>(index.row())];
-    if (role == Qt::DisplayRole) return index.column() == 0 ? r.name : r.size;
+    if (role == Qt::DisplayRole) {
+        if (index.column() == 0) return r.name;
+        return r.damaged ? r.size + " - damaged" : r.size;
+    }
+    // Damage is the graver word: a partial file that is also damaged shows as damaged.
+    if (r.damaged && role == Qt::ForegroundRole) return QColor(0xB0, 0, 0);
+    if (r.damaged && role == Qt::ToolTipRole)
+        return QString("Holds sectors the rescue map beside the image calls unreadable");
     if (role == Qt::ForegroundRole && r.partial) return QColor(QRgb(kPartialColour));
     if (role == Qt::CheckStateRole && index.column() == 0)
         return r.checked ? Qt::Checked : Qt::Unchecked;

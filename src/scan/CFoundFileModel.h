@@ -20,6 +20,7 @@ public:
         QString size;
         bool checked = false;
         bool partial = false;  // drawn in kPartialColour
+        bool damaged = false;  // over sectors a rescue map calls unreadable
     };
 
     // The text colour of a partial file's row (thorough detection only).

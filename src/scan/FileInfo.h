@@ -13,6 +13,8 @@ struct FileInfo {
     int32_t checked = 0;
     uint64_t byteLength = 0;  // exact length in bytes; 0 = sectorCount x 512
     bool partial = false;     // only the valid prefix of a broken or cut file
+    // Holds sectors a rescue map calls unreadable (zeros in the image).
+    bool damaged = false;
 };
 
 // The bytes a saved or previewed copy of the file holds.

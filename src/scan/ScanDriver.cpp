@@ -52,9 +52,14 @@ private:
     uint64_t batchStart_ = 0;
     uint64_t batchSize_ = kBatchSectors;
     uint64_t resumeAt_ = 0;
+    uint64_t firstInBatch_ = 0;  // a resumed run's first batch starts part-way
+
+    // Calls the job's checkpoint hook with the point to go on from.
+    void checkpoint(bool finished, bool stopping);
 
     int32_t openType_ = -1;
     uint64_t fileStart_ = 0;
+    uint64_t fileBatchStart_ = 0, fileBatchSize_ = 0;  // the batch the header was in
     char openName_[6] = {};
     bool markerRun_ = false;
     uint64_t steps_ = 0;
@@ -69,6 +74,8 @@ private:
 
 bool Scan::open(int32_t type, uint64_t T) {
     fileStart_ = T;
+    fileBatchStart_ = batchStart_;
+    fileBatchSize_ = batchSize_;
     steps_ = 0;
     openType_ = type;
     markerSector_ = kUnknown;
@@ -103,7 +110,9 @@ bool Scan::scanBatch() {
     ResultsPage& page = job_.page;
     const SectorView batch(buffer_.data(), batchSize_ * kSectorBytes, batchStart_);
     markerSector_ = kUnknown;
-    for (uint64_t j = 0; j < batchSize_; ++j) {
+    const uint64_t first = firstInBatch_;
+    firstInBatch_ = 0;
+    for (uint64_t j = first; j < batchSize_; ++j) {
         const uint64_t T = batchStart_ + j;
         const SectorView sector = batch.fromSector(j);
         int32_t d = detector_.detect(sector, lastName_, spanLimit_);
@@ -162,11 +171,35 @@ bool Scan::scanBatch() {
     return false;
 }
 
+void Scan::checkpoint(bool finished, bool stopping) {
+    if (!job_.checkpoint) return;
+    ScanCheckpoint point;
+    point.finished = finished;
+    point.stopping = stopping;
+    if (finished) {
+        point.resumeSector = point.batchStart = job_.rangeEnd;
+    } else if (openType_ != -1) {
+        point.resumeSector = fileStart_;
+        point.batchStart = fileBatchStart_;
+        point.batchSize = fileBatchSize_;
+    } else {
+        point.resumeSector = point.batchStart = batchStart_ + batchSize_;
+        point.batchSize = std::min(batchSize_, job_.rangeEnd - point.batchStart);
+    }
+    job_.checkpoint(point);
+}
+
 int Scan::run() {
     ResultsPage& page = job_.page;
     const uint64_t rangeEnd = job_.rangeEnd;
     page.scanEnd.store(rangeEnd);
     batchStart_ = job_.rangeStart;
+    if (job_.resume) {
+        const ScanCheckpoint& at = *job_.resume;
+        batchStart_ = at.finished ? rangeEnd : at.batchStart;
+        batchSize_ = at.batchSize;
+        firstInBatch_ = at.resumeSector - at.batchStart;
+    }
     if (batchStart_ < rangeEnd) {
         batchSize_ = std::min(batchSize_, rangeEnd - batchStart_);
         read();
@@ -179,7 +212,9 @@ int Scan::run() {
                 continue;
             }
             page.pauseGate.pass();
-            if (job_.stopRequested.load() != 0) {
+            const bool stopping = job_.stopRequested.load() != 0;
+            if (stopping || batchStart_ + batchSize_ < rangeEnd) checkpoint(false, stopping);
+            if (stopping) {
                 page.selectFirstTypeOnStop();
                 return 0;
             }
@@ -191,6 +226,7 @@ int Scan::run() {
     }
     // A file still open here runs past the range and is not listed.
     page.scanPosition.store(page.scanEnd.load());
+    checkpoint(true, false);
     return 0;
 }
 
@@ -200,13 +236,21 @@ int ScanThreadProc(const ScanJob& job) {
     return Scan(job).run();
 }
 
-bool startScan(ResultsPage& page, SectorSource& source, ThumbnailFn thumbnail) {
+bool startScan(ResultsPage& page, SectorSource& source, ThumbnailFn thumbnail, ScanHooks hooks) {
     Session& s = session();
     if (s.scanThread.running()) return false;
     s.scanStopRequested.store(0);
     s.resultsPage.store(&page);
-    const ScanJob job{s.fileTypes,       s.foundFiles,        source, s.rangeStart.load(),
-                      s.rangeEnd.load(), s.scanStopRequested, page,   std::move(thumbnail)};
+    const ScanJob job{s.fileTypes,
+                      s.foundFiles,
+                      source,
+                      s.rangeStart.load(),
+                      s.rangeEnd.load(),
+                      s.scanStopRequested,
+                      page,
+                      std::move(thumbnail),
+                      std::move(hooks.resume),
+                      std::move(hooks.checkpoint)};
     if (s.thoroughMode.load()) {
         appendLog(LogKind::Activity, "Detection Mode : Thorough");
         return s.scanThread.start([job] { carve::ThoroughScanProc(job); });

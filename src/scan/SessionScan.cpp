@@ -26,8 +26,8 @@ SectorSource& sessionSectorSource() {
     return source;
 }
 
-bool startScan(ResultsPage& page) {
-    return startScan(page, sessionSectorSource(), ExtractThumbnail);
+bool startScan(ResultsPage& page, ScanHooks hooks) {
+    return startScan(page, sessionSectorSource(), ExtractThumbnail, std::move(hooks));
 }
 
 }  // namespace kestrum

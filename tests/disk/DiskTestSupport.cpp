@@ -161,7 +161,8 @@ void ReaderTest::useImage(const std::string& folder, bool split) {
     session().imageFolder.store(folder);
 }
 
-FaultFs::FaultFs(const std::string& image, const std::string& name, const std::string& badList)
+FaultFs::FaultFs(const std::string& image, const std::string& name, const std::string& badList,
+                 const std::vector<std::string>& more)
     : mountPoint_(work_.file("mnt")), name_(name), log_(work_.file("requests.log")) {
 #ifndef KESTRUM_FAULTFS
     reason_ = "faultfs was not built (libfuse3 missing at configure time)";
@@ -180,6 +181,7 @@ FaultFs::FaultFs(const std::string& image, const std::string& name, const std::s
     std::vector<std::string> args = {
         KESTRUM_FAULTFS, "--image=" + image, "--name=" + name, "--log=" + log_, "-f", mountPoint_};
     if (!badList.empty()) args.insert(args.begin() + 3, "--bad=" + badList);
+    args.insert(args.begin() + 3, more.begin(), more.end());
     pid_ = ::fork();
     if (pid_ == 0) {
         // Should the test process die, the filesystem ends too and unmounts itself.

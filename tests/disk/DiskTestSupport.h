@@ -74,10 +74,12 @@ protected:
 };
 
 // faultfs mounted in the foreground, serving `image` as `name`, with reads that
-// touch the sectors of `badList` ("45,47,90-99") failing with EIO.
+// touch the sectors of `badList` ("45,47,90-99") failing with EIO; `more` adds
+// options such as "--slow=...", "--delay-ms=...", "--heal=...".
 class FaultFs {
 public:
-    FaultFs(const std::string& image, const std::string& name, const std::string& badList);
+    FaultFs(const std::string& image, const std::string& name, const std::string& badList,
+            const std::vector<std::string>& more = {});
     ~FaultFs();
     FaultFs(const FaultFs&) = delete;
     FaultFs& operator=(const FaultFs&) = delete;

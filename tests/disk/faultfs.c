@@ -2,9 +2,14 @@
  * file, whose reads fail with EIO when they touch chosen 512-byte sectors: the
  * sector reader's error paths meet a real I/O error.
  *
- *   faultfs --image=FILE [--name=NAME] [--bad=LIST] [--log=FILE] -f MOUNTPOINT
+ *   faultfs --image=FILE [--name=NAME] [--bad=LIST] [--log=FILE]
+ *           [--slow=LIST --delay-ms=N] [--heal=LIST --heal-after=N] [--log-times]
+ *           -f MOUNTPOINT
  *
- * LIST is comma-separated sectors and ranges ("45,47,90-99"). Each read request
+ * LIST is comma-separated sectors and ranges ("45,47,90-99"). Reads touching a
+ * slow sector take N ms longer; reads touching a healing range fail the first N
+ * times that range is touched, then succeed (a weak area that a retry gets
+ * through). Each read request
  * is appended to the log as "<offset> <size> <ok|EIO>", so a test can see the
  * sizes that reached the medium. Files are served with direct_io: the kernel
  * passes each read through at the size the reader asked for. */
@@ -14,11 +19,13 @@
 #include <fcntl.h>
 #include <fuse.h>
 #include <inttypes.h>
+#include <pthread.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 struct options {
@@ -26,6 +33,11 @@ struct options {
     const char* name;
     const char* bad;
     const char* log;
+    const char* slow;
+    const char* heal;
+    int delayMs;
+    int healAfter;
+    int logTimes;
 };
 
 static struct options opts;
@@ -36,16 +48,28 @@ static char servedPath[4096];
 struct range {
     uint64_t first, last;
 };
-static struct range* badRanges;
-static size_t badCount;
+struct rangeList {
+    struct range* items;
+    unsigned* touched; /* per range: reads that met it so far (healing ranges) */
+    size_t count;
+};
+static struct rangeList bad, slow, heal;
+static pthread_mutex_t healLock = PTHREAD_MUTEX_INITIALIZER;
 
 #define OPTION(t, p) \
     { t, offsetof(struct options, p), 1 }
-static const struct fuse_opt optionSpec[] = {OPTION("--image=%s", image), OPTION("--name=%s", name),
-                                             OPTION("--bad=%s", bad), OPTION("--log=%s", log),
+static const struct fuse_opt optionSpec[] = {OPTION("--image=%s", image),
+                                             OPTION("--name=%s", name),
+                                             OPTION("--bad=%s", bad),
+                                             OPTION("--log=%s", log),
+                                             OPTION("--slow=%s", slow),
+                                             OPTION("--heal=%s", heal),
+                                             OPTION("--delay-ms=%d", delayMs),
+                                             OPTION("--heal-after=%d", healAfter),
+                                             {"--log-times", offsetof(struct options, logTimes), 1},
                                              FUSE_OPT_END};
 
-static int parseBadList(const char* text) {
+static int parseList(const char* text, struct rangeList* list) {
     const char* p = text;
     while (*p) {
         char* end;
@@ -56,9 +80,11 @@ static int parseBadList(const char* text) {
             last = strtoull(p, &end, 10);
             if (end == p || last < first) return -1;
         }
-        badRanges = realloc(badRanges, (badCount + 1) * sizeof *badRanges);
-        if (!badRanges) return -1;
-        badRanges[badCount++] = (struct range){first, last};
+        list->items = realloc(list->items, (list->count + 1) * sizeof *list->items);
+        list->touched = realloc(list->touched, (list->count + 1) * sizeof *list->touched);
+        if (!list->items || !list->touched) return -1;
+        list->touched[list->count] = 0;
+        list->items[list->count++] = (struct range){first, last};
         p = end;
         if (*p == ',')
             ++p;
@@ -68,19 +94,38 @@ static int parseBadList(const char* text) {
     return 0;
 }
 
-static int touchesBadSector(off_t offset, size_t size) {
-    if (size == 0) return 0;
+/* The index of the first range of list that the read touches, or -1. */
+static long touchedRange(const struct rangeList* list, off_t offset, size_t size, size_t from) {
+    if (size == 0) return -1;
     const uint64_t first = (uint64_t)offset / 512, last = ((uint64_t)offset + size - 1) / 512;
-    for (size_t i = 0; i < badCount; ++i)
-        if (badRanges[i].first <= last && first <= badRanges[i].last) return 1;
-    return 0;
+    for (size_t i = from; i < list->count; ++i)
+        if (list->items[i].first <= last && first <= list->items[i].last) return (long)i;
+    return -1;
+}
+
+/* Counts the read against every healing range it touches; true while one of
+ * them has not yet failed its share of reads. */
+static int stillFailing(off_t offset, size_t size) {
+    int failing = 0;
+    pthread_mutex_lock(&healLock);
+    for (long i = touchedRange(&heal, offset, size, 0); i >= 0;
+         i = touchedRange(&heal, offset, size, (size_t)i + 1))
+        if (heal.touched[i]++ < (unsigned)opts.healAfter) failing = 1;
+    pthread_mutex_unlock(&healLock);
+    return failing;
 }
 
 static void logRead(off_t offset, size_t size, const char* outcome) {
     if (logFd < 0) return;
-    char line[96];
+    char line[128];
+    struct timespec now = {0, 0};
+    if (opts.logTimes) clock_gettime(CLOCK_MONOTONIC, &now);
+    /* --log-times adds the CLOCK_MONOTONIC microseconds at the answer (benchmarks). */
     const int n =
-        snprintf(line, sizeof line, "%" PRId64 " %zu %s\n", (int64_t)offset, size, outcome);
+        opts.logTimes
+            ? snprintf(line, sizeof line, "%" PRId64 " %zu %s %" PRId64 "\n", (int64_t)offset, size,
+                       outcome, (int64_t)now.tv_sec * 1000000 + now.tv_nsec / 1000)
+            : snprintf(line, sizeof line, "%" PRId64 " %zu %s\n", (int64_t)offset, size, outcome);
     /* One write per line on an O_APPEND descriptor: lines of parallel reads never mix. */
     if (n > 0 && write(logFd, line, (size_t)n) < 0) { /* the log is best effort */
     }
@@ -132,7 +177,11 @@ static int fsRead(const char* path, char* buf, size_t size, off_t offset,
                   struct fuse_file_info* fi) {
     (void)fi;
     if (strcmp(path, servedPath) != 0) return -ENOENT;
-    if (touchesBadSector(offset, size)) {
+    if (opts.delayMs > 0 && touchedRange(&slow, offset, size, 0) >= 0) {
+        const struct timespec delay = {opts.delayMs / 1000, (long)(opts.delayMs % 1000) * 1000000};
+        nanosleep(&delay, NULL);
+    }
+    if (touchedRange(&bad, offset, size, 0) >= 0 || stillFailing(offset, size)) {
         logRead(offset, size, "EIO");
         return -EIO;
     }
@@ -174,8 +223,10 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     snprintf(servedPath, sizeof servedPath, "/%s", name);
-    if (opts.bad && parseBadList(opts.bad) != 0) {
-        fprintf(stderr, "faultfs: cannot read --bad=%s\n", opts.bad);
+    if ((opts.bad && parseList(opts.bad, &bad) != 0) ||
+        (opts.slow && parseList(opts.slow, &slow) != 0) ||
+        (opts.heal && parseList(opts.heal, &heal) != 0)) {
+        fprintf(stderr, "faultfs: cannot read a sector list\n");
         return 2;
     }
     if (opts.log) {

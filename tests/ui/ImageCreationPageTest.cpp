@@ -194,6 +194,44 @@ private slots:
                  log.c_str());
     }
 
+    void rescueModeShowsPassAndFiguresAndWritesAMap() {
+        test::TempDir source, dest;
+        std::vector<uint64_t> patterned;
+        for (uint64_t s = 0; s < 64; ++s) patterned.push_back(s);
+        test::writePatternMedium(source.file("disk"), 64, patterned);
+        useSource(source.file("disk"), 5, 45);
+        CImageCreationDlg page("", "Selected Disk", "Disk1");
+        page.show();
+        QVERIFY(text(&page, "rescueNote").contains("Image0.map"));
+        page.findChild<QCheckBox*>("rescueCheck")->setChecked(true);
+        page.findChild<QLineEdit*>("destinationEdit")->setText(QString::fromStdString(dest.path()));
+        click(&page, "startButton");
+        QVERIFY(page.isCopying());
+        QVERIFY(!page.findChild<QCheckBox*>("rescueCheck")->isEnabled());
+        QCOMPARE(text(&page, "currentSectorLabel"), QString("Current Pass : "));
+        QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
+
+        QVERIFY(page.rescueRun() != nullptr);
+        QCOMPARE(said_.last(), std::string("Image creation completed successfully."));
+        QCOMPARE(text(&page, "currentSectorValue"), QString("Finished"));
+        QCOMPARE(text(&page, "lastFileValue"), QString("rescued 20.0 KiB, bad 0 B, not tried 0 B"));
+        QCOMPARE(page.findChild<QProgressBar*>("progressBar")->value(), 100);
+        const auto bytes = test::readFile(dest.file("Image0.img"));
+        QCOMPARE(bytes.size(), size_t{40 * 512});
+        for (uint64_t k = 0; k < 40; ++k)
+            QVERIFY(test::sectorOf(bytes, k) == test::patternSector(5 + k));
+        QVERIFY(readText(dest.file("Image0.map")).find("\n0x00000A00  0x00005000  +\n") !=
+                std::string::npos);
+        QVERIFY(readText(logs_.file("Activity Log.txt")).find("Rescue Mode : map ") !=
+                std::string::npos);
+        // Unticked, the next Start is the classic copy with its own lines.
+        page.findChild<QCheckBox*>("rescueCheck")->setChecked(false);
+        click(&page, "startButton");
+        QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
+        QCOMPARE(text(&page, "currentSectorLabel"), QString("Current Sector  : "));
+        QCOMPARE(text(&page, "currentSectorValue"), QString("45 / 45"));
+    }
+
     void rangeIntoPiecesDeletesLeftoverPieces() {
         // The one large test: a whole 650 MiB piece and a short last one.
         test::TempDir source, dest;

@@ -31,6 +31,7 @@
 #include "preview/PreviewCopy.h"
 #include "saving/CSavingDlg.h"
 #include "scan/CFileDisplayDlg.h"
+#include "scan/CFoundFileModel.h"
 #include "scan/ResultsText.h"
 #include "ui/CButtonST.h"
 #include "ui/CFolderTreeCtrl.h"
@@ -641,6 +642,24 @@ private slots:
         QCOMPARE(page.picture()->copy(), pictureFile("\\NoPreview.bmp"));
         page.goBack();
         useImage(image_);
+    }
+
+    void damagedRowsCarryAMark() {
+        // Rows of files over unreadable sectors of a rescue map: red, a tooltip,
+        // and the size column says so; other rows stay as they were.
+        CFoundFileModel model;
+        model.appendRows(
+            {{0, "File1.JPEG", "12 KB", false, false}, {1, "File2.JPEG", "8 KB", false, true}});
+        const auto cell = [&](int row, int column, int role) {
+            return model.data(model.index(row, column), role);
+        };
+        QCOMPARE(cell(0, 1, Qt::DisplayRole).toString(), QString("12 KB"));
+        QVERIFY(!cell(0, 0, Qt::ForegroundRole).isValid());
+        QVERIFY(!cell(0, 0, Qt::ToolTipRole).isValid());
+        QCOMPARE(cell(1, 0, Qt::DisplayRole).toString(), QString("File2.JPEG"));
+        QCOMPARE(cell(1, 1, Qt::DisplayRole).toString(), QString("8 KB - damaged"));
+        QCOMPARE(cell(1, 0, Qt::ForegroundRole).value<QColor>(), QColor(0xB0, 0, 0));
+        QVERIFY(cell(1, 1, Qt::ToolTipRole).toString().contains("rescue map"));
     }
 
 private:

@@ -1,0 +1,104 @@
+// Rescue imaging for failing media: copies the readable areas first with large
+// reads, then closes in on the failed ones (trim, scrape, retries), and keeps a
+// ddrescue-format map beside the image so that a stopped or killed run resumes
+// where it was. Nothing is asked while it runs; unreadable sectors stay zeros.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Guarded.h"
+#include "app/PauseGate.h"
+#include "app/Prompter.h"
+#include "imaging/ImagingRun.h"
+#include "imaging/RescueMap.h"
+
+namespace kestrum {
+
+struct RescueSettings {
+    uint64_t startSector = 0;
+    uint64_t endSector = 0;  // exclusive
+    std::string folder;
+    bool multiFile = false;
+    std::string mapPath;  // empty: "Image0.map" in folder
+    int retryPasses = 0;
+    std::chrono::milliseconds saveEvery{30000};
+    std::string commandLine;  // recorded in the map's heading
+};
+
+enum class RescuePhase { Starting, Copying, Trimming, Scraping, Retrying, Finished };
+
+// The file or device node that rescue mode reads for the session's source, or
+// empty with the reason (an image in pieces is not one file).
+std::string rescueSourcePath(std::string* why);
+
+// "Image0.map" in folder.
+std::string defaultMapPath(const std::string& folder);
+
+class RescueRun {
+public:
+    explicit RescueRun(RescueSettings settings);
+    ~RescueRun();
+    RescueRun(const RescueRun&) = delete;
+    RescueRun& operator=(const RescueRun&) = delete;
+
+    const RescueSettings& settings() const { return settings_; }
+    const std::string& mapPath() const { return mapPath_; }
+
+    // The message to show when the run cannot start, else empty: the imaging
+    // checks (folder, source, free space, not on the source), a source that is not
+    // one file, a map that cannot be read, or a map that records rescued data
+    // whose image piece is gone.
+    std::string checkStart() const;
+    // Clears the stop request and runs work() on imagingThread(). False when an
+    // imaging run is already going.
+    bool start();
+    // The worker body on the calling thread: 1 when every pass ran to its end.
+    int work();
+    // Holds the worker between reads, asks confirm(), and on yes requests the stop.
+    bool stop(const std::function<bool()>& confirm);
+    void requestStop() { stopRequested_.store(true); }
+    bool working() const { return working_.load(); }
+
+    // Live figures for the page and the progress line, in bytes of the range.
+    std::atomic<uint64_t> position{0};  // source byte being read
+    std::atomic<uint64_t> bytesRescued{0};
+    std::atomic<uint64_t> bytesBad{0};       // failed so far: not trimmed, not scraped, bad
+    std::atomic<uint64_t> bytesNonTried{0};  // not read yet
+    std::atomic<RescuePhase> phase{RescuePhase::Starting};
+    std::atomic<int> passNumber{0};
+    std::atomic<bool> resumed{false};  // a map was there at the start
+    Guarded<std::string> failureReason;
+    Guarded<std::string> lastFileName;
+    PauseGate pauseGate;
+
+    ImagingOutcome outcome() const { return outcome_.load(); }
+    uint64_t rangeBytes() const;
+    // Share of the range that is rescued or given up as bad, 0..100.
+    int progressPercent() const;
+    // "Copying (pass 1 of 3)", "Trimming", "Retrying (pass 2 of 3)", ...
+    std::string phaseText() const;
+    // "rescued 12 MiB, bad 4096 B" style summary of the figures.
+    std::string figuresText() const;
+
+    std::string finalMessage() const;
+    MessageIcon finalIcon() const;
+    std::vector<std::string> activityLogLines() const;
+    void appendActivityLog() const;
+
+private:
+    class Engine;
+    RescueSettings settings_;
+    std::string mapPath_;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> working_{false};
+    std::atomic<ImagingOutcome> outcome_{ImagingOutcome::Running};
+    friend class Engine;
+};
+
+}  // namespace kestrum

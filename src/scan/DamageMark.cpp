@@ -1,0 +1,75 @@
+#include "scan/DamageMark.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "app/Reports.h"
+#include "app/Session.h"
+#include "disk/SectorReader.h"
+#include "platform/Files.h"
+#include "platform/Folders.h"
+#include "saving/TextFormat.h"
+
+namespace kestrum {
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+bool isImageOfMap(const std::string& source, const std::string& mapPath) {
+    const std::string folder = platform::directoryExists(source) ? source : folderOf(source);
+    return platform::sameFile(folder, folderOf(mapPath));
+}
+
+uint64_t mapSectorOffset(const RescueMap& map, bool scanningItsImage) {
+    unsigned long long first = 0;
+    if (scanningItsImage &&
+        std::sscanf(map.imageOrigin.c_str(), "source sector %llu is image byte 0", &first) == 1)
+        return first;
+    return 0;
+}
+
+std::vector<FileInfo> markDamaged(FoundFileList& found, const RescueMap& map, uint64_t offset) {
+    std::vector<FileInfo> damaged;
+    found.forEach([&](FileInfo& f) {
+        const uint64_t from = (f.startSector + offset) * kSectorSize;
+        f.damaged = map.anyUnfinished(from, from + uint64_t{f.sectorCount} * kSectorSize);
+        if (f.damaged) damaged.push_back(f);
+    });
+    return damaged;
+}
+
+std::vector<std::string> damageLogLines(const std::string& mapPath,
+                                        const std::vector<FileInfo>& damaged) {
+    std::vector<std::string> lines{"Rescue Map : " + mapPath,
+                                   textf("Damaged Files : %zu", damaged.size())};
+    for (const FileInfo& f : damaged)
+        lines.push_back(textf("Damaged : %s (sectors %" PRIu64 " to %" PRIu64
+                              ") holds unreadable sectors",
+                              f.fileName, f.startSector, f.startSector + f.sectorCount));
+    return lines;
+}
+
+std::optional<std::string> mapBesideImage(const std::string& imageFolder) {
+    if (imageFolder.empty()) return std::nullopt;
+    return platform::findFileNoCase(imageFolder, "Image0.map");
+}
+
+size_t markDamagedBesideSessionImage() {
+    Session& s = session();
+    if (s.imageSource.load() == 0 || !s.imageFile.load().empty()) return 0;
+    const auto path = mapBesideImage(s.imageFolder.load());
+    if (!path) return 0;
+    const auto map = loadRescueMap(*path, nullptr);
+    if (!map) return 0;
+    const auto damaged = markDamaged(s.foundFiles, *map, mapSectorOffset(*map, true));
+    appendLines(LogKind::Activity, damageLogLines(*path, damaged));
+    return damaged.size();
+}
+
+}  // namespace kestrum

@@ -1,0 +1,189 @@
+// Recorded scans: a scan resumed from any of its checkpoints, through the
+// session file, ends with exactly the found-file list of the uninterrupted scan,
+// also where a file was open at the cut; a record of another scan is refused.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "MemorySource.h"
+#include "ScanTestSupport.h"
+#include "TestSupport.h"
+#include "carve/ThoroughScan.h"
+#include "scan/ScanDriver.h"
+#include "scan/ScanSession.h"
+
+using namespace kestrum;
+using namespace kestrum::test;
+
+namespace {
+
+class QuietPage : public ResultsPage {};
+
+// Real encoder files at scattered sectors between random filler, one of them
+// after a header whose file stays open over several batches.
+std::vector<uint8_t> buildMedium() {
+    std::mt19937 random(7);
+    std::vector<uint8_t> medium;
+    auto filler = [&](size_t sectors) {
+        for (size_t i = 0; i < sectors * 512; ++i) medium.push_back(static_cast<uint8_t>(random()));
+    };
+    const char* files[] = {"jpeg-exif.jpg", "picture.png",           "tone.mp3",
+                           "clip.mkv",      "picture.gif",           "tone.wav",
+                           "picture.bmp",   "jpeg-jfif.jpg",         "clip.avi",
+                           "picture.psd",   "clip-doctype-first.mkv"};
+    int n = 0;
+    for (const char* name : files) {
+        filler(1 + random() % 1500);
+        const auto bytes = readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/" + name);
+        medium.insert(medium.end(), bytes.begin(), bytes.end());
+        medium.resize((medium.size() + 511) / 512 * 512);
+        // JPEG headers whose end lies 2500 sectors on: open across batch ends.
+        if (++n % 4 == 0) {
+            const auto jpeg = readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/jpeg-jfif.jpg");
+            medium.insert(medium.end(), jpeg.begin(), jpeg.begin() + 512);
+            filler(2500);
+        }
+    }
+    filler(700);
+    return medium;
+}
+
+std::vector<std::string> listOf(const FoundFileList& found) {
+    std::vector<std::string> out;
+    for (const FileInfo& f : found.snapshot())
+        out.push_back(std::string(f.fileName) + "@" + std::to_string(f.startSector) + "+" +
+                      std::to_string(f.sectorCount));
+    return out;
+}
+
+struct ScanRun {
+    TypeList types = allTypes();
+    FoundFileList found;
+    std::atomic<uint8_t> stop{0};
+    QuietPage page;
+    bool thorough = false;
+
+    void scan(SectorSource& source, uint64_t start, uint64_t end, ScanHooks hooks) {
+        const ScanJob job{types,
+                          found,
+                          source,
+                          start,
+                          end,
+                          stop,
+                          page,
+                          nullptr,
+                          std::move(hooks.resume),
+                          std::move(hooks.checkpoint)};
+        if (thorough)
+            carve::ThoroughScanProc(job);
+        else
+            ScanThreadProc(job);
+    }
+};
+
+ScanIdentity identityFor(uint64_t bytes, uint64_t start, uint64_t end) {
+    ScanIdentity id;
+    id.source = "/media/card.img";
+    id.sourceBytes = bytes;
+    id.rangeStart = start;
+    id.rangeEnd = end;
+    id.types = typesText(allTypes());
+    return id;
+}
+
+void resumeFromEveryCheckpoint(bool thorough) {
+    const auto medium = buildMedium();
+    MemorySource source(medium);
+    const uint64_t start = 3, end = medium.size() / 512 - 5;
+    TempDir dir;
+
+    ScanRun whole;
+    whole.thorough = thorough;
+    whole.scan(source, start, end, {});
+    const auto reference = listOf(whole.found);
+    ASSERT_GE(reference.size(), 8u);
+
+    // The recorded run keeps a copy of its record at every checkpoint.
+    ScanRun recorded;
+    recorded.thorough = thorough;
+    ScanSession session(dir.file("session"), identityFor(medium.size(), start, end),
+                        std::chrono::milliseconds(0));
+    std::string error;
+    ASSERT_TRUE(session.open(error)) << error;
+    ScanHooks hooks = session.begin(recorded.types, recorded.found);
+    std::vector<ScanCheckpoint> points;
+    hooks.checkpoint = [&, save = hooks.checkpoint](const ScanCheckpoint& p) {
+        save(p);
+        points.push_back(p);
+        std::filesystem::copy_file(dir.file("session"), dir.file(std::to_string(points.size())));
+    };
+    recorded.scan(source, start, end, std::move(hooks));
+    EXPECT_EQ(listOf(recorded.found), reference) << "recording changes nothing";
+    ASSERT_GT(points.size(), 10u);
+    EXPECT_TRUE(points.back().finished);
+    const auto openAtCut = std::count_if(points.begin(), points.end(), [](const ScanCheckpoint& p) {
+        return p.resumeSector != p.batchStart;
+    });
+    // The thorough scan holds no file open across batches; its batch edges
+    // change nothing, so it always goes on at a batch start.
+    if (!thorough) EXPECT_GE(openAtCut, 2) << "some cuts fall inside an open file";
+
+    for (size_t i = 1; i <= points.size(); ++i) {
+        SCOPED_TRACE(testing::Message()
+                     << "checkpoint " << i << " at " << points[i - 1].resumeSector);
+        ScanRun resumed;
+        resumed.thorough = thorough;
+        ScanSession again(dir.file(std::to_string(i)), identityFor(medium.size(), start, end));
+        ASSERT_TRUE(again.open(error)) << error;
+        EXPECT_TRUE(again.resumed());
+        resumed.scan(source, start, end, again.begin(resumed.types, resumed.found));
+        EXPECT_EQ(listOf(resumed.found), reference);
+        for (size_t t = 0; t < resumed.types.size(); ++t)
+            EXPECT_EQ(foundCountOf(resumed.types[t]), foundCountOf(whole.types[t]));
+    }
+}
+
+TEST(ScanSessionResume, EveryCheckpointLeadsToTheUninterruptedList) {
+    resumeFromEveryCheckpoint(false);
+}
+
+TEST(ScanSessionResume, EveryCheckpointOfAThoroughScanLeadsToTheUninterruptedList) {
+    resumeFromEveryCheckpoint(true);
+}
+
+TEST(ScanSessionResume, ARecordOfAnotherScanIsRefused) {
+    const auto medium = buildMedium();
+    MemorySource source(medium);
+    const uint64_t end = medium.size() / 512;
+    TempDir dir;
+    const std::string path = dir.file("session");
+    {
+        ScanRun run;
+        run.stop = 1;  // stopped after the first batch: the stop is recorded at once
+        ScanSession session(path, identityFor(medium.size(), 0, end));
+        std::string error;
+        ASSERT_TRUE(session.open(error));
+        run.scan(source, 0, end, session.begin(run.types, run.found));
+    }
+    ScanIdentity other = identityFor(medium.size(), 0, end);
+    other.types = typesText(typesOf({"JPEG"}));
+    ScanIdentity otherRange = identityFor(medium.size(), 0, end - 1);
+    ScanIdentity otherSource = identityFor(medium.size(), 0, end);
+    otherSource.source = "/dev/sdz";
+    for (const ScanIdentity& id : {other, otherRange, otherSource}) {
+        ScanSession session(path, id);
+        std::string error;
+        EXPECT_FALSE(session.open(error));
+        EXPECT_NE(error.find("was made for another scan"), std::string::npos) << error;
+    }
+    ScanSession same(path, identityFor(medium.size(), 0, end));
+    std::string error;
+    EXPECT_TRUE(same.open(error)) << error;
+    EXPECT_GT(same.resumeSector(), 0u) << "the stop was recorded";
+
+    writeFile(path, std::string("kestrum scan session 1\nsource /media/card.img\n"));
+    EXPECT_FALSE(same.open(error));
+}
+
+}  // namespace
