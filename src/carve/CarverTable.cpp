@@ -34,16 +34,19 @@ namespace kestrum::carve {
 
 std::span<const CarverEntry> carvers() {
     static const std::array kTable{
+        // Raw formats whose header alone is long and specific.
         ciffCarver(),
         rafCarver(),
         mrwCarver(),
         x3fCarver(),
+        // Pictures.
         pngCarver(),
         pspCarver(),
         psdCarver(),
         jp2Carver(),
         gifCarver(),
         jpegCarver(),
+        // Containers of audio and video.
         isoMediaCarver(),
         matroskaCarver(),
         realMediaCarver(),
@@ -54,6 +57,7 @@ std::span<const CarverEntry> carvers() {
         oggCarver(),
         midiCarver(),
         auCarver(),
+        // Weak quick tests last: a byte-order mark, "BM", start codes, frame sync.
         tiffCarver(),
         bmpCarver(),
         mpegCarver(),
