@@ -224,9 +224,12 @@ private slots:
                 std::string::npos);
         QVERIFY(readText(logs_.file("Activity Log.txt")).find("Rescue Mode : map ") !=
                 std::string::npos);
-        // Unticked, the next Start is the classic copy with its own lines.
+        // Unticked, the next Start is the classic copy with its own lines; it would
+        // replace the rescued image, so it asks first.
         page.findChild<QCheckBox*>("rescueCheck")->setChecked(false);
+        const auto asked = answerReplace(pressYes);
         click(&page, "startButton");
+        QVERIFY(*asked);
         QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
         QCOMPARE(text(&page, "currentSectorLabel"), QString("Current Sector  : "));
         QCOMPARE(text(&page, "currentSectorValue"), QString("45 / 45"));
