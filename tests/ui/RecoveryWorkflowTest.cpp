@@ -649,7 +649,8 @@ private slots:
         // and the size column says so; other rows stay as they were.
         CFoundFileModel model;
         model.appendRows(
-            {{0, "File1.JPEG", "12 KB", false, false}, {1, "File2.JPEG", "8 KB", false, true}});
+            {{0, "File1.JPEG", "12 KB", false, false, false},
+             {1, "File2.JPEG", "8 KB", false, false, true}});
         const auto cell = [&](int row, int column, int role) {
             return model.data(model.index(row, column), role);
         };
