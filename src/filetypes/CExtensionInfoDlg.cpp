@@ -132,12 +132,12 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
         carve::rememberThoroughMode(on);
     });
     auto* thoroughNote = new ui::CTransparentStatic(
-        "* Thorough detection: exact lengths from each file's own structure, more file "
-        "variants; slower",
+        "* Thorough detection: exact lengths from each file's own structure, more variants, "
+        "slower; a size changed from 2000 KB caps a file, else its structure decides",
         client());
     thoroughNote->setObjectName("thoroughNote");
     thoroughNote->setWordWrap(true);
-    thoroughNote->setGeometry(duRect(15, 270, 340, 18));
+    thoroughNote->setGeometry(duRect(15, 270, 340, 26));
 }
 
 bool CExtensionInfoDlg::isRowChecked(int row) const {
