@@ -275,13 +275,9 @@ MessageIcon ImagingRun::finalIcon() const {
     }
 }
 
-std::vector<std::string> ImagingRun::activityLogLines() const {
-    std::vector<std::string> lines{
-        "\r\nAnalysing Disk Imaging Information :",
-        "Current Sector : " + currentSectorText(),
-        "Last File : " + lastFileName.load(),
-    };
-    switch (outcome()) {
+void appendOutcomeLines(std::vector<std::string>& lines, ImagingOutcome outcome,
+                        const std::string& failureReason) {
+    switch (outcome) {
         case ImagingOutcome::Completed:
             lines.push_back("Disk Imaging Completed Successfully\r\n");
             break;
@@ -290,10 +286,19 @@ std::vector<std::string> ImagingRun::activityLogLines() const {
             break;
         case ImagingOutcome::Failed:
         case ImagingOutcome::Running:
-            lines.push_back("Reason : " + failureReason.load());
+            lines.push_back("Reason : " + failureReason);
             lines.push_back("Disk Imaging Failed\r\n");
             break;
     }
+}
+
+std::vector<std::string> ImagingRun::activityLogLines() const {
+    std::vector<std::string> lines{
+        "\r\nAnalysing Disk Imaging Information :",
+        "Current Sector : " + currentSectorText(),
+        "Last File : " + lastFileName.load(),
+    };
+    appendOutcomeLines(lines, outcome(), failureReason.load());
     return lines;
 }
 

@@ -39,6 +39,11 @@ enum class ImagingOutcome {
     Failed,     // a piece could not be created or written; failureReason says why
 };
 
+// The activity log's closing lines for a run that ended so: the outcome, and
+// for a failure its reason first.
+void appendOutcomeLines(std::vector<std::string>& lines, ImagingOutcome outcome,
+                        const std::string& failureReason);
+
 class ImagingRun {
 public:
     // The range to copy: [startSector, endSector).

@@ -736,19 +736,7 @@ std::vector<std::string> RescueRun::activityLogLines() const {
         textf("Bytes Not Tried : %llu", static_cast<unsigned long long>(bytesNonTried.load())),
         "Last File : " + lastFileName.load(),
     };
-    switch (outcome()) {
-        case ImagingOutcome::Completed:
-            lines.push_back("Disk Imaging Completed Successfully\r\n");
-            break;
-        case ImagingOutcome::Aborted:
-            lines.push_back("Disk Imaging Aborted\r\n");
-            break;
-        case ImagingOutcome::Failed:
-        case ImagingOutcome::Running:
-            lines.push_back("Reason : " + failureReason.load());
-            lines.push_back("Disk Imaging Failed\r\n");
-            break;
-    }
+    appendOutcomeLines(lines, outcome(), failureReason.load());
     return lines;
 }
 
