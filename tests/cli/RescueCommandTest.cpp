@@ -282,6 +282,13 @@ TEST_F(RescueCommandTest, RefusesMapsThatDoNotFitTheImage) {
     r = tool.run("image " + source + dest + " --rescue --multifile --range 8:64");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(test::readFile(image()), test::patternSectors(8, 56));
+    // Without its map a rescue starts afresh: it replaces that image only when told.
+    std::filesystem::remove(map());
+    r = tool.run("image " + source + dest + " --rescue --multifile --range 8:64");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("--overwrite"), std::string::npos) << r.err;
+    r = tool.run("image " + source + dest + " --rescue --multifile --range 8:64 --overwrite");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
 }
 
 }  // namespace
