@@ -55,7 +55,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& aiffCarver() {
-    static const CarverEntry kEntry{"AIFF", kTypes, quick, carve};
+    static const CarverEntry kEntry{"AIFF", kTypes, quick, carve, "F"};
     return kEntry;
 }
 

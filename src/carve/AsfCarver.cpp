@@ -135,7 +135,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& asfCarver() {
-    static const CarverEntry kEntry{"ASF", kTypes, quick, carve};
+    static const CarverEntry kEntry{"ASF", kTypes, quick, carve, "\x30"};
     return kEntry;
 }
 

@@ -69,7 +69,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& auCarver() {
-    static const CarverEntry kEntry{"AU", kTypes, quick, carve};
+    static const CarverEntry kEntry{"AU", kTypes, quick, carve, "."};
     return kEntry;
 }
 

@@ -84,7 +84,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& bmpCarver() {
-    static const CarverEntry entry{"BMP", kTypes, quick, carve};
+    static const CarverEntry entry{"BMP", kTypes, quick, carve, "B"};
     return entry;
 }
 

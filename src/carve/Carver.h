@@ -36,6 +36,10 @@ struct CarverEntry {
     // the sector's first byte. None for bytes that are not this family's file.
     // Must tolerate any bytes: bounded loops, no allocation sized by a field.
     std::optional<Carved> (*carve)(ByteReader& r);
+    // Every first byte of a sector that quick() can accept; empty when any may
+    // (a QuickTime atom starts with its size). The scan asks quick() only for
+    // the families of the sector's first byte.
+    std::string_view firstBytes = {};
 };
 
 // Every family, in the order the thorough scan tries them on a sector.

@@ -170,7 +170,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& ciffCarver() {
-    static const CarverEntry kEntry{"Canon CIFF", kTypes, quick, carve};
+    static const CarverEntry kEntry{"Canon CIFF", kTypes, quick, carve, "IM"};
     return kEntry;
 }
 

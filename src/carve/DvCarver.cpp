@@ -79,7 +79,9 @@ bool quick(const uint8_t* s) {
 }  // namespace
 
 const CarverEntry& dvCarver() {
-    static const CarverEntry entry{"DV", kTypes, quick, carve};
+    static const CarverEntry entry{
+        "DV", kTypes, quick, carve,
+        "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1A\x1B\x1C\x1D\x1E\x1F"};
     return entry;
 }
 

@@ -120,7 +120,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& gifCarver() {
-    static const CarverEntry entry{"GIF", kTypes, quick, carve};
+    static const CarverEntry entry{"GIF", kTypes, quick, carve, "G"};
     return entry;
 }
 

@@ -169,7 +169,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& jp2Carver() {
-    static const CarverEntry entry{"JP2", kTypes, quick, carve};
+    static const CarverEntry entry{"JP2", kTypes, quick, carve, std::string_view("\0\xFF", 2)};
     return entry;
 }
 

@@ -367,7 +367,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& jpegCarver() {
-    static const CarverEntry entry{"JPEG", kTypes, quick, carve};
+    static const CarverEntry entry{"JPEG", kTypes, quick, carve, "\xFF"};
     return entry;
 }
 

@@ -255,7 +255,7 @@ bool quick(const uint8_t* s) {
 }  // namespace
 
 const CarverEntry& matroskaCarver() {
-    static const CarverEntry entry{"Matroska", kTypes, quick, carve};
+    static const CarverEntry entry{"Matroska", kTypes, quick, carve, "\x1A"};
     return entry;
 }
 

@@ -57,7 +57,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& midiCarver() {
-    static const CarverEntry kEntry{"MIDI", kTypes, quick, carve};
+    static const CarverEntry kEntry{"MIDI", kTypes, quick, carve, "M"};
     return kEntry;
 }
 

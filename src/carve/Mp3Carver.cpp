@@ -229,7 +229,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& mp3Carver() {
-    static const CarverEntry kEntry{"MPEG audio", kTypes, quick, carve};
+    static const CarverEntry kEntry{"MPEG audio", kTypes, quick, carve, "I\xFF"};
     return kEntry;
 }
 

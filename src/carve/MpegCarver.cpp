@@ -302,7 +302,7 @@ bool quick(const uint8_t* s) {
 }  // namespace
 
 const CarverEntry& mpegCarver() {
-    static const CarverEntry entry{"MPEG", kTypes, quick, carve};
+    static const CarverEntry entry{"MPEG", kTypes, quick, carve, std::string_view("\0", 1)};
     return entry;
 }
 

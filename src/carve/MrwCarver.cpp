@@ -65,7 +65,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& mrwCarver() {
-    static const CarverEntry kEntry{"Minolta MRW", kTypes, quick, carve};
+    static const CarverEntry kEntry{"Minolta MRW", kTypes, quick, carve, std::string_view("\0", 1)};
     return kEntry;
 }
 

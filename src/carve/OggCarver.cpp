@@ -109,7 +109,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& oggCarver() {
-    static const CarverEntry kEntry{"Ogg", kTypes, quick, carve};
+    static const CarverEntry kEntry{"Ogg", kTypes, quick, carve, "O"};
     return kEntry;
 }
 

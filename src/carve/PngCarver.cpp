@@ -91,7 +91,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& pngCarver() {
-    static const CarverEntry entry{"PNG", kTypes, quick, carve};
+    static const CarverEntry entry{"PNG", kTypes, quick, carve, "\x89"};
     return entry;
 }
 

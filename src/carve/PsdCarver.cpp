@@ -128,7 +128,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& psdCarver() {
-    static const CarverEntry entry{"PSD", kTypes, quick, carve};
+    static const CarverEntry entry{"PSD", kTypes, quick, carve, "8"};
     return entry;
 }
 

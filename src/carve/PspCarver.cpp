@@ -66,7 +66,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& pspCarver() {
-    static const CarverEntry entry{"PSP", kTypes, quick, carve};
+    static const CarverEntry entry{"PSP", kTypes, quick, carve, "P"};
     return entry;
 }
 

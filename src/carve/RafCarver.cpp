@@ -79,7 +79,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& rafCarver() {
-    static const CarverEntry kEntry{"Fujifilm RAF", kTypes, quick, carve};
+    static const CarverEntry kEntry{"Fujifilm RAF", kTypes, quick, carve, "F"};
     return kEntry;
 }
 

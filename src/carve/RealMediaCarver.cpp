@@ -131,7 +131,7 @@ bool quick(const uint8_t* s) {
 }  // namespace
 
 const CarverEntry& realMediaCarver() {
-    static const CarverEntry entry{"RealMedia", kTypes, quick, carve};
+    static const CarverEntry entry{"RealMedia", kTypes, quick, carve, "."};
     return entry;
 }
 

@@ -223,7 +223,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& riffCarver() {
-    static const CarverEntry kEntry{"RIFF", kTypes, quick, carve};
+    static const CarverEntry kEntry{"RIFF", kTypes, quick, carve, "RB"};
     return kEntry;
 }
 

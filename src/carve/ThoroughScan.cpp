@@ -3,6 +3,7 @@
 #include "carve/ThoroughScan.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -40,6 +41,17 @@ public:
             for (std::string_view t : c.types) limit = std::max(limit, sizeCeiling(t, nullptr));
             familyLimits_.push_back(limit != 0 ? limit : sizeCeiling("", nullptr));
         }
+        // Most sectors hold no header at all: their first byte alone rules out all
+        // but a few families, so only those are asked, still in table order.
+        for (size_t i = 0; i < table_.size(); ++i) {
+            const std::string_view first = table_[i].firstBytes;
+            if (first.empty())
+                for (auto& families : byFirstByte_) families.push_back(i);
+            for (const char b : first) {
+                auto& families = byFirstByte_[static_cast<uint8_t>(b)];
+                if (families.empty() || families.back() != i) families.push_back(i);
+            }
+        }
     }
 
     int run();
@@ -65,6 +77,7 @@ private:
     const ScanJob& job_;
     std::span<const CarverEntry> table_;
     std::vector<uint64_t> familyLimits_;
+    std::array<std::vector<size_t>, 256> byFirstByte_;
     std::vector<uint8_t> buffer_;
     SectorCache cache_;
     uint64_t batchStart_ = 0;
@@ -121,7 +134,7 @@ void Scan::release(bool cut) {
 }
 
 uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
-    for (size_t i = 0; i < table_.size(); ++i) {
+    for (const size_t i : byFirstByte_[sector[0]]) {
         const CarverEntry& c = table_[i];
         if (!c.quick(sector)) continue;
         SourceReader reader(cache_, T, familyLimits_[i], &job_.stopRequested);

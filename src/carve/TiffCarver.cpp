@@ -576,7 +576,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& tiffCarver() {
-    static const CarverEntry kEntry{"TIFF and TIFF-based raws", kTypes, quick, carve};
+    static const CarverEntry kEntry{"TIFF and TIFF-based raws", kTypes, quick, carve, "IM"};
     return kEntry;
 }
 

@@ -73,7 +73,7 @@ std::optional<Carved> carve(ByteReader& r) {
 }  // namespace
 
 const CarverEntry& x3fCarver() {
-    static const CarverEntry kEntry{"Sigma X3F", kTypes, quick, carve};
+    static const CarverEntry kEntry{"Sigma X3F", kTypes, quick, carve, "F"};
     return kEntry;
 }
 
