@@ -89,13 +89,15 @@ if [ "$mem_avail_kib" -lt $(((BIG_BYTES + SMALL_BYTES + (512 << 20)) >> 10)) ]; 
 fi
 
 # Seconds (microsecond resolution) for one run of the command; saved files are removed
-# afterwards, outside the timing.
+# and the disk cache written back afterwards, outside the timing.
 elapsed() {
     local start end
     start=$EPOCHREALTIME
     "$@" </dev/null || die "failed: $*"
     end=$EPOCHREALTIME
+    # The next command must not pay for writing back what this one saved.
     rm -rf "$SCRATCH"/out.*
+    sync
     awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f\n", b - a }'
 }
 
