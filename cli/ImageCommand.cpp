@@ -120,14 +120,7 @@ int imageCommand(const std::vector<std::string>& args) {
     if (const uint64_t zeroed = unreadableSectors() - zeroedBefore; zeroed > 0)
         std::fprintf(stderr, "%llu unreadable sector(s) were written as zeros.\n",
                      static_cast<unsigned long long>(zeroed));
-    switch (run.outcome()) {
-        case ImagingOutcome::Completed:
-            return kExitDone;
-        case ImagingOutcome::Aborted:
-            return kExitStopped;
-        default:
-            return kExitFailed;
-    }
+    return imagingExitCode(run.outcome());
 }
 
 }  // namespace kestrum::cli

@@ -18,7 +18,8 @@ bool readerGone() {
 
 }  // namespace
 
-FoundListing::FoundListing(bool partialColumn) : partialColumn_(partialColumn) {
+FoundListing::FoundListing(bool partialColumn, bool damagedColumn)
+    : partialColumn_(partialColumn), damagedColumn_(damagedColumn) {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -29,10 +30,11 @@ bool FoundListing::printNew() {
     for (; printed_ < found.size(); ++printed_) {
         const auto f = found.at(printed_);
         if (!f) break;
-        const char* column = !partialColumn_ ? "" : f->partial ? "\tpartial" : "\twhole";
-        if (std::printf("%s\t%s\t%llu\t%u%s\n", f->fileName, f->extName,
-                        static_cast<unsigned long long>(f->startSector), f->sectorCount,
-                        column) < 0) {
+        const char* partial = !partialColumn_ ? "" : f->partial ? "\tpartial" : "\twhole";
+        const char* damaged = !damagedColumn_ ? "" : f->damaged ? "\tdamaged" : "\tintact";
+        if (std::printf("%s\t%s\t%llu\t%u%s%s\n", f->fileName, f->extName,
+                        static_cast<unsigned long long>(f->startSector), f->sectorCount, partial,
+                        damaged) < 0) {
             gone_ = true;
             return false;
         }

@@ -10,8 +10,9 @@ namespace kestrum::cli {
 class FoundListing {
 public:
     // Writes to a closed pipe fail with EPIPE from now on instead of ending the process.
-    // A thorough scan's lines carry a fifth column, whole or partial.
-    explicit FoundListing(bool partialColumn = false);
+    // A thorough scan's lines carry a column whole or partial; with a rescue map a
+    // last one, damaged or intact.
+    explicit FoundListing(bool partialColumn = false, bool damagedColumn = false);
     // Prints the files found since the last call and flushes them. False once
     // standard output has no reader or a write to it failed.
     bool printNew();
@@ -23,6 +24,7 @@ private:
     size_t printed_ = 0;
     bool gone_ = false;
     bool partialColumn_ = false;
+    bool damagedColumn_ = false;
 };
 
 }  // namespace kestrum::cli

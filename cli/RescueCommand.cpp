@@ -82,14 +82,7 @@ int rescueImage(const ParsedArgs& parsed, const SourceInfo& source, uint64_t sta
 
     std::fprintf(stderr, "%s\n", run.finalMessage().c_str());
     std::fprintf(stderr, "%s; map %s\n", run.figuresText().c_str(), run.mapPath().c_str());
-    switch (run.outcome()) {
-        case ImagingOutcome::Completed:
-            return kExitDone;
-        case ImagingOutcome::Aborted:
-            return kExitStopped;
-        default:
-            return kExitFailed;
-    }
+    return imagingExitCode(run.outcome());
 }
 
 }  // namespace kestrum::cli

@@ -7,12 +7,21 @@
 #include <vector>
 
 #include "Args.h"
+#include "Cli.h"
 #include "SourceArg.h"
+#include "imaging/ImagingRun.h"
 
 namespace kestrum::cli {
 
 // The image command's options that only rescue mode takes.
 inline const char* const kRescueValued[] = {"--map", "--retries", "--save-every"};
+
+// The tool's exit code for how an imaging run (plain or rescue) ended.
+inline int imagingExitCode(ImagingOutcome outcome) {
+    return outcome == ImagingOutcome::Completed ? kExitDone
+           : outcome == ImagingOutcome::Aborted ? kExitStopped
+                                                : kExitFailed;
+}
 
 // Runs the rescue for the already selected source and range. args is the whole
 // command line after "image", for the map's heading.

@@ -313,16 +313,7 @@ int scanCommand(const std::vector<std::string>& args) {
             s.foundFiles, *rescueMap,
             mapSectorOffset(*rescueMap, isImageOfMap(parsed.positional[0], parsed.value("--map"))));
         appendLines(LogKind::Activity, damageLogLines(parsed.value("--map"), damaged));
-        if (parsed.flags.count("--list")) {
-            for (const FileInfo& f : s.foundFiles.snapshot())
-                std::printf("%s\t%s\t%llu\t%u%s%s\n", f.fileName, f.extName,
-                            static_cast<unsigned long long>(f.startSector), f.sectorCount,
-                            !thorough   ? ""
-                            : f.partial ? "\tpartial"
-                                        : "\twhole",
-                            f.damaged ? "\tdamaged" : "\tintact");
-            std::fflush(stdout);
-        }
+        if (parsed.flags.count("--list")) FoundListing(thorough, true).printNew();
     }
 
     bool saveStopped = false, saved = true;

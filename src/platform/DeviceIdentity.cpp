@@ -1,28 +1,20 @@
 #include "platform/DeviceIdentity.h"
 
+#include "platform/Devices.h"
+
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <filesystem>
-#include <fstream>
 
 namespace kestrum::platform {
 namespace fs = std::filesystem;
 namespace {
 
-std::string firstLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    const auto first = line.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    return line.substr(first, line.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 // The first of the files under dir that holds a value.
 std::string anyOf(const fs::path& dir, std::initializer_list<const char*> names) {
     for (const char* name : names)
-        if (std::string value = firstLine(dir / name); !value.empty()) return value;
+        if (std::string value = readSysfsLine(dir / name); !value.empty()) return value;
     return {};
 }
 
@@ -54,16 +46,16 @@ std::optional<DeviceIdentity> identityOf(const std::string& node) {
     if (ec) return std::nullopt;
     DeviceIdentity id;
     id.node = node;
-    id.sizeBytes = std::strtoull(firstLine(dir / "size").c_str(), nullptr, 10) * 512;
+    id.sizeBytes = std::strtoull(readSysfsLine(dir / "size").c_str(), nullptr, 10) * 512;
     // A loop device without a file, or an empty card reader: nothing is there.
     if (id.sizeBytes == 0) return std::nullopt;
     const bool isPartition = fs::exists(dir / "partition");
-    id.partition = isPartition ? std::atoi(firstLine(dir / "partition").c_str()) : 0;
+    id.partition = isPartition ? std::atoi(readSysfsLine(dir / "partition").c_str()) : 0;
     const fs::path disk = isPartition ? dir.parent_path() : dir;
     id.serial = anyOf(disk, {"serial", "device/serial"});
     id.wwn = anyOf(disk, {"wwid", "device/wwid"});
     id.model = anyOf(disk, {"device/model", "dm/name"});
-    id.backingFile = firstLine(disk / "loop/backing_file");
+    id.backingFile = readSysfsLine(disk / "loop/backing_file");
     return id;
 }
 

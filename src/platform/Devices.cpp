@@ -25,15 +25,6 @@ namespace kestrum::platform {
 namespace fs = std::filesystem;
 namespace {
 
-std::string readLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    const auto first = line.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    return line.substr(first, line.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 // The sysfs folder of a block device number, or empty when the number is not a
 // block device (tmpfs, overlay and btrfs use anonymous numbers).
 fs::path sysfsDir(dev_t dev) {
@@ -175,9 +166,9 @@ bool naturalLess(const std::string& a, const std::string& b) {
 
 std::string modelOf(const std::string& name, const fs::path& dir) {
     if (name.rfind("loop", 0) == 0)
-        return "Loop device (" + readLine(dir / "loop/backing_file") + ")";
-    if (std::string model = readLine(dir / "device/model"); !model.empty()) return model;
-    if (std::string dm = readLine(dir / "dm/name"); !dm.empty())
+        return "Loop device (" + readSysfsLine(dir / "loop/backing_file") + ")";
+    if (std::string model = readSysfsLine(dir / "device/model"); !model.empty()) return model;
+    if (std::string dm = readSysfsLine(dir / "dm/name"); !dm.empty())
         return "Mapped device (" + dm + ")";
     if (fs::exists(dir / "md")) return "Software RAID (" + name + ")";
     std::error_code ec;
@@ -186,7 +177,7 @@ std::string modelOf(const std::string& name, const fs::path& dir) {
 }
 
 bool isRemovable(const fs::path& diskDir) {
-    return readLine(diskDir / "removable") == "1";
+    return readSysfsLine(diskDir / "removable") == "1";
 }
 
 }  // namespace
@@ -208,6 +199,15 @@ char systemFamily() {
 
 const char* mediaTypeText(DriveKind kind) {
     return kind == DriveKind::Removable ? "Removable" : "Fixed";
+}
+
+std::string readSysfsLine(const std::string& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    const auto first = line.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    return line.substr(first, line.find_last_not_of(" \t\r\n") - first + 1);
 }
 
 std::vector<LogicalDrive> logicalDrives() {
@@ -251,13 +251,14 @@ std::vector<PhysicalDisk> physicalDisks() {
         const std::string name = entry.path().filename().string();
         const fs::path dir = entry.path();
         if (name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0) continue;
-        if (name.rfind("loop", 0) == 0 && readLine(dir / "loop/backing_file").empty()) continue;
+        if (name.rfind("loop", 0) == 0 && readSysfsLine(dir / "loop/backing_file").empty())
+            continue;
         PhysicalDisk d;
         d.name = name;
         d.deviceNode = deviceNodeOf(dir);
         d.model = modelOf(name, dir);
         d.kind = isRemovable(dir) ? DriveKind::Removable : DriveKind::Fixed;
-        d.sizeBytes = std::strtoull(readLine(dir / "size").c_str(), nullptr, 10) * 512;
+        d.sizeBytes = std::strtoull(readSysfsLine(dir / "size").c_str(), nullptr, 10) * 512;
         // Unconnected placeholders (nbd, empty device-mapper tables) hold nothing
         // to read; an empty card reader is still a drive.
         if (d.sizeBytes == 0 && d.kind == DriveKind::Fixed) continue;

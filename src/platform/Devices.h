@@ -35,6 +35,10 @@ struct PhysicalDisk {
     uint64_t sizeBytes = 0;
 };
 
+// The first line of a small text file (a sysfs attribute), without surrounding
+// blanks; empty when it cannot be read.
+std::string readSysfsLine(const std::string& file);
+
 std::vector<LogicalDrive> logicalDrives();
 std::vector<PhysicalDisk> physicalDisks();
 

@@ -127,7 +127,9 @@ void resumeFromEveryCheckpoint(bool thorough) {
     });
     // The thorough scan holds no file open across batches; its batch edges
     // change nothing, so it always goes on at a batch start.
-    if (!thorough) EXPECT_GE(openAtCut, 2) << "some cuts fall inside an open file";
+    if (!thorough) {
+        EXPECT_GE(openAtCut, 2) << "some cuts fall inside an open file";
+    }
 
     for (size_t i = 1; i <= points.size(); ++i) {
         SCOPED_TRACE(testing::Message()
