@@ -7,4 +7,5 @@ add_test(NAME platform.UDisksUserAccess
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/platform/udisks-access.sh
                  ${CMAKE_BINARY_DIR}/bin ${KESTRUM_TEST_DATA_DIR})
 set_tests_properties(platform.UDisksUserAccess PROPERTIES SKIP_RETURN_CODE 77 RUN_SERIAL TRUE
+                     RESOURCE_LOCK block_devices
                      TIMEOUT 300)
