@@ -156,6 +156,7 @@ CImageCreationDlg::CImageCreationDlg(const QString& sourceInfo, const QString& r
 
 CImageCreationDlg::~CImageCreationDlg() {
     setShownImagingRun(nullptr);
+    setShownRescueRun(nullptr);
     if (rescueRun_ && rescueRun_->working()) {
         rescueRun_->requestStop();
         rescueRun_->pauseGate.resume();
@@ -205,6 +206,7 @@ void CImageCreationDlg::startRescue(const std::string& folder) {
         return;
     }
     rescueRun_ = std::move(rescue);
+    setShownRescueRun(rescueRun_.get());
     sectorLabel_->setText("Current Pass : ");
     fileLabel_->setText("Rescued / Bad : ");
     showProgress();
@@ -215,6 +217,7 @@ void CImageCreationDlg::startRescue(const std::string& folder) {
 
 void CImageCreationDlg::start() {
     const std::string folder = destination_->text().toStdString();
+    setShownRescueRun(nullptr);
     rescueRun_.reset();
     sectorLabel_->setText("Current Sector  : ");
     fileLabel_->setText("Last File Name : ");

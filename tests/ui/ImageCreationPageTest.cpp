@@ -23,6 +23,7 @@
 #include "disk/CBadSectors.h"
 #include "imaging/CImageCreationDlg.h"
 #include "imaging/ImagingRun.h"
+#include "imaging/RescueRun.h"
 #include "platform/Devices.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
@@ -357,6 +358,35 @@ private slots:
         QVERIFY2(log.size() >= block.size() && log.substr(log.size() - block.size()) == block,
                  log.substr(log.size() > 400 ? log.size() - 400 : 0).c_str());
         QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
+    }
+
+    void exitDuringARescueStopsItSavesTheMapAndLogsIt() {
+        test::TempDir source, dest;
+        const uint64_t end = 4000000;  // 2 GiB, sparse: far from done when Exit comes
+        test::writePatternMedium(source.file("disk"), end, {0, end - 1});
+        useSource(source.file("disk"), 0, end);
+        CImageCreationDlg page("", "Selected Disk", "Disk1");
+        page.show();
+        page.findChild<QCheckBox*>("rescueCheck")->setChecked(true);
+        page.findChild<QLineEdit*>("destinationEdit")->setText(QString::fromStdString(dest.path()));
+        std::vector<int> ends;
+        ui::setProcessEnd([&](int code) { ends.push_back(code); });
+        auto restore = qScopeGuard([] { ui::setProcessEnd({}); });
+        click(&page, "startButton");
+        QVERIFY(page.rescueRun() != nullptr && page.rescueRun()->working());
+        said_.answers = {true};
+        click(&page, "exitButton");
+        QCOMPARE(ends, std::vector<int>{0});
+        // Stopped before the process would end, with the map saved: a later run
+        // goes on from where this one was.
+        QVERIFY(!page.rescueRun()->working());
+        const std::string map = readText(dest.file("Image0.map"));
+        QVERIFY2(map.find("  ?\n") != std::string::npos, map.c_str());
+        const std::string log = readText(logs_.file("Activity Log.txt"));
+        const std::string tail = "\r\nDisk Imaging Interrupted (Exit)\r\n";
+        QVERIFY2(log.find("Rescue Mode : map ") != std::string::npos && log.size() > tail.size() &&
+                     log.substr(log.size() - tail.size()) == tail,
+                 log.substr(log.size() > 400 ? log.size() - 400 : 0).c_str());
     }
 
     // --- refusals -----------------------------------------------------------------
