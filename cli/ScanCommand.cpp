@@ -164,15 +164,19 @@ bool runSave(const std::string& dir, bool& stopped) {
     Session& s = session();
     s.foundFiles.forEach([](FileInfo& f) { f.checked = 1; });
     SavingRun run(dir);
+    SaveProgressLine progress;
     run.start();
     bool stopAsked = false;
     while (saveThread().running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        progress.update(run.savedCount.load() + run.keptCount.load() + run.failedCount.load(),
+                        run.totalCount.load(), run.bytesCopied.load());
         if (interrupted() && !stopAsked) {
             stopAsked = run.stop([] { return true; });
             std::fprintf(stderr, "\nStopping after the current file...\n");
         }
     }
+    progress.finish();
     std::fprintf(stderr, "%s (%s saved into %s)\n", run.finalMessage().c_str(),
                  run.countText().c_str(), dir.c_str());
     if (const std::string first = run.firstError.load(); !first.empty())
