@@ -132,6 +132,7 @@ bool runScan(uint64_t start, uint64_t end, FoundListing* listing, ScanHooks hook
     Session& s = session();
     ResultsPage page;
     const std::time_t started = std::time(nullptr);
+    const size_t zeroedMark = unreadableMark();
     ProgressLine progress(start, end);
     startScan(page, std::move(hooks));
     bool stopAsked = false;
@@ -156,6 +157,8 @@ bool runScan(uint64_t start, uint64_t end, FoundListing* listing, ScanHooks hook
     appendLines(LogKind::Activity,
                 scanReport(page.scanPosition.load(), page.scanEnd.load(), s.foundFiles.size(),
                            started, std::time(nullptr), aborted));
+    if (const std::string runs = unreadableRunsText(unreadableRunsSince(zeroedMark)); !runs.empty())
+        appendLog(LogKind::Activity, "Unreadable Sectors (zeros) : " + runs);
     return !aborted;
 }
 

@@ -14,7 +14,7 @@ FileCopyOutcome copyFileBytes(const FileInfo& file, const std::string& devicePat
     // would be mapped and faulted in again for every small picture.
     thread_local std::vector<unsigned char> buffer(size_t{kCopyRequestSectors} * kSectorSize);
     FileCopyOutcome outcome;
-    const uint64_t zeroedBefore = unreadableSectors();
+    const uint64_t zeroedBefore = sectorsZeroedOnThisThread();
     const FileExtents extents = fileExtents(file);
     bool first = true;
     for (int e = 0; e < extents.count && outcome.written; ++e) {
@@ -36,7 +36,7 @@ FileCopyOutcome copyFileBytes(const FileInfo& file, const std::string& devicePat
             left -= bytes;
         }
     }
-    outcome.zeroedSectors = unreadableSectors() - zeroedBefore;
+    outcome.zeroedSectors = sectorsZeroedOnThisThread() - zeroedBefore;
     return outcome;
 }
 

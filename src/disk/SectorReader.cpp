@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 
 #include "app/Prompter.h"
 #include "app/Session.h"
@@ -31,13 +32,18 @@ void zeroSectors(void* buffer, uint64_t count) {
 }
 
 std::atomic<uint64_t> unreadable{0};
+// Zeroings by this thread, repeats included: what one copy or image run lost.
+thread_local uint64_t zeroedHere = 0;
 
 // The zeroed runs, for the activity log and for telling which found files hold
-// zeros. A dying disk may fail millions of sectors: past the cap only the count
-// goes on.
+// zeros, and the sectors among them, so that a sector met again (by the scan's
+// read-ahead, then by saving) is counted once. A dying disk may fail millions of
+// sectors: past the caps every zeroing counts and only the count goes on.
 constexpr size_t kMaxRuns = 10000;
+constexpr size_t kMaxKnown = 100000;
 std::mutex runsLock;
 std::vector<UnreadableRun> zeroedRuns;
+std::set<uint64_t> zeroedKnown;
 
 // Set while a read is only a try that the caller repeats sector by sector when it
 // fails: such a read neither asks nor counts, or one bad sector would be asked
@@ -46,8 +52,12 @@ thread_local bool tryingOnly = false;
 
 void countUnreadable(uint64_t first, uint64_t count) {
     if (tryingOnly || count == 0) return;
-    unreadable.fetch_add(count, std::memory_order_relaxed);
+    zeroedHere += count;
     std::lock_guard lock(runsLock);
+    uint64_t fresh = 0;
+    for (uint64_t s = first; s < first + count; ++s)
+        if (zeroedKnown.size() >= kMaxKnown || zeroedKnown.insert(s).second) ++fresh;
+    unreadable.fetch_add(fresh, std::memory_order_relaxed);
     if (!zeroedRuns.empty() && zeroedRuns.back().first + zeroedRuns.back().count == first)
         zeroedRuns.back().count += count;
     else if (zeroedRuns.size() < kMaxRuns)
@@ -249,8 +259,8 @@ int32_t readSpanning(const std::string& folder, uint64_t start, uint32_t count, 
         done += part;
         const std::string key = keyOf(folder, imagePieceName(k));
         bool zeroPart = false;
-        auto file = reachable(key, findImage(key, folder, imagePieceName(k), {}), from, retried,
-                              zeroPart);
+        auto file =
+            reachable(key, findImage(key, folder, imagePieceName(k), {}), from, retried, zeroPart);
         if (!file) {
             // A piece that cannot be opened keeps the result of the part before it.
             zeroUnreadable(dest, absolute, part);
@@ -374,16 +384,35 @@ std::vector<UnreadableRun> unreadableRunsSince(size_t mark) {
     return {zeroedRuns.begin() + static_cast<std::ptrdiff_t>(mark), zeroedRuns.end()};
 }
 
-bool holdsUnreadable(uint64_t first, uint64_t count) {
-    std::lock_guard lock(runsLock);
-    return std::any_of(zeroedRuns.begin(), zeroedRuns.end(), [&](const UnreadableRun& r) {
-        return r.first < first + count && first < r.first + r.count;
-    });
+uint64_t sectorsZeroedOnThisThread() {
+    return zeroedHere;
 }
 
-std::string unreadableRunsText(const std::vector<UnreadableRun>& runs) {
-    std::string text;
+bool holdsUnreadable(uint64_t first, uint64_t count) {
+    std::lock_guard lock(runsLock);
+    const auto it = zeroedKnown.lower_bound(first);
+    if (it != zeroedKnown.end() && *it < first + count) return true;
+    // Past the cap the runs still tell.
+    return zeroedKnown.size() >= kMaxKnown &&
+           std::any_of(zeroedRuns.begin(), zeroedRuns.end(), [&](const UnreadableRun& r) {
+               return r.first < first + count && first < r.first + r.count;
+           });
+}
+
+std::string unreadableRunsText(std::vector<UnreadableRun> runs) {
+    // In order, each sector once: a sector met again (read-ahead, a retry) is one loss.
+    std::sort(runs.begin(), runs.end(),
+              [](const UnreadableRun& a, const UnreadableRun& b) { return a.first < b.first; });
+    std::vector<UnreadableRun> merged;
     for (const UnreadableRun& r : runs) {
+        if (!merged.empty() && r.first <= merged.back().first + merged.back().count)
+            merged.back().count =
+                std::max(merged.back().count, r.first + r.count - merged.back().first);
+        else
+            merged.push_back(r);
+    }
+    std::string text;
+    for (const UnreadableRun& r : merged) {
         if (!text.empty()) text += ", ";
         text += std::to_string(r.first);
         if (r.count > 1) text += "-" + std::to_string(r.first + r.count - 1);
@@ -408,6 +437,7 @@ void closeDeviceHandle() {
     forgetSourceHandles();
     std::lock_guard lock(runsLock);
     zeroedRuns.clear();
+    zeroedKnown.clear();
 }
 
 }  // namespace kestrum

@@ -30,8 +30,12 @@ int32_t tryReadSectors(uint64_t start, uint32_t count, void* buffer, const std::
 
 // Sectors zero-filled so far in this process because the source could not deliver
 // them (read errors answered with skip, missing image pieces, a device that cannot
-// be opened). Sectors past the end of an image are not counted.
+// be opened), each sector once however often it was met. Sectors past the end of
+// an image are not counted.
 uint64_t unreadableSectors();
+// Sectors this thread zero-filled so far, a sector met twice counted twice: the
+// loss of one copy or one image run.
+uint64_t sectorsZeroedOnThisThread();
 
 // A run of sectors the reader zeroed because the source could not deliver them.
 struct UnreadableRun {
@@ -43,8 +47,8 @@ size_t unreadableMark();
 std::vector<UnreadableRun> unreadableRunsSince(size_t mark);
 // True when a sector of [first, first + count) was zeroed since the source was chosen.
 bool holdsUnreadable(uint64_t first, uint64_t count);
-// "45, 90-99" for the activity log.
-std::string unreadableRunsText(const std::vector<UnreadableRun>& runs);
+// "45, 90-99" for the activity log: in order, each sector once.
+std::string unreadableRunsText(std::vector<UnreadableRun> runs);
 
 // Forgets the cached source handles, so an image written or replaced since is
 // read anew; a run opens its source once and reads through that handle.

@@ -176,7 +176,7 @@ int ImagingRun::work() {
     const bool multiFile = imagingMultiFile.load() != 0;
     const std::string device = session().selectedDevicePath();
     std::vector<unsigned char> buffer(size_t{kCopySectors} * kSectorSize);
-    const uint64_t zeroedBefore = unreadableSectors();
+    const uint64_t zeroedBefore = sectorsZeroedOnThisThread();
     uint64_t s = startSector;
     uint64_t piece = 0;    // number of the next piece to open
     uint64_t inPiece = 0;  // sectors written to the open piece
@@ -189,7 +189,7 @@ int ImagingRun::work() {
         const uint32_t n =
             static_cast<uint32_t>(endSector - s < kCopySectors ? endSector - s : kCopySectors);
         readSectors(s, n, buffer.data(), device);
-        zeroedSectors.store(unreadableSectors() - zeroedBefore);
+        zeroedSectors.store(sectorsZeroedOnThisThread() - zeroedBefore);
 
         if (!out || (multiFile && inPiece == kPieceSectors)) {
             int error = 0;
@@ -283,7 +283,7 @@ std::string ImagingRun::finalMessage() const {
 MessageIcon ImagingRun::finalIcon() const {
     switch (outcome()) {
         case ImagingOutcome::Completed:
-            return MessageIcon::Information;
+            return zeroedSectors.load() == 0 ? MessageIcon::Information : MessageIcon::Exclamation;
         case ImagingOutcome::Running:
             return MessageIcon::Exclamation;
         default:

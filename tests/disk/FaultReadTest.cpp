@@ -177,6 +177,7 @@ TEST_F(ReaderFaults, ReadAheadAsksOncePerBadSector) {
     session().selectedSlot.store(0);
     const auto stamped = test::readFile(dir.file("backing.img"));
     for (const BadSectorAnswer answer : {BadSectorAnswer::Retry, BadSectorAnswer::Skip}) {
+        closeDeviceHandle();  // a sector met again is not counted again: start afresh
         prompts.asked = 0;
         prompts.answers = {answer};
         std::vector<SelectedType> rows{{"MP3", "2000"}};
@@ -204,6 +205,7 @@ TEST_F(ReaderFaults, FailingImageReadLosesOnlyItsBadSector) {
     if (!fs->mounted()) GTEST_SKIP() << fs->reason();
     useImage(fs->mountPoint(), false);
     for (const BadSectorAnswer answer : {BadSectorAnswer::Retry, BadSectorAnswer::Skip}) {
+        closeDeviceHandle();
         prompts.asked = 0;
         prompts.answers = {answer};
         auto buffer = test::staleBuffer(100);
