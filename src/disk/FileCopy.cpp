@@ -1,19 +1,29 @@
 #include "disk/FileCopy.h"
 
 #include <algorithm>
-#include <vector>
+#include <cstdlib>
 
 #include "disk/SectorReader.h"
 
 namespace kestrum {
+
+PageAlignedBuffer::PageAlignedBuffer(size_t bytes)
+    : bytes_(static_cast<unsigned char*>(
+          std::aligned_alloc(kPage, (bytes + kPage - 1) / kPage * kPage))),
+      size_(bytes_ ? bytes : 0) {}
+
+PageAlignedBuffer::~PageAlignedBuffer() {
+    std::free(bytes_);
+}
 
 FileCopyOutcome copyFileBytes(const FileInfo& file, const std::string& devicePath,
                               const std::function<bool(const void*, size_t)>& write,
                               const std::function<void()>& between) {
     // One buffer per thread for the life of the process: a fresh megabyte per file
     // would be mapped and faulted in again for every small picture.
-    thread_local std::vector<unsigned char> buffer(size_t{kCopyRequestSectors} * kSectorSize);
+    thread_local const PageAlignedBuffer buffer(size_t{kCopyRequestSectors} * kSectorSize);
     FileCopyOutcome outcome;
+    if (buffer.data() == nullptr) return {false, 0};
     const uint64_t zeroedBefore = sectorsZeroedOnThisThread();
     const FileExtents extents = fileExtents(file);
     bool first = true;

@@ -7,6 +7,7 @@
 #include "app/Log.h"
 #include "app/Reports.h"
 #include "app/Session.h"
+#include "disk/FileCopy.h"
 #include "disk/SectorReader.h"
 #include "disk/SourceBinding.h"
 #include "platform/Devices.h"
@@ -175,7 +176,11 @@ int ImagingRun::work() {
     }
     const bool multiFile = imagingMultiFile.load() != 0;
     const std::string device = session().selectedDevicePath();
-    std::vector<unsigned char> buffer(size_t{kCopySectors} * kSectorSize);
+    const PageAlignedBuffer buffer(size_t{kCopySectors} * kSectorSize);
+    if (buffer.data() == nullptr) {
+        failureReason.store("Not enough memory");
+        return finish(ImagingOutcome::Failed, nullptr);
+    }
     const uint64_t zeroedBefore = sectorsZeroedOnThisThread();
     uint64_t s = startSector;
     uint64_t piece = 0;    // number of the next piece to open
