@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Scan throughput and memory on a multi-GiB image, side by side with `cat` (the page-cache
-# ceiling) and foremost (a peer carver), median of five runs each: the classic scan listing,
-# then the classic and the thorough scan and foremost -q with its built-in types, each
-# saving every file it finds.
+# ceiling) and foremost (a peer carver), median of five runs each: the classic and the
+# thorough scan listing, then the classic and the thorough scan and foremost -q -t all, each
+# saving every file it finds. bench/slow-source.sh measures saving from a slow source.
 #
 #   bash bench/bench.sh [SIZE_GIB]          (default 2)
 #
@@ -110,6 +110,7 @@ median_of() {
 
 cat_image() { cat "$1" >/dev/null; }
 scan_all() { "$RECOVER" scan "$1" --types all --list >/dev/null 2>&1; }
+scan_thorough() { "$RECOVER" scan "$1" --types all --thorough --list >/dev/null 2>&1; }
 scan_jpeg() { "$RECOVER" scan "$1" --types JPEG --list >/dev/null 2>&1; }
 # Each saving run wants an output folder of its own; timings run in subshells, so the
 # name cannot come from a counter. Removed after each run, outside the timing.
@@ -122,7 +123,7 @@ run_foremost() {
 run_foremost_builtin() {
     local out
     out="$(fresh_out)"
-    foremost -q -Q -o "$out" -i "$1" >/dev/null 2>&1
+    foremost -q -Q -t all -o "$out" -i "$1" >/dev/null 2>&1
 }
 save_classic() {
     local out
@@ -145,7 +146,8 @@ foremost -q -Q -t "$FOREMOST_TYPES" -o "$SCRATCH/foremost-count" -i "$BIG" >/dev
     die "foremost failed on $BIG"
 "$RECOVER" scan "$BIG" --types all --thorough --list </dev/null >"$SCRATCH/ours-thorough.txt" \
     2>"$SCRATCH/err" || die "kestrum-recover scan --thorough failed on $BIG: $(cat "$SCRATCH/err")"
-foremost -q -Q -o "$SCRATCH/foremost-builtin" -i "$BIG" >/dev/null 2>&1 || die "foremost failed"
+foremost -q -Q -t all -o "$SCRATCH/foremost-builtin" -i "$BIG" >/dev/null 2>&1 ||
+    die "foremost failed"
 ours_thorough=$(wc -l <"$SCRATCH/ours-thorough.txt")
 foremost_builtin=$(find "$SCRATCH/foremost-builtin" -type f ! -name audit.txt | wc -l)
 rm -rf "$SCRATCH/foremost-builtin"
@@ -171,32 +173,39 @@ report() {
 }
 report cat "cat IMAGE >/dev/null" "-" cat_image "$BIG"
 report all "kestrum-recover scan --types all --list" "$ours_found" scan_all "$BIG"
+report tlist "kestrum-recover scan --thorough --list" "$ours_thorough" scan_thorough "$BIG"
 report jpeg "kestrum-recover scan --types JPEG --list" "$ours_jpeg" scan_jpeg "$BIG"
 report foremost "foremost -q -t TYPES" "$foremost_found" run_foremost "$BIG"
 report csave "kestrum-recover scan --types all --save" "$ours_found" save_classic "$BIG"
 report tsave "kestrum-recover scan --thorough --save" "$ours_thorough" save_thorough "$BIG"
-report fsave "foremost -q (built-in types)" "$foremost_builtin" run_foremost_builtin "$BIG"
+report fsave "foremost -q -t all" "$foremost_builtin" run_foremost_builtin "$BIG"
 
 # Speed ratios: ours divided by the other (1.00 = as fast).
 ratio() { awk -v a="${secs[$1]}" -v b="${secs[$2]}" 'BEGIN { printf "%.2f", b / a }'; }
 echo
 echo "speed, all types  / cat:      $(ratio all cat)"
+echo "speed, thorough   / cat:      $(ratio tlist cat)"
 echo "speed, JPEG only  / cat:      $(ratio jpeg cat)"
 echo "speed, all types  / foremost: $(ratio all foremost)"
 echo "speed, JPEG only  / foremost: $(ratio jpeg foremost)"
 echo "saving everything found:"
-echo "speed, classic  / foremost -q:  $(ratio csave fsave)"
-echo "speed, thorough / foremost -q:  $(ratio tsave fsave)"
+echo "speed, classic  / foremost -q -t all:  $(ratio csave fsave)"
+echo "speed, thorough / foremost -q -t all:  $(ratio tsave fsave)"
 echo "speed, thorough / cat:          $(ratio tsave cat)"
 
 # Peak memory does not grow with the image: compare a quarter-size image.
 echo
-echo "Peak resident memory of 'kestrum-recover scan --types all [--thorough] --list':"
-for mode in "" --thorough; do
+echo "Peak resident memory of 'kestrum-recover scan --types all [--thorough] --list|--save':"
+for mode in "" --thorough "--thorough --save"; do
     for image in "$SMALL" "$BIG"; do
         cat "$image" >/dev/null
-        /usr/bin/time -f %M -o "$SCRATCH/rss" "$RECOVER" scan "$image" --types all $mode --list \
+        out="$(fresh_out)"
+        mkdir -p "$out"
+        # shellcheck disable=SC2086  # the mode is one or two words
+        /usr/bin/time -f %M -o "$SCRATCH/rss" "$RECOVER" scan "$image" --types all \
+            ${mode/--save/--save $out} $([ "${mode#*--save}" = "$mode" ] && echo --list) \
             </dev/null >/dev/null 2>&1
+        rm -rf "$out"
         printf '  %-10s %6d MiB image: %8d KiB\n' "${mode:-classic}" \
             $(($(stat -c %s "$image") / MIB)) "$(tail -1 "$SCRATCH/rss")"
     done

@@ -1,6 +1,7 @@
 #include "Progress.h"
 
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -65,6 +66,28 @@ void ProgressLine::update(uint64_t position, size_t files) {
 }
 
 void ProgressLine::finish() {
+    if (drawn_) std::fprintf(stderr, "\r\033[K");
+    drawn_ = false;
+}
+
+SaveProgressLine::SaveProgressLine()
+    : enabled_(::isatty(2) != 0), began_(std::chrono::steady_clock::now()) {}
+
+void SaveProgressLine::update(int64_t filesDone, int64_t filesTotal, uint64_t bytes) {
+    if (!enabled_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastDrawn_ < std::chrono::milliseconds(200)) return;
+    lastDrawn_ = now;
+    const double elapsed = std::chrono::duration<double>(now - began_).count();
+    const double mb = bytes / (1024.0 * 1024.0);
+    std::fprintf(stderr, "\rSaving file %lld of %lld  %.1f MB  %.1f MB/s   ",
+                 static_cast<long long>(std::min(filesDone + 1, filesTotal)),
+                 static_cast<long long>(filesTotal), mb, elapsed > 0 ? mb / elapsed : 0.0);
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void SaveProgressLine::finish() {
     if (drawn_) std::fprintf(stderr, "\r\033[K");
     drawn_ = false;
 }

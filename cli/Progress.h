@@ -31,4 +31,20 @@ private:
     std::chrono::steady_clock::time_point lastDrawn_{};
 };
 
+// Saving's line: files done of the total, bytes written and their rate.
+class SaveProgressLine {
+public:
+    // Draws only when standard error is a terminal.
+    SaveProgressLine();
+    // Redraws at most five times a second, however often it is called.
+    void update(int64_t filesDone, int64_t filesTotal, uint64_t bytes);
+    void finish();
+
+private:
+    bool enabled_;
+    std::chrono::steady_clock::time_point began_;
+    bool drawn_ = false;
+    std::chrono::steady_clock::time_point lastDrawn_{};
+};
+
 }  // namespace kestrum::cli

@@ -132,6 +132,7 @@ bool runScan(uint64_t start, uint64_t end, FoundListing* listing, ScanHooks hook
     Session& s = session();
     ResultsPage page;
     const std::time_t started = std::time(nullptr);
+    const size_t zeroedMark = unreadableMark();
     ProgressLine progress(start, end);
     startScan(page, std::move(hooks));
     bool stopAsked = false;
@@ -156,6 +157,8 @@ bool runScan(uint64_t start, uint64_t end, FoundListing* listing, ScanHooks hook
     appendLines(LogKind::Activity,
                 scanReport(page.scanPosition.load(), page.scanEnd.load(), s.foundFiles.size(),
                            started, std::time(nullptr), aborted));
+    if (const std::string runs = unreadableRunsText(unreadableRunsSince(zeroedMark)); !runs.empty())
+        appendLog(LogKind::Activity, "Unreadable Sectors (zeros) : " + runs);
     return !aborted;
 }
 
@@ -164,15 +167,19 @@ bool runSave(const std::string& dir, bool& stopped) {
     Session& s = session();
     s.foundFiles.forEach([](FileInfo& f) { f.checked = 1; });
     SavingRun run(dir);
+    SaveProgressLine progress;
     run.start();
     bool stopAsked = false;
     while (saveThread().running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        progress.update(run.savedCount.load() + run.keptCount.load() + run.failedCount.load(),
+                        run.totalCount.load(), run.bytesCopied.load());
         if (interrupted() && !stopAsked) {
             stopAsked = run.stop([] { return true; });
             std::fprintf(stderr, "\nStopping after the current file...\n");
         }
     }
+    progress.finish();
     std::fprintf(stderr, "%s (%s saved into %s)\n", run.finalMessage().c_str(),
                  run.countText().c_str(), dir.c_str());
     if (const std::string first = run.firstError.load(); !first.empty())

@@ -12,6 +12,7 @@
 
 #include "carve/SizeCeiling.h"
 #include "carve/SourceReader.h"
+#include "scan/DamageMark.h"
 #include "scan/SectorView.h"
 
 namespace kestrum::carve {
@@ -183,6 +184,7 @@ void Scan::list(stExtInfo& r, uint64_t T, uint64_t length, bool partial) {
     f.byteLength = std::min<uint64_t>(length, uint64_t{f.sectorCount} * kSectorBytes);
     f.partial = partial;
     f.checked = 0;
+    f.damaged = overUnreadableSectors(f);
     job_.found.append(f);
     // A walk may measure a broken picture up to its ceiling; copying a gigabyte
     // for a thumbnail would stall the scan, so such files get none.

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 
 #include "app/Prompter.h"
 #include "app/Session.h"
@@ -30,20 +32,42 @@ void zeroSectors(void* buffer, uint64_t count) {
 }
 
 std::atomic<uint64_t> unreadable{0};
+// Zeroings by this thread, repeats included: what one copy or image run lost.
+thread_local uint64_t zeroedHere = 0;
+
+// The zeroed runs, for the activity log and for telling which found files hold
+// zeros, and the sectors among them, so that a sector met again (by the scan's
+// read-ahead, then by saving) is counted once. A dying disk may fail millions of
+// sectors: past the caps every zeroing counts and only the count goes on.
+constexpr size_t kMaxRuns = 10000;
+constexpr size_t kMaxKnown = 100000;
+std::mutex runsLock;
+std::vector<UnreadableRun> zeroedRuns;
+std::set<uint64_t> zeroedKnown;
 
 // Set while a read is only a try that the caller repeats sector by sector when it
 // fails: such a read neither asks nor counts, or one bad sector would be asked
 // about and counted twice.
 thread_local bool tryingOnly = false;
 
-void countUnreadable(uint64_t count) {
-    if (!tryingOnly) unreadable.fetch_add(count, std::memory_order_relaxed);
+void countUnreadable(uint64_t first, uint64_t count) {
+    if (tryingOnly || count == 0) return;
+    zeroedHere += count;
+    std::lock_guard lock(runsLock);
+    uint64_t fresh = 0;
+    for (uint64_t s = first; s < first + count; ++s)
+        if (zeroedKnown.size() >= kMaxKnown || zeroedKnown.insert(s).second) ++fresh;
+    unreadable.fetch_add(fresh, std::memory_order_relaxed);
+    if (!zeroedRuns.empty() && zeroedRuns.back().first + zeroedRuns.back().count == first)
+        zeroedRuns.back().count += count;
+    else if (zeroedRuns.size() < kMaxRuns)
+        zeroedRuns.push_back({first, count});
 }
 
 // Zeros in place of sectors the source could not deliver, counted for the summary.
-void zeroUnreadable(void* buffer, uint64_t count) {
+void zeroUnreadable(void* buffer, uint64_t first, uint64_t count) {
     zeroSectors(buffer, count);
-    countUnreadable(count);
+    countUnreadable(first, count);
 }
 
 // One positioned read of count sectors. A failed read leaves zeros over the whole
@@ -78,51 +102,177 @@ bool ask() {
     return answer == BadSectorAnswer::Retry || answer == BadSectorAnswer::RetryAll;
 }
 
-std::shared_ptr<SourceFile> openFound(const std::optional<std::string>& path) {
-    return path ? SourceFile::open(*path) : nullptr;
+// Handles kept for the run, so a scan or a copy opens its source once rather than
+// once per request: image files by the name they were asked for, and the
+// unbuffered handles that failed reads are split through.
+struct OpenImage {
+    std::shared_ptr<SourceFile> file;
+    uint64_t size = 0;  // as last seen; looked at again only when a read goes beyond it
+};
+std::mutex handlesLock;
+std::map<std::string, OpenImage> openImages;
+std::map<std::string, std::shared_ptr<SourceFile>> unbufferedHandles;
+
+// The handle through which the sectors of a failed request are read one part at a
+// time, so that every sector is judged by itself: through the page cache a bad
+// sector would fail its neighbours too. The source's own handle when no other can
+// be opened.
+std::shared_ptr<SourceFile> unbufferedFor(const std::shared_ptr<SourceFile>& file) {
+    std::lock_guard lock(handlesLock);
+    auto& own = unbufferedHandles[file->path()];
+    if (!own) own = SourceFile::open(file->path(), nullptr, SourceFile::Caching::Unbuffered);
+    return own ? own : file;
 }
 
-// Reopens file while sector lies beyond its end and the user asks to retry; at
-// most one retry, counted in retried. Null when the caller should zero its part.
-std::shared_ptr<SourceFile> ensureReachable(std::shared_ptr<SourceFile> file, uint64_t sector,
-                                            bool& retried, bool& zeroPart) {
+// A sector that could not be read, where it is in its file and in the buffer.
+struct BadSector {
+    std::shared_ptr<SourceFile> source;  // the unbuffered handle it is read again through
+    uint64_t inFile;
+    uint64_t absolute;
+    char* dest;
+};
+using BadSectors = std::vector<BadSector>;
+
+// Below this many sectors a failed part is read sector by sector: halving further
+// costs more reads than it saves.
+constexpr uint64_t kOneByOne = 16;
+
+void isolate(const std::shared_ptr<SourceFile>& source, uint64_t inFile, uint64_t absolute,
+             char* dest, uint64_t count, BadSectors& bad) {
+    if (count <= kOneByOne) {
+        for (uint64_t i = 0; i < count; ++i)
+            if (!readRun(*source, inFile + i, dest + i * kSectorSize, 1))
+                bad.push_back({source, inFile + i, absolute + i, dest + i * kSectorSize});
+        return;
+    }
+    const uint64_t half = count / 2;
+    for (const auto& [from, n] : {std::pair{uint64_t{0}, half}, std::pair{half, count - half}})
+        if (!readRun(*source, inFile + from, dest + from * kSectorSize, n))
+            isolate(source, inFile + from, absolute + from, dest + from * kSectorSize, n, bad);
+}
+
+// Reads count sectors of file at inFile in one request; when it fails, splits it so
+// that only the sectors that cannot be read end up in bad. A try does not split:
+// its caller reads the sectors again one by one.
+void readPart(const std::shared_ptr<SourceFile>& file, uint64_t inFile, uint64_t absolute,
+              void* dest, uint64_t count, BadSectors& bad, bool& failedWhole) {
+    if (readRun(*file, inFile, dest, count)) return;
+    if (tryingOnly) {
+        failedWhole = true;
+        return;
+    }
+    if (count == 1) {
+        bad.push_back({unbufferedFor(file), inFile, absolute, static_cast<char*>(dest)});
+        return;
+    }
+    isolate(unbufferedFor(file), inFile, absolute, static_cast<char*>(dest), count, bad);
+}
+
+// Puts the isolated bad sectors to the user (once for the request), reads them
+// once more when asked to retry, and counts what stays zeros. True when nothing did.
+bool settle(BadSectors& bad) {
+    if (bad.empty()) return true;
+    if (ask()) {
+        std::erase_if(bad,
+                      [](const BadSector& b) { return readRun(*b.source, b.inFile, b.dest, 1); });
+        if (bad.empty()) return true;
+    }
+    for (const BadSector& b : bad) countUnreadable(b.absolute, 1);
+    return false;
+}
+
+// The open image file asked for by key, opened at first use.
+std::optional<OpenImage> cachedImage(const std::string& key) {
+    std::lock_guard lock(handlesLock);
+    const auto it = openImages.find(key);
+    if (it == openImages.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<OpenImage> openImage(const std::string& key, const std::string& path) {
+    auto file = SourceFile::open(path);
+    if (!file) return std::nullopt;
+    OpenImage opened{file, file->size()};
+    std::lock_guard lock(handlesLock);
+    openImages[key] = opened;
+    return opened;
+}
+
+void forgetImage(const std::string& key) {
+    std::lock_guard lock(handlesLock);
+    openImages.erase(key);
+}
+
+// The image file for key while sector lies within it; when it lies beyond the end
+// the user is asked, and a retry opens the file again (at most once, counted in
+// retried). Null when the caller should zero its part.
+std::shared_ptr<SourceFile> reachable(const std::string& key, std::optional<OpenImage> image,
+                                      uint64_t sector, bool& retried, bool& zeroPart) {
     zeroPart = false;
-    while (file && sector * kSectorSize > file->size()) {
+    while (image && sector * kSectorSize > image->size) {
+        // Grown since it was opened (an image still being written)?
+        image->size = image->file->size();
+        if (sector * kSectorSize <= image->size) {
+            std::lock_guard lock(handlesLock);
+            openImages[key] = *image;
+            break;
+        }
         const bool retry = ask();
-        const std::string path = file->path();
-        file.reset();
+        const std::string path = image->file->path();
+        forgetImage(key);
+        image.reset();
         if (!retry || retried) {
             zeroPart = true;
             return nullptr;
         }
         retried = true;
-        file = SourceFile::open(path);
+        image = openImage(key, path);
     }
-    return file;
+    return image ? image->file : nullptr;
+}
+
+// The piece or single image named name in folder (or the named file).
+std::optional<OpenImage> findImage(const std::string& key, const std::string& folder,
+                                   const std::string& name, const std::string& namedFile) {
+    if (auto cached = cachedImage(key)) return cached;
+    const auto path =
+        namedFile.empty() ? platform::findFileNoCase(folder, name) : std::optional(namedFile);
+    return path ? openImage(key, *path) : std::nullopt;
+}
+
+std::string keyOf(const std::string& folder, const std::string& name) {
+    return folder + '\n' + name;
 }
 
 // A request that reaches the end of piece k goes on in piece k+1 at sector 0.
-int32_t readSpanning(const std::string& folder, uint64_t piece, uint64_t startInPiece,
-                     uint32_t count, void* buffer) {
+int32_t readSpanning(const std::string& folder, uint64_t start, uint32_t count, void* buffer) {
+    const uint64_t piece = start / kPieceSectors;
     int32_t result = 0;
     bool retried = false;
+    bool failedWhole = false;
+    BadSectors bad;
     uint64_t done = 0;
-    for (uint64_t k = piece, from = startInPiece; done < count; ++k, from = 0) {
+    for (uint64_t k = piece, from = start % kPieceSectors; done < count; ++k, from = 0) {
         const uint64_t part = std::min<uint64_t>(count - done, kPieceSectors - from);
         void* dest = sectorAt(buffer, done);
+        const uint64_t absolute = start + done;
         done += part;
+        const std::string key = keyOf(folder, imagePieceName(k));
         bool zeroPart = false;
-        auto file = ensureReachable(openFound(platform::findFileNoCase(folder, imagePieceName(k))),
-                                    from, retried, zeroPart);
+        auto file =
+            reachable(key, findImage(key, folder, imagePieceName(k), {}), from, retried, zeroPart);
         if (!file) {
             // A piece that cannot be opened keeps the result of the part before it.
-            zeroUnreadable(dest, part);
+            zeroUnreadable(dest, absolute, part);
             if (zeroPart) result = 0;
             continue;
         }
-        result = readRun(*file, from, dest, part) ? 1 : 0;
-        if (result == 0) countUnreadable(part);
+        const size_t badBefore = bad.size();
+        const bool wholeBefore = failedWhole;
+        readPart(file, from, absolute, dest, part, bad, failedWhole);
+        result = bad.size() == badBefore && failedWhole == wholeBefore ? 1 : 0;
     }
+    if (!settle(bad)) result = 0;
     return result;
 }
 
@@ -131,36 +281,35 @@ int32_t readImage(uint64_t start, uint32_t count, void* buffer) {
     const std::string folder = s.imageFolder.load();
     const std::string namedFile = s.imageFile.load();
     const bool split = namedFile.empty() && s.imageSplit.load() != 0;
-    const uint64_t piece = split ? start / kPieceSectors : 0;
     const uint64_t startInFile = split ? start % kPieceSectors : start;
-    const std::string name = split ? imagePieceName(piece) : std::string(kSingleImageName);
+    if (split && startInFile + count > kPieceSectors)
+        return readSpanning(folder, start, count, buffer);
+    const std::string name =
+        split ? imagePieceName(start / kPieceSectors) : std::string(kSingleImageName);
+    const std::string key = namedFile.empty() ? keyOf(folder, name) : namedFile;
 
-    std::optional<std::string> path =
-        namedFile.empty() ? platform::findFileNoCase(folder, name) : std::optional(namedFile);
-    for (bool retried = false; !path; retried = true) {
+    std::optional<OpenImage> image = findImage(key, folder, name, namedFile);
+    for (bool retried = false; !image; retried = true) {
         // Asked again after the one retry, as before it; only the answer is ignored.
         const bool retry = ask();
         if (!retry || retried) {
-            zeroUnreadable(buffer, count);
+            zeroUnreadable(buffer, start, count);
             return 0;
         }
-        path = platform::findFileNoCase(folder, name);
+        image = findImage(key, folder, name, namedFile);
     }
 
     bool retried = false;
     bool zeroPart = false;
-    auto file = ensureReachable(SourceFile::open(*path), startInFile, retried, zeroPart);
+    const auto file = reachable(key, image, startInFile, retried, zeroPart);
     if (!file) {
-        zeroUnreadable(buffer, count);
+        zeroUnreadable(buffer, start, count);
         return 0;
     }
-    if (split && startInFile + count >= kPieceSectors) {
-        file.reset();
-        return readSpanning(folder, piece, startInFile, count, buffer);
-    }
-    if (readRun(*file, startInFile, buffer, count)) return 1;
-    countUnreadable(count);
-    return 0;
+    BadSectors bad;
+    bool failedWhole = false;
+    readPart(file, startInFile, start, buffer, count, bad, failedWhole);
+    return settle(bad) && !failedWhole ? 1 : 0;
 }
 
 // The cached device handle, replaced only when another path is read. A failed open
@@ -180,50 +329,16 @@ std::shared_ptr<SourceFile> deviceHandleFor(const std::string& devicePath) {
     return s.deviceHandle;
 }
 
-// Reads the sectors of a failed run one at a time, from an unbuffered handle of its
-// own so that every sector is judged by itself (the device's own handle when no
-// other can be opened).
-void readOneByOne(const SourceFile& device, uint64_t start, void* buffer, uint64_t count) {
-    const auto own = SourceFile::open(device.path(), nullptr, SourceFile::Caching::Unbuffered);
-    const SourceFile& source = own ? *own : device;
-    for (uint64_t i = 0; i < count; ++i)
-        if (!readRun(source, start + i, sectorAt(buffer, i), 1)) countUnreadable(1);
-}
-
 int32_t readDevice(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath) {
     const std::shared_ptr<SourceFile> device = deviceHandleFor(devicePath);
     if (!device) {
-        zeroUnreadable(buffer, count);
+        zeroUnreadable(buffer, start, count);
         return 0;
     }
-    if (count <= kChunkSectors) {
-        if (readRun(*device, start, buffer, count)) return 1;
-        if (ask())
-            readOneByOne(*device, start, buffer, count);
-        else
-            countUnreadable(count);
-        return 0;
-    }
-    const uint64_t chunks = count / kChunkSectors;
-    const uint64_t rest = count % kChunkSectors;
-    int32_t result = 0;
-    for (uint64_t j = 0; j < chunks; ++j) {
-        const uint64_t first = start + j * kChunkSectors;
-        void* dest = sectorAt(buffer, j * kChunkSectors);
-        result = readRun(*device, first, dest, kChunkSectors) ? 1 : 0;
-        if (result == 0) {
-            if (ask())
-                readOneByOne(*device, first, dest, kChunkSectors);
-            else
-                countUnreadable(kChunkSectors);
-        }
-    }
-    if (rest > 0 && !readRun(*device, start + chunks * kChunkSectors,
-                             sectorAt(buffer, chunks * kChunkSectors), rest)) {
-        countUnreadable(rest);
-        return 0;
-    }
-    return result;
+    BadSectors bad;
+    bool failedWhole = false;
+    readPart(device, start, start, buffer, count, bad, failedWhole);
+    return settle(bad) && !failedWhole ? 1 : 0;
 }
 
 }  // namespace
@@ -258,12 +373,71 @@ uint64_t unreadableSectors() {
     return unreadable.load(std::memory_order_relaxed);
 }
 
-void closeDeviceHandle() {
+size_t unreadableMark() {
+    std::lock_guard lock(runsLock);
+    return zeroedRuns.size();
+}
+
+std::vector<UnreadableRun> unreadableRunsSince(size_t mark) {
+    std::lock_guard lock(runsLock);
+    if (mark > zeroedRuns.size()) mark = 0;  // forgotten since: all of them are new
+    return {zeroedRuns.begin() + static_cast<std::ptrdiff_t>(mark), zeroedRuns.end()};
+}
+
+uint64_t sectorsZeroedOnThisThread() {
+    return zeroedHere;
+}
+
+bool holdsUnreadable(uint64_t first, uint64_t count) {
+    std::lock_guard lock(runsLock);
+    const auto it = zeroedKnown.lower_bound(first);
+    if (it != zeroedKnown.end() && *it < first + count) return true;
+    // Past the cap the runs still tell.
+    return zeroedKnown.size() >= kMaxKnown &&
+           std::any_of(zeroedRuns.begin(), zeroedRuns.end(), [&](const UnreadableRun& r) {
+               return r.first < first + count && first < r.first + r.count;
+           });
+}
+
+std::string unreadableRunsText(std::vector<UnreadableRun> runs) {
+    // In order, each sector once: a sector met again (read-ahead, a retry) is one loss.
+    std::sort(runs.begin(), runs.end(),
+              [](const UnreadableRun& a, const UnreadableRun& b) { return a.first < b.first; });
+    std::vector<UnreadableRun> merged;
+    for (const UnreadableRun& r : runs) {
+        if (!merged.empty() && r.first <= merged.back().first + merged.back().count)
+            merged.back().count =
+                std::max(merged.back().count, r.first + r.count - merged.back().first);
+        else
+            merged.push_back(r);
+    }
+    std::string text;
+    for (const UnreadableRun& r : merged) {
+        if (!text.empty()) text += ", ";
+        text += std::to_string(r.first);
+        if (r.count > 1) text += "-" + std::to_string(r.first + r.count - 1);
+    }
+    return text;
+}
+
+void forgetSourceHandles() {
+    {
+        std::lock_guard lock(handlesLock);
+        openImages.clear();
+        unbufferedHandles.clear();
+    }
     Session& s = session();
     std::lock_guard lock(s.deviceHandleLock);
     s.deviceHandle.reset();
     s.deviceHandlePath.clear();
     s.deviceHandleOpened = false;
+}
+
+void closeDeviceHandle() {
+    forgetSourceHandles();
+    std::lock_guard lock(runsLock);
+    zeroedRuns.clear();
+    zeroedKnown.clear();
 }
 
 }  // namespace kestrum

@@ -2,8 +2,10 @@
 // "\\.\" path, the single image "Image0.img", or an image in numbered pieces.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestrum {
 
@@ -16,9 +18,10 @@ inline constexpr const char* kSingleImageName = "Image0.img";
 std::string imagePieceName(uint64_t piece);
 
 // Reads count sectors from start into buffer (count x 512 bytes) from the source
-// the session describes. Nonzero when the deciding read succeeded. Sectors that
-// cannot be delivered are zeros, never stale bytes; a read error asks the
-// front end's bad-sector question.
+// the session describes, in one request per device or image piece. Nonzero when
+// every sector was delivered. A failed request is split down to single sectors, so
+// only sectors that really cannot be read are zeros (never stale bytes); those
+// alone go to the front end's bad-sector question.
 int32_t readSectors(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath);
 
 // As readSectors, for a read the caller repeats sector by sector when it fails:
@@ -27,10 +30,30 @@ int32_t tryReadSectors(uint64_t start, uint32_t count, void* buffer, const std::
 
 // Sectors zero-filled so far in this process because the source could not deliver
 // them (read errors answered with skip, missing image pieces, a device that cannot
-// be opened). Sectors past the end of an image are not counted.
+// be opened), each sector once however often it was met. Sectors past the end of
+// an image are not counted.
 uint64_t unreadableSectors();
+// Sectors this thread zero-filled so far, a sector met twice counted twice: the
+// loss of one copy or one image run.
+uint64_t sectorsZeroedOnThisThread();
 
-// Forgets the cached device handle (tests; a new source chosen).
+// A run of sectors the reader zeroed because the source could not deliver them.
+struct UnreadableRun {
+    uint64_t first = 0;
+    uint64_t count = 0;
+};
+// Where the list of zeroed runs stands now; a run's report takes the runs after it.
+size_t unreadableMark();
+std::vector<UnreadableRun> unreadableRunsSince(size_t mark);
+// True when a sector of [first, first + count) was zeroed since the source was chosen.
+bool holdsUnreadable(uint64_t first, uint64_t count);
+// "45, 90-99" for the activity log: in order, each sector once.
+std::string unreadableRunsText(std::vector<UnreadableRun> runs);
+
+// Forgets the cached source handles, so an image written or replaced since is
+// read anew; a run opens its source once and reads through that handle.
+void forgetSourceHandles();
+// As forgetSourceHandles, and forgets the zeroed runs (tests; a new source chosen).
 void closeDeviceHandle();
 
 }  // namespace kestrum

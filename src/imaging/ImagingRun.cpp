@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "app/Log.h"
 #include "app/Reports.h"
 #include "app/Session.h"
+#include "disk/FileCopy.h"
 #include "disk/SectorReader.h"
 #include "disk/SourceBinding.h"
 #include "platform/Devices.h"
@@ -30,7 +32,9 @@ namespace {
 
 using platform::sameFile;
 
-constexpr uint32_t kCopySectors = 8;
+// One request per megabyte: a piece (650 MiB) holds a whole number of them.
+constexpr uint32_t kCopySectors = 2048;
+static_assert(kPieceSectors % kCopySectors == 0);
 
 constexpr const char* kPathNotFound = "Image path not found. Please specify image path.";
 constexpr const char* kNoFreeSpace =
@@ -137,6 +141,8 @@ void ImagingRun::prepare(const std::string& folder, bool multiFile) {
     lastFileName.store({});
     failureReason.store({});
     outcome_.store(ImagingOutcome::Running);
+    zeroedSectors.store(0);
+    unreadableMark_ = unreadableMark();
 }
 
 bool ImagingRun::start(const std::string& folder, bool multiFile) {
@@ -154,6 +160,9 @@ int ImagingRun::finish(ImagingOutcome outcome, platform::OutputFile* piece) {
             textf("Could not write %s: %s", lastFileName.load().c_str(), std::strerror(error)));
         outcome = ImagingOutcome::Failed;
     }
+    // The image files just written may be read next: never through a handle of
+    // an earlier file of their name.
+    forgetSourceHandles();
     outcome_.store(outcome);
     working_.store(false);
     return outcome == ImagingOutcome::Completed ? 1 : 0;
@@ -167,7 +176,12 @@ int ImagingRun::work() {
     }
     const bool multiFile = imagingMultiFile.load() != 0;
     const std::string device = session().selectedDevicePath();
-    unsigned char buffer[kCopySectors * kSectorSize];
+    const PageAlignedBuffer buffer(size_t{kCopySectors} * kSectorSize);
+    if (buffer.data() == nullptr) {
+        failureReason.store("Not enough memory");
+        return finish(ImagingOutcome::Failed, nullptr);
+    }
+    const uint64_t zeroedBefore = sectorsZeroedOnThisThread();
     uint64_t s = startSector;
     uint64_t piece = 0;    // number of the next piece to open
     uint64_t inPiece = 0;  // sectors written to the open piece
@@ -179,7 +193,8 @@ int ImagingRun::work() {
         // Exactly the range: the first chunk too is cut to what is left.
         const uint32_t n =
             static_cast<uint32_t>(endSector - s < kCopySectors ? endSector - s : kCopySectors);
-        readSectors(s, n, buffer, device);
+        readSectors(s, n, buffer.data(), device);
+        zeroedSectors.store(sectorsZeroedOnThisThread() - zeroedBefore);
 
         if (!out || (multiFile && inPiece == kPieceSectors)) {
             int error = 0;
@@ -207,7 +222,7 @@ int ImagingRun::work() {
         }
 
         int error = 0;
-        if (!out->writeAll(buffer, size_t{n} * kSectorSize, &error)) {
+        if (!out->writeAll(buffer.data(), size_t{n} * kSectorSize, &error)) {
             failureReason.store(
                 textf("Could not write %s: %s", piecePath.c_str(), std::strerror(error)));
             return finish(ImagingOutcome::Failed, out.get());
@@ -253,6 +268,12 @@ int ImagingRun::progressPercent() const {
 std::string ImagingRun::finalMessage() const {
     switch (outcome()) {
         case ImagingOutcome::Completed:
+            if (const uint64_t zeroed = zeroedSectors.load(); zeroed != 0)
+                return textf(
+                    "Image creation completed; %llu sector%s could not be read and %s zeros in "
+                    "the image.",
+                    static_cast<unsigned long long>(zeroed), zeroed == 1 ? "" : "s",
+                    zeroed == 1 ? "is" : "are");
             return "Image creation completed successfully.";
         case ImagingOutcome::Aborted:
             return "Image creation aborted.";
@@ -267,7 +288,7 @@ std::string ImagingRun::finalMessage() const {
 MessageIcon ImagingRun::finalIcon() const {
     switch (outcome()) {
         case ImagingOutcome::Completed:
-            return MessageIcon::Information;
+            return zeroedSectors.load() == 0 ? MessageIcon::Information : MessageIcon::Exclamation;
         case ImagingOutcome::Running:
             return MessageIcon::Exclamation;
         default:
@@ -298,7 +319,14 @@ std::vector<std::string> ImagingRun::activityLogLines() const {
         "Current Sector : " + currentSectorText(),
         "Last File : " + lastFileName.load(),
     };
-    appendOutcomeLines(lines, outcome(), failureReason.load());
+    if (const std::string runs = unreadableRunsText(unreadableRunsSince(unreadableMark_));
+        !runs.empty())
+        lines.push_back(textf("Unreadable Sectors (zeros) : %llu (%s)",
+                              static_cast<unsigned long long>(zeroedSectors.load()), runs.c_str()));
+    if (outcome() == ImagingOutcome::Completed && zeroedSectors.load() != 0)
+        lines.push_back("Disk Imaging Completed with Unreadable Sectors\r\n");
+    else
+        appendOutcomeLines(lines, outcome(), failureReason.load());
     return lines;
 }
 

@@ -60,6 +60,8 @@ public:
     std::atomic<uint64_t> currentSector;
     Guarded<std::string> lastFileName;
     Guarded<std::string> failureReason;  // "Could not write <file>: <reason>"
+    // Sectors written as zeros because the source could not deliver them.
+    std::atomic<uint64_t> zeroedSectors{0};
 
     // Held by the page while it asks whether to stop; the worker waits here
     // between chunks.
@@ -105,6 +107,7 @@ private:
     std::string destinationPath_;
     std::atomic<ImagingOutcome> outcome_{ImagingOutcome::Running};
     std::atomic<bool> working_{false};
+    size_t unreadableMark_ = 0;  // the zeroed runs before this run
 };
 
 }  // namespace kestrum

@@ -24,8 +24,7 @@ std::map<dev_t, int> granted;
 
 // A read-only descriptor of the block device at path from UDisks2, or -1 with the
 // user's explanation in refusal (empty when the service is not there to ask).
-int grantedDescriptor(const std::string& path, dev_t device, bool ownHandle,
-                      std::string* refusal) {
+int grantedDescriptor(const std::string& path, dev_t device, bool ownHandle, std::string* refusal) {
     std::lock_guard lock(grantedMutex);
     const auto it = granted.find(device);
     // An unbuffered handle gets a description of its own: O_DIRECT set on a
@@ -41,7 +40,13 @@ int grantedDescriptor(const std::string& path, dev_t device, bool ownHandle,
     return ::fcntl(got.fd, F_DUPFD_CLOEXEC, 3);
 }
 
+std::atomic<uint64_t> opens{0};
+
 }  // namespace
+
+uint64_t SourceFile::opensSoFar() {
+    return opens.load(std::memory_order_relaxed);
+}
 
 std::shared_ptr<SourceFile> SourceFile::open(const std::string& path, std::string* error,
                                              Caching caching, int* errorNumber) {
@@ -69,13 +74,15 @@ std::shared_ptr<SourceFile> SourceFile::open(const std::string& path, std::strin
         }
     }
     struct stat st {};
-    const bool block = ::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode);
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool known = ::fstat(fd, &st) == 0;
+    const bool block = known && S_ISBLK(st.st_mode);
+    if (known && S_ISDIR(st.st_mode)) {
         ::close(fd);
         if (error) *error = std::strerror(EISDIR);
         if (errorNumber) *errorNumber = EISDIR;
         return nullptr;
     }
+    opens.fetch_add(1, std::memory_order_relaxed);
     std::shared_ptr<SourceFile> file(new SourceFile(fd, path, block));
     if (caching == Caching::Unbuffered) {
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);

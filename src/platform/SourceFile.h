@@ -31,6 +31,8 @@ public:
                                             Caching caching = Caching::Normal,
                                             int* errorNumber = nullptr);
     ~SourceFile();
+    // Opens that succeeded so far in this process (tests count a run's opens).
+    static uint64_t opensSoFar();
     SourceFile(const SourceFile&) = delete;
     SourceFile& operator=(const SourceFile&) = delete;
 

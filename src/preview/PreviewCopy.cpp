@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/Session.h"
-#include "disk/SectorReader.h"
+#include "disk/FileCopy.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/OutputFile.h"
@@ -43,21 +43,11 @@ int copyFoundFile(const FileInfo& record, const std::string& path, bool* createF
         if (createFailed) *createFailed = true;
         return 0;
     }
-    const uint64_t start = record.startSector;
-    const uint64_t end = start + record.sectorCount;
-    unsigned char buffer[8 * kSectorSize];
-    uint64_t left = fileBytes(record);  // an exact length ends inside the last sector
-    int result = 1;
-    for (uint64_t c = start; c < end && left > 0; c += 8) {
-        const uint32_t n = static_cast<uint32_t>(end - c < 8 ? end - c : 8);
-        readSectors(c, n, buffer, session().selectedDevicePath());
-        const size_t bytes = static_cast<size_t>(std::min<uint64_t>(left, size_t{n} * kSectorSize));
-        left -= bytes;
-        if (!out->writeAll(buffer, bytes)) {
-            result = 0;
-            break;
-        }
-    }
+    const bool written =
+        copyFileBytes(record, session().selectedDevicePath(), [&](const void* data, size_t bytes) {
+            return out->writeAll(data, bytes);
+        }).written;
+    int result = written ? 1 : 0;
     if (!out->close()) result = 0;
     return result;
 }

@@ -8,6 +8,7 @@
 #include "app/Prompter.h"
 #include "app/Reports.h"
 #include "app/Session.h"
+#include "disk/FileCopy.h"
 #include "disk/SectorReader.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
@@ -26,8 +27,6 @@ WorkerSlot& saveThread() {
 }
 
 namespace {
-
-constexpr uint32_t kCopySectors = 8;
 
 int64_t now() {
     return static_cast<int64_t>(std::time(nullptr));
@@ -58,6 +57,9 @@ void SavingRun::prepare() {
     aborted.store(0);
     saveStopRequested.store(0);
     firstError.store({});
+    zeroedSectors.store(0);
+    bytesCopied.store(0);
+    unreadableMark_ = unreadableMark();
     partialSaved_.store({});
     startTime.store(now());
     endTime.store(0);
@@ -156,23 +158,16 @@ int SavingRun::copyFoundFile(const FileInfo& record) {
         noteError(textf("Could not create %s: %s", path.c_str(), std::strerror(error)));
         return 0;
     }
-    const std::string device = session().selectedDevicePath();
-    unsigned char buffer[kCopySectors * kSectorSize];
-    const uint64_t end = record.startSector + record.sectorCount;
-    // An exact length ends the copy inside its last sector.
-    uint64_t left = fileBytes(record);
-    int result = 1;
-    for (uint64_t s = record.startSector; s < end && left > 0; s += kCopySectors) {
-        if (s != record.startSector) pauseGate.pass();
-        const uint32_t n = static_cast<uint32_t>(end - s < kCopySectors ? end - s : kCopySectors);
-        readSectors(s, n, buffer, device);
-        const size_t bytes = static_cast<size_t>(std::min<uint64_t>(left, size_t{n} * kSectorSize));
-        left -= bytes;
-        if (!out->writeAll(buffer, bytes, &error)) {
-            result = 0;
-            break;
-        }
-    }
+    const FileCopyOutcome copied = copyFileBytes(
+        record, session().selectedDevicePath(),
+        [&](const void* data, size_t bytes) {
+            if (!out->writeAll(data, bytes, &error)) return false;
+            bytesCopied.fetch_add(bytes, std::memory_order_relaxed);
+            return true;
+        },
+        [&] { pauseGate.pass(); });
+    zeroedSectors.fetch_add(copied.zeroedSectors);
+    int result = copied.written ? 1 : 0;
     if (int closeError = 0; !out->close(&closeError) && result == 1) {
         error = closeError;
         result = 0;
@@ -226,6 +221,13 @@ std::string SavingRun::finalMessage() const {
         case SavingOutcome::Succeeded:
             break;
     }
+    // Zeros in a saved file are no success: the user is told how many sectors.
+    if (const uint64_t zeroed = zeroedSectors.load(); zeroed != 0)
+        return textf(
+            "File Saving Completed; %llu sector%s could not be read and %s zeros in "
+            "the saved files.",
+            static_cast<unsigned long long>(zeroed), zeroed == 1 ? "" : "s",
+            zeroed == 1 ? "is" : "are");
     if (kept != 0)
         return textf(
             "File Saved Successfully. %d file(s) saved, %d file(s) already there were "
@@ -247,12 +249,18 @@ std::vector<std::string> SavingRun::reportLines() const {
     if (const int32_t kept = keptCount.load(); kept != 0)
         lines.push_back(textf("Files Kept (already there) : %d", kept));
     if (failed != 0) lines.push_back(textf("Files Not Saved : %d", failed));
+    if (const std::string runs = unreadableRunsText(unreadableRunsSince(unreadableMark_));
+        !runs.empty())
+        lines.push_back(textf("Unreadable Sectors (zeros) : %llu (%s)",
+                              static_cast<unsigned long long>(zeroedSectors.load()), runs.c_str()));
     if (aborted.load() != 0)
         lines.push_back("File Saving Aborted\r\n");
     else if (failed != 0)
         lines.push_back("File Saving Completed with Errors\r\n");
     else if (outcome() == SavingOutcome::NothingWritten)
         lines.push_back("No File Saved\r\n");
+    else if (zeroedSectors.load() != 0)
+        lines.push_back("File Saving Completed with Unreadable Sectors\r\n");
     else
         lines.push_back("File Saved Successfully\r\n");
     return lines;

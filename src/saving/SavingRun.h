@@ -59,7 +59,9 @@ public:
     std::atomic<uint8_t> aborted{0};
     std::atomic<int64_t> startTime{0};  // seconds since the epoch
     std::atomic<int64_t> endTime{0};
-    Guarded<std::string> firstError;  // "Could not write <path>: <reason>"
+    Guarded<std::string> firstError;         // "Could not write <path>: <reason>"
+    std::atomic<uint64_t> zeroedSectors{0};  // read as zeros: the source could not deliver them
+    std::atomic<uint64_t> bytesCopied{0};    // for the progress line
 
     // Held by the page while it asks whether to stop; the worker waits here
     // between chunks and between files.
@@ -104,6 +106,7 @@ private:
     void noteError(const std::string& text);
     Guarded<std::vector<std::string>> partialSaved_;  // names, in saving order
     std::atomic<bool> working_{false};
+    size_t unreadableMark_ = 0;  // the zeroed runs before this run
 };
 
 }  // namespace kestrum

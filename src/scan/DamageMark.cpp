@@ -44,6 +44,15 @@ std::vector<FileInfo> markDamaged(FoundFileList& found, const RescueMap& map, ui
     return damaged;
 }
 
+bool overUnreadableSectors(const FileInfo& f) {
+    const FileExtents extents = fileExtents(f);
+    for (int e = 0; e < extents.count; ++e) {
+        const uint64_t sectors = (extents.piece[e].bytes + kSectorSize - 1) / kSectorSize;
+        if (holdsUnreadable(extents.piece[e].startSector, sectors)) return true;
+    }
+    return false;
+}
+
 std::vector<std::string> damageLogLines(const std::string& mapPath,
                                         const std::vector<FileInfo>& damaged) {
     std::vector<std::string> lines{"Rescue Map : " + mapPath,

@@ -24,6 +24,10 @@ bool isImageOfMap(const std::string& source, const std::string& mapPath);
 // rescued; returns those files.
 std::vector<FileInfo> markDamaged(FoundFileList& found, const RescueMap& map, uint64_t offset);
 
+// True when a sector of the file's extents was zeroed by the reader because the
+// source could not deliver it: such a file is never called whole.
+bool overUnreadableSectors(const FileInfo& f);
+
 // The activity-log block naming the map and the damaged files.
 std::vector<std::string> damageLogLines(const std::string& mapPath,
                                         const std::vector<FileInfo>& damaged);

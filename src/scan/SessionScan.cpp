@@ -27,6 +27,8 @@ SectorSource& sessionSectorSource() {
 }
 
 bool startScan(ResultsPage& page, ScanHooks hooks) {
+    // Opened afresh once for the run, so an image replaced since is read anew.
+    forgetSourceHandles();
     return startScan(page, sessionSectorSource(), ExtractThumbnail, std::move(hooks));
 }
 

@@ -42,18 +42,13 @@ protected:
                 EXPECT_TRUE(holdsSector(buffer, i, start + i));
         }
     }
-    static std::set<uint64_t> span(uint64_t first, uint64_t count) {
-        std::set<uint64_t> s;
-        for (uint64_t i = 0; i < count; ++i) s.insert(first + i);
-        return s;
-    }
 };
 
 #define MOUNT_OR_SKIP(fs, bad) \
     auto fs = mount(bad);      \
     if (!fs->mounted()) GTEST_SKIP() << fs->reason();
 
-TEST_F(ReaderFaults, ChunksReachTheMediumFortySectorsAtATime) {
+TEST_F(ReaderFaults, ARequestReachesTheMediumWhole) {
     MOUNT_OR_SKIP(fs, "");
     const auto requests = [&](uint32_t count) {
         auto buffer = test::staleBuffer(count);
@@ -66,51 +61,61 @@ TEST_F(ReaderFaults, ChunksReachTheMediumFortySectorsAtATime) {
     using Seen = std::vector<std::pair<uint64_t, uint64_t>>;
     fs->takeRequests();
     EXPECT_EQ(requests(40), (Seen{{1536, 20480}}));
-    EXPECT_EQ(requests(41), (Seen{{1536, 20480}, {1536 + 20480, 512}}));
-    EXPECT_EQ(requests(80), (Seen{{1536, 20480}, {1536 + 20480, 20480}}));
+    EXPECT_EQ(requests(41), (Seen{{1536, 20992}}));
+    EXPECT_EQ(requests(80), (Seen{{1536, 40960}}));
 }
 
-TEST_F(ReaderFaults, RetryReadsAFailedChunkSectorBySector) {
+TEST_F(ReaderFaults, AFailedRequestIsSplitDownToItsBadSectors) {
     MOUNT_OR_SKIP(fs, "45,47");
     prompts.answers = {BadSectorAnswer::Retry};
     auto buffer = test::staleBuffer(80);
     fs->takeRequests();
     const uint64_t zeroedBefore = unreadableSectors();
-    EXPECT_EQ(readSectors(0, 80, buffer.data(), fs->file()), 0) << "the last chunk failed";
-    EXPECT_EQ(prompts.asked, 1);
+    EXPECT_EQ(readSectors(0, 80, buffer.data(), fs->file()), 0) << "two sectors are zeros";
+    EXPECT_EQ(prompts.asked, 1) << "one question for the request";
     expectSectors(buffer, 0, {45, 47});
     EXPECT_EQ(unreadableSectors() - zeroedBefore, 2u) << "only the two bad sectors are lost";
+    EXPECT_EQ(unreadableRunsText(unreadableRunsSince(0)), "45, 47");
 
-    // After the two chunk reads, one 512-byte request per sector of the failed chunk.
+    // Halved, not read sector by sector throughout; the retry reads the two alone.
     const auto requests = fs->takeRequests();
-    ASSERT_EQ(requests.size(), 2u + 40u);
-    for (uint64_t i = 0; i < 40; ++i) {
-        const auto& r = requests[2 + i];
-        EXPECT_EQ(r.offset, (40 + i) * kSectorSize);
+    EXPECT_LT(requests.size(), 24u);
+    ASSERT_GE(requests.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        const auto& r = requests[requests.size() - 2 + i];
+        EXPECT_EQ(r.offset, (i == 0 ? 45 : 47) * kSectorSize);
         EXPECT_EQ(r.size, kSectorSize);
-        EXPECT_EQ(r.failed, i == 5 || i == 7);
+        EXPECT_TRUE(r.failed);
     }
+    uint64_t failedSingles = 0;
+    for (const auto& r : requests) failedSingles += r.failed && r.size == kSectorSize;
+    EXPECT_EQ(failedSingles, 4u) << "each bad sector found once, retried once";
 }
 
-TEST_F(ReaderFaults, ResultIsTheLastChunksSuccess) {
+TEST_F(ReaderFaults, ResultSaysWhetherEverySectorCame) {
     MOUNT_OR_SKIP(fs, "5");
     prompts.answers = {BadSectorAnswer::Retry};
     auto buffer = test::staleBuffer(80);
-    EXPECT_EQ(readSectors(0, 80, buffer.data(), fs->file()), 1);
+    EXPECT_EQ(readSectors(0, 80, buffer.data(), fs->file()), 0);
     expectSectors(buffer, 0, {5});
+    buffer = test::staleBuffer(80);
+    EXPECT_EQ(readSectors(10, 80, buffer.data(), fs->file()), 1);
+    expectSectors(buffer, 10, {});
 }
 
-TEST_F(ReaderFaults, SkipLeavesZerosForTheFailedChunks) {
+TEST_F(ReaderFaults, SkipLeavesZerosOnlyForTheBadSectors) {
     MOUNT_OR_SKIP(fs, "45,85");
-    prompts.answers = {BadSectorAnswer::Skip, BadSectorAnswer::Skip};
+    prompts.answers = {BadSectorAnswer::Skip};
     auto buffer = test::staleBuffer(120);
     fs->takeRequests();
     const uint64_t zeroedBefore = unreadableSectors();
     EXPECT_EQ(readSectors(0, 120, buffer.data(), fs->file()), 0);
-    EXPECT_EQ(prompts.asked, 2);
-    expectSectors(buffer, 0, span(40, 80));
-    EXPECT_EQ(unreadableSectors() - zeroedBefore, 80u);
-    EXPECT_EQ(fs->takeRequests().size(), 3u) << "skip reads nothing again";
+    EXPECT_EQ(prompts.asked, 1);
+    expectSectors(buffer, 0, {45, 85});
+    EXPECT_EQ(unreadableSectors() - zeroedBefore, 2u);
+    int singles = 0;
+    for (const auto& r : fs->takeRequests()) singles += r.failed && r.size == kSectorSize;
+    EXPECT_EQ(singles, 2) << "skip reads no bad sector again";
 }
 
 TEST_F(ReaderFaults, RetryAllIsAskedOnceForTheRestOfTheProcess) {
@@ -132,19 +137,20 @@ TEST_F(ReaderFaults, SkipAllIsAskedOnceForTheRestOfTheProcess) {
     prompts.answers = {BadSectorAnswer::SkipAll};
     auto buffer = test::staleBuffer(120);
     readSectors(0, 120, buffer.data(), fs->file());
-    expectSectors(buffer, 0, span(40, 80));
+    expectSectors(buffer, 0, {45, 85});
 
     buffer = test::staleBuffer(10);
     EXPECT_EQ(readSectors(40, 10, buffer.data(), fs->file()), 0);
-    expectSectors(buffer, 40, span(40, 10));
+    expectSectors(buffer, 40, {45});
     EXPECT_EQ(prompts.asked, 1);
 }
 
-TEST_F(ReaderFaults, FailedRestReturnsZeroWithoutAsking) {
+TEST_F(ReaderFaults, ABadLastSectorIsAskedAboutToo) {
     MOUNT_OR_SKIP(fs, "40");
+    prompts.answers = {BadSectorAnswer::Skip};
     auto buffer = test::staleBuffer(41);
     EXPECT_EQ(readSectors(0, 41, buffer.data(), fs->file()), 0);
-    EXPECT_EQ(prompts.asked, 0);
+    EXPECT_EQ(prompts.asked, 1);
     expectSectors(buffer, 0, {40});
 }
 
@@ -157,7 +163,7 @@ TEST_F(ReaderFaults, SmallRequestFollowsTheAnswer) {
 
     buffer = test::staleBuffer(10);
     EXPECT_EQ(readSectors(0, 10, buffer.data(), fs->file()), 0);
-    expectSectors(buffer, 0, span(0, 10));
+    expectSectors(buffer, 0, {3});
     EXPECT_EQ(prompts.asked, 2);
 }
 
@@ -171,6 +177,7 @@ TEST_F(ReaderFaults, ReadAheadAsksOncePerBadSector) {
     session().selectedSlot.store(0);
     const auto stamped = test::readFile(dir.file("backing.img"));
     for (const BadSectorAnswer answer : {BadSectorAnswer::Retry, BadSectorAnswer::Skip}) {
+        closeDeviceHandle();  // a sector met again is not counted again: start afresh
         prompts.asked = 0;
         prompts.answers = {answer};
         std::vector<SelectedType> rows{{"MP3", "2000"}};
@@ -193,17 +200,24 @@ TEST_F(ReaderFaults, ReadAheadAsksOncePerBadSector) {
     }
 }
 
-TEST_F(ReaderFaults, FailingImageReadIsZerosWithoutAsking) {
+TEST_F(ReaderFaults, FailingImageReadLosesOnlyItsBadSector) {
     auto fs = mount("5", "Image0.img");
     if (!fs->mounted()) GTEST_SKIP() << fs->reason();
     useImage(fs->mountPoint(), false);
+    for (const BadSectorAnswer answer : {BadSectorAnswer::Retry, BadSectorAnswer::Skip}) {
+        closeDeviceHandle();
+        prompts.asked = 0;
+        prompts.answers = {answer};
+        auto buffer = test::staleBuffer(100);
+        const uint64_t zeroedBefore = unreadableSectors();
+        EXPECT_EQ(readSectors(0, 100, buffer.data(), "\\\\.\\PhysicalDrive0"), 0);
+        expectSectors(buffer, 0, {5});
+        EXPECT_EQ(prompts.asked, 1);
+        EXPECT_EQ(unreadableSectors() - zeroedBefore, 1u);
+    }
     auto buffer = test::staleBuffer(10);
-    EXPECT_EQ(readSectors(0, 10, buffer.data(), "\\\\.\\PhysicalDrive0"), 0);
-    expectSectors(buffer, 0, span(0, 10));
-    buffer = test::staleBuffer(10);
     EXPECT_EQ(readSectors(10, 10, buffer.data(), "\\\\.\\PhysicalDrive0"), 1);
     expectSectors(buffer, 10, {});
-    EXPECT_EQ(prompts.asked, 0);
 }
 
 TEST_F(ReaderFaults, LoopDeviceOverTheFailingFileFailsPerSector) {

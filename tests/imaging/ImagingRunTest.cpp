@@ -101,21 +101,23 @@ TEST_F(ImagingTest, ReadOnlyEarlierImageIsReplaced) {
 }
 
 TEST_F(ImagingTest, StopEndsAfterTheCurrentChunk) {
-    test::SourceImage source(64);
+    constexpr uint64_t kChunk = 2048;  // a megabyte a request
+    constexpr uint64_t kEnd = 4 * kChunk;
+    test::SourceImage source(kEnd);
     test::TempDir dest;
     test::writeFile(dest.file("Image1.img"), std::string("older, longer image"));
 
     // Asked for before the first chunk: exactly one chunk is written.
-    ImagingRun early(0, 64);
+    ImagingRun early(0, kEnd);
     early.prepare(dest.path(), true);
     imagingStopRequested.store(1);
     EXPECT_EQ(early.work(), 0);
     EXPECT_EQ(early.outcome(), ImagingOutcome::Aborted);
-    EXPECT_EQ(readFile(dest.file("Image0.img")), expectedSectors(0, 8));
-    EXPECT_EQ(early.currentSectorText(), "8 / 64");
+    EXPECT_EQ(readFile(dest.file("Image0.img")), expectedSectors(0, kChunk));
+    EXPECT_EQ(early.currentSectorText(), "2048 / 8192");
 
     // Confirmed while the last chunk is written: still aborted, never a success.
-    ImagingRun last(0, 8);
+    ImagingRun last(0, kChunk);
     last.prepare(dest.path(), true);
     imagingStopRequested.store(1);
     EXPECT_EQ(last.work(), 0);
@@ -124,7 +126,7 @@ TEST_F(ImagingTest, StopEndsAfterTheCurrentChunk) {
 
     // Through the Stop button while the worker runs: it is held between chunks,
     // so it can have written one chunk or two, and the image matches its position.
-    ImagingRun run(0, 64);
+    ImagingRun run(0, kEnd);
     EXPECT_FALSE(run.stop([] { return true; }));  // nothing runs yet
     run.pauseGate.pause();
     ASSERT_TRUE(run.start(dest.path(), true));
@@ -132,9 +134,9 @@ TEST_F(ImagingTest, StopEndsAfterTheCurrentChunk) {
     imagingThread().waitUntilIdle();
     EXPECT_EQ(run.outcome(), ImagingOutcome::Aborted);
     const uint64_t reached = run.currentSector.load();
-    EXPECT_TRUE(reached == 8 || reached == 16) << reached;
+    EXPECT_TRUE(reached == kChunk || reached == 2 * kChunk) << reached;
     EXPECT_EQ(readFile(dest.file("Image0.img")), expectedSectors(0, reached));
-    EXPECT_EQ(run.progressPercent(), int(reached * 100 / 64));
+    EXPECT_EQ(run.progressPercent(), int(reached * 100 / kEnd));
     EXPECT_TRUE(fs::exists(dest.file("Image1.img")));  // only a full run clears leftovers
     EXPECT_EQ(run.finalMessage(), "Image creation aborted.");
     EXPECT_EQ(run.finalIcon(), MessageIcon::Error);

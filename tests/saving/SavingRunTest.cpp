@@ -12,6 +12,7 @@
 
 #include "IoTestSupport.h"
 #include "app/Reports.h"
+#include "platform/SourceFile.h"
 #include "saving/SavingRun.h"
 
 namespace kestrum {
@@ -64,6 +65,29 @@ protected:
     test::ScopedPrompter scoped{prompter};
     test::TempDir dest;
 };
+
+TEST_F(SavingTest, ASaveOpensItsSourceOnceAndCopiesExactlyTheExtents) {
+    test::SourceImage source(24000);
+    add(found("MPEG", 1, 100, 9000));  // several large requests
+    FileInfo joined = found("JPEG", 1, 9200, 600);
+    joined.byteLength = 600 * kSectorSize + 1500;
+    joined.joinSector = 22000;
+    joined.firstPieceBytes = 600 * kSectorSize;
+    add(joined);
+    add(found("JPEG", 2, 9900, 3));
+    const uint64_t opensBefore = platform::SourceFile::opensSoFar();
+    SavingRun run(dest.path() + "/");
+    runToEnd(run);
+    EXPECT_EQ(run.savedCount.load(), 3);
+    EXPECT_EQ(platform::SourceFile::opensSoFar() - opensBefore, 1u) << "one open for the run";
+    const auto files = session().foundFiles.snapshot();
+    EXPECT_EQ(readFile(run.filePathFor(files[0])), expectedSectors(100, 9000));
+    auto pieces = expectedSectors(9200, 600);
+    const auto second = expectedSectors(22000, 3);
+    pieces.insert(pieces.end(), second.begin(), second.begin() + 1500);
+    EXPECT_EQ(readFile(run.filePathFor(files[1])), pieces);
+    EXPECT_EQ(run.bytesCopied.load(), (9000 + 600 + 3) * uint64_t{kSectorSize} + 1500);
+}
 
 TEST_F(SavingTest, SavesTickedFilesIntoTypeFoldersWithExactSizes) {
     test::SourceImage source(64);

@@ -4,7 +4,10 @@
 
 #include "MemorySource.h"
 #include "ScanTestSupport.h"
+#include "TestSupport.h"
 #include "app/Session.h"
+#include "disk/SectorReader.h"
+#include "platform/SourceFile.h"
 #include "scan/ScanDriver.h"
 
 using namespace kestrum;
@@ -282,4 +285,26 @@ TEST(ScanDriver, StartRunsOnTheSessionsScanThread) {
     session.foundFiles.clear();
     session.resultsPage = nullptr;
     session.rangeEnd = 0;
+}
+
+TEST(ScanDriver, ReadsTheSessionsImageThroughOneOpen) {
+    // Twenty batches of an image file, with a picture in the last.
+    Medium m(20000);
+    m.put(19500, 0, kJpeg).put(19501, 0, kJpegEnd);
+    kestrum::test::TempDir dir;
+    kestrum::test::writeFile(dir.file(kSingleImageName), m.bytes);
+    Session& s = session();
+    s.imageSource = 1;
+    s.imageFolder.store(dir.path());
+    closeDeviceHandle();
+    const uint64_t opensBefore = platform::SourceFile::opensSoFar();
+    Scanner scanner(typesOf({"JPEG"}));
+    const ScanJob job{scanner.types, scanner.found, sessionSectorSource(), 0,
+                      20000,         scanner.stop,  scanner.page,          {}};
+    EXPECT_EQ(ScanThreadProc(job), 0);
+    EXPECT_EQ(scanner.found.size(), 1u);
+    EXPECT_EQ(platform::SourceFile::opensSoFar() - opensBefore, 1u);
+    closeDeviceHandle();
+    s.imageSource = 0;
+    s.imageFolder.store({});
 }
