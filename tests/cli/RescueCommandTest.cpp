@@ -205,7 +205,8 @@ TEST_F(RescueCommandTest, KilledRunResumesToTheSameImageAndMap) {
             const auto unfinished = unfinishedSectors(atKill);
             for (uint64_t s = 0; s < kSectors; ++s)
                 if (!unfinished.count(s)) rescuedAtKill.insert(s);
-            expectImage(image(), {}, rescuedAtKill);
+            // (An empty set would check every sector.)
+            if (!rescuedAtKill.empty()) expectImage(image(), {}, rescuedAtKill);
         }
         fs->takeRequests();
         const auto resumed = rescue(*fs);
@@ -499,7 +500,7 @@ TEST_F(RescueCommandTest, ASourceThatShrinksEndsTheRunWithoutCallingZerosRescued
     std::set<uint64_t> rescued;
     for (uint64_t s = 0; s < kSectors; ++s)
         if (!unfinished.count(s)) rescued.insert(s);
-    expectImage(image(), {}, rescued);
+    if (!rescued.empty()) expectImage(image(), {}, rescued);
 }
 
 TEST_F(RescueCommandTest, TermAndHupSaveTheMapLikeCtrlC) {
@@ -533,7 +534,7 @@ TEST_F(RescueCommandTest, TermAndHupSaveTheMapLikeCtrlC) {
         std::set<uint64_t> held;
         for (uint64_t s = 0; s < kSectors; ++s)
             if (!unfinished.count(s)) held.insert(s);
-        expectImage(image(), sectorsOf(kBad), held);
+        if (!held.empty()) expectImage(image(), sectorsOf(kBad), held);
     }
 }
 
