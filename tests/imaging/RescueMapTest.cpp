@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "imaging/RescueMap.h"
+#include "imaging/RescueRun.h"
 
 namespace kestrum {
 namespace {
@@ -100,6 +101,21 @@ TEST(RescueMapFormat, MarkingSplitsAndJoinsBlocks) {
     EXPECT_FALSE(map.findForward('*', 0, 0x6000));
     EXPECT_TRUE(map.anyUnfinished(0x1E00, 0x2200));
     EXPECT_FALSE(map.anyUnfinished(0, 0x2000));
+}
+
+}  // namespace
+}  // namespace kestrum
+
+namespace kestrum {
+namespace {
+
+// Sizes are cut, never rounded up: a rescue short of 64 GiB by its bad bytes
+// must not read as 64 GiB rescued.
+TEST(RescueFigures, RoundingNeverHidesBadBytes) {
+    RescueRun run(RescueSettings{});
+    run.bytesRescued.store((64ull << 30) - 51170304);  // 48.8 MiB short
+    run.bytesBad.store(51170304);
+    EXPECT_EQ(run.figuresText(), "rescued 63.9 GiB, bad 48.7 MiB, not tried 0 B");
 }
 
 }  // namespace
