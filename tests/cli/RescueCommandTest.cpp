@@ -87,14 +87,27 @@ protected:
         const auto bytes = test::readFile(dir.file("run.err"));
         return std::string(bytes.begin(), bytes.end());
     }
-    // Waits for the run pid started to write its map; false when it ended first.
+    // A rescue in a process of its own, its messages kept for runErrors().
+    pid_t startRescue(const FaultFs& fs, const std::string& extra) const {
+        const std::string command = "exec env " +
+                                    tool.commandLine("image " + shellQuote(fs.file()) + " --out " +
+                                                     shellQuote(out()) + " --rescue " + extra) +
+                                    " </dev/null 2>" + shellQuote(dir.file("run.err"));
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        return pid;
+    }
+    // Waits for the run pid to write its map; false when it ended first.
     bool mapAppears(pid_t pid) const {
-        while (!std::filesystem::exists(map()))
+        while (pid > 0 && !std::filesystem::exists(map()))
             if (::waitpid(pid, nullptr, WNOHANG) == pid)
                 return false;
             else
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return true;
+        return pid > 0;
     }
     static void expectImage(const std::string& path, const std::set<uint64_t>& zeros,
                             const std::set<uint64_t>& onlyThese = {}) {
@@ -474,16 +487,7 @@ TEST(RescueContinuation, AMapOfAnotherDiskIsRefused) {
 TEST_F(RescueCommandTest, ASourceThatShrinksEndsTheRunWithoutCallingZerosRescued) {
     // Slow reads at the start leave time to cut the medium in half under the run.
     MOUNT_OR_SKIP(fs, {"--slow=0-4095", "--delay-ms=150"});
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const std::string command = "exec env " +
-                                    tool.commandLine("image " + shellQuote(fs->file()) + " --out " +
-                                                     shellQuote(out()) + " --rescue") +
-                                    " </dev/null 2>" + shellQuote(dir.file("run.err"));
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ASSERT_GT(pid, 0);
+    const pid_t pid = startRescue(*fs, "");
     ASSERT_TRUE(mapAppears(pid)) << runErrors();
     test::truncateTo(dir.file("backing.img"), kSectors / 2 * kSectorSize);
     int status = 0;
@@ -509,17 +513,7 @@ TEST_F(RescueCommandTest, TermAndHupSaveTheMapLikeCtrlC) {
         MOUNT_OR_SKIP(fs, {"--slow=0-32767", "--delay-ms=40"});
         std::filesystem::remove_all(out());
         std::filesystem::create_directory(out());
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            const std::string command =
-                "exec env " +
-                tool.commandLine("image " + shellQuote(fs->file()) + " --out " + shellQuote(out()) +
-                                 " --rescue --save-every 30") +
-                " </dev/null 2>" + shellQuote(dir.file("run.err"));
-            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ASSERT_GT(pid, 0);
+        const pid_t pid = startRescue(*fs, "--save-every 30");
         ASSERT_TRUE(mapAppears(pid)) << runErrors();
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
         ::kill(pid, signal);
