@@ -8,8 +8,9 @@
 
 namespace kestrum::cli {
 
-// Installs the SIGINT handler; interrupted() turns true at the first Ctrl-C. A
-// second Ctrl-C ends the process at once, for a worker stuck in a read.
+// Installs the handler of SIGINT, SIGTERM and SIGHUP; interrupted() turns true at
+// the first of them. A second one ends the process at once, for a worker stuck
+// in a read.
 void catchInterrupt();
 bool interrupted();
 void clearInterrupt();

@@ -82,6 +82,8 @@ int rescueImage(const ParsedArgs& parsed, const SourceInfo& source, uint64_t sta
 
     std::fprintf(stderr, "%s\n", run.finalMessage().c_str());
     std::fprintf(stderr, "%s; map %s\n", run.figuresText().c_str(), run.mapPath().c_str());
+    if (const std::string ddrescue = run.ddrescueContinuation(); !ddrescue.empty())
+        std::fprintf(stderr, "%s\n", ddrescue.c_str());
     return imagingExitCode(run.outcome());
 }
 

@@ -1,9 +1,35 @@
 #include "ScanSessionOption.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
 
+#include "app/Session.h"
+#include "disk/SourceBinding.h"
+#include "platform/DeviceIdentity.h"
+#include "saving/DestinationCheck.h"
+
 namespace kestrum::cli {
+namespace {
+
+// Why the record cannot be kept where path says, checked before the scan
+// starts rather than found at its first save.
+std::string placeProblem(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    if (std::string refusal = destinationOnSourceMessage(folder); !refusal.empty())
+        return "The scan session " + path + " would be written onto the source. " + refusal;
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return "The scan session " + path + " cannot be written: its folder " + folder + " " +
+               (errno == ENOENT ? std::string("does not exist") : std::strerror(errno)) +
+               ". Give --session a file in a folder you may write to.";
+    return {};
+}
+
+}  // namespace
 
 std::unique_ptr<ScanSession> openScanSession(const ParsedArgs& parsed, const std::string& source,
                                              uint64_t sourceBytes, uint64_t start, uint64_t end,
@@ -30,6 +56,10 @@ std::unique_ptr<ScanSession> openScanSession(const ParsedArgs& parsed, const std
     identity.types = typesText(types);
     // Thorough detection finds other files than the classic one: another scan.
     identity.mode = parsed.has("--thorough") ? "thorough" : "classic";
+    // Another disk that has taken the device's node is another scan.
+    if (const Session& s = session(); s.imageSource.load() == 0)
+        identity.disk = platform::identityRecordText(nodeForReading(s.selectedDevicePath()));
+    if (error = placeProblem(parsed.value("--session")); !error.empty()) return nullptr;
     auto session = std::make_unique<ScanSession>(parsed.value("--session"), identity,
                                                  std::chrono::seconds(seconds));
     if (!session->open(error)) return nullptr;

@@ -10,12 +10,24 @@
 
 #include "platform/DurableReplace.h"
 #include "platform/Files.h"
+#include "platform/RecordFile.h"
 #include "saving/TextFormat.h"
 
 namespace kestrum {
 namespace {
 
 constexpr const char* kOriginComment = "# Image origin: ";
+constexpr const char* kSourceComment = "# Source disk: ";
+// Far beyond any map of a real disk; a larger file is not a map.
+constexpr uint64_t kMapBytesMost = 256ull << 20;
+
+// The rest of a comment line that starts with heading, without a line end.
+bool commentValue(const std::string& line, const char* heading, std::string& value) {
+    if (line.rfind(heading, 0) != 0) return false;
+    value = line.substr(std::strlen(heading));
+    while (!value.empty() && value.back() == '\r') value.pop_back();
+    return true;
+}
 
 bool isBlockStatus(char c) {
     return std::strchr("?*/-+", c) != nullptr && c != '\0';
@@ -59,13 +71,11 @@ std::optional<RescueMap> RescueMap::parse(const std::string& text, std::string* 
     int lineNo = 0;
     for (std::string line; std::getline(in, line);) {
         ++lineNo;
-        const size_t first = line.find_first_not_of(" \t\r");
-        if (line.rfind(kOriginComment, 0) == 0) {
-            map.imageOrigin = line.substr(std::strlen(kOriginComment));
-            while (!map.imageOrigin.empty() && map.imageOrigin.back() == '\r')
-                map.imageOrigin.pop_back();
-        }
-        if (first == std::string::npos || line[first] == '#') continue;
+        commentValue(line, kOriginComment, map.imageOrigin);
+        commentValue(line, kSourceComment, map.sourceIdentity);
+        // As in GNU ddrescue, a comment may follow the fields of a line.
+        if (const size_t hash = line.find('#'); hash != std::string::npos) line.erase(hash);
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
         std::istringstream words(line);
         std::vector<std::string> w;
         for (std::string word; words >> word;) w.push_back(word);
@@ -89,7 +99,8 @@ std::optional<RescueMap> RescueMap::parse(const std::string& text, std::string* 
         if (pos + size < pos) return failWith(lineNo, "block reaches past 2^64");
         map.mark(pos, size, w[2][0]);
     }
-    if (!sawCurrent) return failWith(lineNo, "no current position line: not a mapfile");
+    // Only comments or nothing (GNU ddrescue takes that as a new map): nothing
+    // is rescued yet.
     return map;
 }
 
@@ -100,6 +111,7 @@ std::string RescueMap::format(const std::string& commandLine, std::time_t starte
     out += "# Start time:   " + timeText(started) + "\n";
     out += "# Current time: " + timeText(now) + "\n";
     if (!imageOrigin.empty()) out += kOriginComment + imageOrigin + "\n";
+    if (!sourceIdentity.empty()) out += kSourceComment + sourceIdentity + "\n";
     if (currentStatus == rescue::kFinished) out += "# Finished\n";
     out += "# current_pos  current_status  current_pass\n";
     out +=
@@ -205,13 +217,16 @@ std::vector<MapBlock> RescueMap::blocks() const {
 }
 
 std::optional<RescueMap> loadRescueMap(const std::string& path, std::string* error) {
-    if (!platform::entryExists(path)) return std::nullopt;
-    std::string text;
-    if (!platform::readWholeFile(path, text)) {
-        if (error) *error = "The map " + path + " cannot be read: " + std::strerror(errno) + ".";
-        return std::nullopt;
+    std::string text, why;
+    switch (platform::readRecordFile(path, kMapBytesMost, "The map " + path, text, why)) {
+        case platform::RecordRead::Missing:
+            return std::nullopt;
+        case platform::RecordRead::Refused:
+            if (error) *error = why;
+            return std::nullopt;
+        case platform::RecordRead::Read:
+            break;
     }
-    std::string why;
     auto map = RescueMap::parse(text, &why);
     if (!map && error) *error = "The map " + path + " is not a rescue map (" + why + ").";
     return map;

@@ -35,7 +35,8 @@ public:
     explicit RescueMap(uint64_t size = 0);
 
     // Reads a mapfile. Blocks must be in order and must not overlap; a gap, or a
-    // start after 0, counts as untried. Nullopt with the reason on a malformed map.
+    // start after 0, counts as untried. A text of comments only is an empty map. Nullopt with the
+    // reason on a malformed map.
     static std::optional<RescueMap> parse(const std::string& text, std::string* error = nullptr);
     // The mapfile text. commandLine and started go into the heading comments.
     std::string format(const std::string& commandLine, std::time_t started, std::time_t now) const;
@@ -67,6 +68,9 @@ public:
     // Where the image this map belongs to starts and how it is laid out, kept in
     // a comment line (other tools ignore it); empty for another tool's map.
     std::string imageOrigin;
+    // The disk (or file) the map's positions are of, in another comment line;
+    // empty for another tool's map.
+    std::string sourceIdentity;
 
 private:
     // Splits the block holding pos so that one starts there.

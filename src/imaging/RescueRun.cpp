@@ -2,7 +2,10 @@
 // first: the pieces are flushed before each map save.
 #include "imaging/RescueRun.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -12,11 +15,14 @@
 #include "app/Session.h"
 #include "disk/SectorReader.h"
 #include "disk/SizeText.h"
+#include "disk/SourceBinding.h"
+#include "platform/DeviceIdentity.h"
 #include "platform/Devices.h"
 #include "platform/DurableReplace.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/PositionedFile.h"
+#include "platform/RecordFile.h"
 #include "platform/SourceFile.h"
 #include "saving/DestinationCheck.h"
 #include "saving/TextFormat.h"
@@ -40,10 +46,13 @@ constexpr const char* kNoFreeSpace =
 std::string bytesText(uint64_t bytes) {
     if (bytes < 1024) return std::to_string(bytes) + " B";
     const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
-    double v = static_cast<double>(bytes) / 1024;
+    uint64_t unit = 1024;
     int u = 0;
-    while (v >= 1024 && u < 3) v /= 1024, ++u;
-    return textf("%.1f %s", v, units[u]);
+    while (bytes / unit >= 1024 && u < 3) unit *= 1024, ++u;
+    // Cut, never rounded up: 48 MiB short of 64 GiB must not read "64.0 GiB".
+    const uint64_t tenths = bytes / unit * 10 + bytes % unit * 10 / unit;
+    return textf("%llu.%llu %s", static_cast<unsigned long long>(tenths / 10),
+                 static_cast<unsigned long long>(tenths % 10), units[u]);
 }
 
 // The image pieces, opened on demand and flushed before the map may count on them.
@@ -69,7 +78,8 @@ public:
             platform::PositionedFile* f = file(k, fresh, why);
             int error = 0;
             if (!f) return false;
-            // Kept pieces of a longer earlier image are cut to this range.
+            // Kept pieces of a longer earlier image are cut to this range; the start
+            // checks refused a map that calls any of the cut bytes rescued.
             if (f->size() != bytesOf(k) && !f->resize(bytesOf(k), &error)) {
                 why = textf("Could not write %s: %s", pathOf(k).c_str(), std::strerror(error));
                 return false;
@@ -174,17 +184,82 @@ std::string foreignOrigin(const RescueMap& map, const RescueSettings& s, const s
            "). Give the same range start and piece layout, or another map";
 }
 
-// Which pieces hold bytes that map calls rescued but that are missing on disk.
-std::string missingRescuedPiece(const RescueMap& map, const RescueSettings& s) {
+// What the map calls rescued that the image does not hold, so that continuing
+// would lose it or count zeros as data; empty when the image holds all of it.
+std::string rescuedButNotHeld(const RescueMap& map, const RescueSettings& s,
+                              const std::string& path) {
     const uint64_t from = s.startSector * kSectorSize, to = s.endSector * kSectorSize;
+    const std::string lead = "The map " + path + " ";
+    // Another tool's image holds source byte N at image byte N.
+    if (map.imageOrigin.empty() && from > 0 && map.bytesWith(rescue::kFinished, 0, map.size()) > 0)
+        return lead +
+               "was written by another tool, whose image holds each source byte at the same "
+               "position; this run would put source sector " +
+               std::to_string(s.startSector) +
+               " at image byte 0. Continue it with a range that starts at sector 0 (--range 0:" +
+               std::to_string(s.endSector) + "), or give another map";
+    if (const auto before = map.findForward(rescue::kFinished, 0, from))
+        return lead + "calls source bytes from " + std::to_string(before->pos) +
+               " rescued, before this range's start; give the range the map was made with";
+    if (const auto after = map.findBackward(rescue::kFinished, to, std::max(to, map.size())))
+        return lead + "calls source bytes up to " + std::to_string(after->end()) +
+               " rescued, past this range's end (byte " + std::to_string(to) +
+               "): continuing would cut them from the image. Give a range that ends at sector " +
+               std::to_string((after->end() + kSectorSize - 1) / kSectorSize) +
+               " or later (the source may have become smaller), or another --out folder and map";
     const Pieces pieces(s.folder, s.multiFile, to - from);
     for (uint64_t k = 0; k < pieces.count(); ++k) {
         const uint64_t a = from + (s.multiFile ? k * kPieceBytes : 0);
         const uint64_t b = a + pieces.bytesOf(k);
-        if (map.bytesWith(rescue::kFinished, a, b) > 0 &&
-            !platform::findFileNoCase(s.folder, "Image" + std::to_string(k) + ".img"))
-            return pieces.pathOf(k);
+        const auto last = map.findBackward(rescue::kFinished, a, b);
+        if (!last) continue;
+        const auto found = platform::findFileNoCase(s.folder, "Image" + std::to_string(k) + ".img");
+        if (!found)
+            return lead + "records rescued data in " + pieces.pathOf(k) +
+                   ", which is missing. Give the folder that holds that image, or remove the map "
+                   "to start over";
+        struct stat st {};
+        const uint64_t held = ::stat(found->c_str(), &st) == 0 ? st.st_size : 0;
+        if (held < last->end() - a)
+            return lead + "calls " + std::to_string(last->end() - a) + " bytes of " + *found +
+                   " rescued, but it holds " + std::to_string(held) +
+                   ": the image was cut or replaced. Give the image that belongs to the map, or "
+                   "remove the map to start over";
     }
+    return {};
+}
+
+// The disk or file the map's positions belong to, as the map records it.
+std::string sourceIdentityText(const std::string& sourcePath, uint64_t sourceBytes) {
+    if (std::string disk = platform::identityRecordText(sourcePath); !disk.empty()) return disk;
+    return "file; bytes=" + std::to_string(sourceBytes);
+}
+
+std::string otherSource(const RescueMap& map, const std::string& now, const std::string& path) {
+    if (map.sourceIdentity.empty() || map.sourceIdentity == now) return {};
+    return "The map " + path + " belongs to another disk (" + map.sourceIdentity +
+           "; the source now is " + now +
+           "). Nothing was read. Give the disk the map was made of, or another map";
+}
+
+// A map path that would overwrite the data itself, or a record of another kind.
+std::string mapPathProblem(const std::string& mapPath, const std::string& sourcePath) {
+    std::string name = mapPath.substr(mapPath.find_last_of('/') + 1);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool pieceName = name.size() > 9 && name.rfind("image", 0) == 0 &&
+                           name.ends_with(".img") &&
+                           name.find_first_not_of("0123456789", 5) == name.size() - 4;
+    if (pieceName)
+        return "The map " + mapPath +
+               " would take the place of an image piece. Give the map another name (such as "
+               "Image0.map).";
+    if (!sourcePath.empty() && platform::sameFile(mapPath, sourcePath))
+        return "The map " + mapPath + " is the source itself. Give another map file.";
+    std::string head, ignored;
+    if (platform::readRecordFile(mapPath, 1 << 20, "The map " + mapPath, head, ignored) ==
+            platform::RecordRead::Read &&
+        head.rfind("kestrum scan session", 0) == 0)
+        return "The map " + mapPath + " is a scan session record. Give another map file.";
     return {};
 }
 
@@ -197,7 +272,9 @@ std::string defaultMapPath(const std::string& folder) {
 std::string rescueSourcePath(std::string* why) {
     const Session& s = session();
     if (s.imageSource.load() == 0) {
-        const std::string node = platform::resolveDevicePath(s.selectedDevicePath());
+        // The disk that was checked when it was chosen, never another one that
+        // has taken its number since.
+        const std::string node = nodeForReading(s.selectedDevicePath());
         if (node.empty() && why)
             *why = "The source device " + s.selectedDevicePath() + " is not there.";
         return node;
@@ -270,6 +347,13 @@ private:
     Clock::time_point lastSave_ = Clock::now();
     Clock::time_point lastPublish_{};
     bool failed_ = false;
+    bool shrunk_ = false;  // failed_ by a short read: the map is still true to the image
+    // Where the map said an earlier run stopped, for the retry pass to go on there.
+    char resumedStatus_ = rescue::kNonTried;
+    int resumedPass_ = 0;
+    uint64_t resumedPos_ = 0;
+    // The figures of the map as last saved, told when a later save fails.
+    uint64_t savedRescued_ = 0, savedBad_ = 0, savedNonTried_ = 0;
     // The rate of good copying reads, to tell slow areas apart.
     double goodBytes_ = 0, goodSeconds_ = 0;
     int goodReads_ = 0;
@@ -299,18 +383,21 @@ bool RescueRun::Engine::setUp() {
     }
     run_.resumed.store(loaded.has_value());
     map_ = loaded ? std::move(*loaded) : RescueMap(0);
-    map_.extendTo(std::max(source_->size(), to_));
-    if (!loaded) map_.currentPos = from_;
-    if (why = foreignOrigin(map_, s_, run_.mapPath_); !why.empty()) {
+    const std::string identity = sourceIdentityText(sourcePath, source_->size());
+    if (why = otherSource(map_, identity, run_.mapPath_); why.empty())
+        why = foreignOrigin(map_, s_, run_.mapPath_);
+    if (why.empty()) why = rescuedButNotHeld(map_, s_, run_.mapPath_);
+    if (!why.empty()) {
         run_.failureReason.store(why);
         return false;
     }
+    map_.extendTo(std::max(source_->size(), to_));
+    if (!loaded) map_.currentPos = from_;
+    resumedStatus_ = map_.currentStatus;
+    resumedPass_ = map_.currentPass;
+    resumedPos_ = map_.currentPos;
     map_.imageOrigin = originOf(s_);
-    if (const std::string missing = missingRescuedPiece(map_, s_); !missing.empty()) {
-        run_.failureReason.store("The map " + run_.mapPath_ + " records rescued data in " +
-                                 missing + ", which is missing");
-        return false;
-    }
+    map_.sourceIdentity = identity;
     if (!pieces_.prepare(!loaded, why)) {
         run_.failureReason.store(why);
         return false;
@@ -348,6 +435,11 @@ bool RescueRun::Engine::save() {
         return false;
     }
     lastSave_ = Clock::now();
+    savedRescued_ = map_.bytesWith(rescue::kFinished, from_, to_);
+    savedNonTried_ = map_.bytesWith(rescue::kNonTried, from_, to_);
+    savedBad_ = map_.bytesWith(rescue::kNonTrimmed, from_, to_) +
+                map_.bytesWith(rescue::kNonScraped, from_, to_) +
+                map_.bytesWith(rescue::kBadSector, from_, to_);
     return true;
 }
 
@@ -363,8 +455,16 @@ bool RescueRun::Engine::readRun(const SourceFile& from, uint64_t pos, uint64_t s
     run_.position.store(pos);
     const ssize_t got = from.readAt(pos, buffer_.data(), size);
     if (got < 0) return false;
-    // Past the source's end (a shrunken medium) the image keeps zeros.
-    if (static_cast<uint64_t>(got) < size) std::memset(buffer_.data() + got, 0, size - got);
+    if (static_cast<uint64_t>(got) < size) {
+        // The source ends before the range does: it became smaller (a card
+        // pulled, a file cut). Nothing past its end is data, nor a bad sector.
+        run_.failureReason.store(
+            textf("The source ended at byte %llu, inside the range: it became smaller while it was "
+                  "read. The map keeps what was rescued before",
+                  static_cast<unsigned long long>(pos + got)));
+        failed_ = shrunk_ = true;
+        return false;
+    }
     return true;
 }
 
@@ -383,7 +483,7 @@ bool RescueRun::Engine::keep(uint64_t pos, uint64_t size) {
 RescueRun::Engine::Step RescueRun::Engine::tryRead(uint64_t pos, uint64_t size, bool& ok) {
     if (const Step step = between(); step != Step::Go) return step;
     ok = readRun(*sectorSource_, pos, size);
-    if (ok && !keep(pos, size)) return Step::Fail;
+    if (failed_ || (ok && !keep(pos, size))) return Step::Fail;
     map_.currentPos = pos;
     publish();
     return Step::Go;
@@ -424,6 +524,8 @@ RescueRun::Engine::Step RescueRun::Engine::copyPass(int pass, bool forward, bool
             slow = goodReads_ >= 8 && seconds > 0.01 &&
                    size / seconds < goodBytes_ / goodSeconds_ / 10;
             if (!slow) goodBytes_ += size, goodSeconds_ += seconds, ++goodReads_;
+        } else if (failed_) {
+            return Step::Fail;
         } else {
             map_.mark(pos, size, rescue::kNonTrimmed);
         }
@@ -505,10 +607,18 @@ RescueRun::Engine::Step RescueRun::Engine::scrapePass() {
 
 RescueRun::Engine::Step RescueRun::Engine::retryPass(int pass, bool forward) {
     setPhase(RescuePhase::Retrying, rescue::kBadSector, pass);
+    // A pass an earlier run stopped in goes on from its current position (the
+    // next sector to read, as GNU ddrescue keeps it); a new one starts at its end.
+    const bool continuing = resumedStatus_ == rescue::kBadSector && resumedPass_ == pass &&
+                            resumedPos_ >= from_ && resumedPos_ <= to_;
+    resumedStatus_ = rescue::kNonTried;
+    const uint64_t bound = continuing ? resumedPos_ : forward ? from_ : to_;
+    map_.currentPos = bound;
     // The bad areas as they stand at the start of the pass: each is read once.
     std::vector<MapBlock> bad;
-    for (auto b = map_.findForward(rescue::kBadSector, from_, to_); b;
-         b = map_.findForward(rescue::kBadSector, b->end(), to_))
+    for (auto b =
+             map_.findForward(rescue::kBadSector, forward ? bound : from_, forward ? to_ : bound);
+         b; b = map_.findForward(rescue::kBadSector, b->end(), forward ? to_ : bound))
         bad.push_back(*b);
     if (!forward) std::reverse(bad.begin(), bad.end());
     for (const MapBlock& block : bad) {
@@ -519,6 +629,7 @@ RescueRun::Engine::Step RescueRun::Engine::retryPass(int pass, bool forward) {
             const uint64_t size = std::min<uint64_t>(kSectorSize, block.end() - a);
             bool ok = false;
             if (const Step step = oneSector(a, size, ok); step != Step::Go) return step;
+            map_.currentPos = forward ? a + size : a;
         }
     }
     return Step::Go;
@@ -547,8 +658,8 @@ ImagingOutcome RescueRun::Engine::run() {
     if (!setUp()) return ImagingOutcome::Failed;
     Step step = Step::Go;
     // A map from an earlier run names the pass it stopped in; passes before it are done.
-    const char status = map_.currentStatus;
-    const int pass = std::max(1, map_.currentPass);
+    const char status = resumedStatus_;
+    const int pass = std::max(1, resumedPass_);
     const int firstCopy = status == rescue::kNonTried ? std::min(pass, kCopyPasses) : 1;
     const int firstRetry = status == rescue::kBadSector ? pass : 1;
     // Each pass's end is saved too: a kill loses at most the pass under way's
@@ -568,7 +679,13 @@ ImagingOutcome RescueRun::Engine::run() {
     publish(true);
     std::string why;
     // Saved in every case: a failed write leaves the map true to what is stored.
-    const bool saved = !failed_ && save();
+    const bool saved = (!failed_ || shrunk_) && save();
+    if (!saved) {
+        // The figures then tell what the map on disk holds, not what was read.
+        run_.bytesRescued.store(savedRescued_);
+        run_.bytesBad.store(savedBad_);
+        run_.bytesNonTried.store(savedNonTried_);
+    }
     if (!pieces_.closeAll(why) && step != Step::Fail) {
         run_.failureReason.store(why);
         return ImagingOutcome::Failed;
@@ -612,7 +729,10 @@ std::string RescueRun::checkStart() const {
         if (!freeSpaceSuffices(platform::freeBytesOf(settings_.folder).value_or(0), needed))
             return refusal;
     }
-    if (rescueSourcePath(&why).empty()) return why;
+    const std::string sourcePath = rescueSourcePath(&why);
+    if (sourcePath.empty()) return why;
+    if (std::string refusal = mapPathProblem(mapPath_, sourcePath); !refusal.empty())
+        return refusal;
     const std::string mapFolder = mapPath_.substr(0, mapPath_.find_last_of('/') + 1);
     if (!mapFolder.empty() && !platform::directoryExists(mapFolder))
         return "The folder of the map " + mapPath_ + " does not exist.";
@@ -622,12 +742,13 @@ std::string RescueRun::checkStart() const {
     auto map = loadRescueMap(mapPath_, &why);
     if (!map && !why.empty()) return why;
     if (map) {
-        if (std::string refusal = foreignOrigin(*map, settings_, mapPath_); !refusal.empty())
-            return refusal + ".";
-        if (const std::string missing = missingRescuedPiece(*map, settings_); !missing.empty())
-            return "The map " + mapPath_ + " records rescued data in " + missing +
-                   ", which is missing. Give the folder that holds that image, or remove the "
-                   "map to start over.";
+        struct stat st {};
+        const uint64_t fileBytes = ::stat(sourcePath.c_str(), &st) == 0 ? st.st_size : 0;
+        std::string refusal =
+            otherSource(*map, sourceIdentityText(sourcePath, fileBytes), mapPath_);
+        if (refusal.empty()) refusal = foreignOrigin(*map, settings_, mapPath_);
+        if (refusal.empty()) refusal = rescuedButNotHeld(*map, settings_, mapPath_);
+        if (!refusal.empty()) return refusal + ".";
     }
     return {};
 }
@@ -697,6 +818,26 @@ std::string RescueRun::figuresText() const {
            ", not tried " + bytesText(bytesNonTried.load());
 }
 
+std::string RescueRun::ddrescueContinuation() const {
+    std::string why;
+    const std::string source = rescueSourcePath(&why);
+    if (source.empty()) return {};
+    struct stat st {};
+    const bool wholeSource =
+        settings_.startSector == 0 &&
+        (platform::identityOf(source) ? platform::identityOf(source)->sizeBytes
+                                      : (::stat(source.c_str(), &st) == 0 ? st.st_size : 0)) ==
+            settings_.endSector * kSectorSize;
+    if (settings_.multiFile)
+        return "GNU ddrescue cannot continue an image in pieces: continue it with this command.";
+    if (wholeSource) return {};
+    // The map's positions are the source's; the image starts at the range's start.
+    return textf("To continue with GNU ddrescue: ddrescue -i %llu -o 0 -s %llu %s %s %s",
+                 static_cast<unsigned long long>(settings_.startSector * kSectorSize),
+                 static_cast<unsigned long long>(rangeBytes()), source.c_str(),
+                 imagePiecePath(settings_.folder, 0).c_str(), mapPath_.c_str());
+}
+
 std::string RescueRun::finalMessage() const {
     switch (outcome()) {
         case ImagingOutcome::Completed:
@@ -736,6 +877,8 @@ std::vector<std::string> RescueRun::activityLogLines() const {
         textf("Bytes Not Tried : %llu", static_cast<unsigned long long>(bytesNonTried.load())),
         "Last File : " + lastFileName.load(),
     };
+    if (const std::string ddrescue = ddrescueContinuation(); !ddrescue.empty())
+        lines.push_back(ddrescue);
     appendOutcomeLines(lines, outcome(), failureReason.load());
     return lines;
 }

@@ -86,6 +86,9 @@ public:
     // "rescued 12 MiB, bad 4096 B" style summary of the figures.
     std::string figuresText() const;
 
+    // How GNU ddrescue continues this image (its -i, -o and -s for a range that
+    // is not the whole source), or why it cannot; empty when no options are needed.
+    std::string ddrescueContinuation() const;
     std::string finalMessage() const;
     MessageIcon finalIcon() const;
     std::vector<std::string> activityLogLines() const;

@@ -36,6 +36,14 @@ std::string DeviceIdentity::description() const {
     return text + ", " + std::to_string(sizeBytes / 1048576) + " MB";
 }
 
+std::string identityRecordText(const std::string& node) {
+    const auto id = identityOf(node);
+    if (!id) return {};
+    return "serial=" + id->serial + "; wwn=" + id->wwn + "; model=" + id->model +
+           "; backing file=" + id->backingFile + "; partition=" + std::to_string(id->partition) +
+           "; bytes=" + std::to_string(id->sizeBytes);
+}
+
 std::optional<DeviceIdentity> identityOf(const std::string& node) {
     struct stat st {};
     if (node.empty() || ::stat(node.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return std::nullopt;

@@ -24,6 +24,10 @@ struct DeviceIdentity {
     std::string description() const;
 };
 
+// The identity of the block device at node as records keep it, one line
+// ("serial=...; wwn=...; ..."); empty when node is not a block device.
+std::string identityRecordText(const std::string& node);
+
 // The identity of the block device at node as the system shows it now; nothing
 // when there is no such block device (a detached loop device has no size).
 std::optional<DeviceIdentity> identityOf(const std::string& node);

@@ -9,12 +9,30 @@
 
 #include "platform/DurableReplace.h"
 #include "platform/Files.h"
+#include "platform/RecordFile.h"
 #include "saving/TextFormat.h"
 
 namespace kestrum {
 namespace {
 
-constexpr const char* kMagic = "kestrum scan session 1";
+// Version 2 keeps every field of a found file and the disk; version 1 is still read.
+constexpr const char* kMagic = "kestrum scan session 2";
+constexpr const char* kMagicV1 = "kestrum scan session 1";
+// Far beyond the record of any real scan; a larger file is not a record.
+constexpr uint64_t kRecordBytesMost = 512ull << 20;
+
+// A name a saved copy may take inside the folder it is saved to.
+bool plainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/\\") == std::string::npos;
+}
+
+bool selected(const std::string& types, const std::string& ext) {
+    std::istringstream list(types);
+    for (std::string item; std::getline(list, item, ',');)
+        if (item.substr(0, item.find('=')) == ext) return true;
+    return false;
+}
 
 std::string hexOf(const std::array<uint8_t, 28>& bytes) {
     std::string out;
@@ -53,6 +71,7 @@ std::string ScanSession::format(const ScanCheckpoint& p, const TypeList& types,
     out += textf("bytes %" PRIu64 "\nrange %" PRIu64 " %" PRIu64 "\n", identity_.sourceBytes,
                  identity_.rangeStart, identity_.rangeEnd);
     out += "types " + identity_.types + "\nmode " + identity_.mode + "\n";
+    out += "disk " + identity_.disk + "\n";
     out += textf("at %" PRIu64 " %" PRIu64 " %" PRIu64 " %d\n", p.resumeSector, p.batchStart,
                  p.batchSize, p.finished ? 1 : 0);
     for (const stExtInfo& r : types) {
@@ -62,7 +81,9 @@ std::string ScanSession::format(const ScanCheckpoint& p, const TypeList& types,
         out += "\n";
     }
     for (const FileInfo& f : files)
-        out += textf("file %s %" PRIu64 " %u %s\n", f.extName, f.startSector, f.sectorCount,
+        out += textf("file %s %" PRIu64 " %u %d %" PRIu64 " %d %d %" PRIu64 " %" PRIu64 " %s\n",
+                     f.extName, f.startSector, f.sectorCount, f.checked, f.byteLength,
+                     f.partial ? 1 : 0, f.damaged ? 1 : 0, f.joinSector, f.firstPieceBytes,
                      f.fileName);
     return out + "end\n";
 }
@@ -74,22 +95,31 @@ bool ScanSession::parse(const std::string& text, Record& record, std::string& er
         error = "The scan session " + path_ + " " + why;
         return false;
     };
-    if (!std::getline(in, line) || line != kMagic) return fail("is not a scan session record.");
-    // The heading must name this very scan, line for line.
+    if (!std::getline(in, line) || (line != kMagic && line != kMagicV1))
+        return fail("is not a scan session record.");
+    const bool v1 = line == kMagicV1;
+    // The heading must name this very scan, line for line (a version 1 record
+    // did not name the disk).
     const std::string expected = format({}, {}, {});
     std::istringstream want(expected);
     std::getline(want, line);
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < (v1 ? 5 : 6); ++i) {
         std::string have, need;
         std::getline(in, have);
         std::getline(want, need);
+        // A record of the same path without a known disk (an image file) fits.
+        if (i == 5 && (have == "disk " || need == "disk ")) continue;
         if (have != need)
             return fail("was made for another scan: it records \"" + have +
                         "\" where this one has \"" + need +
                         "\". Give the same source, range and types, or another session file.");
     }
     bool ended = false;
+    const uint64_t sourceSectors = identity_.sourceBytes / 512;
+    int lineNo = v1 ? 6 : 7;
     while (std::getline(in, line)) {
+        ++lineNo;
+        const std::string where = " (line " + std::to_string(lineNo) + ")";
         std::istringstream words(line);
         std::string kind;
         words >> kind;
@@ -113,16 +143,41 @@ bool ScanSession::parse(const std::string& text, Record& record, std::string& er
         } else if (kind == "file") {
             FileInfo f;
             std::string ext, name;
-            words >> ext >> f.startSector >> f.sectorCount >> name;
-            if (ext.empty() || ext.size() >= sizeof f.extName || name.size() >= sizeof f.fileName)
-                return fail("is damaged (file line).");
+            words >> ext >> f.startSector >> f.sectorCount;
+            if (!v1) {
+                int partial = 0, damaged = 0;
+                words >> f.checked >> f.byteLength >> partial >> damaged >> f.joinSector >>
+                    f.firstPieceBytes;
+                f.partial = partial != 0;
+                f.damaged = damaged != 0;
+            }
+            words >> name;
+            std::string more;
+            if (!words || (words >> more) || ext.empty() || ext.size() >= sizeof f.extName ||
+                name.size() >= sizeof f.fileName)
+                return fail("is damaged" + where + ".");
+            // Each file is saved under its name into its type's folder, from the
+            // source's sectors: a record must not lead anywhere else.
+            if (!selected(identity_.types, ext))
+                return fail("names a type the scan did not look for (" + ext + ")" + where + ".");
+            if (!plainName(name))
+                return fail("names a file outside the save folder (" + name + ")" + where + ".");
             std::snprintf(f.extName, sizeof f.extName, "%s", ext.c_str());
             std::snprintf(f.fileName, sizeof f.fileName, "%s", name.c_str());
+            const FileExtents extents = fileExtents(f);
+            for (int i = 0; i < extents.count; ++i) {
+                const FileExtent& e = extents.piece[i];
+                if (f.sectorCount == 0 || e.startSector >= sourceSectors ||
+                    (e.bytes + 511) / 512 > sourceSectors - e.startSector ||
+                    (!isJoined(f) && f.sectorCount > sourceSectors - f.startSector))
+                    return fail("places a file outside the source's sectors" + where + ".");
+            }
             record.files.push_back(f);
         } else if (kind == "end") {
             ended = true;
-        }
-        if (!words && kind != "end") return fail("is damaged.");
+        } else if (kind != "at" && kind != "type")
+            return fail("is damaged" + where + ".");
+        if (!words && kind != "end" && kind != "file") return fail("is damaged" + where + ".");
     }
     // Written whole and renamed into place, a record without its end is not ours.
     if (!ended) return fail("is incomplete.");
@@ -133,10 +188,9 @@ bool ScanSession::open(std::string& error) {
     recorded_.reset();
     if (!platform::entryExists(path_)) return true;
     std::string text;
-    if (!platform::readWholeFile(path_, text)) {
-        error = "The scan session " + path_ + " cannot be read: " + std::strerror(errno) + ".";
+    if (platform::readRecordFile(path_, kRecordBytesMost, "The scan session " + path_, text,
+                                 error) != platform::RecordRead::Read)
         return false;
-    }
     Record record;
     if (!parse(text, record, error)) return false;
     const uint64_t end = identity_.rangeEnd;

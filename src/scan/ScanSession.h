@@ -26,6 +26,9 @@ struct ScanIdentity {
     uint64_t rangeEnd = 0;
     std::string types;  // "JPEG=2048000,PNG=2048000", from the selection
     std::string mode = "classic";
+    // The disk the source is (serial, WWN, model, size or backing file); empty
+    // for an image file, whose path and size say enough.
+    std::string disk;
 };
 
 // The types part of an identity, from the selection the scan will use.

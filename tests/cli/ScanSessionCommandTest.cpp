@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -63,7 +64,7 @@ TEST(ScanSessionCommand, KilledScanContinuesToTheSameList) {
         const pid_t pid = ::fork();
         if (pid == 0) {
             const std::string command =
-                "exec " + tool.commandLine(recorded) + " </dev/null >/dev/null 2>&1";
+                "exec env " + tool.commandLine(recorded) + " </dev/null >/dev/null 2>&1";
             ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -89,6 +90,30 @@ TEST(ScanSessionCommand, KilledScanContinuesToTheSameList) {
         EXPECT_EQ(refused.exitCode, 1);
         EXPECT_NE(refused.err.find("was made for another scan"), std::string::npos) << refused.err;
     }
+}
+
+}  // namespace
+}  // namespace kestrum
+
+namespace kestrum {
+namespace {
+
+// A record that cannot be kept is told before the scan starts, not after it.
+TEST(ScanSessionCommand, ARecordThatCannotBeWrittenIsRefusedBeforeTheScan) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a read-only tmpfs needs root";
+    test::TempDir dir;
+    test::ToolEnvironment tool;
+    test::writePatternFile(dir.file("card.img"), 0, 64);
+    const std::string folder = dir.file("ro");
+    std::filesystem::create_directory(folder);
+    if (test::runCommand("mount -t tmpfs -o ro,size=1m tmpfs " + shellQuote(folder)) != 0)
+        GTEST_SKIP() << "tmpfs could not be mounted";
+    const auto r = tool.run("scan " + shellQuote(dir.file("card.img")) + " --types all --session " +
+                            shellQuote(folder + "/s"));
+    test::runCommand("umount " + shellQuote(folder));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Read-only file system"), std::string::npos) << r.err;
+    EXPECT_EQ(tool.activityLog().find("Scan Session"), std::string::npos) << "no scan ran";
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "imaging/RescueMap.h"
+#include "imaging/RescueRun.h"
 
 namespace kestrum {
 namespace {
@@ -61,7 +62,6 @@ TEST(RescueMapFormat, WritesWhatItReadsBack) {
 
 TEST(RescueMapFormat, RefusesWhatIsNotAMap) {
     for (const char* text : {
-             "",                                   // nothing
              "0x0 0x200 +\n",                      // no current-position line
              "0 +\n0x0 0x400 +\n0x200 0x200 -\n",  // overlapping blocks
              "0 +\n0x400 0x200 +\n0x0 0x200 -\n",  // out of order
@@ -74,6 +74,16 @@ TEST(RescueMapFormat, RefusesWhatIsNotAMap) {
     const auto gap = RescueMap::parse("0 ?\n0x200 0x200 +\n0x600 0x200 -\n");
     ASSERT_TRUE(gap);
     EXPECT_EQ(blocksText(*gap), "0 200 ?\n200 200 +\n400 200 ?\n600 200 -\n");
+    // GNU ddrescue takes an empty map as a new one, and a comment after the fields.
+    for (const char* text : {"", "# nothing yet\n"}) {
+        const auto empty = RescueMap::parse(text);
+        ASSERT_TRUE(empty) << text;
+        EXPECT_EQ(empty->bytesWith('+', 0, 1 << 20), 0u);
+    }
+    const auto commented = RescueMap::parse("0x200 - 2 # retrying\n0 0x400 + # read\n");
+    ASSERT_TRUE(commented);
+    EXPECT_EQ(blocksText(*commented), "0 400 +\n");
+    EXPECT_EQ(commented->currentPass, 2);
 }
 
 TEST(RescueMapFormat, MarkingSplitsAndJoinsBlocks) {
@@ -91,6 +101,21 @@ TEST(RescueMapFormat, MarkingSplitsAndJoinsBlocks) {
     EXPECT_FALSE(map.findForward('*', 0, 0x6000));
     EXPECT_TRUE(map.anyUnfinished(0x1E00, 0x2200));
     EXPECT_FALSE(map.anyUnfinished(0, 0x2000));
+}
+
+}  // namespace
+}  // namespace kestrum
+
+namespace kestrum {
+namespace {
+
+// Sizes are cut, never rounded up: a rescue short of 64 GiB by its bad bytes
+// must not read as 64 GiB rescued.
+TEST(RescueFigures, RoundingNeverHidesBadBytes) {
+    RescueRun run(RescueSettings{});
+    run.bytesRescued.store((64ull << 30) - 51170304);  // 48.8 MiB short
+    run.bytesBad.store(51170304);
+    EXPECT_EQ(run.figuresText(), "rescued 63.9 GiB, bad 48.7 MiB, not tried 0 B");
 }
 
 }  // namespace

@@ -5,9 +5,14 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "LoopDevice.h"
 #include "TestSupport.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Process.h"
+#include "platform/UDisks.h"
 
 namespace kestrum::platform {
 namespace {
@@ -50,6 +55,27 @@ TEST(DeviceAccess, DiskServiceDecidesForAnOrdinaryUser) {
         EXPECT_TRUE(has(problem, "permission")) << problem;
         EXPECT_TRUE(has(problem, device)) << problem;
     }
+}
+
+// The descriptor the disk service hands over is read only when it is the device
+// asked for, opened read-only: a fake or mistaken service gets nothing read.
+TEST(DeviceAccess, AHandedDescriptorMustBeTheDeviceAskedForReadOnly) {
+    if (const std::string why = test::loopUnavailableReason(); !why.empty()) GTEST_SKIP() << why;
+    test::TempDir dir;
+    test::writeFile(dir.file("a.img"), std::vector<uint8_t>(1 << 20, 1));
+    test::LoopDevice a(dir.file("a.img")), b(dir.file("a.img"));
+    ASSERT_TRUE(a.ok() && b.ok()) << a.why() << b.why();
+    auto problem = [&](const std::string& opened, int flags) {
+        const int fd = ::open(opened.c_str(), flags | O_CLOEXEC);
+        EXPECT_GE(fd, 0) << opened;
+        const std::string text = platform::handedDescriptorProblem(fd, a.node());
+        ::close(fd);
+        return text;
+    };
+    EXPECT_EQ(problem(a.node(), O_RDONLY), "");
+    EXPECT_NE(problem(a.node(), O_RDWR).find("open for writing"), std::string::npos);
+    EXPECT_NE(problem(b.node(), O_RDONLY).find("something else"), std::string::npos);
+    EXPECT_NE(problem(dir.file("a.img"), O_RDONLY).find("something else"), std::string::npos);
 }
 
 TEST(Process, ExitStatusAndStartFailure) {

@@ -25,6 +25,7 @@ UDEV_RULE="/etc/udev/rules.d/99-$USER_NAME.rules"
 STARTED=()
 LOOP=""
 cleanup() {
+    [ -n "${STOPPED:-}" ] && kill -CONT "$STOPPED" 2>/dev/null
     [ -n "$LOOP" ] && losetup -d "$LOOP" 2>/dev/null
     rm -f "$RULE" "$UDEV_RULE"
     userdel "$USER_NAME" 2>/dev/null
@@ -146,3 +147,21 @@ diff -r "$WORK/root-out" "$WORK/user-out/saved" || fail "the user's saved files 
 asUser image "$LOOP" --out "$WORK/user-out/image" >/dev/null || fail "the user's imaging"
 cmp "$CARD" "$WORK/user-out/image/Image0.img" || fail "the user's image differs from the card"
 echo "user read $LOOP through UDisks2: $(wc -l <"$WORK/user.list") files, image identical"
+
+# ---- a stopped disk service: the user is told it waits, and it ends in bounded time ----
+STOPPED="$(pgrep -x udisksd | head -1)"
+if [ -n "$STOPPED" ]; then
+    kill -STOP "$STOPPED"
+    start=$SECONDS
+    timeout 120 runuser -u "$USER_NAME" -- env -i PATH=/usr/bin:/bin HOME="$WORK/home" \
+        KESTRUM_REGISTRY="$WORK/home/registry" "$WORK/bin/kestrum-recover" scan "$LOOP" --list \
+        >/dev/null 2>"$WORK/stopped.err"
+    rc=$?
+    kill -CONT "$STOPPED"
+    STOPPED=""
+    [ "$rc" -eq 1 ] || fail "with the service stopped the exit code was $rc: $(cat "$WORK/stopped.err")"
+    grep -q "Waiting for the disk service" "$WORK/stopped.err" &&
+        grep -q "did not answer" "$WORK/stopped.err" ||
+        fail "a stopped service is not told: $(cat "$WORK/stopped.err")"
+    echo "stopped service told after $((SECONDS - start)) s: $(tail -1 "$WORK/stopped.err")"
+fi

@@ -3,6 +3,8 @@
 // also where a file was open at the cut; a record of another scan is refused.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <random>
 
@@ -49,11 +51,16 @@ std::vector<uint8_t> buildMedium() {
     return medium;
 }
 
+// Every field of every found file: a resumed scan must save what the whole one does.
 std::vector<std::string> listOf(const FoundFileList& found) {
     std::vector<std::string> out;
     for (const FileInfo& f : found.snapshot())
-        out.push_back(std::string(f.fileName) + "@" + std::to_string(f.startSector) + "+" +
-                      std::to_string(f.sectorCount));
+        out.push_back(std::string(f.extName) + " " + f.fileName + "@" +
+                      std::to_string(f.startSector) + "+" + std::to_string(f.sectorCount) +
+                      " checked " + std::to_string(f.checked) + " bytes " +
+                      std::to_string(f.byteLength) + (f.partial ? " partial" : "") +
+                      (f.damaged ? " damaged" : "") + " join " + std::to_string(f.joinSector) +
+                      "/" + std::to_string(f.firstPieceBytes));
     return out;
 }
 
@@ -186,6 +193,64 @@ TEST(ScanSessionResume, ARecordOfAnotherScanIsRefused) {
 
     writeFile(path, std::string("kestrum scan session 1\nsource /media/card.img\n"));
     EXPECT_FALSE(same.open(error));
+}
+
+// A record is read back into the names and sectors that saving uses: a damaged
+// or crafted line must not lead a save outside its folder or off the source.
+TEST(ScanSessionRecord, HostileFileLinesAreRefusedAndEveryFieldSurvives) {
+    TempDir dir;
+    const std::string path = dir.file("session");
+    const uint64_t sectors = 4096;
+    ScanIdentity id = identityFor(sectors * 512, 0, sectors);
+    id.types = typesText(typesOf({"JPEG", "PNG"}));
+    id.disk = "serial=S1; bytes=2097152";
+    auto record = [&](const std::string& file, const std::string& version = "2") {
+        std::string text = "kestrum scan session " + version + "\nsource /media/card.img\n" +
+                           "bytes 2097152\nrange 0 4096\ntypes " + id.types + "\nmode classic\n" +
+                           (version == "2" ? "disk " + id.disk + "\n" : "") + "at 100 0 200 0\n" +
+                           file + "end\n";
+        writeFile(path, text);
+        ScanSession session(path, id);
+        std::string error;
+        const bool ok = session.open(error);
+        return ok ? std::string() : error;
+    };
+    const std::string good = "file JPEG 10 4 1 1900 1 0 0 0 File0.JPEG\n";
+    EXPECT_EQ(record(good), "");
+    EXPECT_EQ(record("file JPEG 10 4 File0.JPEG\n", "1"), "") << "the first version is read";
+    for (const char* hostile : {
+             "file JPEG 10 4 1 1900 1 0 0 0 ..\n",                // the folder above
+             "file JPEG 10 4 1 1900 1 0 0 0 a/passwd\n",          // a path
+             "file EXE 10 4 1 1900 1 0 0 0 File1.EXE\n",          // a type not looked for
+             "file JPEG 4090 400 1 0 0 0 0 0 File1.JPEG\n",       // past the source's end
+             "file JPEG 10 4 1 900000000 0 0 0 0 File1.JPEG\n",   // a 900 MB copy of 4 sectors
+             "file JPEG 10 4 1 1900 1 0 9000 1000 File1.JPEG\n",  // a second piece off the disk
+             "file JPEG 10 4 1 1900 1 0 0 0 File1.JPEG extra\n",
+             "whatever\n",
+         }) {
+        const std::string error = record(hostile);
+        EXPECT_NE(error, "") << hostile;
+        EXPECT_NE(error.find("line 9"), std::string::npos) << error;
+    }
+    // Another disk under the same node is another scan.
+    ScanSession elsewhere(path, [&] {
+        ScanIdentity other = id;
+        other.disk = "serial=S2; bytes=2097152";
+        return other;
+    }());
+    record(good);
+    std::string error;
+    EXPECT_FALSE(elsewhere.open(error));
+    EXPECT_NE(error.find("serial=S1"), std::string::npos) << error;
+    // Neither a folder nor a pipe is read as a record.
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    EXPECT_FALSE(ScanSession(path, id).open(error));
+    EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
+    std::filesystem::remove(path);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    EXPECT_FALSE(ScanSession(path, id).open(error)) << "a pipe does not hold the open";
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 }
 
 }  // namespace
