@@ -40,5 +40,7 @@ bool isBlockDevice(const std::string& path);
 
 // Bytes the current user may still write on the volume that holds folder.
 std::optional<uint64_t> freeBytesOf(const std::string& folder);
+// The unit a file's space is counted in on that volume; 1 when it cannot be told.
+uint64_t blockSizeOf(const std::string& folder);
 
 }  // namespace kestrum::platform

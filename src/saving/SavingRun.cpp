@@ -1,6 +1,7 @@
 #include "saving/SavingRun.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -9,7 +10,10 @@
 #include "app/Reports.h"
 #include "app/Session.h"
 #include "disk/SectorReader.h"
+#include "disk/SizeText.h"
+#include "imaging/ImagingRun.h"
 #include "platform/Files.h"
+#include "platform/FolderHandle.h"
 #include "platform/Folders.h"
 #include "platform/OutputFile.h"
 #include "saving/DestinationCheck.h"
@@ -43,9 +47,39 @@ void startRecoveryLog() {
                                 std::time(nullptr)));
 }
 
+uint64_t tickedBytes(uint64_t blockSize) {
+    uint64_t total = 0;
+    session().foundFiles.forEach([&](FileInfo& f) {
+        if (f.checked != 0) total += (fileBytes(f) + blockSize - 1) / blockSize * blockSize;
+    });
+    return total;
+}
+
+std::string keptBothName(const std::string& fileName, int copy) {
+    const size_t dot = fileName.rfind('.');
+    const size_t cut = dot == std::string::npos || dot == 0 ? fileName.size() : dot;
+    return fileName.substr(0, cut) + " (" + std::to_string(copy) + ")" + fileName.substr(cut);
+}
+
 std::string checkSavingDestination(const std::string& destinationPath) {
     if (!platform::directoryExists(destinationPath)) return "Select the valid path.";
-    return destinationOnSourceMessage(destinationPath);
+    if (std::string refusal = destinationOnSourceMessage(destinationPath); !refusal.empty())
+        return refusal;
+    int error = 0;
+    const auto folder = platform::FolderHandle::open(destinationPath, &error);
+    if (folder) error = folder->writeProblem();
+    if (error != 0)
+        return textf("Files cannot be saved in %s: %s. Please choose another folder.",
+                     destinationPath.c_str(), std::strerror(error));
+    const uint64_t needed = tickedBytes(platform::blockSizeOf(destinationPath));
+    const uint64_t free = platform::freeBytesOf(destinationPath).value_or(0);
+    if (needed > 0 && !freeSpaceSuffices(free, needed))
+        return textf(
+            "Insufficient free space on destination: the ticked files need %s, %s is free "
+            "(%s missing). Please free space or change destination path.",
+            sizeText(needed).c_str(), sizeText(free).c_str(),
+            sizeText(needed - std::min(free, needed)).c_str());
+    return {};
 }
 
 void SavingRun::prepare() {
@@ -55,6 +89,7 @@ void SavingRun::prepare() {
     failedCount.store(0);
     replaceAll.store(0);
     skipAll.store(0);
+    keepBothAll.store(0);
     aborted.store(0);
     saveStopRequested.store(0);
     firstError.store({});
@@ -123,35 +158,74 @@ void SavingRun::noteError(const std::string& text) {
     });
 }
 
-int SavingRun::copyFoundFile(const FileInfo& record) {
-    const std::string folder = folderPathFor(record);
-    if (!platform::directoryExists(folder)) platform::createDirectory(folder);
-    const std::string path = filePathFor(record);
+std::optional<SavingRun::Placement> SavingRun::existingFileChoice(const std::string& fileName) {
+    if (replaceAll.load() != 0) return Placement::Replace;
+    if (keepBothAll.load() != 0) return Placement::KeepBoth;
+    if (skipAll.load() != 0) return std::nullopt;
+    switch (prompter().askReplace(fileName)) {
+        case ReplaceAnswer::Yes:
+            return Placement::Replace;
+        case ReplaceAnswer::YesToAll:
+            replaceAll.store(1);
+            return Placement::Replace;
+        case ReplaceAnswer::KeepBoth:
+            return Placement::KeepBoth;
+        case ReplaceAnswer::KeepBothToAll:
+            keepBothAll.store(1);
+            return Placement::KeepBoth;
+        case ReplaceAnswer::NoToAll:
+            skipAll.store(1);
+            return std::nullopt;
+        default:  // No, or the prompt closed another way
+            return std::nullopt;
+    }
+}
 
-    if (platform::entryExists(path)) {
-        if (replaceAll.load() == 0) {
-            if (skipAll.load() != 0) return kKept;
-            switch (prompter().askReplace(record.fileName)) {
-                case ReplaceAnswer::Yes:
-                    break;
-                case ReplaceAnswer::YesToAll:
-                    replaceAll.store(1);
-                    skipAll.store(0);
-                    break;
-                case ReplaceAnswer::NoToAll:
-                    skipAll.store(1);
-                    replaceAll.store(0);
-                    return kKept;
-                default:  // No, or the prompt closed another way
-                    return kKept;
-            }
+int SavingRun::placeFinished(const platform::FolderHandle& folder, const std::string& part,
+                             const std::string& name, Placement placement,
+                             const std::string& path) {
+    int error = 0;
+    // Whatever is there was agreed to be replaced; a link is replaced, not written through.
+    if (placement == Placement::Replace && folder.rename(part, name, true, &error)) return 1;
+    if (placement != Placement::Replace) {
+        if (folder.rename(part, name, false, &error)) return 1;
+        // A file of the name was there, or came meanwhile: the newcomer takes a free
+        // name unless it is that very file again.
+        if (error == EEXIST && folder.sameContents(part, name)) {
+            folder.remove(part);
+            return kKept;
         }
+        for (int copy = 2; error == EEXIST && copy < 10000; ++copy)
+            if (folder.rename(part, keptBothName(name, copy), false, &error)) return 1;
+    }
+    folder.remove(part);
+    noteError(textf("Could not write %s: %s", path.c_str(), std::strerror(error)));
+    return 0;
+}
+
+int SavingRun::copyFoundFile(const FileInfo& record) {
+    const std::string path = filePathFor(record);
+    int error = 0;
+    // The type folder is opened without following a link: a link planted there
+    // would send the file elsewhere, onto the source disk for one.
+    std::unique_ptr<platform::FolderHandle> folder;
+    if (const auto top = platform::FolderHandle::open(destinationPath, &error))
+        folder = top->subfolder(record.extName, &error);
+    if (!folder) {
+        noteError(textf("Could not create %s: %s", path.c_str(), std::strerror(error)));
+        return 0;
+    }
+    const std::string name = record.fileName;
+    Placement placement = Placement::New;
+    if (folder->has(name)) {
+        const auto choice = existingFileChoice(name);
+        if (!choice) return kKept;
+        placement = *choice;
     }
 
-    int error = 0;
-    // Whatever is there was agreed to be replaced; a link is removed, not written through.
-    const auto out =
-        platform::OutputFile::create(path, &error, platform::OutputFile::Leftover::Truncate);
+    // Half a file never carries the name: it is written under a hidden one first.
+    const std::string part = "." + name + ".part";
+    const auto out = folder->create(part, &error);
     if (!out) {
         noteError(textf("Could not create %s: %s", path.c_str(), std::strerror(error)));
         return 0;
@@ -177,8 +251,12 @@ int SavingRun::copyFoundFile(const FileInfo& record) {
         error = closeError;
         result = 0;
     }
-    if (result == 0) noteError(textf("Could not write %s: %s", path.c_str(), std::strerror(error)));
-    return result;
+    if (result == 0) {
+        folder->remove(part);
+        noteError(textf("Could not write %s: %s", path.c_str(), std::strerror(error)));
+        return 0;
+    }
+    return placeFinished(*folder, part, name, placement, path);
 }
 
 bool SavingRun::stop(const std::function<bool()>& confirm) {
