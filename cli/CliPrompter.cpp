@@ -90,7 +90,7 @@ char CliPrompter::ask(const std::string& question, const std::string& choices, c
     std::lock_guard lock(askMutex_);
     asking.store(true);
     // The progress line may be half drawn: the question starts on a clean line.
-    std::fprintf(stderr, "\r\033[K");
+    if (::isatty(2)) std::fprintf(stderr, "\r\033[K");
     char answer = 0;
     for (;;) {
         std::fprintf(stderr, "\n%s", question.c_str());
