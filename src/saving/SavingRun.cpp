@@ -187,16 +187,16 @@ int SavingRun::placeFinished(const platform::FolderHandle& folder, const std::st
     int error = 0;
     // Whatever is there was agreed to be replaced; a link is replaced, not written through.
     if (placement == Placement::Replace && folder.rename(part, name, true, &error)) return 1;
-    if (placement != Placement::Replace) {
-        if (folder.rename(part, name, false, &error)) return 1;
-        // A file of the name was there, or came meanwhile: the newcomer takes a free
-        // name unless it is that very file again.
-        if (error == EEXIST && folder.sameContents(part, name)) {
+    // A file of the name was there, or came meanwhile: the newcomer takes the first
+    // free name unless that very file is there already (the same card saved again).
+    for (int copy = 1; placement != Placement::Replace && copy < 10000; ++copy) {
+        const std::string candidate = copy == 1 ? name : keptBothName(name, copy);
+        if (folder.rename(part, candidate, false, &error)) return 1;
+        if (error != EEXIST) break;
+        if (folder.sameContents(part, candidate)) {
             folder.remove(part);
             return kKept;
         }
-        for (int copy = 2; error == EEXIST && copy < 10000; ++copy)
-            if (folder.rename(part, keptBothName(name, copy), false, &error)) return 1;
     }
     folder.remove(part);
     noteError(textf("Could not write %s: %s", path.c_str(), std::strerror(error)));

@@ -232,6 +232,11 @@ TEST_F(ScanCommandTest, ASecondCardSavedIntoTheSameFolderKeepsBothSides) {
     EXPECT_TRUE(startsWith("File3 (2).JPEG", jpegs[2]));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path() + "/JPEG"), {}), 5);
 
+    // The same card again finds every file of it there, under either name.
+    const ToolRun same = tool.run("scan " + shellQuote(folder.file("second.img")) + save);
+    EXPECT_EQ(same.exitCode, 3) << same.err;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path() + "/JPEG"), {}), 5);
+
     // Asked to skip, the run saves nothing and says so with its exit code.
     const ToolRun skipped =
         tool.run("scan " + shellQuote(folder.file("second.img")) + save + " --on-exists skip");
