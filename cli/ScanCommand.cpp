@@ -144,6 +144,14 @@ bool chooseTypes(const ParsedArgs& args, TypeChoice& choice, std::string& error)
                 return false;
             }
             sizes[type] = kb;
+            // Thorough detection takes the default size as "no cap of yours": say so
+            // rather than let the option be ignored without a word.
+            if (value == static_cast<uint32_t>(kDefaultSizeKb) &&
+                args.flags.count("--thorough") != 0)
+                std::fprintf(stderr,
+                             "--max-kb %s: %u KB is the default, which thorough detection does "
+                             "not cut files at; give another size to cap %s files.\n",
+                             item.c_str(), value, type.c_str());
         }
     }
     for (const CatalogueRow& row : catalogueRows()) {

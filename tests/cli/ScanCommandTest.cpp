@@ -184,6 +184,12 @@ TEST_F(ScanCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
         EXPECT_EQ(r.exitCode, 0) << size << r.err;
         EXPECT_EQ(r.err.find("using 2000"), std::string::npos) << r.err;
     }
+    // The default size given on purpose caps nothing in thorough mode: said, not ignored.
+    const ToolRun asDefault =
+        tool.run("scan " + src + " --types PNG --max-kb PNG=2000 --thorough --list");
+    EXPECT_EQ(asDefault.exitCode, 0) << asDefault.err;
+    EXPECT_NE(asDefault.err.find("--max-kb PNG=2000: 2000 KB is the default"), std::string::npos)
+        << asDefault.err;
 
     // An empty source is said to be empty, whatever the range.
     writeFile(folder.file("empty.raw"), std::string());
