@@ -1,5 +1,5 @@
-// The terminal questions: the safe answer on Enter, the progress line held while
-// a question waits, and the options' answers when nobody is there to ask.
+// The terminal questions: the safe answer on Enter, and the progress line held
+// while a question waits.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -58,17 +58,6 @@ TEST(CliPrompterTest, AQuestionHoldsTheTerminalUntilAnsweredAndEnterLosesNothing
     input.type("\nx\na\n");  // no default here: asked again until a choice is typed
     EXPECT_EQ(bad.get(), BadSectorAnswer::SkipAll);
     EXPECT_FALSE(CliPrompter::questionOpen());
-}
-
-TEST(CliPrompterTest, WithoutAPersonTheOptionsAnswerAndAskKeepsBoth) {
-    EXPECT_EQ(CliPrompter(ExistsPolicy::Ask, BadSectorPolicy::Ask, false).askReplace("a"),
-              ReplaceAnswer::KeepBothToAll);
-    EXPECT_EQ(CliPrompter(ExistsPolicy::KeepBoth, BadSectorPolicy::Ask, false).askReplace("a"),
-              ReplaceAnswer::KeepBothToAll);
-    EXPECT_EQ(CliPrompter(ExistsPolicy::Skip, BadSectorPolicy::Ask, false).askReplace("a"),
-              ReplaceAnswer::NoToAll);
-    EXPECT_EQ(CliPrompter(ExistsPolicy::Replace, BadSectorPolicy::Ask, false).askBadSector(),
-              BadSectorAnswer::SkipAll);
 }
 
 }  // namespace

@@ -238,8 +238,10 @@ TEST_F(ScanCommandTest, ASecondCardSavedIntoTheSameFolderKeepsBothSides) {
     EXPECT_TRUE(startsWith("File3 (2).JPEG", jpegs[2]));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path() + "/JPEG"), {}), 5);
 
-    // The same card again finds every file of it there, under either name.
-    const ToolRun same = tool.run("scan " + shellQuote(folder.file("second.img")) + save);
+    // The same card again finds every file of it there, under either name (asked
+    // with nobody at a terminal, the tool keeps both).
+    const ToolRun same =
+        tool.run("scan " + shellQuote(folder.file("second.img")) + save + " --on-exists ask");
     EXPECT_EQ(same.exitCode, 3) << same.err;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path() + "/JPEG"), {}), 5);
 
