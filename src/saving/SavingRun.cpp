@@ -47,10 +47,17 @@ void startRecoveryLog() {
                                 std::time(nullptr)));
 }
 
-uint64_t tickedBytes(uint64_t blockSize) {
+uint64_t roomNeeded(const std::string& destinationPath) {
+    const uint64_t block = platform::blockSizeOf(destinationPath);
     uint64_t total = 0;
     session().foundFiles.forEach([&](FileInfo& f) {
-        if (f.checked != 0) total += (fileBytes(f) + blockSize - 1) / blockSize * blockSize;
+        if (f.checked == 0) return;
+        // A file of its name and size is there from an earlier run: it is kept or
+        // replaced in place, and takes no more room.
+        const std::string path =
+            platform::joinPath(platform::joinPath(destinationPath, f.extName), f.fileName);
+        if (platform::regularFileSize(path) == fileBytes(f)) return;
+        total += (fileBytes(f) + block - 1) / block * block;
     });
     return total;
 }
@@ -71,11 +78,11 @@ std::string checkSavingDestination(const std::string& destinationPath) {
     if (error != 0)
         return textf("Files cannot be saved in %s: %s. Please choose another folder.",
                      destinationPath.c_str(), std::strerror(error));
-    const uint64_t needed = tickedBytes(platform::blockSizeOf(destinationPath));
+    const uint64_t needed = roomNeeded(destinationPath);
     const uint64_t free = platform::freeBytesOf(destinationPath).value_or(0);
     if (needed > 0 && !freeSpaceSuffices(free, needed))
         return textf(
-            "Insufficient free space on destination: the ticked files need %s, %s is free "
+            "Insufficient free space on destination: the files to save need %s, %s is free "
             "(%s missing). Please free space or change destination path.",
             sizeText(needed).c_str(), sizeText(free).c_str(),
             sizeText(needed - std::min(free, needed)).c_str());

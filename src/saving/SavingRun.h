@@ -38,9 +38,10 @@ void startRecoveryLog();
 // session's list do not fit; else empty.
 std::string checkSavingDestination(const std::string& destinationPath);
 
-// The bytes the ticked files of the session's list take when saved, each
-// rounded up to whole blocks of blockSize.
-uint64_t tickedBytes(uint64_t blockSize = 1);
+// The room the ticked files of the session's list take when saved into
+// destinationPath, in whole blocks of its volume; a file already there under its
+// name with its size (an earlier run's) takes none.
+uint64_t roomNeeded(const std::string& destinationPath);
 
 // The name a newcomer takes beside a file of its name: "File1.JPEG" gives
 // "File1 (2).JPEG" for copy 2.

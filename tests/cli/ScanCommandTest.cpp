@@ -268,7 +268,7 @@ TEST_F(ScanCommandTest, ADestinationThatCannotTakeTheFilesIsRefusedWithTheReason
     const ToolRun full =
         tool.run("scan " + shellQuote(folder.path()) + " --save " + shellQuote(small.path()));
     EXPECT_EQ(full.exitCode, 3) << full.err;
-    EXPECT_NE(full.err.find("Insufficient free space on destination: the ticked files need "),
+    EXPECT_NE(full.err.find("Insufficient free space on destination: the files to save need "),
               std::string::npos)
         << full.err;
     EXPECT_NE(full.err.find(" missing)"), std::string::npos) << full.err;
