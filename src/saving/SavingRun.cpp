@@ -133,7 +133,7 @@ void SavingRun::work() {
             if (result == 1) {
                 savedCount.fetch_add(1);
                 if (f.partial)
-                    partialSaved_.with([&](auto& names) { names.push_back(f.fileName); });
+                    partialSaved_.with([&](auto& names) { names.push_back(savedName_); });
             } else if (result == kKept) {
                 keptCount.fetch_add(1);
             } else
@@ -193,12 +193,16 @@ int SavingRun::placeFinished(const platform::FolderHandle& folder, const std::st
                              const std::string& path) {
     int error = 0;
     // Whatever is there was agreed to be replaced; a link is replaced, not written through.
+    savedName_ = name;
     if (placement == Placement::Replace && folder.rename(part, name, true, &error)) return 1;
     // A file of the name was there, or came meanwhile: the newcomer takes the first
     // free name unless that very file is there already (the same card saved again).
     for (int copy = 1; placement != Placement::Replace && copy < 10000; ++copy) {
         const std::string candidate = copy == 1 ? name : keptBothName(name, copy);
-        if (folder.rename(part, candidate, false, &error)) return 1;
+        if (folder.rename(part, candidate, false, &error)) {
+            savedName_ = candidate;
+            return 1;
+        }
         if (error != EEXIST) break;
         if (folder.sameContents(part, candidate)) {
             folder.remove(part);

@@ -127,6 +127,7 @@ private:
                       const std::string& name, Placement placement, const std::string& path);
     void noteError(const std::string& text);
     Guarded<std::vector<std::string>> partialSaved_;  // names, in saving order
+    std::string savedName_;                           // the name the last file took (worker only)
     std::atomic<bool> working_{false};
 };
 

@@ -398,8 +398,8 @@ TEST_F(SavingTest, AFullDiskLeavesOnlyWholeFilesAndTheSameRunLaterSavesTheRest) 
 TEST_F(SavingTest, KeepingBothGivesTheNewcomerTheNextFreeName) {
     test::SourceImage source(16);
     SavingRun run(dest.path());
-    const FileInfo files[] = {found("JPEG", 1, 1, 2), found("JPEG", 2, 3, 2),
-                              found("JPEG", 3, 5, 2)};
+    FileInfo files[] = {found("JPEG", 1, 1, 2), found("JPEG", 2, 3, 2), found("JPEG", 3, 5, 2)};
+    files[2].partial = true;
     for (const auto& f : files) {
         plantOld(run, f);
         add(f);
@@ -415,6 +415,8 @@ TEST_F(SavingTest, KeepingBothGivesTheNewcomerTheNextFreeName) {
     EXPECT_EQ(readFile(dest.file("JPEG/File3 (2).JPEG")), expectedSectors(5, 2));
     EXPECT_EQ(run.savedCount.load(), 3);
     EXPECT_EQ(run.keptCount.load(), 0);
+    // The report names a partial file as it was saved.
+    EXPECT_EQ(countOf(logs.text(LogKind::Recovery), "\r\nFile3 (2).JPEG (partial)\r\n"), 1u);
     EXPECT_EQ(keptBothName("README", 2), "README (2)");
     EXPECT_EQ(keptBothName(".hidden", 4), ".hidden (4)");
 }
