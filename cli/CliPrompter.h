@@ -11,7 +11,7 @@
 
 namespace kestrum::cli {
 
-enum class ExistsPolicy { Ask, Replace, Skip };
+enum class ExistsPolicy { Ask, Replace, Skip, KeepBoth };
 enum class BadSectorPolicy { Ask, Retry, Skip };
 
 class CliPrompter : public Prompter {
@@ -26,10 +26,14 @@ public:
 
     // Whether stdin and stderr are both terminals.
     static bool terminalAttached();
+    // True while a question waits for its answer on the terminal: a progress line
+    // drawn then would overwrite its choices.
+    static bool questionOpen();
 
 private:
-    // Reads one answer character from the terminal; 0 at end of input.
-    char ask(const std::string& question, const std::string& choices);
+    // Reads one answer character from the terminal; 0 at end of input. An empty
+    // line answers fallback when one is given.
+    char ask(const std::string& question, const std::string& choices, char fallback = 0);
 
     ExistsPolicy exists_;
     BadSectorPolicy badSectors_;

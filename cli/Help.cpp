@@ -30,17 +30,21 @@ const std::vector<CommandHelp>& commandHelp() {
          "scan SOURCE [OPTIONS]",
          "find files on a source; list them and save them (SOURCE)",
          "Finds files on SOURCE: a device (/dev/sdb, \\\\.\\PhysicalDrive<n>, \\\\.\\X:), an\n"
-         "image file, or a folder holding Image0.img or image pieces.",
+         "image file, or a folder holding Image0.img or image pieces.\n\n"
+         "Files are saved as DIR/TYPE/FileN.TYPE. When a file of that name is already there,\n"
+         "both are kept by default: the new one is saved as \"FileN (2).TYPE\" (or (3), ...),\n"
+         "unless it holds the very same bytes. A file gets its name only once it is whole.\n"
+         "Skipped sectors read as zeros; the summary counts them. The exit code is 3 when\n"
+         "a file could not be saved or none was.",
          {
              {"--types T1,T2|all", "the file types to look for (default all; see 'types')"},
              {"--max-kb TYPE=KB", "largest size of TYPE in KB, 2 to 250000 (repeatable)"},
              {"--range START:END", "the sectors to read (default: the whole source)"},
              {"--list", "print each file found: name, type, first sector, sectors"},
              {"--save DIR", "save the files found into DIR (made when missing)"},
-             {"--on-exists ask|replace|skip",
-              "a file already in DIR: ask, replace, or skip it (default)"},
+             {"--on-exists MODE", "a name already in DIR: keep-both (default), ask, replace, skip"},
              {"--on-bad-sector ask|retry|skip",
-              "an unreadable sector: ask, retry, or skip it as zeros (default)"},
+              "an unreadable sector: ask (default on a terminal), retry, skip"},
              {"--thorough",
               "check each file's structure and measure it to the byte (slower); --list adds "
               "a column, whole or partial"},

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "CliPrompter.h"
 #include "app/Reports.h"
 
 namespace kestrum::cli {
@@ -49,7 +50,8 @@ ProgressLine::ProgressLine(uint64_t start, uint64_t end)
       began_(std::chrono::steady_clock::now()) {}
 
 void ProgressLine::update(uint64_t position, size_t files) {
-    if (!enabled_) return;
+    // A question on the terminal keeps its line until it is answered.
+    if (!enabled_ || CliPrompter::questionOpen()) return;
     const auto now = std::chrono::steady_clock::now();
     if (now - lastDrawn_ < std::chrono::milliseconds(200)) return;
     lastDrawn_ = now;

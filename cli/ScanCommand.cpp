@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "Args.h"
 #include "Cli.h"
@@ -34,7 +35,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: kestrum-recover scan SOURCE [--types T1,T2|all] [--max-kb TYPE=KB]... "
-    "[--range START:END] [--list] [--save DIR] [--on-exists ask|replace|skip] "
+    "[--range START:END] [--list] [--save DIR] [--on-exists keep-both|ask|replace|skip] "
     "[--on-bad-sector ask|retry|skip] [--thorough] [--session FILE [--save-every SECONDS]] "
     "[--map FILE]\n";
 
@@ -57,6 +58,44 @@ bool isCatalogueType(const std::string& name) {
                        [&](const CatalogueRow& r) { return r.type == name; });
 }
 
+// Levenshtein distance, for "did you mean" on a mistyped type.
+size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The catalogue type a user most likely meant by name (upper case): the name a
+// file extension gives it, else the nearest name one or two letters away.
+std::string likelyType(const std::string& name) {
+    static const std::map<std::string, std::string> kExtensions{
+        {"JPG", "JPEG"}, {"JPE", "JPEG"}, {"JFIF", "JPEG"}, {"TIF", "TIFF"}, {"MPG", "MPEG"},
+        {"MPE", "MPEG"}, {"M1V", "MPEG"}, {"M2V", "MPEG"},  {"MID", "MIDI"}, {"AIF", "AIFF"},
+        {"J2K", "JP2"},  {"JPX", "JP2"},  {"QT", "MOV"},    {"3GP", "3G2"},  {"M4A", "MP4"},
+        {"RA", "RM"},    {"RMVB", "RM"},  {"OGA", "OGG"},   {"WMV", "ASF"},  {"SND", "AU"},
+    };
+    if (const auto it = kExtensions.find(name); it != kExtensions.end()) return it->second;
+    std::string best;
+    size_t bestDistance = name.size() < 4 ? 2 : 3;  // no guess from a short word's rewrite
+    for (const CatalogueRow& row : catalogueRows()) {
+        const size_t d = editDistance(name, std::string(row.type));
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = row.type;
+        }
+    }
+    return best;
+}
+
 struct TypeChoice {
     bool all = false;
     std::vector<SelectedType> rows;  // catalogue order
@@ -70,8 +109,10 @@ bool chooseTypes(const ParsedArgs& args, TypeChoice& choice, std::string& error)
     } else {
         for (const std::string& t : splitList(list)) {
             if (!isCatalogueType(upper(t))) {
-                error = "Unknown file type \"" + t +
-                        "\". Run \"kestrum-recover types\" to see the types, or use --types all.";
+                const std::string guess = likelyType(upper(t));
+                error = "Unknown file type \"" + t + "\"." +
+                        (guess.empty() ? "" : " Did you mean " + guess + "?") +
+                        " Run \"kestrum-recover types\" to see the types, or use --types all.";
                 return false;
             }
             wanted.push_back(upper(t));
@@ -87,9 +128,10 @@ bool chooseTypes(const ParsedArgs& args, TypeChoice& choice, std::string& error)
             const size_t eq = item.find('=');
             const std::string type = upper(item.substr(0, eq));
             if (eq == std::string::npos || !isCatalogueType(type)) {
+                const std::string guess = eq == std::string::npos ? "" : likelyType(type);
                 error =
                     "--max-kb takes TYPE=KB with a type from \"kestrum-recover types\", not \"" +
-                    item + "\".";
+                    item + "\"." + (guess.empty() ? "" : " Did you mean " + guess + "?");
                 return false;
             }
             const std::string kb = item.substr(eq + 1);
@@ -102,6 +144,14 @@ bool chooseTypes(const ParsedArgs& args, TypeChoice& choice, std::string& error)
                 return false;
             }
             sizes[type] = kb;
+            // Thorough detection takes the default size as "no cap of yours": say so
+            // rather than let the option be ignored without a word.
+            if (value == static_cast<uint32_t>(kDefaultSizeKb) &&
+                args.flags.count("--thorough") != 0)
+                std::fprintf(stderr,
+                             "--max-kb %s: %u KB is the default, which thorough detection does "
+                             "not cut files at; give another size to cap %s files.\n",
+                             item.c_str(), value, type.c_str());
         }
     }
     for (const CatalogueRow& row : catalogueRows()) {
@@ -162,10 +212,16 @@ bool runScan(uint64_t start, uint64_t end, FoundListing* listing, ScanHooks hook
     return !aborted;
 }
 
-// Saves every found file into dir/TYPE/. False when some file could not be saved.
+// Saves every found file into dir/TYPE/. False when some file could not be saved
+// or none was: a run that saved nothing has not done what was asked.
 bool runSave(const std::string& dir, bool& stopped) {
     Session& s = session();
     s.foundFiles.forEach([](FileInfo& f) { f.checked = 1; });
+    // Now that the files are known: do they fit?
+    if (const std::string refusal = checkSavingDestination(dir); !refusal.empty()) {
+        std::fprintf(stderr, "%s\n", refusal.c_str());
+        return false;
+    }
     SavingRun run(dir);
     SaveProgressLine progress;
     run.start();
@@ -185,7 +241,7 @@ bool runSave(const std::string& dir, bool& stopped) {
     if (const std::string first = run.firstError.load(); !first.empty())
         std::fprintf(stderr, "%s\n", first.c_str());
     stopped = run.outcome() == SavingOutcome::Aborted;
-    return run.failedCount.load() == 0;
+    return run.failedCount.load() == 0 && run.outcome() != SavingOutcome::NothingWritten;
 }
 
 void printSummary(bool completed, uint64_t start, uint64_t end, uint64_t zeroed) {
@@ -218,13 +274,24 @@ int scanCommand(const std::vector<std::string>& args) {
                      error.empty() ? "give exactly one SOURCE." : error.c_str(), kUsage);
         return kExitUsage;
     }
-    const std::string onExists = parsed.value("--on-exists", "skip");
-    const std::string onBad = parsed.value("--on-bad-sector", "skip");
-    if ((onExists != "ask" && onExists != "replace" && onExists != "skip") ||
-        (onBad != "ask" && onBad != "retry" && onBad != "skip")) {
+    // Nothing already in DIR is lost, and nothing found is dropped, unless asked for.
+    const std::string onExists = parsed.value("--on-exists", "keep-both");
+    // A person at a terminal is asked about a bad sector; a script gets zeros.
+    const std::string onBad =
+        parsed.value("--on-bad-sector", CliPrompter::terminalAttached() ? "ask" : "skip");
+    if (onExists != "ask" && onExists != "replace" && onExists != "skip" &&
+        onExists != "keep-both") {
         std::fprintf(stderr,
-                     "kestrum-recover scan: --on-exists and --on-bad-sector take ask, "
-                     "replace/retry or skip.\n");
+                     "kestrum-recover scan: --on-exists takes keep-both, ask, replace or skip, "
+                     "not \"%s\".\n",
+                     onExists.c_str());
+        return kExitUsage;
+    }
+    if (onBad != "ask" && onBad != "retry" && onBad != "skip") {
+        std::fprintf(stderr,
+                     "kestrum-recover scan: --on-bad-sector takes ask, retry or skip, not "
+                     "\"%s\".\n",
+                     onBad.c_str());
         return kExitUsage;
     }
     TypeChoice types;
@@ -264,7 +331,8 @@ int scanCommand(const std::vector<std::string>& args) {
 
     CliPrompter prompts(onExists == "ask"       ? ExistsPolicy::Ask
                         : onExists == "replace" ? ExistsPolicy::Replace
-                                                : ExistsPolicy::Skip,
+                        : onExists == "skip"    ? ExistsPolicy::Skip
+                                                : ExistsPolicy::KeepBoth,
                         onBad == "ask"     ? BadSectorPolicy::Ask
                         : onBad == "retry" ? BadSectorPolicy::Retry
                                            : BadSectorPolicy::Skip,

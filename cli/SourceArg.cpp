@@ -1,8 +1,11 @@
 #include "SourceArg.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <optional>
 
 #include "app/Session.h"
 #include "disk/SectorReader.h"
@@ -19,10 +22,22 @@ namespace {
 constexpr const char* kDevicePrefix = "\\\\.\\";
 
 std::string readHint(const std::string& reason) {
-    if (reason == std::strerror(EACCES) || reason == std::strerror(EPERM))
+    if (reason == std::strerror(EACCES) || reason == std::strerror(EPERM)) {
+        // Root passes every permission check: what refuses it is a policy above them.
+        if (::geteuid() == 0)
+            return " The system refuses it even to root: a security policy (SELinux, AppArmor, "
+                   "kernel lockdown) or the device rules of a container forbid opening it.";
         return " Reading a disk needs read permission on its device node: run as root, or ask "
                "for membership of the disk group.";
+    }
     return " Check the name and that the medium is attached.";
+}
+
+// The drive mounted exactly at folder, if any: its files are not what is scanned.
+std::optional<platform::LogicalDrive> driveMountedAt(const std::string& folder) {
+    for (const platform::LogicalDrive& d : platform::logicalDrives())
+        if (platform::sameFile(d.mountPoint, folder)) return d;
+    return std::nullopt;
 }
 
 bool openable(const std::string& shown, const std::string& path, uint64_t* bytes,
@@ -53,6 +68,13 @@ std::vector<std::string> imageLines(const std::string& model, uint64_t bytes) {
 bool selectImageFolder(const std::string& folder, SourceInfo& info, std::string& error) {
     const auto first = platform::findFileNoCase(folder, kSingleImageName);
     if (!first) {
+        if (const auto drive = driveMountedAt(folder)) {
+            error = folder + " is where the drive " + drive->deviceNode +
+                    " is mounted. Files are recovered from the device itself, not from its "
+                    "folders: scan " +
+                    drive->deviceNode + " (kestrum-recover scan " + drive->deviceNode + ").";
+            return false;
+        }
         error = "No \"Image0.img\" in " + folder +
                 ". Choose the folder that holds the image file or its pieces.";
         return false;

@@ -389,9 +389,11 @@ TEST(SkinHelp, EveryLinkInTheHelpLeadsToAPlaceInIt) {
          it != std::sregex_iterator(); ++it, ++links)
         EXPECT_TRUE(ids.count((*it)[1])) << "no place named " << (*it)[1];
     EXPECT_GT(links, 0);
-    for (const char* part :
-         {"recovery", "imaging", "cli-devices", "cli-types", "cli-scan", "cli-image"})
+    for (const char* part : {"recovery", "imaging", "cli-devices", "cli-types", "cli-scan",
+                             "cli-image", "thorough", "rescue", "permission"})
         EXPECT_TRUE(ids.count(part)) << "the help has no part \"" << part << "\"";
+    // Reading a disk needs no root: the disk service is asked.
+    EXPECT_NE(html.find("UDisks2"), std::string::npos);
 }
 
 }  // namespace

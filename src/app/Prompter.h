@@ -18,6 +18,9 @@ enum class ReplaceAnswer : int32_t {
     YesToAll = 1002,
     No = 1003,
     NoToAll = 1004,
+    // Saves the newcomer under a free name ("File1 (2).JPEG"): neither side is lost.
+    KeepBoth = 1005,
+    KeepBothToAll = 1006,
 };
 
 enum class MessageIcon { Information, Exclamation, Error, Question };

@@ -236,7 +236,9 @@ std::vector<LogicalDrive> logicalDrives() {
         struct statvfs vfs {};
         if (::statvfs(m.mountPoint.c_str(), &vfs) == 0) {
             d.totalBytes = static_cast<uint64_t>(vfs.f_blocks) * vfs.f_frsize;
-            d.freeBytes = static_cast<uint64_t>(vfs.f_bfree) * vfs.f_frsize;
+            // What the user can still write, as df's "Avail": blocks kept for root
+            // are not free to a user saving files.
+            d.freeBytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
         }
         d.kind = isRemovable(wholeDiskDir(dir)) ? DriveKind::Removable : DriveKind::Fixed;
         drives.push_back(std::move(d));

@@ -20,7 +20,7 @@ struct LogicalDrive {
     std::string label;       // libblkid LABEL, may be empty
     std::string fileSystem;  // libblkid TYPE ("ext4", "vfat", ...)
     uint64_t totalBytes = 0;
-    uint64_t freeBytes = 0;
+    uint64_t freeBytes = 0;  // what a user may still write (reserved blocks not counted)
     DriveKind kind = DriveKind::Fixed;
 };
 

@@ -70,4 +70,16 @@ std::optional<uint64_t> freeBytesOf(const std::string& folder) {
     return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
 }
 
+std::optional<uint64_t> regularFileSize(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+uint64_t blockSizeOf(const std::string& folder) {
+    struct statvfs vfs {};
+    if (::statvfs(folder.c_str(), &vfs) != 0 || vfs.f_frsize == 0) return 1;
+    return vfs.f_frsize;
+}
+
 }  // namespace kestrum::platform

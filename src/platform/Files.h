@@ -40,5 +40,10 @@ bool isBlockDevice(const std::string& path);
 
 // Bytes the current user may still write on the volume that holds folder.
 std::optional<uint64_t> freeBytesOf(const std::string& folder);
+// The length of the plain file at path (a link is not followed); none for
+// anything else or nothing.
+std::optional<uint64_t> regularFileSize(const std::string& path);
+// The unit a file's space is counted in on that volume; 1 when it cannot be told.
+uint64_t blockSizeOf(const std::string& folder);
 
 }  // namespace kestrum::platform

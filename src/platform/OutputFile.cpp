@@ -32,6 +32,18 @@ std::unique_ptr<OutputFile> OutputFile::create(const std::string& path, int* err
     return std::unique_ptr<OutputFile>(new OutputFile(fd));
 }
 
+std::unique_ptr<OutputFile> OutputFile::createAt(int folderFd, const std::string& name, int* error,
+                                                 mode_t mode) {
+    ::unlinkat(folderFd, name.c_str(), 0);
+    const int fd = ::openat(folderFd, name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) {
+        fail(error, errno);
+        return nullptr;
+    }
+    return std::unique_ptr<OutputFile>(new OutputFile(fd));
+}
+
 std::unique_ptr<OutputFile> OutputFile::openLocked(const std::string& path, int* error) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {

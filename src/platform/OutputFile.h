@@ -24,6 +24,10 @@ public:
     static std::unique_ptr<OutputFile> create(const std::string& path, int* error = nullptr,
                                               Leftover leftover = Leftover::Refuse,
                                               mode_t mode = 0644);
+    // create() of the entry name inside the open folder folderFd, refusing a
+    // leftover that cannot be removed: the folder is never reached again by path.
+    static std::unique_ptr<OutputFile> createAt(int folderFd, const std::string& name,
+                                                int* error = nullptr, mode_t mode = 0644);
     // Opens path for writing, creating it when missing but never truncating it nor
     // following a link, and waits for an exclusive advisory lock that other
     // processes honour until the file is closed. Null on failure, errno in *error.

@@ -1,6 +1,7 @@
 #include "saving/SavingRun.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -10,7 +11,10 @@
 #include "app/Session.h"
 #include "disk/FileCopy.h"
 #include "disk/SectorReader.h"
+#include "disk/SizeText.h"
+#include "imaging/ImagingRun.h"
 #include "platform/Files.h"
+#include "platform/FolderHandle.h"
 #include "platform/Folders.h"
 #include "platform/OutputFile.h"
 #include "saving/DestinationCheck.h"
@@ -42,9 +46,46 @@ void startRecoveryLog() {
                                 std::time(nullptr)));
 }
 
+uint64_t roomNeeded(const std::string& destinationPath) {
+    const uint64_t block = platform::blockSizeOf(destinationPath);
+    uint64_t total = 0;
+    session().foundFiles.forEach([&](FileInfo& f) {
+        if (f.checked == 0) return;
+        // A file of its name and size is there from an earlier run: it is kept or
+        // replaced in place, and takes no more room.
+        const std::string path =
+            platform::joinPath(platform::joinPath(destinationPath, f.extName), f.fileName);
+        if (platform::regularFileSize(path) == fileBytes(f)) return;
+        total += (fileBytes(f) + block - 1) / block * block;
+    });
+    return total;
+}
+
+std::string keptBothName(const std::string& fileName, int copy) {
+    const size_t dot = fileName.rfind('.');
+    const size_t cut = dot == std::string::npos || dot == 0 ? fileName.size() : dot;
+    return fileName.substr(0, cut) + " (" + std::to_string(copy) + ")" + fileName.substr(cut);
+}
+
 std::string checkSavingDestination(const std::string& destinationPath) {
     if (!platform::directoryExists(destinationPath)) return "Select the valid path.";
-    return destinationOnSourceMessage(destinationPath);
+    if (std::string refusal = destinationOnSourceMessage(destinationPath); !refusal.empty())
+        return refusal;
+    int error = 0;
+    const auto folder = platform::FolderHandle::open(destinationPath, &error);
+    if (folder) error = folder->writeProblem();
+    if (error != 0)
+        return textf("Files cannot be saved in %s: %s. Please choose another folder.",
+                     destinationPath.c_str(), std::strerror(error));
+    const uint64_t needed = roomNeeded(destinationPath);
+    const uint64_t free = platform::freeBytesOf(destinationPath).value_or(0);
+    if (needed > 0 && !freeSpaceSuffices(free, needed))
+        return textf(
+            "Insufficient free space on destination: the files to save need %s, %s is free "
+            "(%s missing). Please free space or change destination path.",
+            sizeText(needed).c_str(), sizeText(free).c_str(),
+            sizeText(needed - std::min(free, needed)).c_str());
+    return {};
 }
 
 void SavingRun::prepare() {
@@ -54,6 +95,7 @@ void SavingRun::prepare() {
     failedCount.store(0);
     replaceAll.store(0);
     skipAll.store(0);
+    keepBothAll.store(0);
     aborted.store(0);
     saveStopRequested.store(0);
     firstError.store({});
@@ -93,7 +135,7 @@ void SavingRun::work() {
             if (result == 1) {
                 savedCount.fetch_add(1);
                 if (f.partial)
-                    partialSaved_.with([&](auto& names) { names.push_back(f.fileName); });
+                    partialSaved_.with([&](auto& names) { names.push_back(savedName_); });
             } else if (result == kKept) {
                 keptCount.fetch_add(1);
             } else
@@ -125,35 +167,78 @@ void SavingRun::noteError(const std::string& text) {
     });
 }
 
-int SavingRun::copyFoundFile(const FileInfo& record) {
-    const std::string folder = folderPathFor(record);
-    if (!platform::directoryExists(folder)) platform::createDirectory(folder);
-    const std::string path = filePathFor(record);
+std::optional<SavingRun::Placement> SavingRun::existingFileChoice(const std::string& fileName) {
+    if (replaceAll.load() != 0) return Placement::Replace;
+    if (keepBothAll.load() != 0) return Placement::KeepBoth;
+    if (skipAll.load() != 0) return std::nullopt;
+    switch (prompter().askReplace(fileName)) {
+        case ReplaceAnswer::Yes:
+            return Placement::Replace;
+        case ReplaceAnswer::YesToAll:
+            replaceAll.store(1);
+            return Placement::Replace;
+        case ReplaceAnswer::KeepBoth:
+            return Placement::KeepBoth;
+        case ReplaceAnswer::KeepBothToAll:
+            keepBothAll.store(1);
+            return Placement::KeepBoth;
+        case ReplaceAnswer::NoToAll:
+            skipAll.store(1);
+            return std::nullopt;
+        default:  // No, or the prompt closed another way
+            return std::nullopt;
+    }
+}
 
-    if (platform::entryExists(path)) {
-        if (replaceAll.load() == 0) {
-            if (skipAll.load() != 0) return kKept;
-            switch (prompter().askReplace(record.fileName)) {
-                case ReplaceAnswer::Yes:
-                    break;
-                case ReplaceAnswer::YesToAll:
-                    replaceAll.store(1);
-                    skipAll.store(0);
-                    break;
-                case ReplaceAnswer::NoToAll:
-                    skipAll.store(1);
-                    replaceAll.store(0);
-                    return kKept;
-                default:  // No, or the prompt closed another way
-                    return kKept;
-            }
+int SavingRun::placeFinished(const platform::FolderHandle& folder, const std::string& part,
+                             const std::string& name, Placement placement,
+                             const std::string& path) {
+    int error = 0;
+    // Whatever is there was agreed to be replaced; a link is replaced, not written through.
+    savedName_ = name;
+    if (placement == Placement::Replace && folder.rename(part, name, true, &error)) return 1;
+    // A file of the name was there, or came meanwhile: the newcomer takes the first
+    // free name unless that very file is there already (the same card saved again).
+    for (int copy = 1; placement != Placement::Replace && copy < 10000; ++copy) {
+        const std::string candidate = copy == 1 ? name : keptBothName(name, copy);
+        if (folder.rename(part, candidate, false, &error)) {
+            savedName_ = candidate;
+            return 1;
+        }
+        if (error != EEXIST) break;
+        if (folder.sameContents(part, candidate)) {
+            folder.remove(part);
+            return kKept;
         }
     }
+    folder.remove(part);
+    noteError(textf("Could not write %s: %s", path.c_str(), std::strerror(error)));
+    return 0;
+}
 
+int SavingRun::copyFoundFile(const FileInfo& record) {
+    const std::string path = filePathFor(record);
     int error = 0;
-    // Whatever is there was agreed to be replaced; a link is removed, not written through.
-    const auto out =
-        platform::OutputFile::create(path, &error, platform::OutputFile::Leftover::Truncate);
+    // The type folder is opened without following a link: a link planted there
+    // would send the file elsewhere, onto the source disk for one.
+    std::unique_ptr<platform::FolderHandle> folder;
+    if (const auto top = platform::FolderHandle::open(destinationPath, &error))
+        folder = top->subfolder(record.extName, &error);
+    if (!folder) {
+        noteError(textf("Could not create %s: %s", path.c_str(), std::strerror(error)));
+        return 0;
+    }
+    const std::string name = record.fileName;
+    Placement placement = Placement::New;
+    if (folder->has(name)) {
+        const auto choice = existingFileChoice(name);
+        if (!choice) return kKept;
+        placement = *choice;
+    }
+
+    // Half a file never carries the name: it is written under a hidden one first.
+    const std::string part = "." + name + ".part";
+    const auto out = folder->create(part, &error);
     if (!out) {
         noteError(textf("Could not create %s: %s", path.c_str(), std::strerror(error)));
         return 0;
@@ -172,8 +257,12 @@ int SavingRun::copyFoundFile(const FileInfo& record) {
         error = closeError;
         result = 0;
     }
-    if (result == 0) noteError(textf("Could not write %s: %s", path.c_str(), std::strerror(error)));
-    return result;
+    if (result == 0) {
+        folder->remove(part);
+        noteError(textf("Could not write %s: %s", path.c_str(), std::strerror(error)));
+        return 0;
+    }
+    return placeFinished(*folder, part, name, placement, path);
 }
 
 bool SavingRun::stop(const std::function<bool()>& confirm) {

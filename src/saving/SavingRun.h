@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,10 @@
 #include "scan/FileInfo.h"
 
 namespace kestrum {
+
+namespace platform {
+class FolderHandle;
+}
 
 // The running saving worker, empty when none runs.
 WorkerSlot& saveThread();
@@ -28,8 +33,19 @@ extern std::atomic<uint8_t> recoveryLogStarted;
 void startRecoveryLog();
 
 // What the page says before a run starts: "Select the valid path." for a folder
-// that does not exist, the refusal for a folder on the source disk, else empty.
+// that does not exist, the refusal for a folder on the source disk, the reason
+// when no file can be made there, or the shortfall when the ticked files of the
+// session's list do not fit; else empty.
 std::string checkSavingDestination(const std::string& destinationPath);
+
+// The room the ticked files of the session's list take when saved into
+// destinationPath, in whole blocks of its volume; a file already there under its
+// name with its size (an earlier run's) takes none.
+uint64_t roomNeeded(const std::string& destinationPath);
+
+// The name a newcomer takes beside a file of its name: "File1.JPEG" gives
+// "File1 (2).JPEG" for copy 2.
+std::string keptBothName(const std::string& fileName, int copy);
 
 enum class SavingOutcome {
     NothingSelected,      // no ticked file
@@ -56,6 +72,7 @@ public:
     std::atomic<int32_t> failedCount{0};  // could not be created or written in full
     std::atomic<uint8_t> replaceAll{0};
     std::atomic<uint8_t> skipAll{0};
+    std::atomic<uint8_t> keepBothAll{0};
     std::atomic<uint8_t> aborted{0};
     std::atomic<int64_t> startTime{0};  // seconds since the epoch
     std::atomic<int64_t> endTime{0};
@@ -78,8 +95,10 @@ public:
     void work();
 
     // Saves one record into its type's sub-folder. 1 when it was written in full,
-    // kKept when a file of its name was there and kept at the user's choice, 0
-    // when it could not be created or a write fell short.
+    // kKept when a file of its name was there and kept at the user's choice (or
+    // holds the same bytes, when both were to be kept), 0 when it could not be
+    // created or a write fell short. The file is written under a temporary name and
+    // takes its own only when complete: a name in the folder is always a whole file.
     static constexpr int kKept = 2;
     int copyFoundFile(const FileInfo& record);
 
@@ -103,8 +122,14 @@ public:
     std::vector<std::string> reportLines() const;
 
 private:
+    enum class Placement { New, Replace, KeepBoth };
+    // The user's choice for a file of this name already there; nullopt keeps it.
+    std::optional<Placement> existingFileChoice(const std::string& fileName);
+    int placeFinished(const platform::FolderHandle& folder, const std::string& part,
+                      const std::string& name, Placement placement, const std::string& path);
     void noteError(const std::string& text);
     Guarded<std::vector<std::string>> partialSaved_;  // names, in saving order
+    std::string savedName_;                           // the name the last file took (worker only)
     std::atomic<bool> working_{false};
     size_t unreadableMark_ = 0;  // the zeroed runs before this run
 };

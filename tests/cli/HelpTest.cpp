@@ -2,6 +2,8 @@
 // output and ends well, before it looks at a source.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "CliTestSupport.h"
 
 namespace kestrum::test {
@@ -55,6 +57,25 @@ TEST(HelpTest, EveryCommandExplainsItsOptions) {
     const ToolRun help = tool.run("--help");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out, bare.err);
+}
+
+TEST(HelpTest, TheInstallStepExplainsItselfAndRegistersNoOptionAsAFolder) {
+    TempDir work;
+    const std::string tool = "cd " + shellQuote(work.path()) +
+                             " && KESTRUM_REGISTRY=" + shellQuote(work.file("registry")) + " " +
+                             shellQuote(std::string(KESTRUM_BIN_DIR) + "/kestrum-register");
+    for (const char* ask : {" --help", " -h", " logs --help"}) {
+        std::string out;
+        EXPECT_EQ(runCommand(tool + ask + " 2>/dev/null", &out), 0) << ask;
+        EXPECT_EQ(out.rfind("Usage: kestrum-register [LOG_FOLDER]\n", 0), 0u) << out;
+    }
+    std::string out;
+    EXPECT_NE(runCommand(tool + " --logs 2>&1", &out), 0);
+    EXPECT_NE(out.find("unknown option --logs"), std::string::npos) << out;
+    EXPECT_NE(runCommand(tool + " one two 2>&1", &out), 0);
+    EXPECT_NE(out.find("at most one LOG_FOLDER"), std::string::npos) << out;
+    // Nothing was made or registered by any of them.
+    EXPECT_TRUE(std::filesystem::is_empty(work.path()));
 }
 
 }  // namespace

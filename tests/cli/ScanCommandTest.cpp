@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "../platform/LoopDevice.h"
 #include "CliTestSupport.h"
 
 namespace kestrum::test {
@@ -124,10 +125,11 @@ TEST_F(ScanCommandTest, OnlyTheChosenTypesAreFoundAndSavedFilesHoldTheOriginals)
     EXPECT_EQ(made.exitCode, 0) << made.err;
     EXPECT_FALSE(readFile(out.file("made/for/it/PNG/File1.PNG")).empty());
 
-    // A second run finds every file there already and keeps it by default.
+    // A second run finds every file there already and keeps it by default: it saved
+    // nothing, which is not success.
     const ToolRun again = tool.run("scan " + shellQuote(folder.path()) + " --types PNG --save " +
                                    shellQuote(out.path()));
-    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.exitCode, 3) << again.err;
     EXPECT_NE(again.err.find("the 1 file(s) already there were kept. (0 / 1 saved"),
               std::string::npos)
         << again.err;
@@ -151,7 +153,10 @@ TEST_F(ScanCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
     struct Case {
         std::string args, says;
     } cases[] = {
-        {src + " --types JPG", "Unknown file type \"JPG\""},
+        {src + " --types JPG", "Unknown file type \"JPG\". Did you mean JPEG?"},
+        {src + " --types png,tif", "Unknown file type \"tif\". Did you mean TIFF?"},
+        {src + " --types PNGG", "Did you mean PNG?"},
+        {src + " --max-kb mpg=10", "Did you mean MPEG?"},
         {src + " --max-kb XYZ=10", "--max-kb takes TYPE=KB"},
         {src + " --range 100:50", "End sector should be bigger than start sector."},
         {src + " --save " + shellQuote(folder.file("Image0.img/sub")), "cannot be created"},
@@ -179,6 +184,12 @@ TEST_F(ScanCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
         EXPECT_EQ(r.exitCode, 0) << size << r.err;
         EXPECT_EQ(r.err.find("using 2000"), std::string::npos) << r.err;
     }
+    // The default size given on purpose caps nothing in thorough mode: said, not ignored.
+    const ToolRun asDefault =
+        tool.run("scan " + src + " --types PNG --max-kb PNG=2000 --thorough --list");
+    EXPECT_EQ(asDefault.exitCode, 0) << asDefault.err;
+    EXPECT_NE(asDefault.err.find("--max-kb PNG=2000: 2000 KB is the default"), std::string::npos)
+        << asDefault.err;
 
     // An empty source is said to be empty, whatever the range.
     writeFile(folder.file("empty.raw"), std::string());
@@ -188,6 +199,99 @@ TEST_F(ScanCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
         EXPECT_NE(r.err.find("The source is empty (0 sectors)"), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("bigger than start"), std::string::npos) << r.err;
     }
+}
+
+TEST_F(ScanCommandTest, ASecondCardSavedIntoTheSameFolderKeepsBothSides) {
+    // The second card holds the JPEGs of the first in reverse order: the same
+    // names, other bytes, except the middle one.
+    std::vector<uint8_t> card;
+    std::vector<std::vector<uint8_t>> jpegs;
+    for (auto p = placed.rbegin(); p != placed.rend(); ++p) {
+        if (std::string(p->expected.type) != "JPEG") continue;
+        card.resize(card.size() + kGap * 512);
+        card.insert(card.end(), p->bytes.begin(), p->bytes.end());
+        card.resize((card.size() + 511) / 512 * 512);
+        jpegs.push_back(p->bytes);
+    }
+    card.resize(card.size() + 64 * 512);
+    writeFile(folder.file("second.img"), card);
+    TempDir out;
+    const std::string save = " --types JPEG --save " + shellQuote(out.path());
+    ASSERT_EQ(tool.run("scan " + shellQuote(folder.path()) + save).exitCode, 0);
+    const auto firstCard = [&](int n) {
+        return readFile(out.path() + "/JPEG/File" + std::to_string(n) + ".JPEG");
+    };
+    const auto before = std::vector{firstCard(1), firstCard(2), firstCard(3)};
+
+    const ToolRun second = tool.run("scan " + shellQuote(folder.file("second.img")) + save);
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_NE(second.err.find("2 file(s) saved, 1 file(s) already there were kept."),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ((std::vector{firstCard(1), firstCard(2), firstCard(3)}), before);
+    const auto startsWith = [&](const std::string& name, const std::vector<uint8_t>& original) {
+        const auto bytes = readFile(out.path() + "/JPEG/" + name);
+        return bytes.size() >= original.size() &&
+               std::equal(original.begin(), original.end(), bytes.begin());
+    };
+    EXPECT_TRUE(startsWith("File1 (2).JPEG", jpegs[0]));
+    EXPECT_TRUE(startsWith("File3 (2).JPEG", jpegs[2]));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path() + "/JPEG"), {}), 5);
+
+    // The same card again finds every file of it there, under either name (asked
+    // with nobody at a terminal, the tool keeps both).
+    const ToolRun same =
+        tool.run("scan " + shellQuote(folder.file("second.img")) + save + " --on-exists ask");
+    EXPECT_EQ(same.exitCode, 3) << same.err;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path() + "/JPEG"), {}), 5);
+
+    // Asked to skip, the run saves nothing and says so with its exit code.
+    const ToolRun skipped =
+        tool.run("scan " + shellQuote(folder.file("second.img")) + save + " --on-exists skip");
+    EXPECT_EQ(skipped.exitCode, 3);
+    EXPECT_NE(skipped.err.find("No file was saved: the 3 file(s) already there were kept."),
+              std::string::npos)
+        << skipped.err;
+    // Asked to replace, the first card's files give way.
+    const ToolRun replaced =
+        tool.run("scan " + shellQuote(folder.file("second.img")) + save + " --on-exists replace");
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
+    EXPECT_TRUE(startsWith("File1.JPEG", jpegs[0]));
+    EXPECT_NE(firstCard(1), before[0]);
+}
+
+TEST_F(ScanCommandTest, ADestinationThatCannotTakeTheFilesIsRefusedWithTheReason) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting small file systems needs root";
+    // Too small: refused once the files are known, before any is written.
+    Mount small("tmpfs", "-t tmpfs -o size=64k");
+    ASSERT_TRUE(small.ok()) << small.why();
+    const ToolRun full =
+        tool.run("scan " + shellQuote(folder.path()) + " --save " + shellQuote(small.path()));
+    EXPECT_EQ(full.exitCode, 3) << full.err;
+    EXPECT_NE(full.err.find("Insufficient free space on destination: the files to save need "),
+              std::string::npos)
+        << full.err;
+    EXPECT_NE(full.err.find(" missing)"), std::string::npos) << full.err;
+    EXPECT_TRUE(std::filesystem::is_empty(small.path()));
+
+    // Read-only: refused before the scan, with the real cause.
+    Mount readOnly("tmpfs", "-t tmpfs -o ro,size=64k");
+    ASSERT_TRUE(readOnly.ok()) << readOnly.why();
+    const ToolRun refused =
+        tool.run("scan " + shellQuote(folder.path()) + " --save " + shellQuote(readOnly.path()));
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("Read-only file system"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.err.find("Analysing"), std::string::npos) << refused.err;
+
+    // A mounted card given by its folder: the device to scan is named.
+    MountedExt4 card("CARD", 16);
+    if (!card.ok()) GTEST_SKIP() << card.why();
+    const ToolRun mounted = tool.run("scan " + shellQuote(card.mountPoint()));
+    EXPECT_EQ(mounted.exitCode, 1);
+    EXPECT_NE(
+        mounted.err.find(card.mountPoint() + " is where the drive " + card.node() + " is mounted."),
+        std::string::npos)
+        << mounted.err;
 }
 
 TEST_F(ScanCommandTest, CtrlCStopsAtABatchEndAndKeepsWhatWasFound) {

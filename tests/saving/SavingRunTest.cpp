@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "../platform/LoopDevice.h"
 #include "IoTestSupport.h"
 #include "app/Reports.h"
 #include "platform/SourceFile.h"
@@ -357,13 +358,119 @@ TEST_F(SavingTest, FilesThatCannotBeWrittenAreReportedAsFailures) {
     EXPECT_EQ(message, "File Saving Completed with Errors. 1 file(s) could not be saved.");
     EXPECT_EQ(error, "Could not write " + run.filePathFor(files[1]) + ": " + std::strerror(EFBIG));
     EXPECT_EQ(readFile(run.filePathFor(files[2])), expectedSectors(30, 3));
-    EXPECT_LT(fs::file_size(run.filePathFor(files[1])), 17u * 512u);
+    // The half-written file took no name, and its temporary one is gone.
+    EXPECT_FALSE(fs::exists(run.filePathFor(files[1])));
+    EXPECT_EQ(std::distance(fs::directory_iterator(run.folderPathFor(files[1])), {}), 2);
 
     const std::string log = logs.text(LogKind::Recovery);
     EXPECT_NE(log.find("\r\nFiles Recover :2 / 3\r\n"), std::string::npos) << log;
     EXPECT_TRUE(log.ends_with("\r\nFiles Not Saved : 1\r\nFile Saving Completed with Errors\r\n"))
         << log;
     EXPECT_EQ(log.find("File Saved Successfully"), std::string::npos);
+}
+
+// Names the entries of folder, sorted, hidden ones included.
+std::vector<std::string> entriesOf(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(SavingTest, AFullDiskLeavesOnlyWholeFilesAndTheSameRunLaterSavesTheRest) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    test::Mount volume("tmpfs", "-t tmpfs -o size=64k");
+    if (!volume.ok()) GTEST_SKIP() << volume.why();
+    test::SourceImage source(100);
+    // 4, 6 and 1 pages of the 16 the volume holds, 8 of which other files fill.
+    const FileInfo files[] = {found("MP4", 1, 0, 32), found("MP4", 2, 32, 48),
+                              found("MP4", 3, 80, 8)};
+    for (const auto& f : files) add(f);
+    test::writeFile(volume.path() + "/other", std::string(8 << 12, 'x'));
+    {
+        SavingRun run(volume.path());
+        runToEnd(run);
+        EXPECT_EQ(run.savedCount.load(), 2);
+        EXPECT_EQ(run.failedCount.load(), 1);
+        EXPECT_EQ(run.firstError.load(),
+                  "Could not write " + run.filePathFor(files[1]) + ": " + std::strerror(ENOSPC));
+        EXPECT_EQ(entriesOf(run.folderPathFor(files[0])),
+                  (std::vector<std::string>{"File1.MP4", "File3.MP4"}));
+        EXPECT_EQ(readFile(run.filePathFor(files[2])), expectedSectors(80, 8));
+        // The check before a run says what is missing, counting only what is not
+        // there yet.
+        EXPECT_EQ(checkSavingDestination(volume.path()),
+                  "Insufficient free space on destination: the files to save need 24.0 KB, "
+                  "12.0 KB is free (12.0 KB missing). Please free space or change destination "
+                  "path.");
+    }
+    // Room made; the same run again, keeping both sides, saves the missing file and
+    // finds the others already there (all three would not fit again).
+    fs::remove(volume.path() + "/other");
+    EXPECT_EQ(checkSavingDestination(volume.path()), "");
+    SavingRun again(volume.path());
+    prompter.answers = {ReplaceAnswer::KeepBothToAll};
+    runToEnd(again);
+    EXPECT_EQ(again.savedCount.load(), 1);
+    EXPECT_EQ(again.keptCount.load(), 2);
+    EXPECT_EQ(again.outcome(), SavingOutcome::Succeeded);
+    EXPECT_EQ(readFile(again.filePathFor(files[1])), expectedSectors(32, 48));
+    EXPECT_EQ(entriesOf(again.folderPathFor(files[0])),
+              (std::vector<std::string>{"File1.MP4", "File2.MP4", "File3.MP4"}));
+}
+
+TEST_F(SavingTest, KeepingBothGivesTheNewcomerTheNextFreeName) {
+    test::SourceImage source(16);
+    SavingRun run(dest.path());
+    FileInfo files[] = {found("JPEG", 1, 1, 2), found("JPEG", 2, 3, 2), found("JPEG", 3, 5, 2)};
+    files[2].partial = true;
+    for (const auto& f : files) {
+        plantOld(run, f);
+        add(f);
+    }
+    test::writeFile(dest.file("JPEG/File2 (2).JPEG"), std::string("another card"));
+    prompter.answers = {ReplaceAnswer::KeepBoth, ReplaceAnswer::KeepBothToAll};
+    runToEnd(run);
+    EXPECT_EQ(prompter.asked, (std::vector<std::string>{"File1.JPEG", "File2.JPEG"}));
+    for (const auto& f : files) EXPECT_EQ(contentOf(run.filePathFor(f)), "old content");
+    EXPECT_EQ(contentOf(dest.file("JPEG/File2 (2).JPEG")), "another card");
+    EXPECT_EQ(readFile(dest.file("JPEG/File1 (2).JPEG")), expectedSectors(1, 2));
+    EXPECT_EQ(readFile(dest.file("JPEG/File2 (3).JPEG")), expectedSectors(3, 2));
+    EXPECT_EQ(readFile(dest.file("JPEG/File3 (2).JPEG")), expectedSectors(5, 2));
+    EXPECT_EQ(run.savedCount.load(), 3);
+    EXPECT_EQ(run.keptCount.load(), 0);
+    // The report names a partial file as it was saved.
+    EXPECT_EQ(countOf(logs.text(LogKind::Recovery), "\r\nFile3 (2).JPEG (partial)\r\n"), 1u);
+    EXPECT_EQ(keptBothName("README", 2), "README (2)");
+    EXPECT_EQ(keptBothName(".hidden", 4), ".hidden (4)");
+}
+
+TEST_F(SavingTest, NothingIsWrittenThroughATypeFolderThatIsALink) {
+    test::SourceImage source(16);
+    test::TempDir elsewhere;
+    fs::create_directory_symlink(elsewhere.path(), dest.file("JPEG"));
+    test::writeFile(dest.file("GIF"), std::string("a file, not a folder"));
+    add(found("JPEG", 1, 1, 2));
+    add(found("GIF", 1, 3, 2));
+    add(found("PNG", 1, 5, 2));
+    SavingRun run(dest.path());
+    runToEnd(run);
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    EXPECT_EQ(run.savedCount.load(), 1);
+    EXPECT_EQ(run.failedCount.load(), 2);
+    EXPECT_EQ(run.firstError.load(),
+              "Could not create " + dest.file("JPEG/File1.JPEG") + ": " + std::strerror(ENOTDIR));
+    EXPECT_EQ(readFile(dest.file("PNG/File1.PNG")), expectedSectors(5, 2));
+}
+
+TEST_F(SavingTest, AReadOnlyDestinationIsRefusedBeforeStartingWithTheReason) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a read-only tmpfs needs root";
+    test::Mount volume("tmpfs", "-t tmpfs -o ro,size=64k");
+    if (!volume.ok()) GTEST_SKIP() << volume.why();
+    test::SourceImage source(8);
+    EXPECT_EQ(checkSavingDestination(volume.path()),
+              "Files cannot be saved in " + volume.path() +
+                  ": Read-only file system. Please choose another folder.");
 }
 
 TEST_F(SavingTest, DestinationMustExist) {

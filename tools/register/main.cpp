@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/Session.h"
 #include "platform/Folders.h"
@@ -24,14 +25,44 @@ std::string ownerName() {
     return login ? login : "";
 }
 
+constexpr const char* kUsage =
+    "Usage: kestrum-register [LOG_FOLDER]\n"
+    "\n"
+    "The install step: records the application folder, the log folder and the machine's\n"
+    "registered owner (your full name) in the registry store. The log folder is made\n"
+    "when missing; without LOG_FOLDER it is ~/.local/share/kestrum/logs (under\n"
+    "$XDG_DATA_HOME when set). The store is $KESTRUM_REGISTRY, else\n"
+    "~/.config/kestrum/registry.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help  show this help and end\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
+    std::vector<std::string> folders;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        // A folder whose name starts with '-' is still reachable as ./-name.
+        if (arg.size() > 1 && arg[0] == '-') {
+            std::fprintf(stderr, "kestrum-register: unknown option %s\n%s", arg.c_str(), kUsage);
+            return 1;
+        }
+        folders.push_back(arg);
+    }
+    if (folders.size() > 1) {
+        std::fprintf(stderr, "kestrum-register: give at most one LOG_FOLDER.\n%s", kUsage);
+        return 1;
+    }
     const std::string appFolder = kestrum::platform::programFolder();
     std::string logFolder;
-    if (argc > 1) {
-        logFolder = argv[1];
+    if (!folders.empty()) {
+        logFolder = folders[0];
     } else {
         logFolder = kestrum::platform::defaultLogFolder();
         if (logFolder.empty()) {
