@@ -1,7 +1,8 @@
 // JPEG XL carver. In the box container, the boxes give the length and a sized
 // codestream box (or the last of its parts) completes the file. A bare codestream
 // records no length and marks no end: it is taken to run to the last non-zero byte
-// before the first zero-filled sector, and only its signature counts as checked.
+// before the first sector that is zero-filled or where another family's file
+// starts, so it never hides one.
 #include "carve/JxlCarver.h"
 
 #include <algorithm>
@@ -36,19 +37,47 @@ bool knownBox(const uint8_t* t) {
     return false;
 }
 
+// The bytes of another reader from an offset on.
+class OffsetReader final : public ByteReader {
+public:
+    OffsetReader(ByteReader& r, uint64_t offset) : r_(r), offset_(offset) {}
+    uint64_t limit() const override { return r_.limit() - offset_; }
+    size_t read(uint64_t offset, void* out, size_t n) override {
+        return r_.read(offset_ + offset, out, n);
+    }
+
+private:
+    ByteReader& r_;
+    uint64_t offset_;
+};
+
+std::optional<Carved> carve(ByteReader& r);
+
+// Whether a file of another family starts with this sector.
+bool otherFileAt(ByteReader& r, uint64_t at, const uint8_t* sector) {
+    for (const CarverEntry& c : carvers()) {
+        if (c.carve == carve || !c.quick(sector)) continue;
+        OffsetReader from(r, at);
+        if (c.carve(from)) return true;
+    }
+    return false;
+}
+
 std::optional<Carved> bare(ByteReader& r) {
     const uint64_t bound = std::min(r.limit(), kMaxBare);
     std::vector<uint8_t> sector(512);
     uint64_t end = 0;
     for (uint64_t at = 0; at < bound; at += 512) {
         const size_t got = r.read(at, sector.data(), 512);
+        std::fill(sector.begin() + static_cast<long>(got), sector.end(), 0);
+        if (at > 0 && otherFileAt(r, at, sector.data())) break;
         const auto last = std::find_if(sector.rbegin() + static_cast<long>(512 - got),
                                        sector.rend(), [](uint8_t b) { return b != 0; });
         if (last == sector.rend()) break;  // a zero sector: past the picture
         end = at + static_cast<uint64_t>(sector.rend() - last);
         if (got < 512) break;
     }
-    return Carved{"JXL", std::max<uint64_t>(end, 2), end >= kMaxBare, 2};
+    return Carved{"JXL", std::max<uint64_t>(end, 2), end >= kMaxBare};
 }
 
 std::optional<Carved> carve(ByteReader& r) {
@@ -79,7 +108,6 @@ std::optional<Carved> carve(ByteReader& r) {
             if (!isBox(t, "jxlc") && !isBox(t, "jxlp")) break;
             Carved c = *bare(r);
             c.length = std::max(c.length, off + header);
-            c.checkedLength = off + header;
             return c;
         }
         if (size < header) break;
