@@ -18,7 +18,7 @@ for t in photorec mkfs.vfat mcopy ffmpeg heif-enc cwebp cjxl flac python3; do
     command -v "$t" >/dev/null || die "$t is missing"
 done
 rm -rf "$WORK"
-mkdir -p "$WORK/files" "$WORK/out/ours" "$WORK/out/photorec"
+mkdir -p "$WORK/files" "$WORK/out"
 F="$WORK/files"
 FF=(ffmpeg -hide_banner -loglevel error -nostdin -y -threads 1)
 
@@ -57,18 +57,24 @@ for s in exiftool-CanonRaw.cr3 exiftool-PhaseOne.iiq exiftool-MXF.mxf; do
     [ -f "$SAMPLES/$s" ] && cp "$SAMPLES/$s" "$F/sample-${s#exiftool-}"
 done
 
-# A 64 MB FAT32 card holding them all.
-IMG="$WORK/card.img"
-truncate -s 64M "$IMG"
-mkfs.vfat -F 32 -n CARD "$IMG" >/dev/null
-for f in "$F"/*; do mcopy -i "$IMG" "$f" ::/; done
+# A 64 MB FAT32 card holding them all: fresh (zeros in the slack behind each file), and
+# reused (the old card's bytes, here random, in the slack and free space).
+measure() {  # NAME PREFILL
+    local name=$1 img="$WORK/$1.img" out="$WORK/out/$1"
+    mkdir -p "$out/ours" "$out/photorec"
+    if [ "$2" = random ]; then head -c 64M /dev/urandom >"$img"; else truncate -s 64M "$img"; fi
+    mkfs.vfat -F 32 -n CARD "$img" >/dev/null
+    for f in "$F"/*; do mcopy -i "$img" "$f" ::/; done
+    KESTRUM_REGISTRY="$out/registry" "$RECOVER" scan "$img" --types all --thorough \
+        --save "$out/ours" >"$out/ours.log" 2>&1
+    (cd "$out" && photorec /log /d "$out/photorec/recup" /cmd "$img" \
+        partition_none,fileopt,everything,enable,search >/dev/null 2>&1)
+    echo "== $name card"
+    report "$out/ours" "$out/photorec"
+}
 
-export KESTRUM_REGISTRY="$WORK/out/registry"
-"$RECOVER" scan "$IMG" --types all --thorough --save "$WORK/out/ours" >"$WORK/out/ours.log" 2>&1
-(cd "$WORK/out" && photorec /log /d "$WORK/out/photorec/recup" /cmd "$IMG" \
-    partition_none,fileopt,everything,enable,search >/dev/null 2>&1)
-
-python3 - "$F" "$WORK/out/ours" "$WORK/out/photorec" <<'PY'
+report() {
+python3 - "$F" "$1" "$2" <<'PY'
 import hashlib, os, sys
 files, tools = sys.argv[1], {"ours": sys.argv[2], "photorec": sys.argv[3]}
 def outputs(d):
@@ -98,3 +104,7 @@ for name in sorted(os.listdir(files)):
 n = len(os.listdir(files))
 print("found / byte-exact of", n, ":", ", ".join(f"{t} {a}/{b}" for t, (a, b) in totals.items()))
 PY
+}
+
+measure fresh zeros
+measure reused random
