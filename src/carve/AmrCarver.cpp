@@ -5,6 +5,8 @@
 #include <array>
 #include <cstring>
 
+#include "carve/NextFile.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -42,6 +44,10 @@ std::optional<Carved> carve(ByteReader& r) {
             partial = true;
             break;
         }
+        // A frame header byte is a weak mark: a frame that would reach into a
+        // sector where another file starts is that file's bytes, not speech.
+        const uint64_t sector = (off + size - 1) / 512 * 512;
+        if (sector >= off && sector > 0 && otherFileStartsAt(r, sector, amrCarver())) break;
         off += size;
     }
     if (frames == 0 && off != r.limit()) return std::nullopt;  // a magic and no speech

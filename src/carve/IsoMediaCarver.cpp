@@ -240,9 +240,9 @@ std::optional<Carved> carve(ByteReader& r) {
         // follow and the movie or its media data must be among them.
         if ((boxes < 2 && !moov) || (!moov && !mdat)) return std::nullopt;
     }
-    // A picture's items are described by its meta box; a still with all its
-    // data inside the meta box has no media data box at all.
-    if (image ? !meta : (!moov || !mdat)) partial = true;
+    // A picture's items are described by its meta box (a still with all its data
+    // inside it has no media data box at all); a sequence or burst is a movie.
+    if (image ? !(meta || (moov && mdat)) : (!moov || !mdat)) partial = true;
     if (type == "MP4" && moov && audioOnlyMovie(r, moovAt, moovSize)) type = "M4A";
     return Carved{type, off, partial};
 }

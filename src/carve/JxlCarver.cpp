@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "carve/NextFile.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -37,32 +39,6 @@ bool knownBox(const uint8_t* t) {
     return false;
 }
 
-// The bytes of another reader from an offset on.
-class OffsetReader final : public ByteReader {
-public:
-    OffsetReader(ByteReader& r, uint64_t offset) : r_(r), offset_(offset) {}
-    uint64_t limit() const override { return r_.limit() - offset_; }
-    size_t read(uint64_t offset, void* out, size_t n) override {
-        return r_.read(offset_ + offset, out, n);
-    }
-
-private:
-    ByteReader& r_;
-    uint64_t offset_;
-};
-
-std::optional<Carved> carve(ByteReader& r);
-
-// Whether a file of another family starts with this sector.
-bool otherFileAt(ByteReader& r, uint64_t at, const uint8_t* sector) {
-    for (const CarverEntry& c : carvers()) {
-        if (c.carve == carve || !c.quick(sector)) continue;
-        OffsetReader from(r, at);
-        if (c.carve(from)) return true;
-    }
-    return false;
-}
-
 std::optional<Carved> bare(ByteReader& r) {
     const uint64_t bound = std::min(r.limit(), kMaxBare);
     std::vector<uint8_t> sector(512);
@@ -70,7 +46,7 @@ std::optional<Carved> bare(ByteReader& r) {
     for (uint64_t at = 0; at < bound; at += 512) {
         const size_t got = r.read(at, sector.data(), 512);
         std::fill(sector.begin() + static_cast<long>(got), sector.end(), 0);
-        if (at > 0 && otherFileAt(r, at, sector.data())) break;
+        if (at > 0 && otherFileStartsAt(r, at, jxlCarver())) break;
         const auto last = std::find_if(sector.rbegin() + static_cast<long>(512 - got),
                                        sector.rend(), [](uint8_t b) { return b != 0; });
         if (last == sector.rend()) break;  // a zero sector: past the picture

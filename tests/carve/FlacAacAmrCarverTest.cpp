@@ -114,6 +114,15 @@ TEST(AmrCarver, FrameSizesByModeGiveTheLength) {
         EXPECT_FALSE(c->partial);
         expectPartial(carveBytes(e, f, f.size() - 3), f.size() - lastFrame);
     }
+    // Old bytes behind the file that read as a frame header do not carry the
+    // walk into the next sector's file.
+    auto f = amr(false, std::vector<uint8_t>(15, 7));  // 6 + 15 x 32 bytes
+    ASSERT_EQ(f.size(), 486u);
+    f.push_back(0x3C);  // a 32-byte frame's header, 26 bytes before the sector's end
+    f.resize(512, 0x11);
+    const auto next = carveBytes(e, concat(f, data("carve/photo-lossy.webp")));
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->length, 486u);
     EXPECT_FALSE(carveBytes(e, concat(amr(false, {}), std::vector<uint8_t>(600, 0))));
     const std::string text = "#!AMR\nis how the speech files begin";
     EXPECT_FALSE(carveBytes(e, std::vector<uint8_t>(text.begin(), text.end())));
