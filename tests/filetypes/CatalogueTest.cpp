@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "carve/SizeCeiling.h"
 #include "filetypes/Catalogue.h"
 
 using namespace kestrum;
@@ -197,6 +198,11 @@ TEST(Catalogue, ThoroughOnlyTypesJoinTheirGroupsInThoroughModeOnly) {
     EXPECT_EQ(groupOf("WAV"), TypeGroup::Audio);
     EXPECT_EQ(groupOf("M4V"), TypeGroup::Video);
     EXPECT_EQ(groupOf("BMP"), TypeGroup::Pictures);
+    // The thorough scan's built-in ceilings follow the groups.
+    EXPECT_EQ(carve::sizeCeiling("FLAC", nullptr), uint64_t{64} << 30);
+    EXPECT_EQ(carve::sizeCeiling("MTS", nullptr), uint64_t{64} << 30);
+    EXPECT_EQ(carve::sizeCeiling("HEIC", nullptr), uint64_t{1} << 30);
+    EXPECT_EQ(carve::sizeCeiling("CR3", nullptr), uint64_t{1} << 30);
 
     // A thorough-only type gets a record in thorough mode only, in offered order.
     std::vector<SelectedType> rows{{"HEIC", "500"}, {"PSD", "2000"}, {"CR3", "2000"}};
