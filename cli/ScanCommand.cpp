@@ -54,7 +54,8 @@ std::vector<std::string> splitList(const std::string& text) {
 
 bool isCatalogueType(const std::string& name) {
     const auto rows = catalogueRows();
-    return std::any_of(rows.begin(), rows.end(),
+    return isThoroughOnly(name) ||
+           std::any_of(rows.begin(), rows.end(),
                        [&](const CatalogueRow& r) { return r.type == name; });
 }
 
@@ -115,6 +116,11 @@ bool chooseTypes(const ParsedArgs& args, TypeChoice& choice, std::string& error)
                         " Run \"kestrum-recover types\" to see the types, or use --types all.";
                 return false;
             }
+            if (isThoroughOnly(upper(t)) && !args.flags.count("--thorough")) {
+                error = upper(t) +
+                        " is recognised by thorough detection only: add --thorough to the scan.";
+                return false;
+            }
             wanted.push_back(upper(t));
         }
         if (wanted.empty()) {
@@ -154,7 +160,7 @@ bool chooseTypes(const ParsedArgs& args, TypeChoice& choice, std::string& error)
                              item.c_str(), value, type.c_str());
         }
     }
-    for (const CatalogueRow& row : catalogueRows()) {
+    for (const CatalogueRow& row : offeredRows(args.flags.count("--thorough") != 0)) {
         const std::string type(row.type);
         if (!choice.all && std::find(wanted.begin(), wanted.end(), type) == wanted.end()) continue;
         const auto size = sizes.find(type);

@@ -5,21 +5,26 @@
 
 #include <array>
 
+#include "carve/AdtsCarver.h"
 #include "carve/AiffCarver.h"
+#include "carve/AmrCarver.h"
 #include "carve/AsfCarver.h"
 #include "carve/AuCarver.h"
 #include "carve/BmpCarver.h"
 #include "carve/CiffCarver.h"
 #include "carve/DvCarver.h"
+#include "carve/FlacCarver.h"
 #include "carve/GifCarver.h"
 #include "carve/IsoMediaCarver.h"
 #include "carve/Jp2Carver.h"
 #include "carve/JpegCarver.h"
+#include "carve/JxlCarver.h"
 #include "carve/MatroskaCarver.h"
 #include "carve/MidiCarver.h"
 #include "carve/Mp3Carver.h"
 #include "carve/MpegCarver.h"
 #include "carve/MrwCarver.h"
+#include "carve/MxfCarver.h"
 #include "carve/OggCarver.h"
 #include "carve/PngCarver.h"
 #include "carve/PsdCarver.h"
@@ -28,6 +33,7 @@
 #include "carve/RealMediaCarver.h"
 #include "carve/RiffCarver.h"
 #include "carve/TiffCarver.h"
+#include "carve/TransportStreamCarver.h"
 #include "carve/X3fCarver.h"
 
 namespace kestrum::carve {
@@ -46,6 +52,7 @@ std::span<const CarverEntry> carvers() {
         jp2Carver(),
         gifCarver(),
         jpegCarver(),
+        jxlCarver(),
         // Containers of audio and video.
         isoMediaCarver(),
         matroskaCarver(),
@@ -57,10 +64,16 @@ std::span<const CarverEntry> carvers() {
         oggCarver(),
         midiCarver(),
         auCarver(),
-        // Weak quick tests last: a byte-order mark, "BM", start codes, frame sync.
+        flacCarver(),
+        amrCarver(),
+        mxfCarver(),
+        // Weak quick tests last: a byte-order mark, "BM", sync bytes, start codes,
+        // frame sync.
         tiffCarver(),
         bmpCarver(),
+        transportStreamCarver(),
         mpegCarver(),
+        adtsCarver(),
         mp3Carver(),
     };
     return kTable;

@@ -3,14 +3,17 @@
 // of megabytes costs a handful of reads.
 #include "carve/IsoMediaCarver.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace kestrum::carve {
 namespace {
 
-constexpr std::array<std::string_view, 4> kTypes{"MP4", "MOV", "M4V", "3G2"};
+constexpr std::array<std::string_view, 9> kTypes{"MP4", "MOV",  "M4V",  "3G2", "3GP",
+                                                 "M4A", "HEIC", "AVIF", "CR3"};
 constexpr int kMaxBoxes = 1'000'000;
 
 using Fourcc = std::array<char, 4>;
@@ -42,12 +45,15 @@ bool knownTopLevel(const uint8_t* t) {
     return false;
 }
 
-// Still-image and raw flavours of the box format: not video, not in the catalogue.
-bool imageBrand(const uint8_t* b) {
-    for (std::string_view id : {"heic", "heix", "heim", "heis", "mif1", "msf1", "avif", "avis",
-                                "crx ", "jp2 ", "jpx ", "jpm "})
-        if (is(b, id)) return true;
-    return false;
+// Still-image and raw flavours of the box format: the type a major brand of one
+// stands for (JPEG 2000's flavours have a carver of their own: none).
+std::optional<std::string_view> imageBrand(const uint8_t* b) {
+    for (std::string_view id : {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1"})
+        if (is(b, id)) return "HEIC";
+    if (is(b, "avif") || is(b, "avis")) return "AVIF";
+    if (is(b, "crx ")) return "CR3";
+    if (is(b, "jp2 ") || is(b, "jpx ") || is(b, "jpm ")) return std::string_view{};
+    return std::nullopt;
 }
 
 // The catalogue type one brand stands for; empty for a brand that decides nothing.
@@ -55,17 +61,18 @@ std::string_view typeOfBrand(const uint8_t* b) {
     if (is(b, "qt  ")) return "MOV";
     if (is(b, "M4V ") || is(b, "M4VH") || is(b, "M4VP")) return "M4V";
     // The catalogue has no 3GP row: 3GPP files go with their 3GPP2 siblings.
-    if (std::memcmp(b, "3g2", 3) == 0 || std::memcmp(b, "3gp", 3) == 0 ||
-        std::memcmp(b, "3gs", 3) == 0 || std::memcmp(b, "3ge", 3) == 0 ||
-        std::memcmp(b, "3gg", 3) == 0 || std::memcmp(b, "3gr", 3) == 0)
-        return "3G2";
+    if (std::memcmp(b, "3g2", 3) == 0) return "3G2";
+    if (std::memcmp(b, "3gp", 3) == 0 || std::memcmp(b, "3gs", 3) == 0 ||
+        std::memcmp(b, "3ge", 3) == 0 || std::memcmp(b, "3gg", 3) == 0 ||
+        std::memcmp(b, "3gr", 3) == 0)
+        return "3GP";
+    if (is(b, "M4A ") || is(b, "M4B ") || is(b, "M4P ")) return "M4A";
     return {};
 }
 
 bool mp4Brand(const uint8_t* b) {
     if (std::memcmp(b, "iso", 3) == 0) return true;  // isom, iso2 ... iso9
-    for (std::string_view id :
-         {"mp41", "mp42", "avc1", "dash", "M4A ", "M4B ", "M4P ", "mmp4", "f4v ", "MSNV", "XAVC"})
+    for (std::string_view id : {"mp41", "mp42", "avc1", "dash", "mmp4", "f4v ", "MSNV", "XAVC"})
         if (is(b, id)) return true;
     return false;
 }
@@ -120,17 +127,40 @@ std::optional<FtypInfo> readFtyp(ByteReader& r) {
     uint8_t f[1024];
     if (!r.readExact(0, f, *size)) return std::nullopt;
     const uint8_t* major = f + 8;
-    if (!printable(major) || imageBrand(major)) return std::nullopt;
+    if (!printable(major)) return std::nullopt;
+    const auto image = imageBrand(major);
+    if (image && image->empty()) return std::nullopt;
     // A major brand of the MP4 family decides alone; another major brand lets the
     // compatible brands name the type.
-    std::string_view type = mp4Brand(major) ? std::string_view("MP4") : typeOfBrand(major);
+    std::string_view type = image             ? *image
+                            : mp4Brand(major) ? std::string_view("MP4")
+                                              : typeOfBrand(major);
     for (uint32_t at = 16; at < *size; at += 4) {
         const uint8_t* b = f + at;
         if (std::memcmp(b, "\0\0\0\0", 4) == 0) continue;  // some writers pad with zeros
         if (!printable(b)) return std::nullopt;
         if (type.empty()) type = typeOfBrand(b);
+        if (type == "HEIC" && (is(b, "avif") || is(b, "avis"))) type = "AVIF";  // mif1 + avif
     }
     return FtypInfo{type.empty() ? std::string_view("MP4") : type, *size};
+}
+
+// Whether the movie's tracks are all sound: its handler boxes, looked for in the
+// movie's first megabyte, name "soun" and never "vide".
+bool audioOnlyMovie(ByteReader& r, uint64_t off, uint64_t size) {
+    static constexpr uint8_t kHdlr[] = {'h', 'd', 'l', 'r'};
+    const uint64_t end = off + std::min<uint64_t>(size, 1 << 20);
+    bool sound = false;
+    for (uint64_t at = off; at < end;) {
+        const auto found = r.find(at, kHdlr, 4, end - at);
+        if (!found) break;
+        uint8_t handler[4];
+        if (!r.readExact(*found + 12, handler, 4)) break;
+        if (is(handler, "vide")) return false;
+        sound = sound || is(handler, "soun");
+        at = *found + 4;
+    }
+    return sound;
 }
 
 std::optional<Carved> carve(ByteReader& r) {
@@ -148,7 +178,9 @@ std::optional<Carved> carve(ByteReader& r) {
         return std::nullopt;
     }
 
-    bool moov = false, mdat = false, partial = false;
+    const bool image = type == "HEIC" || type == "AVIF";
+    bool moov = false, mdat = false, meta = false, partial = false;
+    uint64_t moovAt = 0, moovSize = 0;
     bool afterFragment = false;         // the last non-filler box was a movie fragment
     uint64_t fillerStart = UINT64_MAX;  // where the run of filler boxes before off began
     int boxes = 0;                      // after the ftyp
@@ -157,12 +189,13 @@ std::optional<Carved> carve(ByteReader& r) {
         auto box = boxAt(r, off);
         if (!box) break;
         const uint8_t* t = box->type;
-        if (moov && mdat) {
+        if ((moov || (image && meta)) && mdat) {
             // A whole movie followed by a second ftyp, movie or preview, or by media
             // data that no fragment announces, is followed by the next recording,
             // which owns the filler boxes in front of it.
+            // A picture may keep its items in several media data boxes.
             const bool nextFile = is(t, "ftyp") || is(t, "moov") || is(t, "pnot") ||
-                                  (is(t, "mdat") && !afterFragment);
+                                  (image ? is(t, "meta") : is(t, "mdat") && !afterFragment);
             if (nextFile) {
                 if (fillerStart != UINT64_MAX) off = fillerStart;
                 break;
@@ -174,7 +207,10 @@ std::optional<Carved> carve(ByteReader& r) {
         if (is(t, "moov")) {
             if (moov || !moovLooksValid(r, off, *box)) break;
             moov = true;
+            moovAt = off;
+            moovSize = box->size == 0 ? r.limit() - off : box->size;
         }
+        if (is(t, "meta")) meta = true;
         if (is(t, "mdat")) mdat = true;
         const bool filler = is(t, "free") || is(t, "skip") || is(t, "wide") || is(t, "junk");
         if (filler) {
@@ -204,7 +240,10 @@ std::optional<Carved> carve(ByteReader& r) {
         // follow and the movie or its media data must be among them.
         if ((boxes < 2 && !moov) || (!moov && !mdat)) return std::nullopt;
     }
-    if (!moov || !mdat) partial = true;
+    // A picture's items are described by its meta box (a still with all its data
+    // inside it has no media data box at all); a sequence or burst is a movie.
+    if (image ? !(meta || (moov && mdat)) : (!moov || !mdat)) partial = true;
+    if (type == "MP4" && moov && audioOnlyMovie(r, moovAt, moovSize)) type = "M4A";
     return Carved{type, off, partial};
 }
 

@@ -10,7 +10,7 @@
 namespace kestrum::carve {
 namespace {
 
-constexpr std::array<std::string_view, 4> kTypes{"WAV", "AVI", "DIVX", "MIDI"};
+constexpr std::array<std::string_view, 5> kTypes{"WAV", "AVI", "DIVX", "MIDI", "WEBP"};
 
 // Video codes users know as DivX: the handler in the stream header or the
 // compression in the stream format.
@@ -27,7 +27,17 @@ bool quick(const uint8_t* s) {
         return std::memcmp(s + 8, "WAVE", 4) == 0;
     if (std::memcmp(s, "RIFF", 4) != 0) return false;
     return std::memcmp(s + 8, "WAVE", 4) == 0 || std::memcmp(s + 8, "AVI ", 4) == 0 ||
-           std::memcmp(s + 8, "RMID", 4) == 0;
+           std::memcmp(s + 8, "RMID", 4) == 0 || std::memcmp(s + 8, "WEBPVP8", 7) == 0;
+}
+
+// WebP: the picture's first chunk is its lossy (VP8), lossless (VP8L) or extended
+// (VP8X) header, checked by its own signature.
+bool webpFirst(ByteReader& r, const ChunkHeader& c) {
+    uint8_t b[10];
+    if (c.is("VP8X")) return c.size == 10;
+    if (c.is("VP8L")) return c.size >= 5 && r.readExact(c.body(), b, 1) && b[0] == 0x2F;
+    return c.is("VP8 ") && c.size >= 10 && r.readExact(c.body(), b, 10) && b[3] == 0x9D &&
+           b[4] == 0x01 && b[5] == 0x2A;
 }
 
 bool saneWaveFormat(ByteReader& r, const ChunkHeader& c) {
@@ -197,6 +207,16 @@ std::optional<Carved> carve(ByteReader& r) {
         w = walkChunks(r, 12, to, false, [&](const ChunkHeader& c) { return check(r, c); });
         if (!check.hdrl) return std::nullopt;
         out.type = check.divx ? "DIVX" : "AVI";
+    } else if (std::memcmp(h + 8, "WEBP", 4) == 0) {
+        if (!to) return std::nullopt;  // a picture's writer knows its size
+        bool first = true;
+        w = walkChunks(r, 12, to, false, [&](const ChunkHeader& c) {
+            const bool ok = !first || webpFirst(r, c);
+            first = false;
+            return ok;
+        });
+        if (first) return std::nullopt;
+        out.type = "WEBP";
     } else if (std::memcmp(h + 8, "RMID", 4) == 0) {
         bool first = true;
         w = walkChunks(r, 12, to, false, [&](const ChunkHeader& c) {
@@ -215,7 +235,7 @@ std::optional<Carved> carve(ByteReader& r) {
     out.partial = w.stop != ChunkStop::End;
     // The RIFF chunk's own pad byte, when the size is odd.
     if (to && w.stop == ChunkStop::End && (riffSize & 1) && out.length < r.limit()) ++out.length;
-    if (out.type != "WAV" && out.type != "MIDI" && to && !out.partial)
+    if ((out.type == "AVI" || out.type == "DIVX") && to && !out.partial)
         out.length = followAvix(r, out.length, out.partial);
     return out;
 }

@@ -15,13 +15,8 @@ uint64_t sizeCeiling(std::string_view type, const stExtInfo* selected) {
         selected->maxSizeBytes != kDefaultSizeKb * 1024)
         return static_cast<uint64_t>(selected->maxSizeBytes);
     constexpr uint64_t kGiB = uint64_t{1} << 30;
-    const auto rows = catalogueRows();
-    bool media = false;  // audio or video: the rows from WAV to M4V
-    for (const CatalogueRow& row : rows) {
-        if (row.type == "WAV") media = true;
-        if (row.type == type) return media ? 64 * kGiB : kGiB;
-        if (row.type == "M4V") media = false;
-    }
+    const TypeGroup group = groupOf(type);
+    if (group == TypeGroup::Audio || group == TypeGroup::Video) return 64 * kGiB;
     return kGiB;
 }
 

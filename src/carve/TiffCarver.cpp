@@ -13,8 +13,9 @@
 namespace kestrum::carve {
 namespace {
 
-constexpr std::array<std::string_view, 11> kTypes{"TIFF", "CR2", "NEF", "PEF", "ORF", "SR2",
-                                                  "ERF",  "DNG", "RAW", "MEF", "DCR"};
+constexpr std::array<std::string_view, 16> kTypes{"TIFF", "CR2", "NEF", "PEF", "ORF", "SR2",
+                                                  "ERF",  "DNG", "RAW", "MEF", "DCR", "ARW",
+                                                  "NRW",  "SRW", "3FR", "IIQ"};
 
 // Walk bounds: far above any real file, low enough that no byte pattern keeps a
 // walk busy for long.
@@ -217,6 +218,7 @@ public:
     bool dng = false;
     bool rawHint = false;
     std::string make;
+    std::string model;
 
 private:
     bool read(const Pending& p, Ifd& d, bool first);
@@ -227,7 +229,7 @@ private:
     void coverPairs(const Values& offsets, const Values& counts, uint64_t base, bool little,
                     bool strict);
     void queueMakerNote(const Values& v, bool little);
-    void readMake(const Values& v);
+    void readMake(const Values& v, std::string& into);
 
     ByteReader& r_;
     Header header_;
@@ -305,11 +307,11 @@ void Walker::coverPairs(const Values& offsets, const Values& counts, uint64_t ba
     }
 }
 
-void Walker::readMake(const Values& v) {
-    if (!make.empty() || v.type != 2 || v.count < 2) return;
+void Walker::readMake(const Values& v, std::string& into) {
+    if (!into.empty() || v.type != 2 || v.count < 2) return;
     char b[64];
     const size_t n = r_.read(v.at, b, std::min<size_t>(v.count, sizeof b));
-    for (size_t i = 0; i < n && b[i] != '\0'; ++i) make.push_back(b[i]);
+    for (size_t i = 0; i < n && b[i] != '\0'; ++i) into.push_back(b[i]);
 }
 
 // Makers' notes hold a directory behind a maker's own header; where their offsets
@@ -444,8 +446,8 @@ void Walker::commit(const Pending& p, const Ifd& d) {
         checked = std::max(checked, d.furthest);
         dng = dng || d.dng;
         rawHint = rawHint || d.rawHint;
-        readMake(s[kMake]);
-        readMake(s[kModel]);
+        readMake(s[kMake], make);
+        readMake(s[kModel], model);
     } else if (!d.beyond) {
         furthest = std::max(furthest, d.furthest);
     }
@@ -530,8 +532,9 @@ bool Walker::run(bool crMarker) {
     return true;
 }
 
-std::string_view classify(const Header& h, const Walker& w, bool crMarker) {
+std::string_view classify(const Header& h, const Walker& w, bool crMarker, bool iiqMarker) {
     if (w.dng) return "DNG";
+    if (iiqMarker) return "IIQ";
     if (h.magic == Magic::kRw2) return "RAW";
     if (h.magic == Magic::kOrf) return "ORF";
     const std::string m = upper(w.make);
@@ -539,10 +542,15 @@ std::string_view classify(const Header& h, const Walker& w, bool crMarker) {
     if (crMarker && (m.empty() || has("CANON"))) return "CR2";
     // A maker's name alone does not make a raw: cameras also write plain TIFFs.
     if (!w.rawHint) return "TIFF";
-    if (has("NIKON")) return "NEF";
+    const std::string model = upper(w.model);
+    if (has("NIKON")) return model.starts_with("COOLPIX") ? "NRW" : "NEF";
     if (has("PENTAX") || has("RICOH")) return "PEF";
     if (has("OLYMPUS") || m.starts_with("OM DIGITAL")) return "ORF";
-    if (has("SONY")) return "SR2";
+    // Sony's first raw camera wrote SR2; every later one writes ARW.
+    if (has("SONY")) return model.empty() || model.starts_with("DSC-R1") ? "SR2" : "ARW";
+    if (has("SAMSUNG")) return "SRW";
+    if (has("HASSELBLAD")) return "3FR";
+    if (has("PHASE ONE")) return "IIQ";
     if (has("EPSON")) return "ERF";
     if (has("MAMIYA")) return "MEF";
     if (has("KODAK")) return "DCR";
@@ -562,7 +570,11 @@ std::optional<Carved> carve(ByteReader& r) {
         header->little && header->magic == Magic::kTiff && b[8] == 'C' && b[9] == 'R' && b[10] == 2;
     Walker w(r, *header);
     if (!w.run(crMarker)) return std::nullopt;
-    Carved c{classify(*header, w, crMarker), w.furthest, false, std::min(w.checked, w.furthest)};
+    // Phase One's raws carry their own directory's mark after the TIFF header.
+    const bool iiqMarker = header->little && header->magic == Magic::kTiff && b[8] == 'I' &&
+                           b[9] == 'I' && b[10] == 'I' && b[11] == 'I';
+    Carved c{classify(*header, w, crMarker, iiqMarker), w.furthest, false,
+             std::min(w.checked, w.furthest)};
     if (w.beyond) {
         c.length = r.limit();
         c.partial = true;

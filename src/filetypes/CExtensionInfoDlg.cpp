@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
+#include <map>
 #include <string>
 
 #include "app/Log.h"
@@ -88,24 +89,6 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
     // A size is a number of kilobytes: "12ab" would be stored as it is typed.
     list_->setColumnValidator(kSizeColumn,
                               new QRegularExpressionValidator(QRegularExpression("[0-9]*")));
-    const auto rows = catalogueRows();
-    list_->setRowCount(static_cast<int>(rows.size()));
-    settingRows_ = true;
-    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
-        auto* type =
-            new QTableWidgetItem(QString::fromLatin1(rows[r].type.data(), rows[r].type.size()));
-        type->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-        type->setCheckState(Qt::Unchecked);
-        list_->setItem(r, 0, type);
-        auto* description = new QTableWidgetItem(
-            QString::fromLatin1(rows[r].description.data(), rows[r].description.size()));
-        description->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        list_->setItem(r, 1, description);
-        auto* size = new QTableWidgetItem(kDefaultSizeText);
-        size->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        list_->setItem(r, kSizeColumn, size);
-    }
-    settingRows_ = false;
     connect(list_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
         if (!settingRows_ && item->column() == 0) alignSelectAll();
     });
@@ -127,9 +110,11 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
     thorough_->setGeometry(duRect(160, 242, 110, 12));
     thorough_->setChecked(carve::rememberedThoroughMode());
     session().thoroughMode.store(thorough_->isChecked());
-    connect(thorough_, &QCheckBox::toggled, this, [](bool on) {
+    fillRows(thorough_->isChecked());
+    connect(thorough_, &QCheckBox::toggled, this, [this](bool on) {
         session().thoroughMode.store(on);
         carve::rememberThoroughMode(on);
+        fillRows(on);
     });
     auto* thoroughNote = new ui::CTransparentStatic(
         "* Thorough detection: exact lengths from each file's own structure, more variants, "
@@ -138,6 +123,43 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
     thoroughNote->setObjectName("thoroughNote");
     thoroughNote->setWordWrap(true);
     thoroughNote->setGeometry(duRect(15, 270, 340, 26));
+}
+
+void CExtensionInfoDlg::fillRows(bool thorough) {
+    list_->endEdit(true);
+    // A row the user ticked or sized keeps its state when the rows change.
+    struct Kept {
+        Qt::CheckState check;
+        QString size;
+    };
+    std::map<QString, Kept> kept;
+    for (int r = 0; r < list_->rowCount(); ++r)
+        kept[list_->item(r, 0)->text()] = {list_->item(r, 0)->checkState(), sizeText(r)};
+    // With every row ticked, the rows that appear are ticked too.
+    const bool all = list_->rowCount() > 0 && checkedCount() == list_->rowCount();
+    const std::vector<CatalogueRow> rows = offeredRows(thorough);
+    settingRows_ = true;
+    list_->setRowCount(static_cast<int>(rows.size()));
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        const QString name = QString::fromLatin1(rows[r].type.data(), rows[r].type.size());
+        const auto old = kept.find(name);
+        auto* type = new QTableWidgetItem(name);
+        type->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        type->setCheckState(old != kept.end() ? old->second.check
+                            : all             ? Qt::Checked
+                                              : Qt::Unchecked);
+        list_->setItem(r, 0, type);
+        auto* description = new QTableWidgetItem(
+            QString::fromLatin1(rows[r].description.data(), rows[r].description.size()));
+        description->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        list_->setItem(r, 1, description);
+        auto* size =
+            new QTableWidgetItem(old == kept.end() ? QString(kDefaultSizeText) : old->second.size);
+        size->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        list_->setItem(r, kSizeColumn, size);
+    }
+    settingRows_ = false;
+    alignSelectAll();
 }
 
 bool CExtensionInfoDlg::isRowChecked(int row) const {

@@ -1,4 +1,5 @@
-// The file-type page (dialog 104): the 41 catalogue rows with check boxes and
+// The file-type page (dialog 104): the 41 catalogue rows (and, with thorough
+// detection ticked, the thorough-only rows in their groups) with check boxes and
 // an editable maximum size each; Next turns the ticked rows into the scan's type
 // list and runs the results page, which empties it again when it returns.
 #pragma once
@@ -52,6 +53,9 @@ public slots:
     void toggle();
 
 private:
+    // The catalogue rows, and with thorough detection the thorough-only rows in
+    // their groups.
+    void fillRows(bool thorough);
     void onSelectAllClicked(bool checked);
     void alignSelectAll();
 

@@ -105,6 +105,40 @@ constexpr std::array<std::string_view, kCatalogueSize> kRuleTable{{
     "PSD  | 38 42 50 53 @0                                    | FF 00x15                                 | -              | 51200",  // "8BPS"
 }};
 
+struct GroupedRow {
+    CatalogueRow row;
+    TypeGroup group;
+};
+
+constexpr std::array<GroupedRow, 17> kThoroughOnly{{
+    {{"CR3", "Canon CR3"}, TypeGroup::CameraRaws},
+    {{"ARW", "Sony ARW"}, TypeGroup::CameraRaws},
+    {{"NRW", "Nikon NRW"}, TypeGroup::CameraRaws},
+    {{"SRW", "Samsung SRW"}, TypeGroup::CameraRaws},
+    {{"3FR", "Hasselblad 3FR"}, TypeGroup::CameraRaws},
+    {{"IIQ", "Phase One IIQ"}, TypeGroup::CameraRaws},
+    {{"FLAC", "FLAC Audio"}, TypeGroup::Audio},
+    {{"M4A", "M4A Audio (AAC, ALAC)"}, TypeGroup::Audio},
+    {{"AAC", "AAC Audio (ADTS)"}, TypeGroup::Audio},
+    {{"AMR", "AMR Speech"}, TypeGroup::Audio},
+    {{"MTS", "MPEG Transport Stream"}, TypeGroup::Video},
+    {{"3GP", "3GP Files"}, TypeGroup::Video},
+    {{"MXF", "MXF Files"}, TypeGroup::Video},
+    {{"HEIC", "HEIF Images (HEIC)"}, TypeGroup::Pictures},
+    {{"AVIF", "AVIF Images"}, TypeGroup::Pictures},
+    {{"WEBP", "WebP Images"}, TypeGroup::Pictures},
+    {{"JXL", "JPEG XL Images"}, TypeGroup::Pictures},
+}};
+
+// The last catalogue row of each group, in group order.
+constexpr std::array<std::string_view, 4> kGroupEnds{"DCR", "RM", "M4V", "PSD"};
+
+constexpr std::array<CatalogueRow, kThoroughOnly.size()> kThoroughOnlyRows = [] {
+    std::array<CatalogueRow, kThoroughOnly.size()> out{};
+    for (size_t i = 0; i < out.size(); ++i) out[i] = kThoroughOnly[i].row;
+    return out;
+}();
+
 struct MakerToken {
     std::string_view type;
     std::string_view token;
@@ -252,6 +286,40 @@ std::span<const CatalogueRow, kCatalogueSize> catalogueRows() {
     return kRows;
 }
 
+TypeGroup groupOf(std::string_view type) {
+    for (const GroupedRow& g : kThoroughOnly)
+        if (g.row.type == type) return g.group;
+    size_t group = 0;
+    for (const CatalogueRow& row : kRows) {
+        if (row.type == type) return static_cast<TypeGroup>(group);
+        if (row.type == kGroupEnds[group]) ++group;
+    }
+    return TypeGroup::Pictures;
+}
+
+std::span<const CatalogueRow> thoroughOnlyRows() {
+    return kThoroughOnlyRows;
+}
+
+bool isThoroughOnly(std::string_view type) {
+    return std::any_of(kThoroughOnlyRows.begin(), kThoroughOnlyRows.end(),
+                       [&](const CatalogueRow& r) { return r.type == type; });
+}
+
+std::vector<CatalogueRow> offeredRows(bool thorough) {
+    std::vector<CatalogueRow> out;
+    size_t group = 0;
+    for (const CatalogueRow& row : kRows) {
+        out.push_back(row);
+        if (row.type != kGroupEnds[group]) continue;
+        if (thorough)
+            for (const GroupedRow& g : kThoroughOnly)
+                if (g.group == static_cast<TypeGroup>(group)) out.push_back(g.row);
+        ++group;
+    }
+    return out;
+}
+
 std::optional<stExtInfo> templateFor(std::string_view name) {
     for (const Template& t : kTemplates)
         if (t.hasRecord && name == t.record.extName) return t.record;
@@ -276,18 +344,27 @@ int32_t sizeKbFromText(std::string_view text, bool* corrected) {
 }
 
 TypeList buildSelection(std::span<SelectedType> rows, bool thorough) {
-    std::array<const SelectedType*, kCatalogueSize> byRow{};
+    const std::vector<CatalogueRow> offered = offeredRows(thorough);
+    std::vector<const SelectedType*> byRow(offered.size(), nullptr);
     for (SelectedType& row : rows) {
         bool corrected = false;
         sizeKbFromText(row.sizeText, &corrected);
         if (corrected) row.sizeText = kDefaultSizeText;
-        for (size_t i = 0; i < kCatalogueSize; ++i)
-            if (kRows[i].type == row.type && byRow[i] == nullptr) byRow[i] = &row;
+        for (size_t i = 0; i < offered.size(); ++i)
+            if (offered[i].type == row.type && byRow[i] == nullptr) byRow[i] = &row;
     }
     TypeList list;
-    for (size_t i = 0; i < kCatalogueSize; ++i) {
-        if (byRow[i] == nullptr || !(kTemplates[i].hasRecord || thorough)) continue;
-        stExtInfo record = kTemplates[i].record;  // DIVX: its name only
+    for (size_t i = 0; i < offered.size(); ++i) {
+        if (byRow[i] == nullptr) continue;
+        const std::optional<stExtInfo> rules = templateFor(offered[i].type);
+        if (!rules && !thorough) continue;
+        stExtInfo record{};  // DIVX and the thorough-only types: their name only
+        if (rules) {
+            record = *rules;
+        } else {
+            for (size_t k = 0; k < offered[i].type.size() && k < 4; ++k)
+                record.extName[k] = offered[i].type[k];
+        }
         record.maxSizeBytes = sizeKbFromText(byRow[i]->sizeText) * 1024;
         record.foundCount = 0;
         list.push_back(record);

@@ -26,6 +26,21 @@ inline constexpr const char* kDefaultSizeText = "2000";
 // The 41 rows in the order the type page shows them.
 std::span<const CatalogueRow, kCatalogueSize> catalogueRows();
 
+// Where a user looks for a type: the groups the type page shows in turn.
+enum class TypeGroup { CameraRaws, Audio, Video, Pictures };
+
+// The group of a catalogue or thorough-only type; Pictures for an unknown name.
+TypeGroup groupOf(std::string_view type);
+
+// The types today's phones and cameras write, which only thorough detection
+// recognises (by structure, never by a header rule), in group order.
+std::span<const CatalogueRow> thoroughOnlyRows();
+bool isThoroughOnly(std::string_view type);
+
+// The rows the type page and the CLI offer: the 41 catalogue rows, and for
+// thorough detection the thorough-only rows too, each at the end of its group.
+std::vector<CatalogueRow> offeredRows(bool thorough);
+
 // The type's record as the rules define it (extName set, maxSizeBytes and
 // foundCount 0); none for a name without rules (DIVX, or not in the catalogue).
 std::optional<stExtInfo> templateFor(std::string_view name);
@@ -45,10 +60,11 @@ struct SelectedType {
 };
 
 // The scan's type list for the ticked rows: one record per type with rules, in
-// catalogue order whatever order the rows come in, with maxSizeBytes = KB x 1024
+// offered-row order whatever order the rows come in, with maxSizeBytes = KB x 1024
 // and foundCount 0. A size text that had to be corrected is rewritten to "2000".
 // For the thorough scan (thorough = true), which recognises files by their
-// structure, a type without rules (DIVX) gets a record too: its name and size.
+// structure, a type without rules (DIVX, the thorough-only types) gets a record
+// too: its name and size.
 TypeList buildSelection(std::span<SelectedType> rows, bool thorough = false);
 
 }  // namespace kestrum

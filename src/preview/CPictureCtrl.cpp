@@ -8,8 +8,27 @@
 #include <cerrno>
 
 #include "preview/PicturePlacement.h"
+#include "preview/StillDecode.h"
 
 namespace kestrum {
+
+namespace {
+
+// Qt's image readers first (JPEG, PNG, WebP, ...); then HEIF, AVIF and raws.
+QImage decodePicture(const QByteArray& bytes) {
+    QImage image = QImage::fromData(bytes);
+    if (!image.isNull()) return image;
+    const auto still =
+        decodeStill(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
+    if (!still) return {};
+    if (!still->encoded.empty())
+        return QImage::fromData(still->encoded.data(), static_cast<int>(still->encoded.size()));
+    return QImage(still->rgba.data(), still->width, still->height, still->width * 4,
+                  QImage::Format_RGBA8888)
+        .copy();
+}
+
+}  // namespace
 
 CPictureCtrl::CPictureCtrl(QWidget* parent) : QWidget(parent) {
     setObjectName("pictureCtrl");
@@ -21,6 +40,7 @@ bool CPictureCtrl::LoadFromFile(const QString& path) {
         std::lock_guard lock(lock_);
         loaded_ = false;
         stream_.clear();
+        image_ = QImage();
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -37,11 +57,13 @@ bool CPictureCtrl::LoadFromFile(const QString& path) {
         copy.append(block, static_cast<qsizetype>(n));
     }
     file.close();
-    // Decoded once here only to learn whether it can be; the paint decodes again.
-    const bool decodable = !QImage::fromData(copy).isNull();
+    // Decoded once here; the paint draws the decoded picture.
+    QImage image = decodePicture(copy);
+    const bool decodable = !image.isNull();
     {
         std::lock_guard lock(lock_);
         stream_ = copy;
+        image_ = std::move(image);
         loaded_ = decodable;
     }
     repaintNow();
@@ -67,11 +89,11 @@ void CPictureCtrl::repaintNow() {
 }
 
 void CPictureCtrl::paintEvent(QPaintEvent*) {
-    QByteArray bytes;
+    QImage image;
     {
         std::lock_guard lock(lock_);
         if (!loaded_) return;
-        bytes = stream_;  // shared, not copied: a load meanwhile swaps in a new array
+        image = image_;  // shared, not copied: a load meanwhile swaps in a new one
     }
     const int W = width();
     const int H = height();
@@ -79,7 +101,6 @@ void CPictureCtrl::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), kGround);
     painter.setPen(kFrame);
     painter.drawRect(0, 0, W - 1, H - 1);
-    const QImage image = QImage::fromData(bytes);
     if (image.isNull()) return;
     const PicturePlace at = placePicture(W, H, image.width(), image.height());
     painter.drawImage(QRect(at.left, at.top, at.width, at.height), image);

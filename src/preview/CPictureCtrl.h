@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QImage>
 #include <QWidget>
 
 #include <mutex>
@@ -37,6 +38,7 @@ private:
 
     mutable std::mutex lock_;
     QByteArray stream_;
+    QImage image_;  // stream_ decoded
     bool loaded_ = false;
 };
 

@@ -11,7 +11,7 @@ struct Previewable {
 };
 
 // In the order they are tried; every type's whole name is its compared prefix.
-constexpr std::array<Previewable, 11> kPreviewable{{
+constexpr std::array<Previewable, 27> kPreviewable{{
     {"JPEG", PreviewKind::Picture},
     {"BMP", PreviewKind::Picture},
     {"GIF", PreviewKind::Picture},
@@ -23,6 +23,23 @@ constexpr std::array<Previewable, 11> kPreviewable{{
     {"MP3", PreviewKind::Media},
     {"MIDI", PreviewKind::Media},
     {"WMA", PreviewKind::Media},
+    // Thorough-only types: WebP by Qt's plugin, HEIF, AVIF and raws decoded for it.
+    {"WEBP", PreviewKind::Picture},
+    {"HEIC", PreviewKind::Picture},
+    {"AVIF", PreviewKind::Picture},
+    {"CR3", PreviewKind::Picture},
+    {"ARW", PreviewKind::Picture},
+    {"NRW", PreviewKind::Picture},
+    {"SRW", PreviewKind::Picture},
+    {"3FR", PreviewKind::Picture},
+    {"IIQ", PreviewKind::Picture},
+    {"FLAC", PreviewKind::Media},
+    {"M4A", PreviewKind::Media},
+    {"AAC", PreviewKind::Media},
+    {"AMR", PreviewKind::Media},
+    {"MTS", PreviewKind::Media},
+    {"3GP", PreviewKind::Media},
+    {"MXF", PreviewKind::Media},
 }};
 
 }  // namespace

@@ -15,7 +15,8 @@ struct PreviewType {
 };
 
 // The first previewable type the label begins with (JPEG, BMP, GIF, PNG, TIFF,
-// then MPEG, WAV, AVI, MP3, MIDI, WMA): "TIFF (3)" is the picture type TIFF.
+// then MPEG, WAV, AVI, MP3, MIDI, WMA, then the thorough-only types: pictures
+// WEBP, HEIC, AVIF and raws, media FLAC to MXF): "TIFF (3)" is the picture type TIFF.
 PreviewType previewTypeFor(std::string_view treeLabel);
 
 // A media type's list puts the player into its full mode when it is filled.

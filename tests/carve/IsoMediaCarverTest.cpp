@@ -35,8 +35,8 @@ TEST(IsoMediaCarver, EncoderFilesAreMeasuredExactlyAndClassedByBrand) {
         {"clip-classic.mov", "MOV"},  // QuickTime without ftyp
         {"clip.m4v", "M4V"},
         {"clip.3g2", "3G2"},
-        {"carve/clip.3gp", "3G2"},  // no 3GP row: 3GPP goes with 3GPP2
-        {"carve/tone.m4a", "MP4"},
+        {"carve/clip.3gp", "3GP"},
+        {"carve/tone.m4a", "M4A"},
         {"carve/clip-faststart.mp4", "MP4"},
         {"carve/clip-faststart.mov", "MOV"},
         {"carve/clip-fragmented.mp4", "MP4"},
@@ -49,6 +49,41 @@ TEST(IsoMediaCarver, RealQuickTimeSample) {
     const Bytes mov = test::sample("exiftool-QuickTime.mov");
     if (mov.empty()) GTEST_SKIP() << "no sample folder";
     expectWholeInEverySurrounding(iso(), mov, "MOV", "exiftool-QuickTime.mov");
+}
+
+TEST(IsoMediaCarver, PhoneAndCameraBrandsNameTheirTypes) {
+    expectWholeInEverySurrounding(iso(), media("carve/photo.heic"), "HEIC", "heif-enc HEIC");
+    expectWholeInEverySurrounding(iso(), media("carve/photo.avif"), "AVIF", "heif-enc AVIF");
+    const Bytes m4a = media("carve/tone-aac.m4a");
+    expectWholeInEverySurrounding(iso(), m4a, "M4A", "ffmpeg M4A");
+    // A sound-only movie under a generic brand is audio too; a movie with a
+    // video track stays MP4.
+    Bytes isom = m4a;
+    std::memcpy(isom.data() + 8, "isom", 4);
+    expectWholeInEverySurrounding(iso(), isom, "M4A", "isom sound only");
+    expectWholeInEverySurrounding(iso(), media("clip.mp4"), "MP4", "isom with video");
+
+    const Bytes heic = media("carve/photo.heic");
+    const auto cut = carveBytes(iso(), heic, 100);  // the limit cuts the meta box
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->type, "HEIC");
+    EXPECT_TRUE(cut->partial);
+    EXPECT_EQ(cut->length, 100u);
+
+    struct Sample {
+        const char* name;
+        std::string_view type;
+    };
+    for (const Sample& s :
+         {Sample{"exiftool-QuickTime.heic", "HEIC"}, Sample{"exiftool-QuickTime.m4a", "M4A"},
+          Sample{"exiftool-CanonRaw.cr3", "CR3"}}) {
+        const Bytes b = test::sample(s.name);
+        if (b.empty()) GTEST_SKIP() << "no sample folder";
+        const auto c = carveBytes(iso(), concat(b, Bytes(4096, 0)));
+        ASSERT_TRUE(c) << s.name;
+        EXPECT_EQ(c->type, s.type) << s.name;
+        EXPECT_EQ(c->length, b.size()) << s.name;
+    }
 }
 
 TEST(IsoMediaCarver, CutOrOverwrittenFilesKeepTheirValidPrefix) {
@@ -164,9 +199,9 @@ TEST(IsoMediaCarver, LookAlikesAreRejected) {
     Bytes binaryBrand = mp4;
     binaryBrand[9] = 0x01;
     EXPECT_TRUE(rejected(binaryBrand));
-    Bytes heic = mp4;  // a still image in the same box format
-    std::memcpy(heic.data() + 8, "heic", 4);
-    EXPECT_TRUE(rejected(heic));
+    Bytes jp2 = mp4;  // JPEG 2000 in the same box format: its own carver's
+    std::memcpy(jp2.data() + 8, "jp2 ", 4);
+    EXPECT_TRUE(rejected(jp2));
     // An ftyp followed by nothing that is a box.
     EXPECT_TRUE(rejected(concat(Bytes(mp4.begin(), mp4.begin() + 28), Bytes(4096, 0))));
     EXPECT_TRUE(rejected(concat(Bytes(mp4.begin(), mp4.begin() + 28), randomBytes(4096))));

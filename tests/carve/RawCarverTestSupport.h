@@ -19,7 +19,7 @@
 namespace kestrum::carve::rawtest {
 
 inline bool isCatalogueType(std::string_view type) {
-    const auto rows = catalogueRows();
+    const auto rows = offeredRows(true);
     return std::any_of(rows.begin(), rows.end(), [&](const auto& r) { return r.type == type; });
 }
 

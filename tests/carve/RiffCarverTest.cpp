@@ -32,6 +32,23 @@ TEST(RiffCarver, MeasuresEncoderFilesAndClassesThem) {
     expectExact(e, "carve/clip-xvid.avi", "DIVX");
 }
 
+TEST(RiffCarver, WebpPicturesByTheirFirstChunk) {
+    const CarverEntry& e = riffCarver();
+    expectExact(e, "carve/photo-lossy.webp", "WEBP");
+    expectExact(e, "carve/photo-lossless.webp", "WEBP");
+    const auto lossy = data("carve/photo-lossy.webp");
+    expectPartial(carveBytes(e, lossy, lossy.size() - 20), lossy.size() - 20);
+    auto noKeyframe = lossy;  // a VP8 chunk without the key frame's start code
+    noKeyframe[12 + 8 + 3] = 0;
+    EXPECT_FALSE(carveBytes(e, noKeyframe));
+    const auto sample = test::sample("exiftool-RIFF.webp");
+    if (sample.empty()) GTEST_SKIP() << "no sample folder";
+    const auto c = carveBytes(e, concat(sample, randomBytes(1000, 2)));
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->type, "WEBP");
+    EXPECT_EQ(c->length, sample.size());
+}
+
 TEST(RiffCarver, OpenSizesAndBrokenChunksGivePartialPrefixes) {
     const CarverEntry& e = riffCarver();
     // A pipe-written WAV leaves RIFF and data sizes open: the samples run to the limit.

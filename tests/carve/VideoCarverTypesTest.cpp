@@ -14,7 +14,7 @@ namespace kestrum::carve {
 namespace {
 
 TEST(VideoCarverTypes, AreCatalogueTypesAndInTheTable) {
-    const auto rows = catalogueRows();
+    const auto rows = offeredRows(true);
     const auto table = carvers();
     for (const CarverEntry* e :
          {&isoMediaCarver(), &matroskaCarver(), &mpegCarver(), &realMediaCarver(), &dvCarver()}) {

@@ -2,10 +2,12 @@
 // scan's type list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "carve/SizeCeiling.h"
 #include "filetypes/Catalogue.h"
 
 using namespace kestrum;
@@ -165,4 +167,48 @@ TEST(Catalogue, SelectionSizesAndCorrections) {
 TEST(Catalogue, DivxAloneSelectsNothing) {
     std::vector<SelectedType> rows{{"DIVX", "2000"}};
     EXPECT_TRUE(buildSelection(rows).empty());
+}
+
+TEST(Catalogue, ThoroughOnlyTypesJoinTheirGroupsInThoroughModeOnly) {
+    // Classic: the 41 rows as they are.
+    const auto classic = offeredRows(false);
+    ASSERT_EQ(classic.size(), 41u);
+    for (size_t i = 0; i < classic.size(); ++i) EXPECT_EQ(classic[i].type, catalogueRows()[i].type);
+    const auto thorough = offeredRows(true);
+    ASSERT_EQ(thorough.size(), 41u + thoroughOnlyRows().size());
+    std::vector<std::string> order;
+    for (const CatalogueRow& r : thorough) order.emplace_back(r.type);
+    const auto at = [&](const char* t) {
+        return std::find(order.begin(), order.end(), t) - order.begin();
+    };
+    EXPECT_EQ(at("CR3"), at("DCR") + 1);
+    EXPECT_EQ(at("IIQ") + 1, at("WAV"));
+    EXPECT_EQ(at("AMR") + 1, at("MOV"));
+    EXPECT_EQ(at("MXF") + 1, at("BMP"));
+    EXPECT_EQ(at("JXL") + 1, static_cast<long>(order.size()));
+    for (const CatalogueRow& r : thoroughOnlyRows()) {
+        EXPECT_TRUE(isThoroughOnly(r.type));
+        EXPECT_FALSE(templateFor(r.type).has_value()) << r.type;  // no header rule
+        EXPECT_LE(r.type.size(), 4u);
+    }
+    EXPECT_FALSE(isThoroughOnly("JPEG"));
+    EXPECT_EQ(groupOf("FLAC"), TypeGroup::Audio);
+    EXPECT_EQ(groupOf("3GP"), TypeGroup::Video);
+    EXPECT_EQ(groupOf("ARW"), TypeGroup::CameraRaws);
+    EXPECT_EQ(groupOf("WAV"), TypeGroup::Audio);
+    EXPECT_EQ(groupOf("M4V"), TypeGroup::Video);
+    EXPECT_EQ(groupOf("BMP"), TypeGroup::Pictures);
+    // The thorough scan's built-in ceilings follow the groups.
+    EXPECT_EQ(carve::sizeCeiling("FLAC", nullptr), uint64_t{64} << 30);
+    EXPECT_EQ(carve::sizeCeiling("MTS", nullptr), uint64_t{64} << 30);
+    EXPECT_EQ(carve::sizeCeiling("HEIC", nullptr), uint64_t{1} << 30);
+    EXPECT_EQ(carve::sizeCeiling("CR3", nullptr), uint64_t{1} << 30);
+
+    // A thorough-only type gets a record in thorough mode only, in offered order.
+    std::vector<SelectedType> rows{{"HEIC", "500"}, {"PSD", "2000"}, {"CR3", "2000"}};
+    EXPECT_EQ(names(buildSelection(rows, false)), std::vector<std::string>{"PSD"});
+    const TypeList list = buildSelection(rows, true);
+    EXPECT_EQ(names(list), (std::vector<std::string>{"CR3", "PSD", "HEIC"}));
+    EXPECT_EQ(list[2].maxSizeBytes, 500 * 1024);
+    EXPECT_EQ(list[2].sigCount, 0);
 }

@@ -43,7 +43,7 @@ void carveEach(const uint8_t* medium, size_t size, uint64_t limit) {
 
 TypeList thoroughTypes() {
     std::vector<SelectedType> rows;
-    for (const CatalogueRow& r : catalogueRows()) rows.push_back({std::string(r.type), "2000"});
+    for (const CatalogueRow& r : offeredRows(true)) rows.push_back({std::string(r.type), "2000"});
     return buildSelection(rows, true);
 }
 

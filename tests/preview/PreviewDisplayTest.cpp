@@ -44,6 +44,9 @@ TEST(PreviewKind, LabelsChooseTheRoadByPrefix) {
         {"WMA (1)", PreviewKind::Media, "WMA"},      {"CR2 (1)", PreviewKind::None, "CR2 (1)"},
         {"MP4 (2)", PreviewKind::None, "MP4 (2)"},   {"JP2 (1)", PreviewKind::None, "JP2 (1)"},
         {"OGG (1)", PreviewKind::None, "OGG (1)"},   {"", PreviewKind::None, ""},
+        {"HEIC (2)", PreviewKind::Picture, "HEIC"},  {"ARW (1)", PreviewKind::Picture, "ARW"},
+        {"WEBP (1)", PreviewKind::Picture, "WEBP"},  {"M4A (3)", PreviewKind::Media, "M4A"},
+        {"3GP (1)", PreviewKind::Media, "3GP"},      {"MTS (1)", PreviewKind::Media, "MTS"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);

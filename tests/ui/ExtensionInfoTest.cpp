@@ -43,7 +43,14 @@ private:
     bool* thorough_;
 };
 
+int rowOf(const CExtensionInfoDlg& page, const QString& type) {
+    for (int r = 0; r < page.list()->rowCount(); ++r)
+        if (page.list()->item(r, 0)->text() == type) return r;
+    return -1;
+}
+
 void clickCheckBox(ui::CListCtrlEx* list, int row) {
+    list->scrollTo(list->model()->index(row, 0));
     const QRect cell = list->visualRect(list->model()->index(row, 0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, {cell.left() + 10, cell.center().y()});
 }
@@ -257,6 +264,32 @@ private slots:
         QCOMPARE(page.result(), int(QDialog::Rejected));
     }
 
+    void thoroughDetectionShowsTodaysTypesInTheirGroups() {
+        CExtensionInfoDlg page;
+        page.show();
+        QCOMPARE(page.list()->rowCount(), 41);
+        clickCheckBox(page.list(), 0);  // CR2
+        editSize(page.list(), 0, "900", Qt::Key_Return);
+        page.thoroughBox()->click();
+        QCOMPARE(page.list()->rowCount(), 41 + int(thoroughOnlyRows().size()));
+        // Each new row stands at the end of its group: CR3 after DCR, HEIC after PSD.
+        QCOMPARE(rowOf(page, "CR3"), rowOf(page, "DCR") + 1);
+        QCOMPARE(rowOf(page, "FLAC"), rowOf(page, "RM") + 1);
+        QCOMPARE(rowOf(page, "MTS"), rowOf(page, "M4V") + 1);
+        QCOMPARE(rowOf(page, "HEIC"), rowOf(page, "PSD") + 1);
+        // What the user ticked and sized survives the change.
+        QVERIFY(page.isRowChecked(0));
+        QCOMPARE(page.sizeText(0), QString("900"));
+        clickCheckBox(page.list(), rowOf(page, "HEIC"));
+        page.findChild<ui::CButtonST*>("nextButton")->click();
+        QCOMPARE(seen_.size(), size_t{2});
+        QCOMPARE(std::string(seen_[0].extName), std::string("CR2"));
+        QCOMPARE(std::string(seen_[1].extName), std::string("HEIC"));
+        page.thoroughBox()->click();  // classic again: the 41 rows, nothing else
+        QCOMPARE(page.list()->rowCount(), 41);
+        QCOMPARE(rowOf(page, "HEIC"), -1);
+    }
+
     void thoroughDetectionIsRememberedAndReachesTheScan() {
         {
             CExtensionInfoDlg page;
@@ -271,7 +304,7 @@ private slots:
         QVERIFY(page.thoroughBox()->isChecked());
         QVERIFY(session().thoroughMode.load());
         page.show();
-        clickCheckBox(page.list(), 29);  // DIVX: a record of its own in thorough mode
+        clickCheckBox(page.list(), rowOf(page, "DIVX"));  // a record of its own in thorough mode
         page.findChild<ui::CButtonST*>("nextButton")->click();
         QCOMPARE(seen_.size(), size_t{1});
         QCOMPARE(std::string(seen_[0].extName), std::string("DIVX"));
