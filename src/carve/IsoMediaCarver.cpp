@@ -152,6 +152,8 @@ std::optional<Carved> carve(ByteReader& r) {
     bool afterFragment = false;         // the last non-filler box was a movie fragment
     uint64_t fillerStart = UINT64_MAX;  // where the run of filler boxes before off began
     int boxes = 0;                      // after the ftyp
+    uint64_t media = 0, mediaEnd = 0;   // from the first media data's body to the last's end
+    bool mediaOpen = false;             // media data of size 0 or past the limit
     for (; boxes < kMaxBoxes; ++boxes) {
         if (off >= r.limit()) break;
         auto box = boxAt(r, off);
@@ -175,7 +177,12 @@ std::optional<Carved> carve(ByteReader& r) {
             if (moov || !moovLooksValid(r, off, *box)) break;
             moov = true;
         }
-        if (is(t, "mdat")) mdat = true;
+        if (is(t, "mdat")) {
+            mdat = true;
+            if (media == 0) media = off + box->header;
+            mediaOpen = box->size == 0 || box->size > r.limit() - off;
+            mediaEnd = mediaOpen ? r.limit() : off + box->size;
+        }
         const bool filler = is(t, "free") || is(t, "skip") || is(t, "wide") || is(t, "junk");
         if (filler) {
             if (fillerStart == UINT64_MAX) fillerStart = off;
@@ -205,7 +212,14 @@ std::optional<Carved> carve(ByteReader& r) {
         if ((boxes < 2 && !moov) || (!moov && !mdat)) return std::nullopt;
     }
     if (!moov || !mdat) partial = true;
-    return Carved{type, off, partial};
+    Carved c{type, off, partial};
+    // Only the boxes are checked, not the samples in the media data.
+    markUnchecked(c, media, mediaEnd);
+    // A recording cut by power loss: no movie box, or media data with no end. Its
+    // size field tells nothing of where its data stops.
+    c.openEnded = c.checkedLength != 0 && (mediaOpen || !moov);
+    c.partial = c.partial || c.openEnded;
+    return c;
 }
 
 bool quick(const uint8_t* s) {
