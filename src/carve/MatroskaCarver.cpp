@@ -229,8 +229,10 @@ void walkSegment(ByteReader& r, uint64_t off, uint64_t bound, Walk& w) {
             const uint64_t end = off + e->header + e->size;
             walkCluster(r, off + e->header, end, false, w);
             if (w.cut || w.end != end) {
-                if (w.end > off + e->header) w.blocksEnd = w.end;
-                else w.end = off;
+                if (w.end > off + e->header)
+                    w.blocksEnd = w.end;
+                else
+                    w.end = off;
                 return;
             }
             w.blocksEnd = end;

@@ -112,8 +112,9 @@ std::optional<uint64_t> id3v2Length(Window& w, uint64_t offset) {
 // information is the first frame of a file: met inside a chain, it starts the next one.
 bool opensAFile(const uint8_t* h, size_t n) {
     for (const size_t at : {13u, 21u, 36u})
-        if (at + 4 <= n && (std::memcmp(h + at, "Xing", 4) == 0 || std::memcmp(h + at, "Info", 4) == 0 ||
-                            std::memcmp(h + at, "VBRI", 4) == 0))
+        if (at + 4 <= n &&
+            (std::memcmp(h + at, "Xing", 4) == 0 || std::memcmp(h + at, "Info", 4) == 0 ||
+             std::memcmp(h + at, "VBRI", 4) == 0))
             return true;
     return false;
 }

@@ -98,10 +98,10 @@ private:
         uint64_t start = 0;
         uint64_t length = 0;
         bool partial = false;
-        uint64_t endSector = 0;   // after the file
-        uint64_t scanEnd = 0;     // after the unchecked payload
-        bool openEnded = false;   // ends after its last sector of data
-        uint64_t lastData = 0;    // the last sector seen holding a nonzero byte
+        uint64_t endSector = 0;  // after the file
+        uint64_t scanEnd = 0;    // after the unchecked payload
+        bool openEnded = false;  // ends after its last sector of data
+        uint64_t lastData = 0;   // the last sector seen holding a nonzero byte
     };
     std::optional<Held> held_;
 };
@@ -164,8 +164,8 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
         if (held_) {
             // Inside unchecked payload only a whole file is proof of newer bytes; one
             // ending where the held file ends is that file's own tail (a frame chain).
-            const bool tail = T * kSectorBytes + length ==
-                              held_->start * kSectorBytes + held_->length;
+            const bool tail =
+                T * kSectorBytes + length == held_->start * kSectorBytes + held_->length;
             if (partial || tail) continue;
             release(T);
         }
@@ -181,8 +181,13 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
             const uint64_t payloadEnd =
                 found->uncheckedEnd != 0 ? std::min(found->uncheckedEnd, length) : length;
             const uint64_t from = T + (checked + kSectorBytes - 1) / kSectorBytes;
-            held_ = Held{r, T, length, partial || found->openEnded, next,
-                         T + (payloadEnd + kSectorBytes - 1) / kSectorBytes, found->openEnded,
+            held_ = Held{r,
+                         T,
+                         length,
+                         partial || found->openEnded,
+                         next,
+                         T + (payloadEnd + kSectorBytes - 1) / kSectorBytes,
+                         found->openEnded,
                          from - 1};
             return from;
         }

@@ -32,8 +32,8 @@ std::vector<FileInfo> scanAll(const Bytes& image) {
     FoundFileList found;
     std::atomic<uint8_t> stop{0};
     StopPage page;
-    const ScanJob job{types, found, source, 0, image.size() / 512, stop, page,
-                      [](FileInfo) { return 1; }};
+    const ScanJob job{
+        types, found, source, 0, image.size() / 512, stop, page, [](FileInfo) { return 1; }};
     EXPECT_EQ(ThoroughScanProc(job), 0);
     return found.snapshot();
 }
@@ -80,32 +80,28 @@ TEST_P(BrokenThenIntact, TheNewerFileIsListedWholeAtItsSector) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryFamily, BrokenThenIntact,
-    testing::Values(Case{"jpeg-camera.jpg", "jpeg-progressive.jpg"},
-                    Case{"jpeg-camera.jpg", "mp3-vbr.mp3"},  // frame syncs are no JPEG segments
-                    Case{"jpeg-restart.jpg", "wav-list.wav"},
-                    Case{"png-interlaced16.png", "jpeg-progressive.jpg"},
-                    Case{"gif-animated.gif", "jpeg-progressive.jpg"},
-                    Case{"bmp-v5-alpha.bmp", "jpeg-progressive.jpg"},
-                    Case{"tiff-strips-le.tif", "jpeg-progressive.jpg"},
-                    Case{"psd-layers.psd", "jpeg-progressive.jpg"},
-                    Case{"jp2-codestream.j2k", "jpeg-progressive.jpg"},
-                    Case{"clip-faststart.mp4", "jpeg-progressive.jpg"},
-                    Case{"clip-faststart.mov", "jpeg-progressive.jpg"},
-                    Case{"clip.3gp", "jpeg-progressive.jpg"},
-                    Case{"clip-fragmented.mp4", "jpeg-progressive.jpg"},
-                    Case{"clip-pipe.mkv", "jpeg-progressive.jpg"},
-                    Case{"clip.webm", "jpeg-progressive.jpg"},
-                    Case{"clip-xvid.avi", "jpeg-progressive.jpg"},
-                    Case{"wav-list.wav", "jpeg-progressive.jpg"},
-                    Case{"clip-dvd.vob", "jpeg-progressive.jpg"},
-                    Case{"clip-theora.ogg", "jpeg-progressive.jpg"},
-                    Case{"tone.aifc", "jpeg-progressive.jpg"},
-                    Case{"au-pipe.au", "jpeg-progressive.jpg"},
-                    Case{"mp3-id3v1.mp3", "jpeg-progressive.jpg"},
-                    Case{"mp3-bare.mp3", "png-palette.png"},
-                    Case{"tone.mp2", "jpeg-progressive.jpg"},
-                    Case{"tone.m4a", "jpeg-progressive.jpg"},
-                    Case{"mp3-vbr.mp3", "mp3-bare.mp3"}),  // two headerless streams
+    testing::Values(
+        Case{"jpeg-camera.jpg", "jpeg-progressive.jpg"},
+        Case{"jpeg-camera.jpg", "mp3-vbr.mp3"},  // frame syncs are no JPEG segments
+        Case{"jpeg-restart.jpg", "wav-list.wav"},
+        Case{"png-interlaced16.png", "jpeg-progressive.jpg"},
+        Case{"gif-animated.gif", "jpeg-progressive.jpg"},
+        Case{"bmp-v5-alpha.bmp", "jpeg-progressive.jpg"},
+        Case{"tiff-strips-le.tif", "jpeg-progressive.jpg"},
+        Case{"psd-layers.psd", "jpeg-progressive.jpg"},
+        Case{"jp2-codestream.j2k", "jpeg-progressive.jpg"},
+        Case{"clip-faststart.mp4", "jpeg-progressive.jpg"},
+        Case{"clip-faststart.mov", "jpeg-progressive.jpg"},
+        Case{"clip.3gp", "jpeg-progressive.jpg"},
+        Case{"clip-fragmented.mp4", "jpeg-progressive.jpg"},
+        Case{"clip-pipe.mkv", "jpeg-progressive.jpg"}, Case{"clip.webm", "jpeg-progressive.jpg"},
+        Case{"clip-xvid.avi", "jpeg-progressive.jpg"}, Case{"wav-list.wav", "jpeg-progressive.jpg"},
+        Case{"clip-dvd.vob", "jpeg-progressive.jpg"},
+        Case{"clip-theora.ogg", "jpeg-progressive.jpg"}, Case{"tone.aifc", "jpeg-progressive.jpg"},
+        Case{"au-pipe.au", "jpeg-progressive.jpg"}, Case{"mp3-id3v1.mp3", "jpeg-progressive.jpg"},
+        Case{"mp3-bare.mp3", "png-palette.png"}, Case{"tone.mp2", "jpeg-progressive.jpg"},
+        Case{"tone.m4a", "jpeg-progressive.jpg"},
+        Case{"mp3-vbr.mp3", "mp3-bare.mp3"}),  // two headerless streams
     [](const testing::TestParamInfo<Case>& info) {
         std::string name = std::string(info.param.broken) + "_then_" + info.param.intact;
         for (char& c : name)

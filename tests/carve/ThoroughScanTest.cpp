@@ -174,8 +174,8 @@ TEST(ThoroughScan, ListsChosenTypesWithExactLengthsAndStepsOverTheRest) {
 TEST(ThoroughScan, AFileFoundInsideUncheckedPayloadEndsTheOneBeforeIt) {
     Medium m(200);
     putFile(m, 2, 'J', 40 * 512);
-    m.put(2, 10, {2});          // only its first two sectors vouch for themselves
-    putFile(m, 20, 'J', 600);   // so this one shows where it really ended
+    m.put(2, 10, {2});         // only its first two sectors vouch for themselves
+    putFile(m, 20, 'J', 600);  // so this one shows where it really ended
     putFile(m, 100, 'J', 20 * 512);
     m.put(100, 10, {1});
     m.put(105, 0, std::string_view("FAKJ"));  // a look-alike inside: the file stays whole
