@@ -125,6 +125,7 @@ struct Walk {
     bool tracks = false, cluster = false;
     int elements = 0;
     uint64_t firstBlocks = 0, blocksEnd = 0;  // the span of the clusters' contents
+    uint64_t lastChild = 0;                   // the last cluster child walked
 };
 
 // A cluster child whose payload fits its id: a block starts with a small track
@@ -176,6 +177,7 @@ void walkCluster(ByteReader& r, uint64_t off, uint64_t bound, bool boundIsLimit,
         const auto e = elementAt(r, off);
         if (!e || e->unknown || !clusterChildValid(r, off, *e)) return;
         if (e->id == 0xE7) timestamp = true;
+        w.lastChild = off;
         if (!timestamp && e->id != kCrc32 && e->id != kVoid) return;
         const uint64_t room = bound - off;
         if (e->header > room || e->size > room - e->header) {
@@ -271,8 +273,9 @@ std::optional<Carved> carve(ByteReader& r) {
         // when it has what a player needs and nothing was cut.
         c.partial = !(w.tracks && w.cluster && !w.cut && w.elements < kMaxElements);
     }
-    // The frames inside the blocks are checked by nothing.
-    markUnchecked(c, w.firstBlocks, w.blocksEnd);
+    // The frames inside the blocks are checked by nothing, but a whole block chain
+    // vouches for all but its last block (a motion-JPEG frame may start a sector).
+    markUnchecked(c, c.partial ? w.firstBlocks : w.lastChild, w.blocksEnd);
     return c;
 }
 

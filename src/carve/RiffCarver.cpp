@@ -258,13 +258,21 @@ std::optional<Carved> carve(ByteReader& r) {
     if (to && w.stop == ChunkStop::End && (riffSize & 1) && out.length < r.limit()) ++out.length;
     if (payload.movi && payload.to <= out.length) {
         // The movi size is no proof: its chunks must follow one another to its end.
-        const ChunkWalk m = walkChunks(r, payload.from + 4, payload.to, false, streamChunk);
+        uint64_t last = payload.from;
+        const ChunkWalk m =
+            walkChunks(r, payload.from + 4, payload.to, false, [&](const ChunkHeader& c) {
+                last = c.offset;
+                return streamChunk(c);
+            });
         if (m.stop != ChunkStop::End || m.end != payload.to) {
             out.length = m.end;
             out.partial = true;
             markUnchecked(out, payload.from, m.end);
             return out;
         }
+        // The chain vouches for every chunk but the frames in them (a motion-JPEG
+        // frame may well start a sector): newer bytes can only start in the last one.
+        payload.from = last;
     }
     if (out.type != "WAV" && out.type != "MIDI" && to && !out.partial)
         out.length = followAvix(r, out.length, out.partial);
