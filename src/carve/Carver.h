@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "carve/ByteReader.h"
 
@@ -34,7 +35,13 @@ struct Carved {
     // no size (a recording cut by power loss). The scan ends it before the next
     // file found in it or after the last sector holding any data; set partial too.
     bool openEnded = false;
+    // Offsets, inside the unchecked payload and on sector boundaries, where the
+    // file's own index puts a piece of its content (a motion-JPEG frame in a movie):
+    // a file found there is part of this one. Sorted; at most kMaxOwnStarts.
+    std::vector<uint64_t> ownStarts;
 };
+
+inline constexpr size_t kMaxOwnStarts = 65536;
 
 // Sets the unchecked payload of c to [from, to) when it is a real span inside the
 // file; the checked prefix is never empty, so from > 0 always holds.

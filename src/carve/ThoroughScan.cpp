@@ -98,10 +98,11 @@ private:
         uint64_t start = 0;
         uint64_t length = 0;
         bool partial = false;
-        uint64_t endSector = 0;  // after the file
-        uint64_t scanEnd = 0;    // after the unchecked payload
-        bool openEnded = false;  // ends after its last sector of data
-        uint64_t lastData = 0;   // the last sector seen holding a nonzero byte
+        uint64_t endSector = 0;           // after the file
+        uint64_t scanEnd = 0;             // after the unchecked payload
+        bool openEnded = false;           // ends after its last sector of data
+        uint64_t lastData = 0;            // the last sector seen holding a nonzero byte
+        std::vector<uint64_t> ownStarts;  // the file's own content, by its index
     };
     std::optional<Held> held_;
 };
@@ -166,7 +167,9 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
             // ending where the held file ends is that file's own tail (a frame chain).
             const bool tail =
                 T * kSectorBytes + length == held_->start * kSectorBytes + held_->length;
-            if (partial || tail) continue;
+            const bool own = std::binary_search(held_->ownStarts.begin(), held_->ownStarts.end(),
+                                                (T - held_->start) * kSectorBytes);
+            if (partial || tail || own) continue;
             release(T);
         }
         const uint64_t next = T + (length + kSectorBytes - 1) / kSectorBytes;
@@ -188,7 +191,8 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
                          next,
                          T + (payloadEnd + kSectorBytes - 1) / kSectorBytes,
                          found->openEnded,
-                         from - 1};
+                         from - 1,
+                         found->ownStarts};
             return from;
         }
         if (r) list(*r, T, length, partial);
