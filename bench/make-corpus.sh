@@ -227,7 +227,8 @@ reshoot() {  # FS IMAGE: copies through COPY, deletes through DELETE
     rm -f "$img"
     truncate -s "${RESHOOT_MIB}M" "$img"
     if [ "$fs" = fat32 ]; then
-        mkfs.fat -F 32 -s 8 -n RESHOOT "$img" >/dev/null
+        # Small clusters: a card this size needs them to hold enough for FAT32.
+        mkfs.fat -F 32 -s 2 -n RESHOOT "$img" >/dev/null
         copy() { mcopy -i "$img" "$FILES/$1" "::$1" 2>/dev/null; }
         remove() { mdel -i "$img" "::$1"; }
     else
