@@ -114,6 +114,7 @@ for fam in families:
 img.save()
 
 # ---- unfinished recordings on a sparse 4 GiB image ----
+used.clear()
 GiB = 1 << 30
 img = Image("unfinished.img", 4 * GiB)
 
@@ -143,21 +144,30 @@ def unfinished(name, zero_size):
 
 
 # Phone recordings (movie box at the end) cut by power loss.
-recs = [n for n in by_type.get("MP4", []) + by_type.get("MOV", []) if n not in used]
-recs = [n for n in recs if any(k == b"mdat" for _, _, k in boxes(body[n]))
-        and [k for _, _, k in boxes(body[n])][-1] == b"moov"]
+def last_moov(n):
+    kinds = [k for _, _, k in boxes(body[n])]
+    return b"mdat" in kinds and kinds[-1] == b"moov"
+
+
+# A phone's MP4 and a camera's MOV, with video.
+recs = [next((n for n in by_type.get(t, []) if n.endswith(ext) and last_moov(n)), None)
+        for t, ext in (("MP4", ".mp4"), ("MOV", ".mov"))]
+recs = [n for n in recs if n]
 spots = [(1 << 20, 1 * GiB), (2 * GiB, 3 * GiB)]
 for (rec_at, photo_at), rec, zero in zip(spots, recs, (True, False)):
     used.add(rec)
     img.put(rec_at, unfinished(rec, zero))
     img.place(rec, -1)
-    for i, off in enumerate((photo_at, photo_at + 40 * CLUSTER)):
+    off = photo_at
+    for _ in range(2):
         p = take("JPEG")
         img.put(off, body[p])
         img.place(p, off)
+        off = align(off + len(body[p])) + CLUSTER
 img.save()
 
 # ---- two-piece files ----
+used.clear()
 img = Image("twopiece.img")
 at = 1 << 20
 
