@@ -2,17 +2,21 @@
 """Recall of each tool on the evaluation card: per type, how many placed files each tool
 found (an output starts with the file's first sector), recovered byte for byte (an output
 starts with the whole file) and at the exact length (an output equals the file), and how
-many of its outputs are no file of the card at all (a broken file's prefix is one).
+many of its outputs start with no sector of any file of the card (invented bytes).
 
     recall.py MANIFEST FILES_DIR NAME=OUTPUT_DIR [NAME=OUTPUT_DIR ...]
 """
 import collections
+import hashlib
 import os
 import sys
 
 manifest, files_dir, *runs = sys.argv[1:]
 placed = []
-known_heads = set()  # of every file on the card, broken ones too: their prefixes are real
+# Every sector of every file on the card, broken ones too: an output that starts with one is
+# a real file or a real file's remains (a prefix, or a video's frames whose header was
+# overwritten), not invented bytes.
+known_heads = set()
 with open(manifest) as f:
     next(f)
     for line in f:
@@ -21,7 +25,9 @@ with open(manifest) as f:
         if offset != "-1":
             placed.append((t, name))
         with open(os.path.join(files_dir, name), "rb") as g:
-            known_heads.add(g.read(512))
+            whole = g.read()
+        for at in range(0, len(whole), 512):
+            known_heads.add(hashlib.sha1(whole[at:at + 512]).digest())
 bodies = {name: open(os.path.join(files_dir, name), "rb").read() for _, name in placed}
 by_head = collections.defaultdict(list)
 for _, name in placed:
@@ -46,7 +52,7 @@ for run in runs:
             head = f.read(512)
         names = list(by_head.get(head, [])) + [n for n in short if head.startswith(bodies[n])]
         if not names:
-            junk += head not in known_heads
+            junk += hashlib.sha1(head).digest() not in known_heads
             continue
         body = open(path, "rb").read()
         for n in names:

@@ -156,8 +156,15 @@ recs = [n for n in recs if n]
 spots = [(1 << 20, 1 * GiB), (2 * GiB, 3 * GiB)]
 for (rec_at, photo_at), rec, zero in zip(spots, recs, (True, False)):
     used.add(rec)
-    img.put(rec_at, unfinished(rec, zero))
-    img.place(rec, -1)
+    cut = unfinished(rec, zero)
+    # Kept beside the corpus files, so that its remains count as a real file's.
+    t, rest = rec.split("-", 1)
+    kept = f"{t}-unfinished-{rest}"
+    with open(os.path.join(files_dir, kept), "wb") as f:
+        f.write(cut)
+    body[kept] = cut
+    img.put(rec_at, cut)
+    img.place(kept, -1)
     off = photo_at
     for _ in range(2):
         p = take("JPEG")

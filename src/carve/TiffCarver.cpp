@@ -194,6 +194,9 @@ struct Ifd {
     std::array<uint16_t, 16> children{};  // indexes of a maker directory's type-13 entries
     uint8_t childCount = 0;
     uint64_t furthest = 0;
+    // The directory's own end: its values are read, never checked (XMP, private
+    // maker data, numbers alike), so they vouch for nothing.
+    uint64_t vouched = 0;
     bool beyond = false;
     bool structural = false;  // holds a tag every image file directory has
     bool dng = false;
@@ -209,8 +212,8 @@ public:
     bool run(bool crMarker);
 
     uint64_t furthest = 0;
-    // The furthest byte of what could be checked: directories, their values, and
-    // data that opens as a JPEG stream (previews, thumbnails, lossless raws).
+    // The furthest byte of what could be checked: directories and data that opens
+    // as a JPEG stream (previews, thumbnails, lossless raws).
     uint64_t checked = 0;
     bool beyond = false;               // something named lies past the limit
     std::optional<uint64_t> brokenAt;  // a linked directory that does not hold up
@@ -366,6 +369,7 @@ bool Walker::read(const Pending& p, Ifd& d, bool first) {
     const uint64_t end = p.at + 2 + 12ull * n + 4;
     if (end > limit) d.beyond = true;
     d.furthest = std::min(end, limit);
+    d.vouched = d.furthest;
 
     uint32_t bad = 0, descents = 0;
     uint16_t previous = 0;
@@ -441,7 +445,7 @@ void Walker::commit(const Pending& p, const Ifd& d) {
     if (strict) {
         beyond = beyond || d.beyond;
         furthest = std::max(furthest, d.furthest);
-        checked = std::max(checked, d.furthest);
+        checked = std::max(checked, d.vouched);
         dng = dng || d.dng;
         rawHint = rawHint || d.rawHint;
         readMake(s[kMake]);
