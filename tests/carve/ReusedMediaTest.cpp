@@ -88,6 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"gif-animated.gif", "jpeg-progressive.jpg"},
         Case{"bmp-v5-alpha.bmp", "jpeg-progressive.jpg"},
         Case{"tiff-strips-le.tif", "jpeg-progressive.jpg"},
+        Case{"tiff-dng.tif", "jpeg-progressive.jpg"},
+        Case{"tiff-cfa.tif", "png-palette.png"},
         Case{"psd-layers.psd", "jpeg-progressive.jpg"},
         Case{"jp2-codestream.j2k", "jpeg-progressive.jpg"},
         Case{"clip-faststart.mp4", "jpeg-progressive.jpg"},
