@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace kestrum::carve {
@@ -215,6 +216,9 @@ public:
     // The furthest byte of what could be checked: directories and data that opens
     // as a JPEG stream (previews, thumbnails, lossless raws).
     uint64_t checked = 0;
+    // Sector-aligned places where a directory puts data of its own (a preview,
+    // strips): a file found there is this one's.
+    std::vector<uint64_t> own;
     bool beyond = false;               // something named lies past the limit
     std::optional<uint64_t> brokenAt;  // a linked directory that does not hold up
     bool dng = false;
@@ -248,6 +252,7 @@ void Walker::cover(uint64_t at, uint64_t n, bool strict) {
         return;
     }
     furthest = std::max(furthest, end);
+    if (at % 512 == 0 && n >= 512 && own.size() < kMaxOwnStarts) own.push_back(at);
     uint8_t soi[2];
     if (end > checked && n >= 2 && r_.readExact(at, soi, 2) && soi[0] == 0xFF && soi[1] == 0xD8)
         checked = std::max(checked, end);
@@ -408,6 +413,8 @@ bool Walker::read(const Pending& p, Ifd& d, bool first) {
                     d.beyond = true;
                 } else {
                     d.furthest = std::max(d.furthest, v.at + size);
+                    if (v.at % 512 == 0 && size >= 512 && own.size() < kMaxOwnStarts)
+                        own.push_back(v.at);
                 }
             }
             d.structural = d.structural || isStructural(tag);
@@ -574,6 +581,8 @@ std::optional<Carved> carve(ByteReader& r) {
         c.length = std::min(std::max(c.length, *w.brokenAt), r.limit());
         c.partial = true;
     }
+    std::sort(w.own.begin(), w.own.end());
+    c.ownStarts = std::move(w.own);
     return c;
 }
 
