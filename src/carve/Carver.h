@@ -29,6 +29,9 @@ struct Carved {
     // data, pixels, sensor data, entropy-coded data) sets checkedLength: the scan
     // looks at every sector start in [checkedLength, uncheckedEnd), and a file
     // found there that measures whole ends this one at that sector, partial.
+    // A format that chains its pieces by checked headers (frames, packets, chunks)
+    // marks only its last piece: newer bytes could begin nowhere else. One whose
+    // pieces carry checksums (Ogg pages) marks nothing. Use markUnchecked().
     uint64_t checkedLength = 0;
     uint64_t uncheckedEnd = 0;
     // The length is no measure of where the file ends: its payload runs on with
