@@ -250,8 +250,11 @@ int Scan::run() {
                     continue;
                 }
             }
-            if (held_ && held_->openEnded && !allZero(sector)) held_->lastData = T;
+            const bool data = held_ && held_->openEnded && !allZero(sector);
             next = tryAt(T, sector);
+            // Counted after the look: a sector where a newer file starts is not the
+            // held file's data.
+            if (data && held_ && held_->openEnded && held_->start < T) held_->lastData = T;
             if (walkCut_) break;
             page.scanPosition.store(std::min(next, rangeEnd) - 1, std::memory_order_relaxed);
         }

@@ -88,8 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"gif-animated.gif", "jpeg-progressive.jpg"},
         Case{"bmp-v5-alpha.bmp", "jpeg-progressive.jpg"},
         Case{"tiff-strips-le.tif", "jpeg-progressive.jpg"},
-        Case{"tiff-dng.tif", "jpeg-progressive.jpg"},
-        Case{"tiff-cfa.tif", "png-palette.png"},
+        Case{"tiff-dng.tif", "jpeg-progressive.jpg"}, Case{"tiff-cfa.tif", "png-palette.png"},
         Case{"psd-layers.psd", "jpeg-progressive.jpg"},
         Case{"jp2-codestream.j2k", "jpeg-progressive.jpg"},
         Case{"clip-faststart.mp4", "jpeg-progressive.jpg"},
@@ -137,6 +136,15 @@ TEST(ReusedMedia, AnUnfinishedRecordingEndsWhereItsDataEnds) {
     const FileInfo* p = at(files, 60);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->byteLength, photo.size());
+
+    // Erased space between it and the photo: it ends with its last sector of data.
+    image.assign(image.size(), 0);
+    put(image, 4, Bytes(rec.begin(), rec.begin() + 30 * 512));
+    put(image, 60, photo);
+    files = scanAll(image);
+    ASSERT_NE(at(files, 4), nullptr);
+    EXPECT_EQ(at(files, 4)->byteLength, 30u * 512);
+    ASSERT_NE(at(files, 60), nullptr);
 
     // Nothing after it: it ends with its last sector of data.
     image.assign(image.size(), 0);
