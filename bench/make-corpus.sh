@@ -3,7 +3,9 @@
 # video made by real encoders (ImageMagick, ffmpeg, exiftool) plus the camera samples of
 # ../shared/samples when present, a third of them deleted afterwards, as on a card that
 # was partly wiped. Writes OUT/card.img and OUT/manifest.tsv (type, name, bytes, sha256,
-# byte offset in the image or -1 when not stored in one piece, deleted yes/no).
+# byte offset in the image or -1 when not stored in one piece, deleted yes/no), then the
+# images of a reused card, each with its .tsv manifest: a FAT32 and an exFAT card filled, a
+# third deleted and shot again (reshoot-*.img), and those of bench/reuse_images.py.
 #
 #   bash bench/make-corpus.sh [OUT]        (default /var/tmp/kestrum-recall)
 #
@@ -211,3 +213,50 @@ done
 printf '%s\n' "${deleted[@]}" >deleted.txt
 python3 "$ROOT/bench/corpus_manifest.py" card.img "$FILES" deleted.txt >manifest.tsv
 echo "card: $OUT/card.img ($CARD_MIB MiB), $(($(wc -l <manifest.tsv) - 1)) files, ${#deleted[@]} deleted"
+
+# ---- reused cards: filled, a third deleted, shot again ----
+# Half of the files fill a card; a third of those are deleted and the other half is shot
+# onto it, into the freed clusters, so old headers claim sectors of newer files. Only
+# files still stored whole are placed (corpus_manifest.py).
+mapfile -t firstHalf < <(for i in "${!all[@]}"; do [ $((i % 2)) -eq 0 ] && echo "${all[i]}"; done)
+mapfile -t secondHalf < <(for i in "${!all[@]}"; do [ $((i % 2)) -eq 1 ] && echo "${all[i]}"; done)
+halfBytes=$(cd "$FILES" && du -cb "${firstHalf[@]}" | tail -1 | cut -f1)
+RESHOOT_MIB=$((halfBytes * 9 / 10 / 1048576 + 40))   # the first half does not all fit
+reshoot() {  # FS IMAGE: copies through COPY, deletes through DELETE
+    local fs=$1 img=$2 mnt="$OUT/mnt" loop="" n=0
+    rm -f "$img"
+    truncate -s "${RESHOOT_MIB}M" "$img"
+    if [ "$fs" = fat32 ]; then
+        # Small clusters: a card this size needs them to hold enough for FAT32.
+        mkfs.fat -F 32 -s 2 -n RESHOOT "$img" >/dev/null
+        copy() { mcopy -i "$img" "$FILES/$1" "::$1" 2>/dev/null; }
+        remove() { mdel -i "$img" "::$1"; }
+    else
+        mkfs.exfat -c 32K "$img" >/dev/null
+        loop=$(losetup -f --show "$img")
+        mkdir -p "$mnt"
+        mount.exfat-fuse "$loop" "$mnt"
+        copy() { cp "$FILES/$1" "$mnt/$1" 2>/dev/null || { rm -f "$mnt/$1"; return 1; }; }
+        remove() { rm "$mnt/$1"; }
+    fi
+    local kept=()
+    for f in "${firstHalf[@]}"; do copy "$f" && kept+=("$f") || break; done
+    local gone=()
+    for i in "${!kept[@]}"; do
+        [ $((i % 3)) -eq 1 ] && { remove "${kept[i]}"; gone+=("${kept[i]}"); }
+    done
+    for f in "${secondHalf[@]}"; do copy "$f" && n=$((n + 1)) || break; done
+    if [ -n "$loop" ]; then sync; umount "$mnt"; losetup -d "$loop"; fi
+    printf '%s\n' "${gone[@]}" >"${img%.img}.deleted"
+    python3 "$ROOT/bench/corpus_manifest.py" "$img" "$FILES" "${img%.img}.deleted" >"${img%.img}.tsv"
+    echo "$(basename "$img"): ${#kept[@]} written, ${#gone[@]} deleted, $n shot again," \
+         "$(awk -F'\t' 'NR > 1 && $5 >= 0' "${img%.img}.tsv" | wc -l) stored whole"
+}
+reshoot fat32 "$OUT/reshoot-fat32.img"
+if command -v mount.exfat-fuse >/dev/null && [ "$(id -u)" -eq 0 ]; then
+    reshoot exfat "$OUT/reshoot-exfat.img"
+else
+    echo "make-corpus.sh: no exFAT card (needs root and exfat-fuse)" >&2
+fi
+# Cut files before intact ones, unfinished recordings, two-piece and interleaved files.
+python3 "$ROOT/bench/reuse_images.py" "$FILES" "$OUT"

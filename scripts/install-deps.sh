@@ -18,6 +18,8 @@ PACKAGES=(
     librsvg2-bin fonts-dejavu-core   # the skin: SVG pictures rendered at build time, their font
     clang libclang-rt-14-dev    # libFuzzer target and sanitizer runtime
     foremost time               # benchmark yardstick, peak-memory measurement
+    testdisk libimage-exiftool-perl   # recall benchmark: PhotoRec beside us, camera-like Exif
+    exfatprogs exfat-fuse       # recall benchmark: an exFAT card shot again after deletions
     xdg-utils
     qt6-base-dev qt6-multimedia-dev qt6-image-formats-plugins qt6-svg-dev libqt6svg6-dev
     gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly

@@ -38,8 +38,10 @@ std::optional<Carved> carve(ByteReader& r) {
     const bool compressed = h[11] == 'C';
     bool common = false;
     uint32_t seen = 0;
+    uint64_t sound = 0, soundEnd = 0;  // the samples: nothing checks them
     const uint64_t end = uint64_t{8} + formSize;
     const ChunkWalk w = walkChunks(r, 12, end, true, [&](const ChunkHeader& c) {
+        if (c.is("SSND") && sound == 0) sound = c.body(), soundEnd = c.body() + c.size;
         if (common) return true;
         if (++seen > 8 || c.is("SSND")) return false;
         if (!c.is("COMM")) return true;
@@ -49,6 +51,7 @@ std::optional<Carved> carve(ByteReader& r) {
     if (!common || w.stop == ChunkStop::Rejected) return std::nullopt;
     Carved out{"AIFF", w.end, w.stop != ChunkStop::End};
     if (!out.partial && (formSize & 1) && out.length < r.limit()) ++out.length;
+    markUnchecked(out, sound, soundEnd);
     return out;
 }
 

@@ -123,12 +123,16 @@ std::optional<Carved> carve(ByteReader& r) {
         if (size > limit - at) {
             out.length = target ? std::min(target, limit) : limit;
             out.partial = true;
-            return out;
+            if (data) markUnchecked(out, at + kObjectHeader, out.length);
+            break;
         }
         at += size;
         out.length = at;
+        // The data packets are checked by nothing.
+        if (data) markUnchecked(out, at - size + kObjectHeader, at);
     }
     if (target && out.length != target) out.partial = true;
+    if (out.uncheckedEnd >= out.length) out.uncheckedEnd = 0;
     return out;
 }
 

@@ -59,11 +59,16 @@ std::optional<Carved> carve(ByteReader& r) {
     if (size == kUnknownSize) {
         const uint64_t frame = uint64_t{sampleBytes(be32(h + 12))} * be32(h + 20);
         const uint64_t data = limit - offset;
-        return Carved{"AU", offset + (frame ? data - data % frame : data), true};
+        Carved open{"AU", offset + (frame ? data - data % frame : data), true};
+        markUnchecked(open, offset, open.length);
+        open.openEnded = open.checkedLength != 0;
+        return open;
     }
+    // The samples after the header are checked by nothing.
     const uint64_t end = offset + size;
-    if (end > limit) return Carved{"AU", limit, true};
-    return Carved{"AU", end, false};
+    Carved c{"AU", std::min(end, limit), end > limit};
+    markUnchecked(c, offset, c.length);
+    return c;
 }
 
 }  // namespace

@@ -77,8 +77,10 @@ std::optional<Carved> carve(ByteReader& r) {
     uint64_t length = expected;
     if (sizeField >= expected && sizeField - expected <= kSlack) length = sizeField;
     if (!raw && imageSize == 0) length = sizeField;
-    if (length > r.limit()) return Carved{kTypes[0], r.limit(), true};
-    return Carved{kTypes[0], length, false};
+    // The pixels after the headers are checked by nothing.
+    Carved c{kTypes[0], std::min(length, r.limit()), length > r.limit()};
+    markUnchecked(c, offset, c.length);
+    return c;
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 // catalogue type and the file's exact length.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "carve/ByteReader.h"
 
@@ -19,11 +21,39 @@ struct Carved {
     // The structure broke off (overwritten, fragmented, cut by the limit) before
     // its end: length covers the valid prefix only.
     bool partial = false;
-    // How much of length the walk checked by structure; 0 = all of it. The rest
-    // is payload that only the file's own directory vouches for (a raw's sensor
-    // data): a file found starting inside it shows where this one really ended.
+    // Only a checked structure may hide a sector. checkedLength is where the
+    // payload that no structure vouches for begins (0 = the walk checked all of
+    // length); uncheckedEnd is where that payload ends (0 = at length), so a
+    // checked tail (a movie box after its media data, a picture's trailers) keeps
+    // what it holds. Every carver whose file holds bytes it did not check (sample
+    // data, pixels, sensor data, entropy-coded data) sets checkedLength: the scan
+    // looks at every sector start in [checkedLength, uncheckedEnd), and a file
+    // found there that measures whole ends this one at that sector, partial.
+    // A format that chains its pieces by checked headers (frames, packets, chunks)
+    // marks only its last piece: newer bytes could begin nowhere else. One whose
+    // pieces carry checksums (Ogg pages) marks nothing. Use markUnchecked().
     uint64_t checkedLength = 0;
+    uint64_t uncheckedEnd = 0;
+    // The length is no measure of where the file ends: its payload runs on with
+    // no size (a recording cut by power loss). The scan ends it before the next
+    // file found in it or after the last sector holding any data; set partial too.
+    bool openEnded = false;
+    // Offsets, inside the unchecked payload and on sector boundaries, where the
+    // file's own index puts a piece of its content (a motion-JPEG frame in a movie):
+    // a file found there is part of this one. Sorted; at most kMaxOwnStarts.
+    std::vector<uint64_t> ownStarts;
 };
+
+inline constexpr size_t kMaxOwnStarts = 65536;
+
+// Sets the unchecked payload of c to [from, to) when it is a real span inside the
+// file; the checked prefix is never empty, so from > 0 always holds.
+inline void markUnchecked(Carved& c, uint64_t from, uint64_t to) {
+    to = std::min(to, c.length);
+    if (from == 0 || from >= to) return;
+    c.checkedLength = from;
+    c.uncheckedEnd = to == c.length ? 0 : to;
+}
 
 struct CarverEntry {
     std::string_view family;  // for logs and tests: "JPEG", "ISO base media", ...

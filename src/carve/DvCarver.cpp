@@ -69,7 +69,11 @@ std::optional<Carved> carve(ByteReader& r) {
         ++frames;
     }
     if (frames == 0) return std::nullopt;
-    return Carved{"DV", frames * frame, partial};
+    Carved c{"DV", frames * frame, partial};
+    // Each frame's header blocks are checked, its audio and video blocks are not:
+    // newer bytes can only begin inside the last frame.
+    markUnchecked(c, (frames - 1) * frame, c.length);
+    return c;
 }
 
 bool quick(const uint8_t* s) {

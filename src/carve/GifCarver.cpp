@@ -67,13 +67,21 @@ std::optional<Carved> carve(ByteReader& r) {
     bool started = false;  // the first block's header checked out
     // Random bytes after the magic are most often rejected at the first block;
     // later breaks are damage. A cut by the limit needs a block header.
+    // Sub-block sizes chain the data, yet any bytes may pass for them: after a
+    // break, newer files may begin anywhere in the image data walked.
+    uint64_t data = 0;
+    const auto damaged = [&](uint64_t at) {
+        Carved c{kTypes[0], at, true};
+        markUnchecked(c, data, at);
+        return c;
+    };
     auto broken = [&](uint64_t at) -> std::optional<Carved> {
         if (blocks == 0) return std::nullopt;
-        return Carved{kTypes[0], at, true};
+        return damaged(at);
     };
     auto cut = [&]() -> std::optional<Carved> {
         if (!started) return std::nullopt;
-        return Carved{kTypes[0], r.limit(), true};
+        return damaged(r.limit());
     };
     for (int n = 0; n < kMaxBlocks; ++n) {
         uint8_t d[10];
@@ -104,6 +112,7 @@ std::optional<Carved> carve(ByteReader& r) {
             if (!b.get(pos, codeSize)) return cut();
             if (codeSize < 1 || codeSize > 12) return broken(start);
             ++pos;
+            if (data == 0) data = pos;
         } else {
             return broken(start);
         }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace kestrum::carve {
 namespace {
@@ -115,6 +117,38 @@ bool moovLooksValid(ByteReader& r, uint64_t off, const Box& moov) {
     return moov.size == 0 || child->size <= moov.size - moov.header;
 }
 
+// The chunk offsets (stco, co64) of every track of the movie box at `at` that
+// fall on a sector boundary: where the sample table puts a sample there, a file
+// found at that sector is the movie's own frame.
+void alignedChunks(ByteReader& r, uint64_t at, uint64_t end, int depth,
+                   std::vector<uint64_t>& out) {
+    for (int n = 0; n < 4096 && at + 8 <= end; ++n) {
+        const auto box = boxAt(r, at);
+        if (!box || box->size == 0 || box->size > end - at) return;
+        const uint8_t* t = box->type;
+        const uint64_t body = at + box->header;
+        if (depth < 6 && (is(t, "trak") || is(t, "mdia") || is(t, "minf") || is(t, "stbl"))) {
+            alignedChunks(r, body, at + box->size, depth + 1, out);
+        } else if (is(t, "stco") || is(t, "co64")) {
+            const uint32_t width = is(t, "co64") ? 8 : 4;
+            const auto count = r.be32(body + 4);
+            if (!count || uint64_t{*count} * width > box->size - box->header - 8) return;
+            uint8_t block[4096];
+            for (uint64_t i = 0; i < *count && out.size() < kMaxOwnStarts;) {
+                const uint64_t left = std::min<uint64_t>(*count - i, sizeof block / width);
+                if (!r.readExact(body + 8 + i * width, block, left * width)) return;
+                for (uint64_t k = 0; k < left; ++k) {
+                    uint64_t v = 0;
+                    for (uint32_t b = 0; b < width; ++b) v = v << 8 | block[k * width + b];
+                    if (v % 512 == 0 && out.size() < kMaxOwnStarts) out.push_back(v);
+                }
+                i += left;
+            }
+        }
+        at += box->size;
+    }
+}
+
 struct FtypInfo {
     std::string_view type;
     uint32_t size = 0;
@@ -184,6 +218,9 @@ std::optional<Carved> carve(ByteReader& r) {
     bool afterFragment = false;         // the last non-filler box was a movie fragment
     uint64_t fillerStart = UINT64_MAX;  // where the run of filler boxes before off began
     int boxes = 0;                      // after the ftyp
+    uint64_t media = 0, mediaEnd = 0;   // from the first media data's body to the last's end
+    bool mediaOpen = false;             // media data of size 0 or past the limit
+    std::vector<uint64_t> own;          // sector-aligned chunk offsets
     for (; boxes < kMaxBoxes; ++boxes) {
         if (off >= r.limit()) break;
         auto box = boxAt(r, off);
@@ -209,9 +246,16 @@ std::optional<Carved> carve(ByteReader& r) {
             moov = true;
             moovAt = off;
             moovSize = box->size == 0 ? r.limit() - off : box->size;
+            if (box->size != 0 && box->size <= r.limit() - off)
+                alignedChunks(r, off + box->header, off + box->size, 0, own);
         }
         if (is(t, "meta")) meta = true;
-        if (is(t, "mdat")) mdat = true;
+        if (is(t, "mdat")) {
+            mdat = true;
+            if (media == 0) media = off + box->header;
+            mediaOpen = box->size == 0 || box->size > r.limit() - off;
+            mediaEnd = mediaOpen ? r.limit() : off + box->size;
+        }
         const bool filler = is(t, "free") || is(t, "skip") || is(t, "wide") || is(t, "junk");
         if (filler) {
             if (fillerStart == UINT64_MAX) fillerStart = off;
@@ -244,7 +288,17 @@ std::optional<Carved> carve(ByteReader& r) {
     // inside it has no media data box at all); a sequence or burst is a movie.
     if (image ? !(meta || (moov && mdat)) : (!moov || !mdat)) partial = true;
     if (type == "MP4" && moov && audioOnlyMovie(r, moovAt, moovSize)) type = "M4A";
-    return Carved{type, off, partial};
+    Carved c{type, off, partial};
+    // Only the boxes are checked, not the samples in the media data.
+    markUnchecked(c, media, mediaEnd);
+    // A recording cut by power loss: no movie box, or media data with no end. Its
+    // size field tells nothing of where its data stops. A still picture needs no
+    // movie box.
+    c.openEnded = c.checkedLength != 0 && (mediaOpen || (!moov && !image));
+    c.partial = c.partial || c.openEnded;
+    std::sort(own.begin(), own.end());
+    c.ownStarts = std::move(own);
+    return c;
 }
 
 bool quick(const uint8_t* s) {

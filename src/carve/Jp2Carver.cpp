@@ -44,6 +44,7 @@ struct Walked {
     Stop stop;
     uint64_t at;  // after the end marker, the limit, or where the walk broke
     bool pastMainHeader = false;
+    uint64_t tiles = 0;  // where the tile-parts, whose coded data nothing checks, begin
 };
 
 // The image and tile size segment: its length agrees with the component
@@ -80,25 +81,27 @@ Walked codestream(ByteReader& r, uint64_t start) {
         p += 2 + be16(m + 2);
     }
     // Tile-parts: SOT with the tile-part's length (0: it runs to the end marker).
+    const uint64_t tiles = p;
     for (int n = 0; n < kMaxSegments; ++n) {
         uint8_t t[12];
         const size_t got = r.read(p, t, 12);
-        if (got < 2) return {Stop::kLimit, r.limit(), true};
-        if (be16(t) == 0xFFD9) return {Stop::kEnd, p + 2, true};
-        if (be16(t) != 0xFF90) return {Stop::kBroken, p, true};
-        if (got < 12) return {Stop::kLimit, r.limit(), true};
+        if (got < 2) return {Stop::kLimit, r.limit(), true, tiles};
+        if (be16(t) == 0xFFD9) return {Stop::kEnd, p + 2, true, tiles};
+        if (be16(t) != 0xFF90) return {Stop::kBroken, p, true, tiles};
+        if (got < 12) return {Stop::kLimit, r.limit(), true, tiles};
         const uint32_t length = be32(t + 6);
-        if (be16(t + 2) != 10 || (length != 0 && length < 14)) return {Stop::kBroken, p, true};
+        if (be16(t + 2) != 10 || (length != 0 && length < 14))
+            return {Stop::kBroken, p, true, tiles};
         if (length == 0) {
             // Coded data never holds FF followed by a byte above 8F.
             const uint8_t eoc[] = {0xFF, 0xD9};
             const auto at = r.find(p + 12, eoc, 2, UINT64_MAX);
-            if (!at) return {Stop::kLimit, r.limit(), true};
-            return {Stop::kEnd, *at + 2, true};
+            if (!at) return {Stop::kLimit, r.limit(), true, tiles};
+            return {Stop::kEnd, *at + 2, true, tiles};
         }
         p += length;
     }
-    return {Stop::kBroken, p, true};
+    return {Stop::kBroken, p, true, tiles};
 }
 
 bool quick(const uint8_t* s) {
@@ -108,9 +111,10 @@ bool quick(const uint8_t* s) {
 
 std::optional<Carved> bareCodestream(ByteReader& r) {
     const Walked w = codestream(r, 0);
-    if (w.stop == Stop::kEnd) return Carved{kTypes[0], w.at, false};
-    if (!w.pastMainHeader) return std::nullopt;
-    return Carved{kTypes[0], w.at, true};
+    if (w.stop != Stop::kEnd && !w.pastMainHeader) return std::nullopt;
+    Carved c{kTypes[0], w.at, w.stop != Stop::kEnd};
+    markUnchecked(c, w.tiles, w.at);
+    return c;
 }
 
 std::optional<Carved> carve(ByteReader& r) {
@@ -126,13 +130,19 @@ std::optional<Carved> carve(ByteReader& r) {
         return std::nullopt;
     uint64_t pos = 12 + uint64_t{ftypSize};
     bool codestreamSeen = false;
-    const auto damaged = [&](uint64_t at) { return Carved{kTypes[0], at, true}; };
+    uint64_t data = 0, dataEnd = 0;  // the codestream: its coded data is checked by nothing
+    const auto measured = [&](uint64_t at, bool partial) {
+        Carved c{kTypes[0], at, partial};
+        markUnchecked(c, data, std::min(dataEnd, at));
+        return c;
+    };
+    const auto damaged = [&](uint64_t at) { return measured(at, true); };
     for (int n = 0; n < kMaxBoxes; ++n) {
         uint8_t b[16];
         const size_t got = r.read(pos, b, 16);
         if (got == 0 && pos >= r.limit() && !codestreamSeen) return damaged(r.limit());
         if (got < 8 || !topLevel(b + 4)) {
-            if (codestreamSeen) return Carved{kTypes[0], pos, false};
+            if (codestreamSeen) return measured(pos, false);
             return got < 8 ? damaged(r.limit()) : damaged(pos);
         }
         uint64_t size = be32(b), header = 8;
@@ -144,7 +154,8 @@ std::optional<Carved> carve(ByteReader& r) {
         if (size == 0) {  // the last box: only a codestream can be measured
             if (!isCodestream) return damaged(pos);
             const Walked w = codestream(r, pos + header);
-            return Carved{kTypes[0], w.at, w.stop != Stop::kEnd};
+            if (data == 0) data = w.tiles, dataEnd = w.at;
+            return measured(w.at, w.stop != Stop::kEnd);
         }
         if (size < header) return damaged(pos);
         if (std::memcmp(b + 4, "jp2h", 4) == 0) {
@@ -157,6 +168,7 @@ std::optional<Carved> carve(ByteReader& r) {
             if (!r.readExact(pos + header, c, 4) || be16(c) != 0xFF4F || be16(c + 2) != 0xFF51)
                 return damaged(pos);
             codestreamSeen = true;
+            if (data == 0) data = pos + header, dataEnd = pos + size;
         }
         uint64_t next;
         if (!add(pos, size, next)) return damaged(pos);

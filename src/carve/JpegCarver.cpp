@@ -107,6 +107,15 @@ bool bodyValid(uint8_t m, const uint8_t* b, size_t n, bool ls) {
     return true;
 }
 
+// Markers that may end entropy-coded data: the end of image, the tables and
+// headers of a next scan, a next frame of a hierarchical picture, JPEG-LS
+// parameters. Any other one there (application data, the reserved and extension
+// ranges: an MP3 frame sync FF FB) is another file's bytes.
+bool mayFollowScan(uint8_t m, bool ls) {
+    return m == 0xD9 || m == 0xDA || m == 0xC4 || m == 0xDB || m == 0xDD || m == 0xDC ||
+           m == 0xCC || m == 0xDE || m == 0xDF || (isFrame(m) && m != 0xF7) || (ls && m == 0xF8);
+}
+
 enum class Stop { kEnd, kLimit, kBroken };
 
 struct ScanEnd {
@@ -172,6 +181,7 @@ struct Walk {
     uint64_t indexBase = 0;
     std::vector<Picture> pictures;  // from a multi-picture index, at most kMaxPictures
     bool motion = false;            // the XMP announces a video after the pictures
+    uint64_t coded = 0;             // where the first entropy-coded data begins
 };
 
 // A multi-picture index ("MPF\0" then a TIFF header) in an APP2 body.
@@ -237,6 +247,7 @@ Walk walk(ByteReader& r, uint64_t start, Buffers& bufs, bool wantIndex) {
             ++pos;
             continue;
         }
+        if (scanned && !mayFollowScan(m, ls)) return stop(Stop::kBroken, pos);
         if (m == 0xD9) {
             if (!scanned) return stop(Stop::kBroken, pos);
             return stop(Stop::kEnd, pos + 2);
@@ -277,6 +288,7 @@ Walk walk(ByteReader& r, uint64_t start, Buffers& bufs, bool wantIndex) {
         }
         if (!frame) return stop(Stop::kBroken, pos);
         scanned = true;
+        if (w.coded == 0) w.coded = next;
         const ScanEnd s = scanEnd(r, next, bufs.scan, ls);
         if (s.stop != Stop::kEnd) return stop(s.stop, s.at);
         pos = s.at;
@@ -337,7 +349,13 @@ std::optional<Carved> carve(ByteReader& r) {
               (h[3] == 0xE1 && std::memcmp(h + 6, "Exif\0", 6) == 0)))
             return std::nullopt;
     }
-    if (w.stop != Stop::kEnd) return Carved{kTypes[0], w.end, true};
+    // The entropy-coded data follows rules but holds any bytes between its
+    // markers: newer files may begin inside it.
+    const auto unchecked = [&](Carved c) {
+        markUnchecked(c, w.coded, w.end);
+        return c;
+    };
+    if (w.stop != Stop::kEnd) return unchecked(Carved{kTypes[0], w.end, true});
 
     // The further pictures of a multi-picture file (views, depth maps, large
     // previews) follow the first picture's end of image; the index gives their
@@ -350,18 +368,19 @@ std::optional<Carved> carve(ByteReader& r) {
         if (p.offset == 0 || p.size == 0 || !add(w.indexBase, p.offset, at) || at < end ||
             !add(at, p.size, pictureEnd))
             continue;
-        if (at >= r.limit()) return Carved{kTypes[0], r.limit(), true};
-        if (r.be16(at) != 0xFFD8) return Carved{kTypes[0], end, true};
+        if (at >= r.limit()) return unchecked(Carved{kTypes[0], r.limit(), true});
+        if (r.be16(at) != 0xFFD8) return unchecked(Carved{kTypes[0], end, true});
         const Walk more = walk(r, at, bufs, false);
-        if (more.stop != Stop::kEnd) return Carved{kTypes[0], std::max(end, more.end), true};
+        if (more.stop != Stop::kEnd)
+            return unchecked(Carved{kTypes[0], std::max(end, more.end), true});
         end = std::max(more.end, std::min(pictureEnd, r.limit()));
     }
     if (w.motion) {
         bool cut = false;
         end = videoEnd(r, end, cut);
-        if (cut) return Carved{kTypes[0], end, true};
+        if (cut) return unchecked(Carved{kTypes[0], end, true});
     }
-    return Carved{kTypes[0], trailersEnd(r, end), false};
+    return unchecked(Carved{kTypes[0], trailersEnd(r, end), false});
 }
 
 }  // namespace

@@ -124,6 +124,8 @@ struct Walk {
     bool cut = false;           // an element ran past the limit
     bool tracks = false, cluster = false;
     int elements = 0;
+    uint64_t firstBlocks = 0, blocksEnd = 0;  // the span of the clusters' contents
+    uint64_t lastChild = 0;                   // the last cluster child walked
 };
 
 // A cluster child whose payload fits its id: a block starts with a small track
@@ -167,17 +169,19 @@ bool clusterChildValid(ByteReader& r, uint64_t off, const Element& e) {
 
 // Children of an unknown-size cluster from off until an id that cannot be one;
 // its Timestamp comes before any block, after a checksum or padding at most.
-void walkCluster(ByteReader& r, uint64_t off, uint64_t bound, Walk& w) {
+void walkCluster(ByteReader& r, uint64_t off, uint64_t bound, bool boundIsLimit, Walk& w) {
     w.end = off;
+    if (w.firstBlocks == 0) w.firstBlocks = off;
     bool timestamp = false;
     while (w.elements++ < kMaxElements && off < bound) {
         const auto e = elementAt(r, off);
         if (!e || e->unknown || !clusterChildValid(r, off, *e)) return;
         if (e->id == 0xE7) timestamp = true;
+        w.lastChild = off;
         if (!timestamp && e->id != kCrc32 && e->id != kVoid) return;
         const uint64_t room = bound - off;
         if (e->header > room || e->size > room - e->header) {
-            w.cut = w.boundIsLimit;
+            w.cut = boundIsLimit;
             if (w.cut) w.end = bound;
             return;
         }
@@ -198,11 +202,12 @@ void walkSegment(ByteReader& r, uint64_t off, uint64_t bound, Walk& w) {
         if (e->unknown) {
             if (e->id != kCluster) return;
             const uint64_t before = w.end;
-            walkCluster(r, off + e->header, bound, w);
+            walkCluster(r, off + e->header, bound, w.boundIsLimit, w);
             if (w.cut || w.end == off + e->header) {
                 if (!w.cut) w.end = before;  // a cluster without children is no cluster
                 return;
             }
+            w.blocksEnd = w.end;
             off = w.end;
             continue;
         }
@@ -211,7 +216,28 @@ void walkSegment(ByteReader& r, uint64_t off, uint64_t bound, Walk& w) {
             // Past the limit it is a cut file; past a known Segment end, a broken one.
             w.cut = w.boundIsLimit;
             if (w.cut) w.end = bound;
+            if (e->id == kCluster) {
+                // What of it the block chain vouches for stays with the file.
+                walkCluster(r, off + e->header, bound, w.cut, w);
+                if (w.end > off + e->header)
+                    w.blocksEnd = w.end;
+                else
+                    w.end = off;
+            }
             return;
+        }
+        if (e->id == kCluster) {
+            // The size is no proof: the blocks must fill the cluster to its end.
+            const uint64_t end = off + e->header + e->size;
+            walkCluster(r, off + e->header, end, false, w);
+            if (w.cut || w.end != end) {
+                if (w.end > off + e->header)
+                    w.blocksEnd = w.end;
+                else
+                    w.end = off;
+                return;
+            }
+            w.blocksEnd = end;
         }
         off += e->header + e->size;
         w.end = off;
@@ -239,13 +265,18 @@ std::optional<Carved> carve(ByteReader& r) {
     walkSegment(r, body, bound, w);
     if (w.end == body) return std::nullopt;  // not one child checks out
 
-    if (known && body + seg->size <= limit && w.end == body + seg->size)
-        return Carved{"MKV", w.end, false};
-    if (known) return Carved{"MKV", w.end, true};
-    // Unknown size: the run of segment-level elements is the file; it is whole
-    // when it has what a player needs and nothing was cut.
-    const bool whole = w.tracks && w.cluster && !w.cut && w.elements < kMaxElements;
-    return Carved{"MKV", w.end, !whole};
+    Carved c{"MKV", w.end, true};
+    if (known && body + seg->size <= limit && w.end == body + seg->size) {
+        c.partial = false;
+    } else if (!known) {
+        // Unknown size: the run of segment-level elements is the file; it is whole
+        // when it has what a player needs and nothing was cut.
+        c.partial = !(w.tracks && w.cluster && !w.cut && w.elements < kMaxElements);
+    }
+    // The frames inside the blocks are checked by nothing, but a whole block chain
+    // vouches for all but its last block (a motion-JPEG frame may start a sector).
+    markUnchecked(c, c.partial ? w.firstBlocks : w.lastChild, w.blocksEnd);
+    return c;
 }
 
 bool quick(const uint8_t* s) {

@@ -108,8 +108,20 @@ std::optional<uint64_t> id3v2Length(Window& w, uint64_t offset) {
     return uint64_t{10} + size + (footer ? 10 : 0);
 }
 
+// A frame holding an encoder's stream summary (Xing, Info, VBRI) after its side
+// information is the first frame of a file: met inside a chain, it starts the next one.
+bool opensAFile(const uint8_t* h, size_t n) {
+    for (const size_t at : {13u, 21u, 36u})
+        if (at + 4 <= n &&
+            (std::memcmp(h + at, "Xing", 4) == 0 || std::memcmp(h + at, "Info", 4) == 0 ||
+             std::memcmp(h + at, "VBRI", 4) == 0))
+            return true;
+    return false;
+}
+
 struct Chain {
     uint64_t end;
+    uint64_t last = 0;  // where the last frame starts
     uint64_t frames = 0;
     bool cut = false;  // a frame ran past the limit
 };
@@ -126,11 +138,16 @@ Chain followFrames(Window& w, uint64_t limit, uint64_t from) {
         }
         const auto f = parseFrame(h);
         if (!f || (first && !f->sameStream(*first))) break;
+        if (first) {
+            const uint8_t* whole = w.at(c.end, 40);
+            if (whole && opensAFile(whole, 40)) break;
+        }
         if (!first) first = f;
         if (f->length > limit - c.end) {
             c.cut = true;
             break;
         }
+        c.last = c.end;
         c.end += f->length;
         ++c.frames;
     }
@@ -223,7 +240,11 @@ std::optional<Carved> carve(ByteReader& r) {
         if (const auto n = apeLength(r, w, end)) end += *n;
         if (startsWith(w, end, "TAG") && w.at(end, 128)) end += 128;
     }
-    return Carved{"MP3", end, chain.cut};
+    Carved c{"MP3", end, chain.cut};
+    // Every frame header is checked; a file that overwrote the stream can only have
+    // started inside the last frame.
+    markUnchecked(c, chain.last, chain.end);
+    return c;
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ std::optional<Carved> carveProgram(ByteReader& r) {
     const auto first = packAt(p, n);
     if (!first) return std::nullopt;
 
-    uint64_t off = 0, prevScr = first->scr;
+    uint64_t off = 0, prevScr = first->scr, last = 0;
     bool cut = false, nav = false;
     int packets = 0;  // system headers and packets, not packs
     for (int units = 0; units < kMaxUnits; ++units) {
@@ -142,6 +142,7 @@ std::optional<Carved> carveProgram(ByteReader& r) {
         } else {
             break;
         }
+        last = off;
         if (length > limit - off) {
             off = limit;
             cut = true;
@@ -152,7 +153,11 @@ std::optional<Carved> carveProgram(ByteReader& r) {
     if (packets == 0) return std::nullopt;  // a pack header alone proves nothing
     // Many muxers leave out the end code: a stream that stops on a packet boundary
     // is taken as whole; only the limit cutting a packet makes it partial.
-    return Carved{nav ? "VOB" : "MPEG", off, cut};
+    Carved c{nav ? "VOB" : "MPEG", off, cut};
+    // Every pack and packet header is checked: newer bytes can only start inside
+    // the last packet.
+    markUnchecked(c, last, off);
+    return c;
 }
 
 // ---- video elementary stream ----
@@ -285,7 +290,10 @@ std::optional<Carved> carveElementary(ByteReader& r) {
         if (buf.size() < 256 * 1024) buf.resize(buf.size() * 2);
     }
     if (pictures == 0) return std::nullopt;
-    return Carved{"MPEG", end, partial};
+    Carved c{"MPEG", end, partial};
+    // Start codes are checked, the coded data between them is not.
+    markUnchecked(c, lastCode, end);
+    return c;
 }
 
 std::optional<Carved> carve(ByteReader& r) {

@@ -70,22 +70,31 @@ std::optional<Carved> carve(ByteReader& r) {
         pos += 16;
     if (!r.readExact(pos, head, 25) || !headerValid(head)) return std::nullopt;
     pos += 25;
+    // A break shows newer bytes that began inside the chunk before it: only chunk
+    // headers are checked, not their bodies.
+    uint64_t prev = pos;
+    const auto broken = [&](uint64_t end) {
+        Carved c{kTypes[0], end, true};
+        markUnchecked(c, prev, end);
+        return c;
+    };
     for (int n = 0; n < kMaxChunks; ++n) {
         uint8_t c[8];
-        if (!r.readExact(pos, c, 8)) return Carved{kTypes[0], r.limit(), true};
+        if (!r.readExact(pos, c, 8)) return broken(r.limit());
         const uint32_t length = be32(c);
         if (length > 0x7FFFFFFF || !isLetter(c[4]) || !isLetter(c[5]) || !isLetter(c[6]) ||
             !isLetter(c[7]))
-            return Carved{kTypes[0], pos, true};
+            return broken(pos);
         const uint64_t next = pos + 12 + length;
-        if (next > r.limit()) return Carved{kTypes[0], r.limit(), true};
+        prev = pos;
+        if (next > r.limit()) return broken(r.limit());
         if (std::memcmp(c + 4, "IEND", 4) == 0) {
-            if (length != 0) return Carved{kTypes[0], pos, true};
+            if (length != 0) return broken(pos);
             return Carved{kTypes[0], next, false};
         }
         pos = next;
     }
-    return Carved{kTypes[0], pos, true};
+    return broken(pos);
 }
 
 }  // namespace

@@ -122,7 +122,10 @@ std::optional<Carved> carve(ByteReader& r) {
         return Carved{kTypes[0], pos, true};
     }
     if (end > r.limit()) return cut();
-    return Carved{kTypes[0], trailersEnd(r, end), false};
+    // The pixels are checked by nothing.
+    Carved c{kTypes[0], trailersEnd(r, end), false};
+    markUnchecked(c, pos, end);
+    return c;
 }
 
 }  // namespace

@@ -72,8 +72,13 @@ std::optional<Carved> carve(ByteReader& r) {
     const uint32_t cfa2At = be32(h + 128), cfa2Len = be32(h + 132);
     if (key && meta2At >= 92 && cfa2At >= 92 && cfaHeaderKey(r, meta2At, meta2Len) == key)
         end = std::max({end, uint64_t{meta2At} + meta2Len, uint64_t{cfa2At} + cfa2Len});
-    if (end > r.limit()) return Carved{kTypes[0], r.limit(), true};
-    return Carved{kTypes[0], end, false};
+    // Only the header and the directory are checked: the preview is known by its
+    // first bytes alone, the sensor data by nothing. A file found where the
+    // directory puts the preview is that preview.
+    Carved c{kTypes[0], std::min(end, r.limit()), end > r.limit()};
+    markUnchecked(c, jpegAt, c.length);
+    if (c.checkedLength != 0 && jpegAt % 512 == 0) c.ownStarts.push_back(jpegAt);
+    return c;
 }
 
 }  // namespace

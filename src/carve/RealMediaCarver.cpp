@@ -43,6 +43,7 @@ std::optional<Chunk> chunkAt(ByteReader& r, uint64_t off) {
 struct DataEnd {
     uint64_t end = 0;
     bool whole = false;  // every packet the header announces is there
+    uint64_t last = 0;   // where the last packet starts
 };
 
 // The packets of the DATA chunk at off: each names its own length.
@@ -63,6 +64,7 @@ DataEnd walkPackets(ByteReader& r, uint64_t off, const Chunk& data, uint16_t str
         const uint16_t stream = static_cast<uint16_t>(h[4] << 8 | h[5]);
         if (version > 1 || length < 12u + version || (streams && stream >= streams)) break;
         if (length > r.limit() - at) break;
+        d.last = at;
         at += length;
     }
     d.end = at;
@@ -90,6 +92,7 @@ std::optional<Carved> carve(ByteReader& r) {
     uint64_t indexOffset = 0;
     uint16_t streams = 0;
     bool data = false, index = false, packetsWhole = true, cut = false;
+    uint64_t lastPacket = 0, packetsEnd = 0;
     for (int n = 0; n < kMaxChunks; ++n) {
         if (off >= r.limit()) break;
         const auto c = chunkAt(r, off);
@@ -104,6 +107,7 @@ std::optional<Carved> carve(ByteReader& r) {
         if (is(c->id, "DATA")) {
             const DataEnd d = walkPackets(r, off, *c, streams);
             data = true;
+            lastPacket = d.last, packetsEnd = d.end;
             packetsWhole = packetsWhole && d.whole;
             if (!d.whole) {
                 off = d.end;
@@ -121,7 +125,11 @@ std::optional<Carved> carve(ByteReader& r) {
         off += c->size;
     }
     const bool whole = data && packetsWhole && !cut && (indexOffset == 0 || index);
-    return Carved{"RM", off, !whole};
+    Carved rm{"RM", off, !whole};
+    // Packet headers are checked, their payload is not: newer bytes can only begin
+    // inside the last packet.
+    markUnchecked(rm, lastPacket, packetsEnd);
+    return rm;
 }
 
 bool quick(const uint8_t* s) {

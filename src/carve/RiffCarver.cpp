@@ -174,6 +174,30 @@ uint64_t followAvix(ByteReader& r, uint64_t at, bool& partial) {
     return at;
 }
 
+// The largest chunk body: the samples of a WAV, the movi list of an AVI. Nothing
+// checks what it holds.
+struct Payload {
+    uint64_t from = 0, to = 0;
+    bool movi = false;
+    void note(ByteReader& r, const ChunkHeader& c) {
+        if (c.size <= to - from) return;
+        from = c.body();
+        to = c.body() + c.size;
+        char list[4];
+        movi = c.is("LIST") && c.size >= 4 && r.readExact(from, list, 4) &&
+               std::memcmp(list, "movi", 4) == 0;
+    }
+};
+
+// Chunk ids inside movi: stream data ("00dc", "01wb"), index pieces ("ix00"),
+// padding and "rec " lists.
+bool streamChunk(const ChunkHeader& c) {
+    const auto digit = [](char x) { return (x >= '0' && x <= '9') || (x >= 'a' && x <= 'f'); };
+    const auto lower = [](char x) { return x >= 'a' && x <= 'z'; };
+    return (digit(c.id[0]) && digit(c.id[1]) && lower(c.id[2]) && lower(c.id[3])) ||
+           (c.id[0] == 'i' && c.id[1] == 'x') || c.is("JUNK") || c.is("LIST");
+}
+
 std::optional<Carved> carve(ByteReader& r) {
     uint8_t h[12];
     if (!r.readExact(0, h, 12)) return std::nullopt;
@@ -193,18 +217,35 @@ std::optional<Carved> carve(ByteReader& r) {
 
     Carved out;
     ChunkWalk w{};
+    Payload payload;
     if (std::memcmp(h + 8, "WAVE", 4) == 0) {
         WaveCheck check;
         check.sizeKnown = to.has_value();
         if (ds64) check.rf64Data = ds64->dataSize;
-        w = walkChunks(r, 12, to, false, [&](ChunkHeader& c) { return check(r, c); });
+        uint64_t data = 0;
+        w = walkChunks(r, 12, to, false, [&](ChunkHeader& c) {
+            const bool ok = check(r, c);
+            if (check.openData) data = c.body();
+            if (ok) payload.note(r, c);
+            return ok;
+        });
         if (!check.fmt) return std::nullopt;
-        // The samples run on to an end nothing records: keep what the limit allows.
-        if (check.openData) return Carved{"WAV", r.limit(), true};
+        // The samples run on to an end nothing records: they end where the data
+        // does, or where a newer file begins.
+        if (check.openData) {
+            Carved open{"WAV", r.limit(), true};
+            markUnchecked(open, data, open.length);
+            open.openEnded = open.checkedLength != 0;
+            return open;
+        }
         out.type = "WAV";
     } else if (std::memcmp(h + 8, "AVI ", 4) == 0) {
         AviCheck check;
-        w = walkChunks(r, 12, to, false, [&](const ChunkHeader& c) { return check(r, c); });
+        w = walkChunks(r, 12, to, false, [&](const ChunkHeader& c) {
+            const bool ok = check(r, c);
+            if (ok) payload.note(r, c);
+            return ok;
+        });
         if (!check.hdrl) return std::nullopt;
         out.type = check.divx ? "DIVX" : "AVI";
     } else if (std::memcmp(h + 8, "WEBP", 4) == 0) {
@@ -235,8 +276,27 @@ std::optional<Carved> carve(ByteReader& r) {
     out.partial = w.stop != ChunkStop::End;
     // The RIFF chunk's own pad byte, when the size is odd.
     if (to && w.stop == ChunkStop::End && (riffSize & 1) && out.length < r.limit()) ++out.length;
+    if (payload.movi && payload.to <= out.length) {
+        // The movi size is no proof: its chunks must follow one another to its end.
+        uint64_t last = payload.from;
+        const ChunkWalk m =
+            walkChunks(r, payload.from + 4, payload.to, false, [&](const ChunkHeader& c) {
+                last = c.offset;
+                return streamChunk(c);
+            });
+        if (m.stop != ChunkStop::End || m.end != payload.to) {
+            out.length = m.end;
+            out.partial = true;
+            markUnchecked(out, payload.from, m.end);
+            return out;
+        }
+        // The chain vouches for every chunk but the frames in them (a motion-JPEG
+        // frame may well start a sector): newer bytes can only start in the last one.
+        payload.from = last;
+    }
     if ((out.type == "AVI" || out.type == "DIVX") && to && !out.partial)
         out.length = followAvix(r, out.length, out.partial);
+    markUnchecked(out, payload.from, payload.to);
     return out;
 }
 

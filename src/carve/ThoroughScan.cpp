@@ -67,9 +67,9 @@ private:
     // sector after the file (or after T) is where the scan goes on.
     uint64_t tryAt(uint64_t T, const uint8_t* sector);
     void list(stExtInfo& r, uint64_t T, uint64_t length, bool partial);
-    // Lists the held file whole, or, when a file was found inside its unchecked
-    // payload, only the part its structure vouches for.
-    void release(bool cut);
+    // Lists the held file as measured, or, when a whole file was found at sector
+    // `cut` inside its unchecked payload, only what comes before that sector.
+    void release(std::optional<uint64_t> cut = std::nullopt);
     void read() {
         job_.source.read(batchStart_, static_cast<uint32_t>(batchSize_), buffer_.data());
         cache_.setBatch(buffer_.data(), batchStart_, batchSize_);
@@ -98,9 +98,12 @@ private:
         stExtInfo* record = nullptr;  // null: a type not chosen, never listed
         uint64_t start = 0;
         uint64_t length = 0;
-        uint64_t checked = 0;
         bool partial = false;
-        uint64_t endSector = 0;
+        uint64_t endSector = 0;           // after the file
+        uint64_t scanEnd = 0;             // after the unchecked payload
+        bool openEnded = false;           // ends after its last sector of data
+        uint64_t lastData = 0;            // the last sector seen holding a nonzero byte
+        std::vector<uint64_t> ownStarts;  // the file's own content, by its index
     };
     std::optional<Held> held_;
 };
@@ -124,14 +127,23 @@ void Scan::checkpoint(uint64_t next, bool finished, bool stopping) {
     job_.checkpoint(point);
 }
 
-void Scan::release(bool cut) {
+void Scan::release(std::optional<uint64_t> cut) {
     const Held h = *held_;
     held_.reset();
     if (h.record == nullptr) return;
-    if (cut)
-        list(*h.record, h.start, h.checked, true);
-    else
-        list(*h.record, h.start, h.length, h.partial);
+    uint64_t length = h.length;
+    bool partial = h.partial;
+    if (cut) {
+        length = std::min(length, (*cut - h.start) * kSectorBytes);
+        partial = true;
+    }
+    if (h.openEnded) length = std::min(length, (h.lastData + 1 - h.start) * kSectorBytes);
+    list(*h.record, h.start, length, partial);
+}
+
+bool allZero(const uint8_t* sector) {
+    static const std::array<uint8_t, kSectorBytes> kZero{};
+    return std::memcmp(sector, kZero.data(), kSectorBytes) == 0;
 }
 
 uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
@@ -148,10 +160,19 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
             return T + 1;
         }
         if (!found || found->length == 0) continue;
-        if (held_) release(true);
         // Never beyond what the reader could give, whatever a walk claims.
         uint64_t length = std::min(found->length, reader.limit());
         bool partial = found->partial || length < found->length;
+        if (held_) {
+            // Inside unchecked payload only a whole file is proof of newer bytes; one
+            // ending where the held file ends is that file's own tail (a frame chain).
+            const bool tail =
+                T * kSectorBytes + length == held_->start * kSectorBytes + held_->length;
+            const bool own = std::binary_search(held_->ownStarts.begin(), held_->ownStarts.end(),
+                                                (T - held_->start) * kSectorBytes);
+            if (partial || tail || own) continue;
+            release(T);
+        }
         const uint64_t next = T + (length + kSectorBytes - 1) / kSectorBytes;
         stExtInfo* r = record(found->type);
         const uint64_t ceiling = r ? sizeCeiling(found->type, r) : UINT64_MAX;
@@ -161,8 +182,19 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
         }
         const uint64_t checked = found->checkedLength;
         if (checked != 0 && checked < length) {
-            held_ = Held{r, T, length, checked, partial, next};
-            return T + (checked + kSectorBytes - 1) / kSectorBytes;
+            const uint64_t payloadEnd =
+                found->uncheckedEnd != 0 ? std::min(found->uncheckedEnd, length) : length;
+            const uint64_t from = T + (checked + kSectorBytes - 1) / kSectorBytes;
+            held_ = Held{r,
+                         T,
+                         length,
+                         partial || found->openEnded,
+                         next,
+                         T + (payloadEnd + kSectorBytes - 1) / kSectorBytes,
+                         found->openEnded,
+                         from - 1,
+                         found->ownStarts};
+            return from;
         }
         if (r) list(*r, T, length, partial);
         // No file inside a file: whatever the walk measured is passed over, also
@@ -210,8 +242,21 @@ int Scan::run() {
         for (uint64_t j = 0; j < batchSize_; ++j) {
             const uint64_t T = batchStart_ + j;
             if (T < next) continue;
-            if (held_ && T >= held_->endSector) release(false);
-            next = tryAt(T, buffer_.data() + j * kSectorBytes);
+            const uint8_t* sector = buffer_.data() + j * kSectorBytes;
+            if (held_ && T >= held_->scanEnd) {
+                // Past the payload: the checked rest of the file is not looked into.
+                const uint64_t end = held_->endSector;
+                release();
+                if (T < end) {
+                    next = end;
+                    continue;
+                }
+            }
+            const bool data = held_ && held_->openEnded && !allZero(sector);
+            next = tryAt(T, sector);
+            // Counted after the look: a sector where a newer file starts is not the
+            // held file's data.
+            if (data && held_ && held_->openEnded && held_->start < T) held_->lastData = T;
             if (walkCut_) break;
             page.scanPosition.store(std::min(next, rangeEnd) - 1, std::memory_order_relaxed);
         }
@@ -222,14 +267,14 @@ int Scan::run() {
         if (stopping || std::max(batchStart_ + batchSize_, next) < rangeEnd)
             checkpoint(next, false, stopping);
         if (stopping) {
-            if (held_) release(false);
+            if (held_) release();
             page.selectFirstTypeOnStop();
             return 0;
         }
         // A file that reaches past this batch is not read again.
         batchStart_ = std::max(batchStart_ + batchSize_, next);
     }
-    if (held_) release(false);
+    if (held_) release();
     page.scanPosition.store(page.scanEnd.load());
     checkpoint(next, true, false);
     return 0;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace kestrum::carve {
@@ -195,6 +196,9 @@ struct Ifd {
     std::array<uint16_t, 16> children{};  // indexes of a maker directory's type-13 entries
     uint8_t childCount = 0;
     uint64_t furthest = 0;
+    // The directory's own end: its values are read, never checked (XMP, private
+    // maker data, numbers alike), so they vouch for nothing.
+    uint64_t vouched = 0;
     bool beyond = false;
     bool structural = false;  // holds a tag every image file directory has
     bool dng = false;
@@ -210,9 +214,12 @@ public:
     bool run(bool crMarker);
 
     uint64_t furthest = 0;
-    // The furthest byte of what could be checked: directories, their values, and
-    // data that opens as a JPEG stream (previews, thumbnails, lossless raws).
+    // The furthest byte of what could be checked: directories and data that opens
+    // as a JPEG stream (previews, thumbnails, lossless raws).
     uint64_t checked = 0;
+    // Sector-aligned places where a directory puts data of its own (a preview,
+    // strips): a file found there is this one's.
+    std::vector<uint64_t> own;
     bool beyond = false;               // something named lies past the limit
     std::optional<uint64_t> brokenAt;  // a linked directory that does not hold up
     bool dng = false;
@@ -247,6 +254,7 @@ void Walker::cover(uint64_t at, uint64_t n, bool strict) {
         return;
     }
     furthest = std::max(furthest, end);
+    if (at % 512 == 0 && n >= 512 && own.size() < kMaxOwnStarts) own.push_back(at);
     uint8_t soi[2];
     if (end > checked && n >= 2 && r_.readExact(at, soi, 2) && soi[0] == 0xFF && soi[1] == 0xD8)
         checked = std::max(checked, end);
@@ -368,6 +376,7 @@ bool Walker::read(const Pending& p, Ifd& d, bool first) {
     const uint64_t end = p.at + 2 + 12ull * n + 4;
     if (end > limit) d.beyond = true;
     d.furthest = std::min(end, limit);
+    d.vouched = d.furthest;
 
     uint32_t bad = 0, descents = 0;
     uint16_t previous = 0;
@@ -406,6 +415,8 @@ bool Walker::read(const Pending& p, Ifd& d, bool first) {
                     d.beyond = true;
                 } else {
                     d.furthest = std::max(d.furthest, v.at + size);
+                    if (v.at % 512 == 0 && size >= 512 && own.size() < kMaxOwnStarts)
+                        own.push_back(v.at);
                 }
             }
             d.structural = d.structural || isStructural(tag);
@@ -443,7 +454,7 @@ void Walker::commit(const Pending& p, const Ifd& d) {
     if (strict) {
         beyond = beyond || d.beyond;
         furthest = std::max(furthest, d.furthest);
-        checked = std::max(checked, d.furthest);
+        checked = std::max(checked, d.vouched);
         dng = dng || d.dng;
         rawHint = rawHint || d.rawHint;
         readMake(s[kMake], make);
@@ -582,6 +593,8 @@ std::optional<Carved> carve(ByteReader& r) {
         c.length = std::min(std::max(c.length, *w.brokenAt), r.limit());
         c.partial = true;
     }
+    std::sort(w.own.begin(), w.own.end());
+    c.ownStarts = std::move(w.own);
     return c;
 }
 

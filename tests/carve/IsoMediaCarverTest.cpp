@@ -135,14 +135,17 @@ TEST(IsoMediaCarver, FastStartAndLargeSizeAndToTheEndBoxes) {
     EXPECT_EQ(c->length, phone.size());
     EXPECT_FALSE(c->partial);
 
-    // An mdat of size 0 runs to the end of the medium.
+    // An mdat of size 0 runs on to where its data stops, which only the scan can
+    // tell: measured to the end of the medium, partial, its samples unchecked.
     Bytes moovFirst = concat(Bytes(mov.begin(), mov.begin() + 20),
                              Bytes(mov.begin() + 28 + 1346, mov.end()));  // ftyp, moov
     moovFirst = concat(moovFirst, Bytes{0, 0, 0, 0, 'm', 'd', 'a', 't', 1, 2, 3});
     const auto toEnd = carveBytes(iso(), concat(moovFirst, Bytes(1000, 0x55)));
     ASSERT_TRUE(toEnd);
     EXPECT_EQ(toEnd->length, moovFirst.size() + 1000);
-    EXPECT_FALSE(toEnd->partial);
+    EXPECT_TRUE(toEnd->partial);
+    EXPECT_TRUE(toEnd->openEnded);
+    EXPECT_EQ(toEnd->checkedLength, moovFirst.size() - 3);
 }
 
 // A medium that holds a few header bytes at given offsets and reads as zeros

@@ -47,8 +47,13 @@ std::optional<Carved> fakeCarve(ByteReader& r) {
     if (*length > r.limit()) return Carved{type, r.limit(), true};
     char end[4];
     if (!r.readExact(*length - 4, end, 4) || std::memcmp(end, "END!", 4) != 0) return std::nullopt;
-    // Byte 10: how many leading sectors the walk checked (0 = all of it).
-    return Carved{type, *length, *flag != 0, uint64_t{r.u8(10).value_or(0)} * 512};
+    // Byte 10: how many leading sectors the walk checked (0 = all of it); byte 11
+    // where the unchecked payload ends (0 = at the end); byte 12 a sector the
+    // file's own index vouches for.
+    Carved c{type, *length, *flag != 0, uint64_t{r.u8(10).value_or(0)} * 512,
+             uint64_t{r.u8(11).value_or(0)} * 512};
+    if (const uint8_t own = r.u8(12).value_or(0)) c.ownStarts.push_back(uint64_t{own} * 512);
+    return c;
 }
 
 // Passes every "FAK" sector and claims it only when byte 9 is 'G'.
@@ -174,8 +179,8 @@ TEST(ThoroughScan, ListsChosenTypesWithExactLengthsAndStepsOverTheRest) {
 TEST(ThoroughScan, AFileFoundInsideUncheckedPayloadEndsTheOneBeforeIt) {
     Medium m(200);
     putFile(m, 2, 'J', 40 * 512);
-    m.put(2, 10, {2});          // only its first two sectors vouch for themselves
-    putFile(m, 20, 'J', 600);   // so this one shows where it really ended
+    m.put(2, 10, {2});         // only its first two sectors vouch for themselves
+    putFile(m, 20, 'J', 600);  // so this one shows where it really ended
     putFile(m, 100, 'J', 20 * 512);
     m.put(100, 10, {1});
     m.put(105, 0, std::string_view("FAKJ"));  // a look-alike inside: the file stays whole
@@ -183,7 +188,7 @@ TEST(ThoroughScan, AFileFoundInsideUncheckedPayloadEndsTheOneBeforeIt) {
     const ScanResult run = scan(m, types, 0, 200);
     ASSERT_EQ(run.files.size(), 3u);
     EXPECT_EQ(run.files[0].startSector, 2u);
-    EXPECT_EQ(run.files[0].byteLength, 1024u);
+    EXPECT_EQ(run.files[0].byteLength, 18u * 512);  // up to the sector of the newer file
     EXPECT_TRUE(run.files[0].partial);
     EXPECT_EQ(run.files[1].startSector, 20u);
     EXPECT_EQ(run.files[1].byteLength, 600u);
@@ -195,6 +200,33 @@ TEST(ThoroughScan, AFileFoundInsideUncheckedPayloadEndsTheOneBeforeIt) {
     ASSERT_EQ(cut.files.size(), 1u);
     EXPECT_EQ(cut.files[0].byteLength, 10u * 512);
     EXPECT_TRUE(cut.files[0].partial);
+}
+
+TEST(ThoroughScan, OnlyAWholeFileInUncheckedPayloadEndsTheHeldOne) {
+    Medium m(200);
+    putFile(m, 2, 'J', 40 * 512);
+    m.put(2, 10, {2});
+    putFile(m, 10, 'J', 600, true);  // a broken one inside proves nothing
+    putFile(m, 30, 'J', 600);        // a whole one does
+    putFile(m, 100, 'J', 20 * 512);
+    m.put(100, 10, {1, 10});    // payload in sectors 1..9, a checked tail after it
+    putFile(m, 112, 'J', 600);  // inside the checked tail: never looked at
+    putFile(m, 150, 'J', 20 * 512);
+    m.put(150, 10, {1, 0, 5});  // its index puts a piece of its own at sector 5
+    putFile(m, 155, 'J', 600);
+    TypeList types = typesOf({"JPEG"});
+    const ScanResult run = scan(m, types, 0, 200);
+    ASSERT_EQ(run.files.size(), 4u);
+    EXPECT_EQ(run.files[0].startSector, 2u);
+    EXPECT_EQ(run.files[0].byteLength, 28u * 512);
+    EXPECT_TRUE(run.files[0].partial);
+    EXPECT_EQ(run.files[1].startSector, 30u);
+    EXPECT_EQ(run.files[2].startSector, 100u);
+    EXPECT_EQ(run.files[2].byteLength, 20u * 512);
+    EXPECT_FALSE(run.files[2].partial);
+    EXPECT_EQ(run.files[3].startSector, 150u);
+    EXPECT_EQ(run.files[3].byteLength, 20u * 512);
+    EXPECT_FALSE(run.files[3].partial);
 }
 
 TEST(ThoroughScan, AFileIsCutAtTheRangeEndAndAtAChangedMaximumSize) {
