@@ -7,6 +7,7 @@ PACKAGES=(
     build-essential cmake ninja-build pkg-config git
     libgtest-dev libgmock-dev
     libblkid-dev
+    libjpeg62-turbo-dev         # libjpeg-turbo: a two-piece photo is joined only when it decodes cleanly
     libsystemd-dev              # sd-bus: disks read through UDisks2 when the user may not open them
     dbus polkitd pkexec udev udisks2   # the disk service and polkit, also started by a test
     libfuse3-dev fuse3          # the failing-sector test filesystem

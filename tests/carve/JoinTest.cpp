@@ -1,0 +1,185 @@
+// Two-piece files rebuilt from images of encoder files laid out the way a FAT
+// card fragments them, and the bytes kept after a picture's end.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ImageCarveSupport.h"
+#include "TestSupport.h"
+#include "carve/Join.h"
+#include "carve/JpegCarver.h"
+
+namespace kestrum::carve {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr uint64_t kSector = 512;
+
+// A picture from ImageMagick: a plasma of the given seed, some 100-300 KB.
+Bytes encoderJpeg(const std::string& size, int seed, const std::string& extra = "") {
+    kestrum::test::TempDir dir;
+    const std::string path = dir.file("p.jpg");
+    if (kestrum::test::runCommand("convert -seed " + std::to_string(seed) + " -size " + size +
+                                  " plasma:fractal " + extra + " -quality 92 " + path) != 0)
+        return {};
+    return kestrum::test::readFile(path);
+}
+
+// A medium built piece by piece, each piece starting at a sector.
+struct Image {
+    Bytes bytes = Bytes(8 * kSector, 0);
+    uint64_t put(const Bytes& b, size_t from = 0, size_t to = SIZE_MAX) {
+        const uint64_t sector = bytes.size() / kSector;
+        to = std::min(to, b.size());
+        bytes.insert(bytes.end(), b.begin() + from, b.begin() + to);
+        bytes.resize((bytes.size() + kSector - 1) / kSector * kSector, 0);
+        return sector;
+    }
+    // The bytes a copy of the joined file reads.
+    Bytes read(uint64_t start, const Joined& j) const {
+        const size_t a = start * kSector, c = j.joinSector * kSector;
+        Bytes out(bytes.begin() + a, bytes.begin() + a + j.firstPieceBytes);
+        out.insert(out.end(), bytes.begin() + c,
+                   bytes.begin() + c + (j.length - j.firstPieceBytes));
+        return out;
+    }
+};
+
+uint64_t partialLength(const Image& img, uint64_t sector) {
+    MemoryReader r(img.bytes.data() + sector * kSector, img.bytes.size() - sector * kSector);
+    const auto c = jpegCarver().carve(r);
+    EXPECT_TRUE(c && c->partial);
+    return c ? c->length : 0;
+}
+
+class JpegJoin : public ::testing::Test {
+protected:
+    void SetUp() override {
+        a = encoderJpeg("900x700", 1);
+        b = encoderJpeg("900x700", 2);
+        if (a.empty() || b.empty()) GTEST_SKIP() << "ImageMagick convert failed";
+        ASSERT_GT(a.size(), 100000u);
+    }
+    size_t half(const Bytes& f) const { return f.size() / 2 / kSector * kSector; }
+    Bytes a, b;
+};
+
+TEST_F(JpegJoin, PictureSplitAroundAnotherIsRebuiltByteExact) {
+    const Bytes noise = test::randomBytes(70000, 9);
+    for (const bool jpegBetween : {true, false}) {
+        SCOPED_TRACE(jpegBetween ? "a JPEG between" : "random bytes between");
+        Image img;
+        const uint64_t s = img.put(a, 0, half(a));
+        const uint64_t x = img.put(jpegBetween ? b : noise);
+        const uint64_t resume = img.bytes.size() / kSector + 3;  // slack after the inserted file
+        img.bytes.resize(resume * kSector, 0);
+        img.put(a, half(a));
+        img.put(test::randomBytes(100000, 3));
+        MemoryReader medium(img.bytes.data(), img.bytes.size());
+        const uint64_t p = partialLength(img, s);
+        if (jpegBetween) {
+            EXPECT_EQ(p, half(a));
+        }
+        for (const uint64_t hint : {x, uint64_t{0}}) {
+            SCOPED_TRACE(hint ? "told where the inserted file starts" : "not told");
+            JoinRequest q;
+            q.startSector = s;
+            q.breakAt = p;
+            q.resumeSector = x + 1;  // the search walks over the rest of the inserted file
+            q.pieceEndHint = hint;
+            const SectorSpan measured[] = {{x, resume - x}};
+            if (jpegBetween) q.taken = measured;
+            const auto j = joinJpeg(medium, q);
+            ASSERT_TRUE(j.has_value());
+            EXPECT_EQ(j->firstPieceBytes, half(a));
+            EXPECT_EQ(j->joinSector, resume);
+            EXPECT_EQ(img.read(s, *j), a);
+        }
+    }
+}
+
+TEST_F(JpegJoin, ContinuationThatDoesNotDecodeIsRefused) {
+    // The second half of another picture from the same encoder and settings, and
+    // the right half with a few bytes overwritten.
+    Bytes damaged(a.begin() + half(a), a.end());
+    for (size_t k = 0; k < 8; ++k) damaged[damaged.size() / 3 + k * 977] ^= 0x5A;
+    for (const Bytes& continuation : {Bytes(b.begin() + half(b), b.end()), damaged}) {
+        Image img;
+        const uint64_t s = img.put(a, 0, half(a));
+        const uint64_t x = img.put(test::randomBytes(20000, 4));
+        const uint64_t resume = img.put(continuation);
+        MemoryReader medium(img.bytes.data(), img.bytes.size());
+        JoinRequest q{s, partialLength(img, s), resume, x};
+        EXPECT_FALSE(joinJpeg(medium, q).has_value());
+    }
+}
+
+TEST_F(JpegJoin, InterleavedPicturesAreNotWholeAndEachJoinsItsOwnHalf) {
+    Image img;
+    const uint64_t a1 = img.put(a, 0, half(a));
+    const uint64_t b1 = img.put(b, 0, half(b));
+    const uint64_t a2 = img.put(a, half(a));
+    const uint64_t b2 = img.put(b, half(b));
+    MemoryReader medium(img.bytes.data(), img.bytes.size());
+
+    // B1 + A2 walks as a whole picture, but does not decode.
+    MemoryReader fromB(img.bytes.data() + b1 * kSector, img.bytes.size() - b1 * kSector);
+    const auto carvedB = jpegCarver().carve(fromB);
+    ASSERT_TRUE(carvedB.has_value());
+    EXPECT_FALSE(carvedB->partial);
+    MemoryReader measuredB(img.bytes.data() + b1 * kSector, carvedB->length);
+    const JpegDecode d = decodeJpeg(measuredB);
+    EXPECT_FALSE(d.clean);
+    EXPECT_TRUE(d.supported);
+    EXPECT_GT(d.troubleAt, half(b));
+    MemoryReader wholeA(a.data(), a.size());
+    EXPECT_TRUE(decodeJpeg(wholeA).clean);
+    EXPECT_EQ(decodeJpeg(wholeA).end, a.size());
+
+    // B's sectors are unchecked: A's continuation is looked for inside them.
+    const auto ja = joinJpeg(medium, {a1, partialLength(img, a1), b1 + 1, b1});
+    ASSERT_TRUE(ja.has_value());
+    EXPECT_EQ(ja->joinSector, a2);
+    EXPECT_EQ(img.read(a1, *ja), a);
+    // A2 taken, B ends where it starts and joins after it.
+    const SectorSpan taken[] = {{a2, b2 - a2}};
+    JoinRequest qb{b1, (a2 - b1) * kSector, a2, a2, taken};
+    const auto jb = joinJpeg(medium, qb);
+    ASSERT_TRUE(jb.has_value());
+    EXPECT_EQ(jb->joinSector, b2);
+    EXPECT_EQ(img.read(b1, *jb), b);
+}
+
+TEST(JpegTrailer, PictureAtTheNextByteBelongsToTheFileOneAtASectorStartDoesNot) {
+    const Bytes main = encoderJpeg("300x200", 5), preview = encoderJpeg("160x120", 6);
+    if (main.empty() || preview.empty()) GTEST_SKIP() << "ImageMagick convert failed";
+    ASSERT_NE(main.size() % kSector, 0u);
+    Bytes file = main;
+    file.insert(file.end(), preview.begin(), preview.end());
+    const Bytes tail = test::randomBytes(5000, 7);
+    file.insert(file.end(), tail.begin(), tail.end());
+    MemoryReader r(file.data(), file.size());
+    EXPECT_EQ(jpegTrailerEnd(r, main.size()), main.size() + preview.size());
+
+    // The same picture ending on a sector boundary (a comment pads it).
+    Bytes padded(main.begin(), main.begin() + 2);
+    const size_t pad = kSector - (main.size() + 4) % kSector;
+    padded.insert(padded.end(), {0xFF, 0xFE, uint8_t((pad + 2) >> 8), uint8_t(pad + 2)});
+    padded.resize(padded.size() + pad, 'x');
+    padded.insert(padded.end(), main.begin() + 2, main.end());
+    ASSERT_EQ(padded.size() % kSector, 0u);
+    const size_t end = padded.size();
+    padded.insert(padded.end(), preview.begin(), preview.end());
+    MemoryReader aligned(padded.data(), padded.size());
+    EXPECT_EQ(jpegTrailerEnd(aligned, end), end);
+
+    // A broken picture after the end is not kept.
+    Bytes cut(main.begin(), main.end());
+    cut.insert(cut.end(), preview.begin(), preview.begin() + preview.size() / 2);
+    MemoryReader half(cut.data(), cut.size());
+    EXPECT_EQ(jpegTrailerEnd(half, main.size()), main.size());
+}
+
+}  // namespace
+}  // namespace kestrum::carve
