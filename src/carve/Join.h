@@ -100,8 +100,11 @@ struct JpegDecode {
 };
 
 // Decodes the JPEG at offset 0 of `file` (reduced in size: every coefficient is
-// still decoded) with libjpeg-turbo. Any warning counts as not clean.
-JpegDecode decodeJpeg(ByteReader& file);
+// still decoded) with libjpeg-turbo. Any warning counts as not clean. With a
+// seam (the offset where a second piece starts), the rows across it must also
+// differ no more than rows as far apart anywhere else in the picture: a piece
+// of another picture of the same size and tables can decode without a warning.
+JpegDecode decodeJpeg(ByteReader& file, uint64_t seamAt = 0);
 
 std::optional<Joined> joinJpeg(ByteReader& medium, const JoinRequest& q);
 

@@ -3,6 +3,7 @@
 // decode: a picture that only decodes with the library's patching-up is not
 // clean. The output is scaled to 1/8, which skips most of the inverse transform
 // but still decodes every coefficient of every MCU.
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
@@ -29,6 +30,8 @@ struct Source {
     ByteReader* reader;
     uint64_t pos;  // the next byte to fetch
     std::vector<uint8_t> buffer;
+    uint64_t seamAt;  // reads stop here once, to note the row being decoded
+    long seamRow;
 };
 
 [[noreturn]] void fail(j_common_ptr cinfo) {
@@ -44,7 +47,11 @@ void termSource(j_decompress_ptr) {}
 
 boolean fill(j_decompress_ptr cinfo) {
     auto* s = reinterpret_cast<Source*>(cinfo->src);
-    const size_t got = s->reader->read(s->pos, s->buffer.data(), s->buffer.size());
+    size_t want = s->buffer.size();
+    if (s->pos < s->seamAt)
+        want = static_cast<size_t>(std::min<uint64_t>(want, s->seamAt - s->pos));
+    if (s->pos == s->seamAt && s->seamRow < 0) s->seamRow = cinfo->output_scanline;
+    const size_t got = s->reader->read(s->pos, s->buffer.data(), want);
     if (got == 0) fail(reinterpret_cast<j_common_ptr>(cinfo));  // ran out before the end
     s->pos += got;
     s->pub.next_input_byte = s->buffer.data();
@@ -82,18 +89,43 @@ struct State {
     jpeg_decompress_struct cinfo{};
     Failure failure{};
     Source source{};
-    std::vector<uint8_t> row;
+    std::vector<uint8_t> picture;  // the first output component, one row after another
 };
+
+// Mean difference of two output rows.
+double rowDifference(const uint8_t* a, const uint8_t* b, size_t n) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < n; ++i) sum += a[i] > b[i] ? a[i] - b[i] : b[i] - a[i];
+    return n ? double(sum) / double(n) : 0.0;
+}
+
+// Whether the rows across a seam differ little more than rows as far apart do
+// above it, in the first piece. Data from another picture carries on with this
+// one's DC predictors and lands at another place in its rows: the seam shows.
+bool seamFits(const std::vector<uint8_t>& p, size_t width, size_t height, long seamRow,
+              int mcuRows) {
+    const size_t gap = static_cast<size_t>(mcuRows) + 1;
+    if (width == 0 || seamRow < static_cast<long>(gap + 2)) return true;  // too little to judge
+    const size_t above = static_cast<size_t>(seamRow) - 1, below = above + gap;
+    if (below >= height) return true;
+    double worst = 0;
+    for (size_t r = 0; r + gap < above; ++r)
+        worst = std::max(worst, rowDifference(&p[r * width], &p[(r + gap) * width], width));
+    const double seam = rowDifference(&p[above * width], &p[below * width], width);
+    return seam <= 1.5 * worst + 2.0;
+}
 
 }  // namespace
 
-JpegDecode decodeJpeg(ByteReader& file) {
+JpegDecode decodeJpeg(ByteReader& file, uint64_t seamAt) {
     // On the heap: a longjmp may not restore locals changed after setjmp.
     const auto state = std::make_unique<State>();
     jpeg_decompress_struct& cinfo = state->cinfo;
     Source& source = state->source;
     source.reader = &file;
     source.buffer.resize(kChunk);
+    source.seamAt = seamAt ? seamAt : UINT64_MAX;
+    source.seamRow = -1;
     cinfo.err = jpeg_std_error(&state->failure.pub);
     state->failure.pub.error_exit = fail;
     state->failure.pub.emit_message = onMessage;
@@ -119,13 +151,23 @@ JpegDecode decodeJpeg(ByteReader& file) {
     cinfo.dct_method = JDCT_IFAST;
     cinfo.do_fancy_upsampling = FALSE;
     cinfo.do_block_smoothing = FALSE;
+    if (cinfo.jpeg_color_space == JCS_YCbCr) cinfo.out_color_space = JCS_GRAYSCALE;
     jpeg_start_decompress(&cinfo);
-    state->row.resize(size_t{cinfo.output_width} * cinfo.output_components);
-    JSAMPROW rows[1] = {state->row.data()};
-    while (cinfo.output_scanline < cinfo.output_height) jpeg_read_scanlines(&cinfo, rows, 1);
+    const size_t width = cinfo.output_width, stride = width * cinfo.output_components;
+    std::vector<uint8_t> row(stride);
+    JSAMPROW rows[1] = {row.data()};
+    while (cinfo.output_scanline < cinfo.output_height) {
+        jpeg_read_scanlines(&cinfo, rows, 1);
+        for (size_t x = 0; x < width; ++x)
+            state->picture.push_back(row[x * cinfo.output_components]);
+    }
     jpeg_finish_decompress(&cinfo);
     JpegDecode good;
-    good.clean = true;
+    // A progressive picture is read whole before any row comes out: its seam
+    // row is unknown and only the decode judges it.
+    const int mcuRows = cinfo.max_v_samp_factor;
+    good.clean = cinfo.progressive_mode || source.seamRow < 0 ||
+                 seamFits(state->picture, width, cinfo.output_height, source.seamRow, mcuRows);
     good.end = taken(source);
     jpeg_destroy_decompress(&cinfo);
     return good;

@@ -183,7 +183,7 @@ std::optional<Joined> joinJpeg(ByteReader& medium, const JoinRequest& q) {
             PiecedReader joined(medium, base, b, c);
             const uint64_t eoiEnd = b + (e.at + 2 - c);
             OffsetReader bounded(joined, 0, eoiEnd);  // the decode reads no further
-            const JpegDecode d = decodeJpeg(bounded);
+            const JpegDecode d = decodeJpeg(bounded, b);
             if (!d.clean || d.end != eoiEnd) continue;
             return Joined{b, c / kSector, jpegTrailerEnd(joined, eoiEnd)};
         }
