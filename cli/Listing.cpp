@@ -30,7 +30,10 @@ bool FoundListing::printNew() {
     for (; printed_ < found.size(); ++printed_) {
         const auto f = found.at(printed_);
         if (!f) break;
-        const char* partial = !partialColumn_ ? "" : f->partial ? "\tpartial" : "\twhole";
+        const char* partial = !partialColumn_ ? ""
+                              : f->partial    ? "\tpartial"
+                              : isJoined(*f)  ? "\tjoined"
+                                              : "\twhole";
         const char* damaged = !damagedColumn_ ? "" : f->damaged ? "\tdamaged" : "\tintact";
         if (std::printf("%s\t%s\t%llu\t%u%s%s\n", f->fileName, f->extName,
                         static_cast<unsigned long long>(f->startSector), f->sectorCount, partial,

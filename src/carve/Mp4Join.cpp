@@ -224,7 +224,8 @@ Mp4Join checkMp4Join(ByteReader& medium, const JoinRequest& q) {
         if (type == "moov") moovAt = at, moovSize = size;
         at += size;
     }
-    if (moovSize < 16 || moovSize > kMaxMoov) return result;
+    // Allocated only for bytes that are there.
+    if (moovSize < 16 || moovSize > kMaxMoov || moovAt + moovSize > file.limit()) return result;
     std::vector<uint8_t> moov(static_cast<size_t>(moovSize - 8));
     if (!file.readExact(moovAt + 8, moov.data(), moov.size())) return result;
     std::vector<Sample> samples;
@@ -247,7 +248,7 @@ Mp4Join checkMp4Join(ByteReader& medium, const JoinRequest& q) {
 
     // The first piece ends at a sector start after the last good read and at or
     // before the failing one; the samples wholly after that read fix the shift.
-    const uint64_t lowG = (good + kSector) / kSector * kSector;
+    const uint64_t lowG = (good + kSector - 1) / kSector * kSector;
     const uint64_t highG =
         std::min<uint64_t>((bad + 8) / kSector * kSector, lowG + kMaxPieceEndsMp4 * kSector);
     if (lowG > highG) return result;

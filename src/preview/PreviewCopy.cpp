@@ -43,19 +43,24 @@ int copyFoundFile(const FileInfo& record, const std::string& path, bool* createF
         if (createFailed) *createFailed = true;
         return 0;
     }
-    const uint64_t start = record.startSector;
-    const uint64_t end = start + record.sectorCount;
     unsigned char buffer[8 * kSectorSize];
-    uint64_t left = fileBytes(record);  // an exact length ends inside the last sector
     int result = 1;
-    for (uint64_t c = start; c < end && left > 0; c += 8) {
-        const uint32_t n = static_cast<uint32_t>(end - c < 8 ? end - c : 8);
-        readSectors(c, n, buffer, session().selectedDevicePath());
-        const size_t bytes = static_cast<size_t>(std::min<uint64_t>(left, size_t{n} * kSectorSize));
-        left -= bytes;
-        if (!out->writeAll(buffer, bytes)) {
-            result = 0;
-            break;
+    // The file's pieces in turn; an exact length ends a piece inside its last sector.
+    const FileExtents extents = fileExtents(record);
+    for (int p = 0; p < extents.count && result == 1; ++p) {
+        uint64_t left = extents.piece[p].bytes;
+        const uint64_t start = extents.piece[p].startSector;
+        const uint64_t end = start + (left + kSectorSize - 1) / kSectorSize;
+        for (uint64_t c = start; c < end && left > 0; c += 8) {
+            const uint32_t n = static_cast<uint32_t>(end - c < 8 ? end - c : 8);
+            readSectors(c, n, buffer, session().selectedDevicePath());
+            const size_t bytes =
+                static_cast<size_t>(std::min<uint64_t>(left, size_t{n} * kSectorSize));
+            left -= bytes;
+            if (!out->writeAll(buffer, bytes)) {
+                result = 0;
+                break;
+            }
         }
     }
     if (!out->close()) result = 0;

@@ -58,7 +58,7 @@ void SavingRun::prepare() {
     aborted.store(0);
     saveStopRequested.store(0);
     firstError.store({});
-    partialSaved_.store({});
+    markedSaved_.store({});
     startTime.store(now());
     endTime.store(0);
     // Before the worker starts, so that a run that ends at once cannot put its
@@ -90,8 +90,11 @@ void SavingRun::work() {
             const int result = copyFoundFile(f);
             if (result == 1) {
                 savedCount.fetch_add(1);
-                if (f.partial)
-                    partialSaved_.with([&](auto& names) { names.push_back(f.fileName); });
+                if (f.partial || isJoined(f))
+                    markedSaved_.with([&](auto& lines) {
+                        lines.push_back(f.fileName +
+                                        std::string(f.partial ? " (partial)" : " (joined)"));
+                    });
             } else if (result == kKept) {
                 keptCount.fetch_add(1);
             } else
@@ -158,19 +161,26 @@ int SavingRun::copyFoundFile(const FileInfo& record) {
     }
     const std::string device = session().selectedDevicePath();
     unsigned char buffer[kCopySectors * kSectorSize];
-    const uint64_t end = record.startSector + record.sectorCount;
-    // An exact length ends the copy inside its last sector.
-    uint64_t left = fileBytes(record);
     int result = 1;
-    for (uint64_t s = record.startSector; s < end && left > 0; s += kCopySectors) {
-        if (s != record.startSector) pauseGate.pass();
-        const uint32_t n = static_cast<uint32_t>(end - s < kCopySectors ? end - s : kCopySectors);
-        readSectors(s, n, buffer, device);
-        const size_t bytes = static_cast<size_t>(std::min<uint64_t>(left, size_t{n} * kSectorSize));
-        left -= bytes;
-        if (!out->writeAll(buffer, bytes, &error)) {
-            result = 0;
-            break;
+    // Each piece of the file in turn (two for a joined file); an exact length
+    // ends a piece inside its last sector.
+    const FileExtents extents = fileExtents(record);
+    for (int p = 0; p < extents.count && result == 1; ++p) {
+        const FileExtent& piece = extents.piece[p];
+        uint64_t left = piece.bytes;
+        const uint64_t end = piece.startSector + (left + kSectorSize - 1) / kSectorSize;
+        for (uint64_t s = piece.startSector; s < end && left > 0; s += kCopySectors) {
+            if (s != record.startSector) pauseGate.pass();
+            const uint32_t n =
+                static_cast<uint32_t>(end - s < kCopySectors ? end - s : kCopySectors);
+            readSectors(s, n, buffer, device);
+            const size_t bytes =
+                static_cast<size_t>(std::min<uint64_t>(left, size_t{n} * kSectorSize));
+            left -= bytes;
+            if (!out->writeAll(buffer, bytes, &error)) {
+                result = 0;
+                break;
+            }
         }
     }
     if (int closeError = 0; !out->close(&closeError) && result == 1) {
@@ -242,7 +252,7 @@ std::vector<std::string> SavingRun::reportLines() const {
         startingTimeText(static_cast<std::time_t>(startTime.load())),
         elapsedText(endTime.load() - startTime.load()),
     };
-    for (const std::string& name : partialSaved_.load()) lines.push_back(name + " (partial)");
+    for (const std::string& line : markedSaved_.load()) lines.push_back(line);
     const int32_t failed = failedCount.load();
     if (const int32_t kept = keptCount.load(); kept != 0)
         lines.push_back(textf("Files Kept (already there) : %d", kept));

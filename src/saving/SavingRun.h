@@ -97,12 +97,13 @@ public:
     // The closing message for the outcome ("File Saved Successfully.", ...).
     std::string finalMessage() const;
     // The report, one recovery-log append per line. Partial files (thorough
-    // detection only) are named in it, each followed by " (partial)".
+    // detection only) are named in it, each followed by " (partial)"; files
+    // reassembled from two pieces by " (joined)".
     std::vector<std::string> reportLines() const;
 
 private:
     void noteError(const std::string& text);
-    Guarded<std::vector<std::string>> partialSaved_;  // names, in saving order
+    Guarded<std::vector<std::string>> markedSaved_;  // marked names, in saving order
     std::atomic<bool> working_{false};
 };
 

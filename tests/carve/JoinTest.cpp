@@ -181,5 +181,69 @@ TEST(JpegTrailer, PictureAtTheNextByteBelongsToTheFileOneAtASectorStartDoesNot) 
     EXPECT_EQ(jpegTrailerEnd(half, main.size()), main.size());
 }
 
+// A faststart MP4 from ffmpeg (H.264 video and AAC audio, the sample table in
+// front of the media data).
+Bytes encoderMp4(const std::string& source) {
+    kestrum::test::TempDir dir;
+    const std::string path = dir.file("v.mp4");
+    if (kestrum::test::runCommand(
+            "ffmpeg -v error -f lavfi -i " + source +
+            " -f lavfi -i sine=frequency=440 -t 4 -c:v libx264 -pix_fmt yuv420p -b:v 1M -g 25 "
+            "-c:a aac -shortest -movflags +faststart " +
+            path) != 0)
+        return {};
+    return kestrum::test::readFile(path);
+}
+
+TEST(Mp4Join, FaststartFileSplitByAPictureIsRebuiltByteExact) {
+    const Bytes mp4 = encoderMp4("testsrc2=size=320x240:rate=25");
+    const Bytes other = encoderMp4("mandelbrot=size=320x240:rate=25");
+    const Bytes picture = encoderJpeg("400x300", 3);
+    if (mp4.empty() || other.empty() || picture.empty()) GTEST_SKIP() << "ffmpeg or convert failed";
+    const size_t cut = mp4.size() / 2 / kSector * kSector;
+
+    Image alone;
+    const uint64_t at = alone.put(mp4);
+    MemoryReader intact(alone.bytes.data(), alone.bytes.size());
+    const Mp4Join whole = checkMp4Join(intact, {at});
+    EXPECT_EQ(whole.kind, Mp4Join::Kind::kIntact);
+    EXPECT_GT(whole.checkedSamples, 50);
+
+    for (const int slack : {0, 3}) {
+        SCOPED_TRACE("slack sectors after the picture: " + std::to_string(slack));
+        Image img;
+        const uint64_t s = img.put(mp4, 0, cut);
+        const uint64_t x = img.put(picture);
+        const uint64_t end = img.bytes.size() / kSector;
+        img.bytes.resize((end + slack) * kSector, 0);
+        const uint64_t resume = img.put(mp4, cut);
+        img.put(test::randomBytes(30000, 1));
+        MemoryReader medium(img.bytes.data(), img.bytes.size());
+
+        const Mp4Join broken = checkMp4Join(medium, {s});
+        EXPECT_EQ(broken.kind, Mp4Join::Kind::kBroken);
+        EXPECT_GE(broken.breakAt, cut);
+        // Told where the picture starts, the join is exact whatever lies after
+        // it; not told, the continuation is taken as near the picture's end as
+        // the samples allow.
+        for (const uint64_t hint : {x, slack == 0 ? uint64_t{0} : x}) {
+            const Mp4Join j = checkMp4Join(medium, {s, 0, end, hint});
+            ASSERT_EQ(j.kind, Mp4Join::Kind::kJoined);
+            EXPECT_EQ(j.join.firstPieceBytes, cut);
+            EXPECT_EQ(j.join.joinSector, resume);
+            EXPECT_EQ(img.read(s, j.join), mp4);
+        }
+    }
+
+    // Another recording's media data where the rest should be.
+    Image wrong;
+    const uint64_t s = wrong.put(mp4, 0, cut);
+    const uint64_t x = wrong.put(picture);
+    const uint64_t end = wrong.put(other, other.size() / 2 / kSector * kSector);
+    MemoryReader medium(wrong.bytes.data(), wrong.bytes.size());
+    EXPECT_EQ(checkMp4Join(medium, {s, 0, end, x}).kind, Mp4Join::Kind::kBroken);
+    EXPECT_EQ(checkMp4Join(medium, {s, 0, end}).kind, Mp4Join::Kind::kBroken);
+}
+
 }  // namespace
 }  // namespace kestrum::carve
