@@ -32,8 +32,13 @@
 //   trailers).
 //
 // Bounds: the continuation is looked for at sector starts in
-// [resumeSector, resumeSector + kJoinWindowSectors) (4 MiB); a JPEG join tries at
-// most kMaxJoinDecodes full decodes and kMaxPieceEnds ends of the first piece.
+// [resumeSector, resumeSector + kJoinWindowSectors) (4 MiB), skipping sectors
+// that do not read as entropy-coded data running to an end of image; a JPEG join
+// tries at most kMaxPieceEnds ends of the first piece and stops after
+// kMaxJoinDecodes decodes or kMaxJoinDecodeBytes bytes decoded (64 MiB, a
+// fraction of a second; a wrong piece of a sequential picture is given up at the
+// seam). An MP4 join tries every shift in the window, each checked by a few
+// samples' NAL chains before the whole table is checked.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +51,7 @@ namespace kestrum::carve {
 
 inline constexpr uint64_t kJoinWindowSectors = 8192;
 inline constexpr int kMaxJoinDecodes = 512;
+inline constexpr uint64_t kMaxJoinDecodeBytes = 64ull << 20;
 inline constexpr int kMaxPieceEnds = 16;
 
 // Sectors of a file the scan measured whole.
@@ -97,6 +103,7 @@ struct JpegDecode {
     // False when the library cannot decode this kind of picture (lossless,
     // 12-bit, beyond its memory bound): not clean, but no sign of damage either.
     bool supported = true;
+    bool progressive = false;
 };
 
 // Decodes the JPEG at offset 0 of `file` (reduced in size: every coefficient is

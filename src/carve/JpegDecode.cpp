@@ -133,6 +133,7 @@ JpegDecode decodeJpeg(ByteReader& file, uint64_t seamAt) {
         JpegDecode bad;
         bad.troubleAt = taken(source);
         bad.supported = !unsupported(state->failure.pub.msg_code);
+        bad.progressive = cinfo.progressive_mode;
         jpeg_destroy_decompress(&cinfo);
         return bad;
     }
@@ -156,18 +157,27 @@ JpegDecode decodeJpeg(ByteReader& file, uint64_t seamAt) {
     const size_t width = cinfo.output_width, stride = width * cinfo.output_components;
     std::vector<uint8_t> row(stride);
     JSAMPROW rows[1] = {row.data()};
+    // A progressive picture is read whole before any row comes out: its seam
+    // row is unknown and only the decode judges it. Otherwise the seam is judged
+    // as soon as the rows below it are out, so a wrong piece costs little more
+    // than the first one.
+    const int mcuRows = cinfo.max_v_samp_factor;
+    bool seamJudged = cinfo.progressive_mode;
     while (cinfo.output_scanline < cinfo.output_height) {
         jpeg_read_scanlines(&cinfo, rows, 1);
         for (size_t x = 0; x < width; ++x)
             state->picture.push_back(row[x * cinfo.output_components]);
+        const long seam = source.seamRow;
+        if (!seamJudged && seam >= 0 && cinfo.output_scanline > seam + mcuRows) {
+            seamJudged = true;
+            if (!seamFits(state->picture, width, cinfo.output_scanline, seam, mcuRows))
+                fail(reinterpret_cast<j_common_ptr>(&cinfo));
+        }
     }
     jpeg_finish_decompress(&cinfo);
     JpegDecode good;
-    // A progressive picture is read whole before any row comes out: its seam
-    // row is unknown and only the decode judges it.
-    const int mcuRows = cinfo.max_v_samp_factor;
-    good.clean = cinfo.progressive_mode || source.seamRow < 0 ||
-                 seamFits(state->picture, width, cinfo.output_height, source.seamRow, mcuRows);
+    good.clean = true;
+    good.progressive = cinfo.progressive_mode;
     good.end = taken(source);
     jpeg_destroy_decompress(&cinfo);
     return good;

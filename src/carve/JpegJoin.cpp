@@ -40,15 +40,21 @@ private:
     uint64_t at_, limit_;
 };
 
-// Where entropy-coded data starting at a sector first stops: an end of image
-// (the continuation's candidate end) or any other marker (not a continuation).
+// Where entropy-coded data starting at a sector stops: an end of image (the
+// continuation's candidate end), the tables and header of a progressive
+// picture's next scan (it goes on), or any other marker (not a continuation).
 struct Event {
     uint64_t at;  // absolute offset of the FF
-    bool end;     // FF D9
+    uint8_t marker;
 };
 
-// One pass over [from, to) and on to the first event after `to` (at most
-// kMaxTail further): every FF that is neither stuffing, fill nor a restart.
+bool betweenScans(uint8_t m) {
+    return m == 0xC4 || m == 0xDA || m == 0xDB || m == 0xDD || m == 0xFE;
+}
+
+// One pass over [from, to) and on to the first event after `to` that ends a
+// run of scans (at most kMaxTail further): every FF that is neither stuffing,
+// fill nor a restart.
 std::vector<Event> entropyEvents(ByteReader& medium, uint64_t from, uint64_t to) {
     std::vector<Event> events;
     std::vector<uint8_t> buf(kBlock);
@@ -62,8 +68,8 @@ std::vector<Event> entropyEvents(ByteReader& medium, uint64_t from, uint64_t to)
             if (buf[i] != 0xFF) continue;
             const uint8_t next = buf[i + 1];
             if (next == 0x00 || next == 0xFF || (next >= 0xD0 && next <= 0xD7)) continue;
-            events.push_back({at + i, next == 0xD9});
-            if (at + i >= to) return events;
+            events.push_back({at + i, next});
+            if (at + i >= to && !betweenScans(next)) return events;
         }
         at += i;  // the last byte may start a marker: read again
     }
@@ -170,20 +176,27 @@ std::optional<Joined> joinJpeg(ByteReader& medium, const JoinRequest& q) {
     const uint64_t to = std::min(medium.limit(), from + kJoinWindowSectors * kSector);
     if (from >= to) return std::nullopt;
     const std::vector<Event> events = entropyEvents(medium, from, to);
+    // For each event, the first one from it on that is not between two scans.
+    std::vector<size_t> stop(events.size() + 1, events.size());
+    for (size_t i = events.size(); i-- > 0;)
+        stop[i] = betweenScans(events[i].marker) ? stop[i + 1] : i;
     int decodes = 0;
+    uint64_t decoded = 0;
     size_t next = 0;  // the first event at or after the candidate
     for (uint64_t c = from; c < to; c += kSector) {
         while (next < events.size() && events[next].at < c) ++next;
-        if (next == events.size()) break;
-        const Event e = events[next];
-        if (!e.end || isTaken(q.taken, c / kSector) || allZero(medium, c)) continue;
+        if (stop[next] == events.size()) break;
+        const Event e = events[stop[next]];
+        if (e.marker != 0xD9 || isTaken(q.taken, c / kSector) || allZero(medium, c)) continue;
         for (const uint64_t b : ends) {
             if (c < base + b) continue;
-            if (++decodes > kMaxJoinDecodes) return std::nullopt;
+            if (++decodes > kMaxJoinDecodes || decoded > kMaxJoinDecodeBytes) return std::nullopt;
             PiecedReader joined(medium, base, b, c);
             const uint64_t eoiEnd = b + (e.at + 2 - c);
             OffsetReader bounded(joined, 0, eoiEnd);  // the decode reads no further
             const JpegDecode d = decodeJpeg(bounded, b);
+            // Progressive scans go over the picture several times.
+            decoded += (d.clean ? d.end : d.troubleAt) * (d.progressive ? 4 : 1);
             if (!d.clean || d.end != eoiEnd) continue;
             return Joined{b, c / kSector, jpegTrailerEnd(joined, eoiEnd)};
         }

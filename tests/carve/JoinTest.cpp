@@ -2,6 +2,7 @@
 // card fragments them, and the bytes kept after a picture's end.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -179,6 +180,42 @@ TEST(JpegTrailer, PictureAtTheNextByteBelongsToTheFileOneAtASectorStartDoesNot) 
     cut.insert(cut.end(), preview.begin(), preview.begin() + preview.size() / 2);
     MemoryReader half(cut.data(), cut.size());
     EXPECT_EQ(jpegTrailerEnd(half, main.size()), main.size());
+}
+
+// The picture given an Exif block whose maker note (an IFD, as Minolta writes
+// it) places a preview of `previewBytes` at `previewAt` (from the file's start).
+Bytes withMakerPreview(const Bytes& main, uint32_t previewAt, uint32_t previewBytes) {
+    Bytes tiff = {'M', 'M', 0, '*', 0, 0, 0, 8};
+    auto be = [&](uint32_t v, int n) {
+        for (int k = n - 1; k >= 0; --k) tiff.push_back(uint8_t(v >> (8 * k)));
+    };
+    auto ifd = [&](std::initializer_list<std::array<uint32_t, 4>> entries) {
+        be(uint32_t(entries.size()), 2);
+        for (const auto& e : entries) be(e[0], 2), be(e[1], 2), be(e[2], 4), be(e[3], 4);
+        be(0, 4);
+    };
+    const uint32_t tiffAt = 12;  // SOI, APP1 marker and length, "Exif\0\0"
+    ifd({{0x8769, 4, 1, 26}});
+    ifd({{0x927C, 7, 30, 44}});
+    ifd({{0x0088, 4, 1, previewAt - tiffAt}, {0x0089, 4, 1, previewBytes}});
+    Bytes out = {0xFF, 0xD8, 0xFF, 0xE1, 0, uint8_t(tiff.size() + 8), 'E', 'x', 'i', 'f', 0, 0};
+    out.insert(out.end(), tiff.begin(), tiff.end());
+    out.insert(out.end(), main.begin() + 2, main.end());
+    return out;
+}
+
+TEST(JpegTrailer, PreviewTheMakerNotePlacesAfterTheEndIsKept) {
+    const Bytes main = encoderJpeg("300x200", 5), preview = encoderJpeg("160x120", 6);
+    if (main.empty() || preview.empty()) GTEST_SKIP() << "ImageMagick convert failed";
+    const uint32_t eoiEnd = uint32_t(main.size() + 84), previewAt = eoiEnd + 100;
+    for (const uint32_t pointsAt : {previewAt, previewAt + 1}) {
+        Bytes file = withMakerPreview(main, pointsAt, uint32_t(preview.size()));
+        ASSERT_EQ(file.size(), eoiEnd);
+        file.resize(previewAt, 0);
+        file.insert(file.end(), preview.begin(), preview.end());
+        MemoryReader r(file.data(), file.size());
+        EXPECT_EQ(jpegTrailerEnd(r, eoiEnd), pointsAt == previewAt ? file.size() : eoiEnd);
+    }
 }
 
 // A faststart MP4 from ffmpeg (H.264 video and AAC audio, the sample table in
