@@ -90,6 +90,7 @@ struct State {
     Failure failure{};
     Source source{};
     std::vector<uint8_t> picture;  // the first output component, one row after another
+    std::vector<uint8_t> row;
 };
 
 // Mean difference of two output rows.
@@ -155,7 +156,8 @@ JpegDecode decodeJpeg(ByteReader& file, uint64_t seamAt) {
     if (cinfo.jpeg_color_space == JCS_YCbCr) cinfo.out_color_space = JCS_GRAYSCALE;
     jpeg_start_decompress(&cinfo);
     const size_t width = cinfo.output_width, stride = width * cinfo.output_components;
-    std::vector<uint8_t> row(stride);
+    std::vector<uint8_t>& row = state->row;  // a longjmp skips locals' destructors
+    row.resize(stride);
     JSAMPROW rows[1] = {row.data()};
     // A progressive picture is read whole before any row comes out: its seam
     // row is unknown and only the decode judges it. Otherwise the seam is judged

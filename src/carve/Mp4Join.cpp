@@ -140,9 +140,9 @@ bool checkSample(ByteReader& file, const Sample& s, uint64_t& good, uint64_t& ba
         for (int k = 0; k < s.lengthSize; ++k) length = length << 8 | h[k];
         const uint8_t* nal = h + s.lengthSize;
         bool ok = length >= 2 && (nal[0] & 0x80) == 0;
+        // HEVC: type below 48 and a temporal id; any layer (multi-view video).
         if (s.hevc)
-            ok = ok && (nal[0] >> 1) < 48 && (nal[1] & 7) != 0 &&
-                 ((nal[0] & 1) | (nal[1] >> 3)) == 0;
+            ok = ok && (nal[0] >> 1) < 48 && (nal[1] & 7) != 0;
         else
             ok = ok && (nal[0] & 0x1F) != 0 && (nal[0] & 0x1F) < 24;
         if (!ok) break;
