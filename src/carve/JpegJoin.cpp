@@ -76,12 +76,6 @@ std::vector<Event> entropyEvents(ByteReader& medium, uint64_t from, uint64_t to)
     return events;
 }
 
-bool allZero(ByteReader& medium, uint64_t at) {
-    uint8_t s[kSector];
-    if (!medium.readExact(at, s, kSector)) return true;
-    return std::all_of(s, s + kSector, [](uint8_t b) { return b == 0; });
-}
-
 bool isTaken(std::span<const SectorSpan> taken, uint64_t sector) {
     return std::any_of(taken.begin(), taken.end(), [&](const SectorSpan& t) {
         return sector >= t.first && sector - t.first < t.count;
@@ -187,7 +181,7 @@ std::optional<Joined> joinJpeg(ByteReader& medium, const JoinRequest& q) {
         while (next < events.size() && events[next].at < c) ++next;
         if (stop[next] == events.size()) break;
         const Event e = events[stop[next]];
-        if (e.marker != 0xD9 || isTaken(q.taken, c / kSector) || allZero(medium, c)) continue;
+        if (e.marker != 0xD9 || isTaken(q.taken, c / kSector)) continue;
         for (const uint64_t b : ends) {
             if (c < base + b) continue;
             if (++decodes > kMaxJoinDecodes || decoded > kMaxJoinDecodeBytes) return std::nullopt;

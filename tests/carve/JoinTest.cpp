@@ -2,6 +2,7 @@
 // card fragments them, and the bytes kept after a picture's end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -18,11 +19,13 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint64_t kSector = 512;
 
 // A picture from ImageMagick: a plasma of the given seed, some 100-300 KB.
-Bytes encoderJpeg(const std::string& size, int seed, const std::string& extra = "") {
+Bytes encoderJpeg(const std::string& size, int seed, const std::string& extra = "",
+                  int quality = 92) {
     kestrum::test::TempDir dir;
     const std::string path = dir.file("p.jpg");
     if (kestrum::test::runCommand("convert -seed " + std::to_string(seed) + " -size " + size +
-                                  " plasma:fractal " + extra + " -quality 92 " + path) != 0)
+                                  " plasma:fractal " + extra + " -quality " +
+                                  std::to_string(quality) + " " + path) != 0)
         return {};
     return kestrum::test::readFile(path);
 }
@@ -98,6 +101,29 @@ TEST_F(JpegJoin, PictureSplitAroundAnotherIsRebuiltByteExact) {
             EXPECT_EQ(img.read(s, *j), a);
         }
     }
+}
+
+TEST_F(JpegJoin, ContinuationInsideAFlatAreaIsFound) {
+    // Under optimised tables a flat black area codes as zero bytes.
+    const Bytes flat = encoderJpeg("1600x1200", 3,
+                                   "-blur 0x1 \\( -size 1600x1200 xc:none -fill black "
+                                   "-draw 'rectangle 0,600 1600,1200' \\) -composite",
+                                   90);
+    ASSERT_FALSE(flat.empty());
+    size_t cut = flat.size() / kSector * kSector;
+    while (cut > 2 * kSector && !std::all_of(flat.begin() + cut - kSector, flat.begin() + cut,
+                                             [](uint8_t v) { return v == 0; }))
+        cut -= kSector;
+    cut -= kSector;  // the continuation opens with a sector of zeros
+    ASSERT_GT(cut, flat.size() / 2);
+    Image img;
+    const uint64_t s = img.put(flat, 0, cut);
+    const uint64_t x = img.put(b);
+    const uint64_t resume = img.put(flat, cut);
+    MemoryReader medium(img.bytes.data(), img.bytes.size());
+    const auto j = joinJpeg(medium, {s, partialLength(img, s), resume, x});
+    ASSERT_TRUE(j.has_value());
+    EXPECT_EQ(img.read(s, *j), flat);
 }
 
 TEST_F(JpegJoin, ContinuationThatDoesNotDecodeIsRefused) {
