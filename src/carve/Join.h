@@ -14,8 +14,10 @@
 //   pieceEndHint = the sector where the first of them starts. Pass the intact
 //   files measured after resumeSector in `taken` (they are never a
 //   continuation). A result is the joined file: list it at S with joinSector,
-//   firstPieceBytes and byteLength set (FileInfo), and leave the files between
-//   the pieces listed as they are. None: the JPEG stays partial at P.
+//   firstPieceBytes and byteLength = length set (FileInfo; sectorCount =
+//   (length + 511) / 512), and leave the files between the pieces listed as
+//   they are; the scan goes on after the second piece. None: the JPEG stays
+//   partial at P. An MP4 result is listed the same way.
 // - A JPEG the carver measured whole should still pass decodeJpeg() (a reader
 //   limited to its measured length) before it is listed whole: two pictures
 //   written interleaved (A1 B1 A2 B2) make B1 + A2 a structurally whole picture
