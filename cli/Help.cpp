@@ -47,7 +47,7 @@ const std::vector<CommandHelp>& commandHelp() {
               "an unreadable sector: ask (default on a terminal), retry, skip"},
              {"--thorough",
               "check each file's structure and measure it to the byte (slower); --list adds "
-              "a column, whole or partial"},
+              "a column, whole, partial or joined"},
              {"--session FILE",
               "record the scan in FILE; the same command again continues where it stopped"},
              {"--save-every SECONDS", "how often the session is recorded, 1 to 30 (default 30)"},

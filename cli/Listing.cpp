@@ -34,6 +34,7 @@ bool FoundListing::printNew() {
         const char* partial = !partialColumn_                 ? ""
                               : f->partial                    ? "\tpartial"
                               : f->damaged && !damagedColumn_ ? "\tdamaged"
+                              : isJoined(*f)                  ? "\tjoined"
                                                               : "\twhole";
         const char* damaged = !damagedColumn_ ? "" : f->damaged ? "\tdamaged" : "\tintact";
         if (std::printf("%s\t%s\t%llu\t%u%s%s\n", f->fileName, f->extName,

@@ -10,7 +10,8 @@ namespace kestrum::cli {
 class FoundListing {
 public:
     // Writes to a closed pipe fail with EPIPE from now on instead of ending the process.
-    // A thorough scan's lines carry a column whole or partial; with a rescue map a
+    // A thorough scan's lines carry a column whole, partial or joined (reassembled
+    // from two pieces); with a rescue map a
     // last one, damaged or intact.
     explicit FoundListing(bool partialColumn = false, bool damagedColumn = false);
     // Prints the files found since the last call and flushes them. False once

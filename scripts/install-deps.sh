@@ -9,6 +9,7 @@ PACKAGES=(
     libblkid-dev
     libheif-dev libraw-dev      # previews of HEIF/AVIF stills and of camera raws
     libheif-examples webp libjxl-tools flac   # encoders of the modern-format test files
+    libjpeg62-turbo-dev         # libjpeg-turbo: a two-piece photo is joined only when it decodes cleanly
     libsystemd-dev              # sd-bus: disks read through UDisks2 when the user may not open them
     dbus polkitd pkexec udev udisks2   # the disk service and polkit, also started by a test
     libfuse3-dev fuse3          # the failing-sector test filesystem

@@ -102,7 +102,7 @@ void SavingRun::prepare() {
     zeroedSectors.store(0);
     bytesCopied.store(0);
     unreadableMark_ = unreadableMark();
-    partialSaved_.store({});
+    markedSaved_.store({});
     startTime.store(now());
     endTime.store(0);
     // Before the worker starts, so that a run that ends at once cannot put its
@@ -134,8 +134,11 @@ void SavingRun::work() {
             const int result = copyFoundFile(f);
             if (result == 1) {
                 savedCount.fetch_add(1);
-                if (f.partial)
-                    partialSaved_.with([&](auto& names) { names.push_back(savedName_); });
+                if (f.partial || isJoined(f))
+                    markedSaved_.with([&](auto& lines) {
+                        lines.push_back(savedName_ +
+                                        std::string(f.partial ? " (partial)" : " (joined)"));
+                    });
             } else if (result == kKept) {
                 keptCount.fetch_add(1);
             } else
@@ -333,7 +336,7 @@ std::vector<std::string> SavingRun::reportLines() const {
         startingTimeText(static_cast<std::time_t>(startTime.load())),
         elapsedText(endTime.load() - startTime.load()),
     };
-    for (const std::string& name : partialSaved_.load()) lines.push_back(name + " (partial)");
+    for (const std::string& line : markedSaved_.load()) lines.push_back(line);
     const int32_t failed = failedCount.load();
     if (const int32_t kept = keptCount.load(); kept != 0)
         lines.push_back(textf("Files Kept (already there) : %d", kept));

@@ -118,7 +118,8 @@ public:
     // The closing message for the outcome ("File Saved Successfully.", ...).
     std::string finalMessage() const;
     // The report, one recovery-log append per line. Partial files (thorough
-    // detection only) are named in it, each followed by " (partial)".
+    // detection only) are named in it, each followed by " (partial)"; files
+    // reassembled from two pieces by " (joined)".
     std::vector<std::string> reportLines() const;
 
 private:
@@ -128,8 +129,8 @@ private:
     int placeFinished(const platform::FolderHandle& folder, const std::string& part,
                       const std::string& name, Placement placement, const std::string& path);
     void noteError(const std::string& text);
-    Guarded<std::vector<std::string>> partialSaved_;  // names, in saving order
-    std::string savedName_;                           // the name the last file took (worker only)
+    Guarded<std::vector<std::string>> markedSaved_;  // marked names, in saving order
+    std::string savedName_;                          // the name the last file took (worker only)
     std::atomic<bool> working_{false};
     size_t unreadableMark_ = 0;  // the zeroed runs before this run
 };

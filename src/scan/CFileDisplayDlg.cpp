@@ -428,10 +428,10 @@ void CFileDisplayDlg::fillFileList(const std::string& label) {
     for (size_t i = 0; i < records.size(); ++i) {
         const FileInfo& f = records[i];
         if (!labelNamesType(label, f.extName)) continue;
-        batch.push_back({{i, QString::fromLatin1(f.fileName),
-                          QString::fromStdString(fileSizeText(f)), f.checked != 0, f.partial,
-                          f.damaged},
-                         i % kScrollEvery == 0});
+        batch.push_back(
+            {{i, QString::fromLatin1(f.fileName), QString::fromStdString(fileSizeText(f)),
+              f.checked != 0, f.partial, f.damaged, isJoined(f)},
+             i % kScrollEvery == 0});
         if (batch.size() >= kFillBatch) hand();
     }
     hand();

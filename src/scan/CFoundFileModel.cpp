@@ -26,6 +26,7 @@ QVariant CFoundFileModel::data(const QModelIndex& index, int role) const {
     if (r.damaged && role == Qt::ToolTipRole)
         return QString("Holds sectors the rescue map beside the image calls unreadable");
     if (role == Qt::ForegroundRole && r.partial) return QColor(QRgb(kPartialColour));
+    if (role == Qt::ForegroundRole && r.joined) return QColor(QRgb(kJoinedColour));
     if (role == Qt::CheckStateRole && index.column() == 0)
         return r.checked ? Qt::Checked : Qt::Unchecked;
     return {};

@@ -21,10 +21,13 @@ public:
         bool checked = false;
         bool partial = false;  // drawn in kPartialColour
         bool damaged = false;  // over sectors a rescue map calls unreadable
+        bool joined = false;   // reassembled from two pieces: drawn in kJoinedColour
     };
 
     // The text colour of a partial file's row (thorough detection only).
     static constexpr unsigned kPartialColour = 0xB05000;
+    // The text colour of a file reassembled from two pieces.
+    static constexpr unsigned kJoinedColour = 0x2060B0;
 
     explicit CFoundFileModel(QObject* parent = nullptr);
 

@@ -24,7 +24,7 @@ std::string fileSizeText(uint64_t sectorCount) {
 }
 
 std::string fileSizeText(const FileInfo& f) {
-    return bytesText(fileBytes(f)) + (f.partial ? " (partial)" : "");
+    return bytesText(fileBytes(f)) + (f.partial ? " (partial)" : isJoined(f) ? " (joined)" : "");
 }
 
 std::string typeNodeLabel(std::string_view extName, int32_t foundCount) {

@@ -15,7 +15,8 @@ namespace kestrum {
 std::string fileSizeText(uint64_t sectorCount);
 
 // A found file's size text from its exact length when it has one, followed by
-// " (partial)" for the valid prefix of a broken or cut file.
+// " (partial)" for the valid prefix of a broken or cut file, " (joined)" for one
+// reassembled from two pieces.
 std::string fileSizeText(const FileInfo& f);
 
 // "%s (%d)": "JPEG (12)".

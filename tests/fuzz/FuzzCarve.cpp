@@ -14,6 +14,7 @@
 
 #include "MemorySource.h"
 #include "carve/Carver.h"
+#include "carve/Join.h"
 #include "carve/ThoroughScan.h"
 #include "filetypes/Catalogue.h"
 
@@ -41,6 +42,24 @@ void carveEach(const uint8_t* medium, size_t size, uint64_t limit) {
     }
 }
 
+// The joins read the medium as a JPEG or MP4 broken after its second sector and
+// continued from its fourth; whatever they return must lie on the medium.
+void joinEach(const uint8_t* medium, size_t size) {
+    carve::MemoryReader r(medium, size);
+    const carve::JpegDecode d = carve::decodeJpeg(r);
+    check(!d.clean || d.end <= size, "decode ends past the medium");
+    const uint64_t trailer = carve::jpegTrailerEnd(r, std::min<size_t>(size, 700));
+    check(trailer >= std::min<size_t>(size, 700) && trailer <= size, "trailer off the medium");
+    const carve::JoinRequest q{0, 1024, 4, 0};
+    if (const auto j = carve::joinJpeg(r, q))
+        check(j->joinSector >= 4 && j->length - j->firstPieceBytes <= size - j->joinSector * 512,
+              "JPEG join off the medium");
+    const carve::Mp4Join m = carve::checkMp4Join(r, q);
+    if (m.kind == carve::Mp4Join::Kind::kJoined)
+        check(m.join.joinSector >= 4 && m.join.length >= m.join.firstPieceBytes,
+              "MP4 join off the medium");
+}
+
 TypeList thoroughTypes() {
     std::vector<SelectedType> rows;
     for (const CatalogueRow& r : offeredRows(true)) rows.push_back({std::string(r.type), "2000"});
@@ -59,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The whole input, and a limit inside it as a range end or a ceiling gives.
     carveEach(medium, mediumSize, mediumSize);
     carveEach(medium, mediumSize, mediumSize / 2 + options);
+    if (options & 2) joinEach(medium, mediumSize);
 
     static const TypeList kAll = thoroughTypes();
     TypeList types = kAll;

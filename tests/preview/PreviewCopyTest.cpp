@@ -67,6 +67,16 @@ TEST_F(PreviewTest, CopyHoldsExactlyTheRecordsSectors) {
     auto expected = expectedSectors(5, 10);
     expected.resize(9 * 512 + 3);
     EXPECT_EQ(readFile(path), expected);
+    // A joined file: its first piece, then the rest from where it continues.
+    FileInfo joined = record("JPEG", 5, 12);
+    joined.firstPieceBytes = 9 * 512;
+    joined.joinSector = 40;
+    joined.byteLength = 9 * 512 + 1500;
+    EXPECT_EQ(copyFoundFile(joined, path), 1);
+    expected = expectedSectors(5, 9);
+    const auto rest = expectedSectors(40, 3);
+    expected.insert(expected.end(), rest.begin(), rest.begin() + 1500);
+    EXPECT_EQ(readFile(path), expected);
 }
 
 TEST_F(PreviewTest, LeftoversAndPlantedLinksAreReplacedNotWrittenThrough) {

@@ -145,6 +145,22 @@ TEST_F(SavingTest, AnExactLengthEndsTheFileInsideItsLastSectorAndPartialOnesAreR
     EXPECT_EQ(countOf(log, "File1.JPEG (partial)"), 0u) << log;
 }
 
+TEST_F(SavingTest, AJoinedFileIsSavedAsItsTwoPiecesInOneFileAndReported) {
+    test::SourceImage source(64);
+    FileInfo joined = found("JPEG", 2, 4, 3);
+    joined.firstPieceBytes = 3 * 512;
+    joined.joinSector = 30;
+    joined.byteLength = 3 * 512 + 700;
+    add(joined);
+    SavingRun run(dest.path());
+    runToEnd(run);
+    auto expected = expectedSectors(4, 3);
+    const auto second = expectedSectors(30, 2);
+    expected.insert(expected.end(), second.begin(), second.begin() + 700);
+    EXPECT_EQ(readFile(run.filePathFor(joined)), expected);
+    EXPECT_EQ(countOf(logs.text(LogKind::Recovery), "File2.JPEG (joined)"), 1u);
+}
+
 TEST_F(SavingTest, UsesTheWhole64BitStartSector) {
     const uint64_t start = (uint64_t{1} << 32) + 3;
     std::vector<uint64_t> stamped;

@@ -27,6 +27,10 @@ TEST(ResultsText, AnExactLengthIsShownAsItIsAndAPartialFileSaysSo) {
     EXPECT_EQ(fileSizeText(f), "1.27 KB");
     f.partial = true;
     EXPECT_EQ(fileSizeText(f), "1.27 KB (partial)");
+    f.partial = false;
+    f.joinSector = 40;
+    f.firstPieceBytes = 1024;
+    EXPECT_EQ(fileSizeText(f), "1.27 KB (joined)");
 }
 
 TEST(ResultsText, TypeLabelsAndWhichTypeTheyName) {
