@@ -573,13 +573,15 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
         QVERIFY(*answered);
         QCOMPARE(asked, 1);
-        QCOMPARE(said_.last(), std::string("Image creation completed successfully."));
+        // Only the sectors that cannot be read are zeros, and the message counts them.
+        QCOMPARE(said_.last(), std::string("Image creation completed; 4 sectors could not be "
+                                           "read and are zeros in the image."));
         const auto bytes = test::readFile(dest.file("Image0.img"));
         QCOMPARE(bytes.size(), size_t{64 * 512});
         for (uint64_t s = 0; s < 64; ++s) {
-            if (s >= 16 && s < 24) {
-                if (s >= 20) QVERIFY(test::sectorOf(bytes, s) == std::vector<uint8_t>(512, 0));
-                continue;  // the chunk holding the bad sectors
+            if (s >= 20 && s < 24) {
+                QVERIFY(test::sectorOf(bytes, s) == std::vector<uint8_t>(512, 0));
+                continue;
             }
             QVERIFY2(test::sectorOf(bytes, s) == test::patternSector(s),
                      qPrintable(QString::number(s)));
