@@ -45,10 +45,10 @@ private slots:
         QTest::addColumn<QSize>("picture");
         QTest::addColumn<QRect>("expected");
         QTest::newRow("fits: natural size, centred") << QSize(100, 80) << QRect(140, 45, 100, 80);
-        QTest::newRow("too wide: squeezed across") << QSize(2000, 100) << QRect(3, 35, 376, 100);
-        QTest::newRow("too tall: squeezed down") << QSize(300, 400) << QRect(40, 3, 300, 166);
-        QTest::newRow("too large: fills less the margins")
-            << QSize(400, 200) << QRect(1, 1, 377, 167);
+        QTest::newRow("too wide: scaled to the width") << QSize(2000, 100) << QRect(2, 76, 376, 19);
+        QTest::newRow("too tall: scaled to the height")
+            << QSize(300, 400) << QRect(128, 2, 125, 166);
+        QTest::newRow("too large: proportions kept") << QSize(400, 200) << QRect(24, 2, 332, 166);
     }
     void placesPicturesByTheFourRules() {
         QFETCH(QSize, picture);
@@ -167,7 +167,9 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<int>("slack");  // zero bytes after the file, as a carved copy has
         for (const char* f :
-             {"tone.wav", "tone.mp3", "tone.wma", "notes.mid", "clip.avi", "clip-mpeg1.mpg"})
+             {"tone.wav", "tone.mp3", "tone.wma", "notes.mid", "clip.avi", "clip-mpeg1.mpg",
+              "clip.mp4", "clip.mov", "clip.3g2", "clip.m4v", "tone.ogg", "tone.aiff", "clip.mkv",
+              "clip.vob", "clip.asf", "tone.au", "clip.rm"})
             QTest::newRow(f) << QString(f) << 0;
         QTest::newRow("carved WAV") << QString("tone-icrd-trailer.wav") << 116;
         QTest::newRow("carved MIDI") << QString("notes.mid") << 460;
