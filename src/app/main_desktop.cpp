@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/COrvDigitalMediaApp.h"
+#include "ui/ScreenScale.h"
 
 int main(int argc, char** argv) {
     // The media player's FFmpeg back end crashes without a sound device; the
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication application(argc, argv);
+    kestrum::ui::rescaleForScreen(argv);
     kestrum::COrvDigitalMediaApp app;
     return app.initInstance();
 }

@@ -41,6 +41,16 @@ void CBDialog::setClientSize(QSize size) {
     client_->setFixedSize(size);
 }
 
+void CBDialog::allowGrowing() {
+    client_->setMinimumSize(client_->size());
+    client_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    client_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    layout_->setSizeConstraint(QLayout::SetMinimumSize);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    setSizeGripEnabled(true);
+}
+
 void CBDialog::setBackground(const QPixmap& picture) {
     background_ = picture;
     client_->update();

@@ -25,6 +25,7 @@
 #include "ui/CSplashScreenEx.h"
 #include "ui/CTransparentStatic.h"
 #include "ui/QtPrompter.h"
+#include "ui/ScreenScale.h"
 #include "ui/Skin.h"
 
 using namespace kestrum;
@@ -52,6 +53,19 @@ class ControlsTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // --- the scale of a dense screen without a desktop scale -----------------
+
+    void denseScreensAreScaledByTheirDpi() {
+        QCOMPARE(ui::scaleForScreen(96, 1), 0.0);    // an ordinary monitor
+        QCOMPARE(ui::scaleForScreen(110, 1), 0.0);   // a little denser: left alone
+        QCOMPARE(ui::scaleForScreen(120, 1), 1.25);  // quarter steps from 1.25
+        QCOMPARE(ui::scaleForScreen(163, 1), 1.5);   // a 27-inch 3840 x 2160: rounded down
+        QCOMPARE(ui::scaleForScreen(192, 1), 2.0);
+        QCOMPARE(ui::scaleForScreen(192, 2), 0.0);   // the desktop scaled it already
+        QCOMPARE(ui::scaleForScreen(0, 1), 0.0);     // no size reported
+        QCOMPARE(ui::scaleForScreen(2000, 1), 0.0);  // a size no monitor has
+    }
+
     void initTestCase() { session().dataFolder.store(pictures_.path()); }
 
     void backgroundIsTiledFromTheTopLeft() {
