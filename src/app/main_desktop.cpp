@@ -24,8 +24,9 @@ int main(int argc, char** argv) {
                      argv[0], folder.c_str());
         return 1;
     }
+    // A dense screen without a desktop scale: Qt takes the factor as it starts.
+    kestrum::ui::scaleForDisplay();
     QApplication application(argc, argv);
-    kestrum::ui::rescaleForScreen(argv);
     kestrum::COrvDigitalMediaApp app;
     return app.initInstance();
 }

@@ -41,6 +41,7 @@ private:
     QWidget* client_;  // a BackgroundArea
     QMenuBar* menu_ = nullptr;
     QPixmap background_;
+    bool growable_ = false;
 };
 
 }  // namespace kestrum::ui

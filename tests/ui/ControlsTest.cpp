@@ -64,6 +64,11 @@ private slots:
         QCOMPARE(ui::scaleForScreen(192, 2), 0.0);   // the desktop scaled it already
         QCOMPARE(ui::scaleForScreen(0, 1), 0.0);     // no size reported
         QCOMPARE(ui::scaleForScreen(2000, 1), 0.0);  // a size no monitor has
+        // The desktop's own DPI, from the X resources.
+        QCOMPARE(ui::xftDpi("Xcursor.size:\t24\nXft.dpi:\t192\nXft.hinting:\t1\n"),
+                 std::optional<double>(192));
+        QCOMPARE(ui::xftDpi("Xft.dpi:   144.5"), std::optional<double>(144.5));
+        QCOMPARE(ui::xftDpi("Xcursor.size:\t24\nXft.dpi:\n"), std::nullopt);
     }
 
     void initTestCase() { session().dataFolder.store(pictures_.path()); }
