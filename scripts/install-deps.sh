@@ -26,6 +26,7 @@ PACKAGES=(
     gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
     gstreamer1.0-libav          # media preview (Qt Multimedia's GStreamer back end)
     xvfb xauth                  # screenshots and the desktop application without a display
+    libxcb1-dev                 # the X screen's DPI and Xft.dpi, to scale the window on dense screens
     openbox xdotool             # a window manager and input for screenshots of page placement
 )
 

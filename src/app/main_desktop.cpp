@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/COrvDigitalMediaApp.h"
+#include "ui/ScreenScale.h"
 
 int main(int argc, char** argv) {
     // The media player's FFmpeg back end crashes without a sound device; the
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
                      argv[0], folder.c_str());
         return 1;
     }
+    // A dense screen without a desktop scale: Qt takes the factor as it starts.
+    kestrum::ui::scaleForDisplay();
     QApplication application(argc, argv);
     kestrum::COrvDigitalMediaApp app;
     return app.initInstance();

@@ -15,6 +15,7 @@
 #include "disk/SourceBinding.h"
 #include "disk/SourceChoice.h"
 #include "imaging/CImageCreationDlg.h"
+#include "platform/Files.h"
 #include "platform/Folders.h"
 #include "ui/CButtonST.h"
 #include "ui/CTransparentStatic.h"
@@ -34,6 +35,7 @@ const QString kRootText = "My Computer";
 const QString kDriveRootText = "Select Logical Drive";
 const QString kDiskRootText = "Select Disk";
 const QString kImageRootText = "Select Image";
+const QString kImageFileRootText = "Select Image File";
 const QString kImageName = kSingleImageName;
 // The list's heading keeps the blanks that centred it in its column.
 const QString kDeviceHeading = QString(19, ' ') + "Device Information";
@@ -41,6 +43,13 @@ const QString kDriveHeading = QString(19, ' ') + "Drive Information";
 
 std::string text(const QString& s) {
     return s.toStdString();
+}
+
+// A disk item shows its model and size beside its name; logs, messages and the
+// disk number use the name alone.
+QString itemName(const QTreeWidgetItem* item) {
+    const QVariant name = item->data(0, Qt::UserRole);
+    return name.isValid() ? name.toString() : item->text(0);
 }
 
 void refuse(const std::string& message) {
@@ -137,11 +146,18 @@ CPartitionInfoDlg::CPartitionInfoDlg(int mode, QWidget* parent)
     root_ = addItem(nullptr, kRootText);
     driveRoot_ = addItem(root_, kDriveRootText);
     diskRoot_ = addItem(root_, kDiskRootText);
-    if (mode_ == kMediaRecovery) imageRoot_ = addItem(root_, kImageRootText);
+    if (mode_ == kMediaRecovery) {
+        imageRoot_ = addItem(root_, kImageRootText);
+        imageFileRoot_ = addItem(root_, kImageFileRootText);
+    }
     root_->setIcon(0, QIcon(ui::loadPicture("\\Computer.png")));
     root_->setExpanded(true);
     connect(tree_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current) { selectionChanged(current); });
+    connect(tree_, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item) { activated(item); });
+    connect(tree_, &QTreeWidget::itemActivated, this,
+            [this](QTreeWidgetItem* item) { activated(item); });
 
     // Without the install step's folder, the probe is looked for beside the program.
     std::string folder = session().applicationFolder.load();
@@ -172,8 +188,13 @@ void CPartitionInfoDlg::addListing(const SourceListing& listing, const Identitie
     listedDisks_ = disks;
     for (const std::string& drive : listing.driveItems)
         addItem(driveRoot_, QString::fromStdString(drive));
-    for (const std::string& disk : listing.diskItems)
-        addItem(diskRoot_, QString::fromStdString(disk));
+    for (size_t i = 0; i < listing.diskItems.size(); ++i) {
+        const QString name = QString::fromStdString(listing.diskItems[i]);
+        const std::string detail = i < listing.diskDetails.size() ? listing.diskDetails[i] : "";
+        QTreeWidgetItem* item = addItem(
+            diskRoot_, detail.empty() ? name : name + "  (" + QString::fromStdString(detail) + ")");
+        item->setData(0, Qt::UserRole, name);
+    }
     driveRoot_->setExpanded(true);
     diskRoot_->setExpanded(true);
     fitColumn(tree_);
@@ -223,11 +244,12 @@ void CPartitionInfoDlg::selectionChanged(QTreeWidgetItem* item) {
     rangeLabel_->setEnabled(true);
     if (!rangeCheck_->isChecked()) setRangeFieldsEnabled(false);
 
-    const QString itemText = item->text(0);
+    const QString itemText = itemName(item);
     const QString parentText = item->parent() ? item->parent()->text(0) : QString();
     chosen_.reset();
     if (parentText == kDriveRootText) {
         session().imageSource.store(0);
+        session().imageFile.store({});
         if (itemText.size() >= 3)
             chosen_ = driveIdentity(itemText.at(itemText.size() - 3).toLatin1());
         showDriveInfo(itemText);
@@ -236,21 +258,21 @@ void CPartitionInfoDlg::selectionChanged(QTreeWidgetItem* item) {
             showDiskInfo(selectImage(text(itemText)));
         } else {
             session().imageSource.store(0);
+            session().imageFile.store({});
             const int n = std::atoi(text(itemText).c_str() + 4);
             if (n >= 0 && n < static_cast<int>(listedDisks_.size())) chosen_ = listedDisks_[n];
             showDiskInfo(n);
         }
-    } else if (item == imageRoot_) {
-        // Asked once the click that chose the item is handled: a current item set
-        // while the view still handles it leaves the clicked row highlighted.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (tree_->currentItem() == imageRoot_) chooseImageFolder();
-            },
-            Qt::QueuedConnection);
+    } else if (parentText == kImageFileRootText) {
+        showDiskInfo(selectImageFile(text(itemText)));
     } else {
-        setInfo({" "});
+        if (item == imageRoot_)
+            setInfo({"Click or press Enter to choose the folder that holds Image0.img."});
+        else if (item == imageFileRoot_)
+            setInfo({"Click or press Enter to choose an image file",
+                     "(.img, .dd, .raw, .iso, a ddrescue image...)."});
+        else
+            setInfo({" "});
         rangeCheck_->setChecked(false);
         rangeCheck_->setEnabled(false);
         rangeLabel_->setEnabled(false);
@@ -281,6 +303,46 @@ void CPartitionInfoDlg::showDiskInfo(int n) {
     }
 }
 
+void CPartitionInfoDlg::activated(QTreeWidgetItem* item) {
+    if (asking_ || !item || (item != imageRoot_ && item != imageFileRoot_)) return;
+    asking_ = true;
+    // Asked once the click that chose the item is handled: a current item set
+    // while the view still handles it leaves the clicked row highlighted.
+    QMetaObject::invokeMethod(
+        this,
+        [this, item] {
+            if (tree_->currentItem() == item) {
+                if (item == imageRoot_)
+                    chooseImageFolder();
+                else
+                    chooseImageFile();
+            }
+            asking_ = false;
+        },
+        Qt::QueuedConnection);
+}
+
+void CPartitionInfoDlg::chooseImageFile() {
+    const QString path = ui::chooseFile(this, "Select Image File");
+    if (path.isEmpty()) {
+        tree_->setCurrentItem(root_);
+        list_->clear();
+        return;
+    }
+    if (!platform::fileExists(text(path)) && !platform::isBlockDevice(text(path))) {
+        refuse("Image path not found. Please specify image path.");
+        tree_->setCurrentItem(root_);
+        return;
+    }
+    QTreeWidgetItem* item = nullptr;
+    for (int i = 0; i < imageFileRoot_->childCount() && !item; ++i)
+        if (imageFileRoot_->child(i)->text(0) == path) item = imageFileRoot_->child(i);
+    if (!item) item = addItem(imageFileRoot_, path);
+    imageFileRoot_->setExpanded(true);
+    fitColumn(tree_);
+    tree_->setCurrentItem(item);
+}
+
 void CPartitionInfoDlg::chooseImageFolder() {
     const QString folder = ui::chooseFolder(this, "Select Folder of Image File");
     if (folder.isEmpty()) {
@@ -308,6 +370,8 @@ void CPartitionInfoDlg::next() {
             refuse("Select Hard Disk");
         else if (chosen == kImageRootText)
             refuse("Select Image");
+        else if (chosen == kImageFileRootText)
+            refuse("Select Image File");
         else if (chosen == kDriveRootText)
             refuse("Select Logical Drive");
         else
@@ -323,7 +387,7 @@ void CPartitionInfoDlg::next() {
         return;
     }
 
-    const std::string itemText = text(item->text(0));
+    const std::string itemText = text(itemName(item));
     const QString parentText = item->parent()->text(0);
     Session& s = session();
     // Decided by the branch, as the selection is: a drive may be labelled "Disk2".

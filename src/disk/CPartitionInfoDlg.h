@@ -57,7 +57,8 @@ public:
     QTreeWidgetItem* rootItem() const { return root_; }
     QTreeWidgetItem* logicalDriveRoot() const { return driveRoot_; }
     QTreeWidgetItem* diskRoot() const { return diskRoot_; }
-    QTreeWidgetItem* imageRoot() const { return imageRoot_; }  // null when imaging
+    QTreeWidgetItem* imageRoot() const { return imageRoot_; }          // null when imaging
+    QTreeWidgetItem* imageFileRoot() const { return imageFileRoot_; }  // null when imaging
 
 signals:
     void treeFilled();
@@ -74,6 +75,10 @@ private:
     void showDriveInfo(const QString& itemText);
     void showDiskInfo(int n);
     void chooseImageFolder();
+    void chooseImageFile();
+    // A click, Enter or a double click on an item: the image nodes ask for their
+    // image then, never when the keyboard merely passes over them.
+    void activated(QTreeWidgetItem* item);
     void setInfo(const std::vector<std::string>& lines);
     void setRangeFieldsEnabled(bool enabled);
     void next();
@@ -100,6 +105,8 @@ private:
     QTreeWidgetItem* driveRoot_ = nullptr;
     QTreeWidgetItem* diskRoot_ = nullptr;
     QTreeWidgetItem* imageRoot_ = nullptr;
+    QTreeWidgetItem* imageFileRoot_ = nullptr;
+    bool asking_ = false;  // a chooser is open or about to be
     QIcon driveIcon_;
     // The disks as they were listed, and the device behind the chosen item.
     Identities listedDisks_;

@@ -82,7 +82,12 @@ bool listDisks(Registry& registry, const std::string& probePath, SourceListing& 
                                   registry.filePath() + " (" + detail + "). The program ends now."};
         return false;
     }
-    for (int n : listedDisks(registry)) listing.diskItems.push_back(diskValueName(n));
+    listing.diskItems.clear();
+    listing.diskDetails.clear();
+    for (int n : listedDisks(registry)) {
+        listing.diskItems.push_back(diskValueName(n));
+        listing.diskDetails.push_back(diskDetail(n));
+    }
     return true;
 }
 
@@ -180,12 +185,38 @@ int selectImage(const std::string& imagePath) {
         imagePath.size() >= nameLength ? imagePath.substr(0, imagePath.size() - nameLength) : "";
     const ImagePieces pieces = countImagePieces(folder);
     s.imageFolder.store(folder);
+    s.imageFile.store({});
     s.imageSplit.store(readsAsPieces(pieces) ? 1 : 0);
     s.imageSource.store(1);
     Registry registry;
     const int n = static_cast<int>(listedDisks(registry).size());
     writeDiskProperties(registry, n, entryForSize(pieces.totalBytes, imagePath, "Image"));
     return n;
+}
+
+int selectImageFile(const std::string& path) {
+    Session& s = session();
+    const auto file = platform::SourceFile::open(path);
+    const uint64_t bytes = file ? file->size() : 0;
+    const size_t slash = path.find_last_of('/');
+    s.imageFolder.store(slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
+    s.imageFile.store(path);
+    s.imageSplit.store(0);
+    s.imageSource.store(1);
+    Registry registry;
+    const int n = static_cast<int>(listedDisks(registry).size());
+    writeDiskProperties(registry, n, entryForSize(bytes, path, "Image"));
+    return n;
+}
+
+std::string diskDetail(int n) {
+    const DiskEntry entry = readDiskEntry(Registry(), n);
+    std::string model = entry.model;
+    while (!model.empty() && std::isspace(static_cast<unsigned char>(model.back())))
+        model.pop_back();
+    const uint64_t size = parseDecimal(entry.size).value_or(0);
+    if (size == 0) return model;
+    return model.empty() ? sizeText(size) : model + ", " + sizeText(size);
 }
 
 std::optional<uint64_t> parseSectorBox(const std::string& text) {
@@ -241,6 +272,11 @@ std::string checkRangeEnd(uint64_t end, uint64_t sizeSectors) {
 
 std::string sourceOpenProblem(const std::string& shown) {
     const Session& s = session();
+    if (const std::string named = s.imageFile.load(); s.imageSource.load() != 0 && !named.empty()) {
+        const std::string problem = platform::openProblem(named);
+        return problem.empty() ? problem
+                               : "The image " + named + " cannot be opened for reading: " + problem;
+    }
     if (s.imageSource.load() != 0) {
         const std::string folder = s.imageFolder.load();
         const std::string name = s.imageSplit.load() != 0 ? imagePieceName(0) : kSingleImageName;

@@ -25,6 +25,7 @@ struct RegistryFailure {
 struct SourceListing {
     std::vector<std::string> driveItems;     // "Local Disk (C:)", "DATA (D:)"
     std::vector<std::string> diskItems;      // "Disk0", "Disk1"
+    std::vector<std::string> diskDetails;    // per disk: "Model, 29.7 GB" (either may be missing)
     std::optional<RegistryFailure> failure;  // the listing stopped there
     std::string probeProblem;                // why the probe listed no disks, for the user
 };
@@ -62,6 +63,15 @@ bool readsAsPieces(const ImagePieces& pieces);
 // session's image fields and registers the image in the disk list as the next
 // disk number, which it returns.
 int selectImage(const std::string& imagePath);
+
+// An image file of any name (.img, .dd, .raw, .iso, a ddrescue output) as the
+// source, read whole: sets the session's image fields and registers it as the
+// next disk, whose number it returns.
+int selectImageFile(const std::string& path);
+
+// What tells a disk apart in the tree: its model and size as the disk list
+// describes them ("Model, 29.7 GB"), empty when it knows neither.
+std::string diskDetail(int n);
 
 // A range box: a 64-bit sector number, blanks around it allowed.
 std::optional<uint64_t> parseSectorBox(const std::string& text);

@@ -3,9 +3,11 @@
 #include <QCheckBox>
 #include <QFont>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QShortcut>
 
 #include <map>
 #include <string>
@@ -92,6 +94,19 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
     connect(list_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
         if (!settingRows_ && item->column() == 0) alignSelectAll();
     });
+    // Checked once the editing has ended: the message box must not open inside
+    // the click or key that ended it.
+    connect(list_, &ui::CListCtrlEx::cellEdited, this, [this](int row, int column) {
+        if (column == kSizeColumn)
+            QMetaObject::invokeMethod(
+                this, [this, row] { clampSize(row); }, Qt::QueuedConnection);
+    });
+    // Tab leaves the list (Tab inside an open size editor still moves cell to cell).
+    list_->setTabKeyNavigation(false);
+    list_->installEventFilter(this);
+    auto* nextKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_N), this);
+    nextKey->setObjectName("nextKey");
+    connect(nextKey, &QShortcut::activated, this, &CExtensionInfoDlg::next);
 
     selectAll_->setObjectName("selectAllCheck");  // 1011
     selectAll_->setGeometry(duRect(15, 242, 70, 12));
@@ -123,6 +138,52 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
     thoroughNote->setObjectName("thoroughNote");
     thoroughNote->setWordWrap(true);
     thoroughNote->setGeometry(duRect(15, 270, 340, 26));
+
+    // Tab goes down the page to Next and Back, as the eye does.
+    QWidget::setTabOrder(list_, selectAll_);
+    QWidget::setTabOrder(selectAll_, toggle_);
+    QWidget::setTabOrder(toggle_, thorough_);
+    QWidget::setTabOrder(thorough_, next_);
+    QWidget::setTabOrder(next_, back_);
+}
+
+bool CExtensionInfoDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_ && event->type() == QEvent::KeyPress && !list_->editor()) {
+        const auto* press = static_cast<QKeyEvent*>(event);
+        if (press->key() == Qt::Key_Return || press->key() == Qt::Key_Enter) {
+            next();
+            return true;
+        }
+        if (press->key() == Qt::Key_Tab && (press->modifiers() & Qt::ControlModifier)) {
+            next_->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+    }
+    return ui::CBDialog::eventFilter(watched, event);
+}
+
+bool CExtensionInfoDlg::clampSize(int row) {
+    QTableWidgetItem* cell = list_->item(row, kSizeColumn);
+    if (!cell) return true;
+    const QString typed = cell->text().trimmed();
+    bool corrected = false;
+    sizeKbFromText(typed.toStdString(), &corrected);
+    if (!corrected) return true;
+    // The validator lets digits only through; a long run is simply too large.
+    const qint64 value = typed.isEmpty() ? -1 : typed.left(12).toLongLong();
+    const int32_t kept = value < 0 ? kDefaultSizeKb : value < kMinSizeKb ? kMinSizeKb : kMaxSizeKb;
+    settingRows_ = true;
+    cell->setText(QString::number(kept));
+    settingRows_ = false;
+    const std::string type = list_->item(row, 0)->text().toStdString();
+    const std::string range =
+        "sizes go from " + std::to_string(kMinSizeKb) + " to " + std::to_string(kMaxSizeKb) + " KB";
+    const std::string said = value < 0 ? type + ": no Maximum Size was given (" + range + ")."
+                                       : type + ": a Maximum Size of " + typed.toStdString() +
+                                             " KB cannot be used (" + range + ").";
+    prompter().showMessage(said + " It is set to " + std::to_string(kept) + " KB.",
+                           MessageIcon::Exclamation);
+    return false;
 }
 
 void CExtensionInfoDlg::fillRows(bool thorough) {
@@ -203,6 +264,9 @@ void CExtensionInfoDlg::toggle() {
 
 void CExtensionInfoDlg::next() {
     list_->endEdit(true);
+    // A corrected size is shown before any scan uses it.
+    for (int r = 0; r < list_->rowCount(); ++r)
+        if (isRowChecked(r) && !clampSize(r)) return;
     const bool all = selectAll_->isChecked();
     std::vector<SelectedType> selected;
     std::vector<std::string> names;

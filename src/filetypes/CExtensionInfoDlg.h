@@ -57,6 +57,11 @@ private:
     // their groups.
     void fillRows(bool thorough);
     void onSelectAllClicked(bool checked);
+    // A size the scan cannot take is set to the nearest it can, and the user is
+    // told the range; false when the cell had to be changed.
+    bool clampSize(int row);
+    // Enter, Alt+N and Ctrl+Tab reach Next from the list.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void alignSelectAll();
 
     ui::Menu129 menu_;

@@ -338,7 +338,7 @@ int32_t sizeKbFromText(std::string_view text, bool* corrected) {
         if (c < '0' || c > '9') break;
         v = std::min<int64_t>(v * 10 + (c - '0'), int64_t{1} << 40);  // far above the limit
     }
-    const bool bad = v < 2 || v > 250000;
+    const bool bad = v < kMinSizeKb || v > kMaxSizeKb;
     if (corrected) *corrected = bad;
     return bad ? kDefaultSizeKb : static_cast<int32_t>(v);
 }

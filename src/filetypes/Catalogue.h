@@ -21,6 +21,8 @@ struct CatalogueRow {
 
 inline constexpr size_t kCatalogueSize = 41;
 inline constexpr int32_t kDefaultSizeKb = 2000;
+inline constexpr int32_t kMinSizeKb = 2;  // the sizes a scan takes, in KB
+inline constexpr int32_t kMaxSizeKb = 250000;
 inline constexpr const char* kDefaultSizeText = "2000";
 
 // The 41 rows in the order the type page shows them.

@@ -31,6 +31,10 @@ namespace {
 
 constexpr const char* kPathNotFound = "Image path not found. Please specify image path.";
 
+// What was typed as the destination outlives the page: Back, Escape and the
+// close box never throw it away.
+QString lastDestination;
+
 ui::CButtonST* addNavButton(QWidget* parent, const char* name, const QRect& geometry,
                             const char* picture, const char* hover, const QString& tip) {
     auto* button = new ui::CButtonST(parent);
@@ -98,6 +102,9 @@ CImageCreationDlg::CImageCreationDlg(const QString& sourceInfo, const QString& r
     destination_ = new QLineEdit(client());                                       // 1025
     destination_->setObjectName("destinationEdit");
     destination_->setGeometry(duRect(94, 138, 282, 12));
+    destination_->setText(lastDestination);
+    connect(destination_, &QLineEdit::textChanged, this,
+            [](const QString& typed) { lastDestination = typed; });
     browse_ = new QPushButton("Browse", client());  // 1026
     browse_->setObjectName("browseButton");
     browse_->setGeometry(duRect(382, 137, 56, 14));
@@ -132,6 +139,7 @@ CImageCreationDlg::CImageCreationDlg(const QString& sourceInfo, const QString& r
     progress_->setGeometry(duRect(22, 228, 298, 12));
     progress_->setRange(0, 100);
     progress_->setValue(0);
+    rateValue_ = addLabel(client(), "rateValue", {}, duRect(22, 242, 298, 9));
 
     start_ = addNavButton(client(), "startButton", duRect(342, 196, 35, 33), "\\Start.bmp",
                           "\\StartA.bmp", "Start");  // 10
@@ -221,6 +229,7 @@ void CImageCreationDlg::start() {
     rescueRun_.reset();
     sectorLabel_->setText("Current Sector  : ");
     fileLabel_->setText("Last File Name : ");
+    if (!destinationReady(folder)) return;
     if (rescue_->isChecked()) {
         startRescue(folder);
         return;
@@ -240,15 +249,38 @@ void CImageCreationDlg::start() {
         return;
     }
     setShownImagingRun(run_.get());
+    rate_.emplace(run_->startSector, run_->endSector);
     showProgress();
     timer_.start();
     showCopying(true);
     setInputsEnabled(false);
 }
 
+bool CImageCreationDlg::destinationReady(const std::string& folder) {
+    // Nothing typed is for the start checks to refuse, with their message.
+    if (folder.find_first_not_of(" \t") == std::string::npos || platform::directoryExists(folder))
+        return true;
+    if (platform::entryExists(folder)) {
+        prompter().showMessage(
+            "The destination " + folder + " is a file, not a folder. Please specify a folder.",
+            MessageIcon::Error);
+        return false;
+    }
+    if (!prompter().confirm("The folder " + folder + " does not exist yet.\nCreate it?"))
+        return false;
+    std::string error;
+    if (!platform::createDirectories(folder, &error)) {
+        prompter().showMessage("The folder " + folder + " cannot be created: " + error,
+                               MessageIcon::Error);
+        return false;
+    }
+    return true;
+}
+
 void CImageCreationDlg::showCopying(bool copying) {
-    for (QWidget* w : std::initializer_list<QWidget*>{group_, sectorLabel_, sectorValue_,
-                                                      fileLabel_, fileValue_, progress_, stop_})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{group_, sectorLabel_, sectorValue_, fileLabel_, fileValue_,
+                                         progress_, rateValue_, stop_})
         w->setVisible(copying);
     start_->setVisible(!copying);
 }
@@ -266,11 +298,13 @@ void CImageCreationDlg::showProgress() {
         sectorValue_->setText(QString::fromStdString(rescueRun_->phaseText()));
         fileValue_->setText(QString::fromStdString(rescueRun_->figuresText()));
         progress_->setValue(rescueRun_->progressPercent());
+        rateValue_->setText(QString("%1%").arg(rescueRun_->progressPercent()));
         return;
     }
     sectorValue_->setText(QString::fromStdString(run_->currentSectorText()));
     fileValue_->setText(QString::fromStdString(run_->lastFileName.load()));
     progress_->setValue(run_->progressPercent());
+    if (rate_) rateValue_->setText(QString::fromStdString(rate_->text(run_->currentSector.load())));
 }
 
 void CImageCreationDlg::tick() {
@@ -310,6 +344,12 @@ void CImageCreationDlg::back() {
 }
 
 void CImageCreationDlg::reject() {
+    // Escape and the close box are easily given by mistake: they ask first when
+    // a destination has been typed, Back does not.
+    if (!imagingThread().running() && !timer_.isActive() &&
+        !destination_->text().trimmed().isEmpty() &&
+        !prompter().confirm("Are you sure you want to go back?"))
+        return;
     back();
 }
 

@@ -6,6 +6,9 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
+
+#include "app/ProgressRate.h"
 
 #include "ui/CBDialog.h"
 #include "ui/PageCommands.h"
@@ -64,6 +67,9 @@ private:
     // and figures in place of the sector and file.
     bool rescuing() const { return rescueRun_ != nullptr; }
     void startRescue(const std::string& folder);
+    // A typed destination that does not exist yet is created when the user
+    // agrees; false when there is no folder to write into.
+    bool destinationReady(const std::string& folder);
 
     std::unique_ptr<ImagingRun> run_;
     std::unique_ptr<RescueRun> rescueRun_;
@@ -90,6 +96,8 @@ private:
     ui::CTransparentStatic* fileLabel_;
     ui::CTransparentStatic* fileValue_;
     QProgressBar* progress_;
+    ui::CTransparentStatic* rateValue_;  // percentage, speed and time left
+    std::optional<ProgressRate> rate_;
     QLabel* nextPicture_;
 };
 

@@ -101,6 +101,7 @@ void CPictureCtrl::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), kGround);
     painter.setPen(kFrame);
     painter.drawRect(0, 0, W - 1, H - 1);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     if (image.isNull()) return;
     const PicturePlace at = placePicture(W, H, image.width(), image.height());
     painter.drawImage(QRect(at.left, at.top, at.width, at.height), image);

@@ -1,6 +1,6 @@
 // Where the picture control draws a picture of w x h in a client area of W x H:
-// natural size and centred when it fits, squeezed in a direction where it does
-// not, with no aspect-ratio correction.
+// natural size and centred when it fits; otherwise scaled down to the area
+// inside the frame keeping its proportions (a circle stays a circle), centred.
 #pragma once
 
 namespace kestrum {

@@ -14,9 +14,9 @@ struct PreviewType {
     std::string type;  // the bare type name; the label itself when none matched
 };
 
-// The first previewable type the label begins with (JPEG, BMP, GIF, PNG, TIFF,
-// then MPEG, WAV, AVI, MP3, MIDI, WMA, then the thorough-only types: pictures
-// WEBP, HEIC, AVIF and raws, media FLAC to MXF): "TIFF (3)" is the picture type TIFF.
+// The previewable type the label names (pictures JPEG, BMP, GIF, PNG, TIFF, and
+// the thorough-only WEBP, HEIC, AVIF and raws; every sound and video type the
+// player plays): "TIFF (3)" is the picture type TIFF.
 PreviewType previewTypeFor(std::string_view treeLabel);
 
 // A media type's list puts the player into its full mode when it is filled.

@@ -46,7 +46,8 @@ void CReplaceDlg::addButton(const char* name, const QString& text, double x, Rep
     button->setObjectName(name);
     button->setGeometry(duRect(x, 56, 56, 14));
     button->setAutoDefault(false);
-    if (answer == ReplaceAnswer::Yes) {
+    // Enter keeps the existing file: replacing it cannot be undone.
+    if (answer == ReplaceAnswer::No) {
         button->setDefault(true);
         button->setFocus();
     }

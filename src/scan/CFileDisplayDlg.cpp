@@ -1,5 +1,6 @@
 #include "scan/CFileDisplayDlg.h"
 
+#include <QChildEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QThread>
 #include <QTreeWidgetItem>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -94,6 +96,11 @@ CFileDisplayDlg::CFileDisplayDlg(QWidget* parent) : ui::CBDialog(parent) {
     connect(&timer2_, &QTimer::timeout, this, &CFileDisplayDlg::onTimer2);
     connect(&timer3_, &QTimer::timeout, this, &CFileDisplayDlg::onTimer3);
     connect(&drainTimer_, &QTimer::timeout, this, &CFileDisplayDlg::drainPendingRows);
+
+    allowGrowing();
+    client()->installEventFilter(this);
+    placeControls();
+    ui::setUnsavedFilesCounter([this] { return unsavedCount(); });
 }
 
 CFileDisplayDlg::~CFileDisplayDlg() {
@@ -116,6 +123,50 @@ CFileDisplayDlg::~CFileDisplayDlg() {
     listFillThread().waitUntilIdle();
     ResultsPage* self = this;
     s.resultsPage.compare_exchange_strong(self, nullptr);
+    ui::setUnsavedFilesCounter({});
+}
+
+size_t CFileDisplayDlg::unsavedCount() const {
+    // While the scan runs, leaving is refused or asked about anyway.
+    if (!browsing_) return 0;
+    const size_t found = session().foundFiles.size();
+    return found > savedRecords_.size() ? found - savedRecords_.size() : 0;
+}
+
+void CFileDisplayDlg::placeControls() {
+    const QSize design = ui::duSize(450, 315);
+    const int dx = std::max(0, client()->width() - design.width());
+    const int dy = std::max(0, client()->height() - design.height());
+    const int listDy = dy / 3;  // the preview takes the larger share
+    const auto grown = [](const QRect& r, int w, int h) { return r.adjusted(0, 0, w, h); };
+    tree_->setGeometry(browsing_ ? grown(duRect(8, 50, 150, 217), 0, dy)
+                                 : grown(duRect(8, 50, 150, 108), 0, listDy));
+    list_->setGeometry(grown(duRect(165, 50, 255, 108), dx, listDy));
+    picture_->setGeometry(grown(duRect(165, 163, 255, 104), dx, dy - listDy).translated(0, listDy));
+    player_->setGeometry(grown(duRect(165, 163, 254, 103), dx, dy - listDy).translated(0, listDy));
+    const std::pair<QWidget*, QRect> progressArea[] = {
+        {group_, duRect(8, 163, 150, 104)},     {sectorLabel_, duRect(14, 169, 138, 9)},
+        {sectorText_, duRect(14, 179, 138, 9)}, {filesLabel_, duRect(14, 191, 60, 9)},
+        {filesText_, duRect(74, 191, 78, 9)},   {progress_, duRect(14, 203, 138, 9)},
+        {rateText_, duRect(14, 213, 138, 9)},   {animation_, duRect(51, 224, 64, 40)}};
+    for (const auto& [widget, at] : progressArea) widget->setGeometry(at.translated(0, listDy));
+    saveButton_->setGeometry(duRect(399, 279, 35, 33).translated(dx, dy));
+    stopButton_->setGeometry(duRect(399, 279, 35, 33).translated(dx, dy));
+    backButton_->setGeometry(duRect(363, 284, 24, 22).translated(dx, dy));
+    if (listHint_) listHint_->setGeometry(list_->viewport()->rect());
+}
+
+void CFileDisplayDlg::childEvent(QChildEvent* event) {
+    // The saving dialog is this page's child while it runs: once built, its
+    // outcome tells which ticked files were written.
+    if (event->type() == QEvent::ChildPolished)
+        if (auto* saving = qobject_cast<CSavingDlg*>(event->child()))
+            connect(saving, &QDialog::finished, this, [this, saving] {
+                const auto written = static_cast<size_t>(saving->run().savedCount.load());
+                if (written == savingRecords_.size())
+                    savedRecords_.insert(savingRecords_.begin(), savingRecords_.end());
+            });
+    ui::CBDialog::childEvent(event);
 }
 
 void CFileDisplayDlg::buildControls() {
@@ -159,10 +210,13 @@ void CFileDisplayDlg::buildControls() {
     list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
     list_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // The name takes what the size leaves; the size fits its longest text.
+    list_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     list_->horizontalHeader()->setHighlightSections(false);
-    list_->setColumnWidth(0, 249);
-    list_->setColumnWidth(1, 110);
+    list_->setColumnWidth(
+        1, std::max(110,
+                    list_->fontMetrics().horizontalAdvance("1023.99 MB (partial) - damaged") + 12));
     list_->installEventFilter(this);
     list_->viewport()->installEventFilter(this);
     connect(list_, &QTableView::clicked, this,
@@ -193,9 +247,10 @@ void CFileDisplayDlg::buildControls() {
     progress_->setGeometry(duRect(14, 203, 138, 9));
     progress_->setRange(0, 100);
     progress_->setTextVisible(false);
+    rateText_ = new ui::CTransparentStatic({}, area);
+    rateText_->setObjectName("rateText");
     animation_ = new QLabel(area);
     animation_->setObjectName("scanAnimation");  // 1024
-    animation_->setGeometry(duRect(51, 219, 64, 40));
     animation_->setAlignment(Qt::AlignCenter);
     movie_ = new QMovie(ui::picturePath("\\Scan.gif"), QByteArray(), this);
     animation_->setMovie(movie_);
@@ -227,6 +282,7 @@ void CFileDisplayDlg::initDialog() {
     timer1_.start();
     timer2_.start();
     scanStartTime_ = std::time(nullptr);
+    rate_.emplace(session().rangeStart.load(), session().rangeEnd.load());
     startScan(*this);
 }
 
@@ -248,6 +304,7 @@ void CFileDisplayDlg::onTimer1() {
     sectorText_->setText(QString::fromStdString(sectorProgressText(p.position, p.end)));
     filesText_->setText(QString::number(p.filesFound));
     progress_->setValue(static_cast<int>(p.percent));
+    if (rate_) rateText_->setText(QString::fromStdString(rate_->text(p.position)));
     if (p.running) return;
     timer1_.stop();
     scanEndTime_ = std::time(nullptr);
@@ -305,16 +362,16 @@ void CFileDisplayDlg::switchToBrowsing() {
     filesLabel_->hide();
     sectorText_->hide();
     filesText_->hide();
+    rateText_->hide();
     group_->hide();
     movie_->stop();
     animation_->hide();
-    // The progress area is gone: the tree takes its place.
-    tree_->setGeometry(duRect(8, 50, 150, 217));
     backButton_->show();
     saveTool_->show();
     saveButton_->show();
     menu_.recoverSelected->setEnabled(true);
     browsing_ = true;
+    placeControls();  // the progress area is gone: the tree takes its place
 }
 
 void CFileDisplayDlg::selectFirstTypeOnStop() {
@@ -508,6 +565,7 @@ bool CFileDisplayDlg::onArrowKey(int key) {
 }
 
 bool CFileDisplayDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client() && event->type() == QEvent::Resize) placeControls();
     if (watched == list_ && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Up || key == Qt::Key_Down) return onArrowKey(key);
@@ -607,9 +665,12 @@ bool CFileDisplayDlg::takeInputDuringWait(QObject* receiver, QEvent* event) {
         event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
     if (press && receiver == tree_->viewport()) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (QTreeWidgetItem* box = tree_->boxAt(mouse->position().toPoint());
-            box && mouse->button() == Qt::LeftButton)
-            pendingBox_ = box;
+        if (mouse->button() == Qt::LeftButton) {
+            if (QTreeWidgetItem* box = tree_->boxAt(mouse->position().toPoint()))
+                pendingBox_ = box;
+            else if (QTreeWidgetItem* label = tree_->itemAt(mouse->position().toPoint()))
+                pendingType_ = label;
+        }
     }
     return false;
 }
@@ -618,7 +679,14 @@ void CFileDisplayDlg::actOnInputDuringWait() {
     const int row = std::exchange(pendingRow_, -1);
     // A type's box lists that type anew: a row of the old listing means nothing then.
     if (QTreeWidgetItem* box = std::exchange(pendingBox_, nullptr)) {
+        pendingType_ = nullptr;
         tree_->clickBox(box);
+        return;
+    }
+    // Another type chosen meanwhile is listed: its rows replace these.
+    if (QTreeWidgetItem* type = std::exchange(pendingType_, nullptr);
+        type && type != selectedItem()) {
+        tree_->setCurrentItem(type);
         return;
     }
     if (row < 0 || row >= model_->rowCount() || row == currentRow_) return;
@@ -687,6 +755,12 @@ void CFileDisplayDlg::onTimer3() {
 // --- leaving -----------------------------------------------------------------
 
 void CFileDisplayDlg::saveSelected() {
+    savingRecords_.clear();
+    size_t index = 0;
+    session().foundFiles.forEach([&](FileInfo& f) {
+        if (f.checked != 0) savingRecords_.push_back(index);
+        ++index;
+    });
     SaveSelected(this);
 }
 
@@ -699,6 +773,10 @@ void CFileDisplayDlg::goBack() {
     // Back shows up with the 500 ms timer; the 1000 ms one may not have written
     // the scan's summary yet, and would not after the page has closed.
     if (timer1_.isActive()) onTimer1();
+    if (const size_t unsaved = unsavedCount();
+        unsaved > 0 && !prompter().confirm(ui::unsavedFilesWarning(unsaved) +
+                                           "\nAre you sure you want to go back?"))
+        return;
     s.foundFiles.clear();
     player_->close();
     const std::string path = previewPath_.load();

@@ -10,10 +10,13 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/Guarded.h"
+#include "app/ProgressRate.h"
 #include "scan/CFoundFileModel.h"
 #include "scan/FileInfo.h"
 #include "scan/ResultsPage.h"
@@ -63,6 +66,10 @@ public:
     // Called on the scan thread as a stopped scan ends.
     void selectFirstTypeOnStop() override;
 
+    // Found files that leaving the page would lose: all of a finished scan's but
+    // those a save wrote in full.
+    size_t unsavedCount() const;
+
 public slots:
     void confirmStop();
     void goBack();
@@ -81,6 +88,10 @@ private:
     };
 
     void buildControls();
+    // The design's places, the list and the preview taking what the window
+    // has grown by.
+    void placeControls();
+    void childEvent(QChildEvent* event) override;
     void onTimer1();
     void onTimer2();
     void onTimer3();
@@ -101,7 +112,8 @@ private:
     void setTypeChecked(QTreeWidgetItem* item, int state);
     void alignAncestors(QTreeWidgetItem* item);
     // While the preview's wait box shows: rows and keys of the list go on (and
-    // are remembered), a click on a type's box is remembered, the rest dropped.
+    // are remembered), a click on a type's box or label is remembered, the rest
+    // dropped.
     bool takeInputDuringWait(QObject* receiver, QEvent* event);
     void actOnInputDuringWait();
 
@@ -129,7 +141,9 @@ private:
     QLabel* sectorText_ = nullptr;      // 1012
     QLabel* filesText_ = nullptr;       // 1011
     QProgressBar* progress_ = nullptr;  // 1013
-    QLabel* animation_ = nullptr;       // 1024
+    QLabel* rateText_ = nullptr;        // percentage, speed and time left
+    std::optional<ProgressRate> rate_;
+    QLabel* animation_ = nullptr;  // 1024
     QMovie* movie_ = nullptr;
     QFrame* group_ = nullptr;  // 1016
 
@@ -148,13 +162,18 @@ private:
     bool handlingArrow_ = false;
     bool checkClicked_ = false;
     QLabel* listHint_ = nullptr;
-    bool waiting_ = false;                   // the preview's wait box shows
-    int pendingRow_ = -1;                    // the last row asked for meanwhile
-    QTreeWidgetItem* pendingBox_ = nullptr;  // a type's box clicked meanwhile
+    bool waiting_ = false;                    // the preview's wait box shows
+    int pendingRow_ = -1;                     // the last row asked for meanwhile
+    QTreeWidgetItem* pendingBox_ = nullptr;   // a type's box clicked meanwhile
+    QTreeWidgetItem* pendingType_ = nullptr;  // a type's label clicked meanwhile
 
     FileInfo previewFile_;
     int currentRow_ = -1;
     Guarded<std::string> previewPath_;
+
+    // Records written in full by a save, and the ticked ones of the save running.
+    std::set<size_t> savedRecords_;
+    std::vector<size_t> savingRecords_;
 
     std::mutex pendingLock_;
     std::vector<PendingRow> pending_;

@@ -19,8 +19,24 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.fillRect(rect(), palette().window());
-        // Plain copies at steps of the picture's size, no scaling.
-        if (!owner_->background().isNull()) painter.drawTiledPixmap(rect(), owner_->background());
+        const QPixmap& picture = owner_->background();
+        if (picture.isNull()) return;
+        if (!owner_->growable_) {
+            // Plain copies at steps of the picture's size, no scaling.
+            painter.drawTiledPixmap(rect(), picture);
+            return;
+        }
+        // A grown page: the picture once, its last column and row drawn on to
+        // the right and down, so bands and lines run on instead of repeating.
+        const int pw = picture.width(), ph = picture.height();
+        painter.drawPixmap(0, 0, picture);
+        if (width() > pw)
+            painter.drawPixmap(QRect(pw, 0, width() - pw, ph), picture, {pw - 1, 0, 1, ph});
+        if (height() > ph)
+            painter.drawPixmap(QRect(0, ph, pw, height() - ph), picture, {0, ph - 1, pw, 1});
+        if (width() > pw && height() > ph)
+            painter.drawPixmap(QRect(pw, ph, width() - pw, height() - ph), picture,
+                               {pw - 1, ph - 1, 1, 1});
     }
 
 private:
@@ -39,6 +55,17 @@ CBDialog::CBDialog(QWidget* parent)
 
 void CBDialog::setClientSize(QSize size) {
     client_->setFixedSize(size);
+}
+
+void CBDialog::allowGrowing() {
+    growable_ = true;
+    client_->setMinimumSize(client_->size());
+    client_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    client_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    layout_->setSizeConstraint(QLayout::SetMinimumSize);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    setSizeGripEnabled(true);
 }
 
 void CBDialog::setBackground(const QPixmap& picture) {

@@ -20,6 +20,9 @@ public:
     QWidget* client() const { return client_; }
     // The client area's size; the dialog is fixed around it (and its menu).
     void setClientSize(QSize size);
+    // Lets the window grow (and maximise) from its client size up; the page
+    // places its controls anew when the client area's size changes.
+    void allowGrowing();
 
     // Attaches the picture and repaints; a null picture leaves the plain face.
     void setBackground(const QPixmap& picture);
@@ -38,6 +41,7 @@ private:
     QWidget* client_;  // a BackgroundArea
     QMenuBar* menu_ = nullptr;
     QPixmap background_;
+    bool growable_ = false;
 };
 
 }  // namespace kestrum::ui

@@ -18,4 +18,9 @@ QString chooseFolder(QWidget* owner, const QString& title);
 // An empty function restores the real chooser.
 void setFolderChooser(FolderChooser chooser);
 
+// The file browser of the source page: any one existing file, disk images
+// offered first. Same signature and replacement rule as the folder browser.
+QString chooseFile(QWidget* owner, const QString& title);
+void setFileChooser(FolderChooser chooser);
+
 }  // namespace kestrum::ui

@@ -123,8 +123,29 @@ Toolbar installToolbar(CBDialog* page) {
     return t;
 }
 
+namespace {
+UnsavedFilesCounter unsavedCounter;
+}  // namespace
+
+void setUnsavedFilesCounter(UnsavedFilesCounter counter) {
+    unsavedCounter = std::move(counter);
+}
+
+size_t unsavedFiles() {
+    return unsavedCounter ? unsavedCounter() : 0;
+}
+
+std::string unsavedFilesWarning(size_t count) {
+    return std::to_string(count) + (count == 1 ? " file" : " files") +
+           " found and not saved will be lost.";
+}
+
 void confirmExit() {
-    if (!prompter().confirm("Are you sure you want to exit?")) return;
+    const size_t unsaved = unsavedFiles();
+    const std::string question = "Are you sure you want to exit?";
+    if (!prompter().confirm(unsaved == 0 ? question
+                                         : unsavedFilesWarning(unsaved) + "\n" + question))
+        return;
     recordImagingExit();
     RemoveTempPreviews();
     endProcess(0);

@@ -5,6 +5,10 @@
 
 #include <QString>
 
+#include <cstddef>
+#include <functional>
+#include <string>
+
 class QAction;
 class QDialog;
 class QLabel;
@@ -59,7 +63,16 @@ struct Toolbar {
 // the help. Call after the page's client size is set.
 Toolbar installToolbar(CBDialog* page);
 
-// "Are you sure you want to exit?"; OK removes the temporary preview files and
+// How many found files would be lost by leaving now (found, not saved); the
+// results page installs it while it holds a finished scan. Empty: none.
+using UnsavedFilesCounter = std::function<size_t()>;
+void setUnsavedFilesCounter(UnsavedFilesCounter counter);
+size_t unsavedFiles();
+// "12 files found and not saved will be lost."
+std::string unsavedFilesWarning(size_t count);
+
+// "Are you sure you want to exit?", after the unsaved-files warning when found
+// files would be lost; OK removes the temporary preview files and
 // ends the process with code 0. Returns only when the user chose Cancel (or
 // when a test has replaced the process end).
 void confirmExit();

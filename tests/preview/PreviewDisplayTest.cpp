@@ -10,21 +10,24 @@
 namespace kestrum {
 namespace {
 
-TEST(PicturePlacement, TheFourCases) {
+TEST(PicturePlacement, FitsAtNaturalSizeElseScalesDownKeepingTheProportions) {
     // Fits both ways: natural size, centred.
     EXPECT_EQ(placePicture(380, 170, 100, 80), (PicturePlace{140, 45, 100, 80}));
-    // Too wide only: squeezed across, natural height, centred down.
-    EXPECT_EQ(placePicture(380, 170, 2000, 100), (PicturePlace{3, 35, 376, 100}));
-    // Too tall only.
-    EXPECT_EQ(placePicture(380, 170, 300, 400), (PicturePlace{40, 3, 300, 166}));
-    // Too large both ways: one pixel in at top and left, two at right and bottom.
-    EXPECT_EQ(placePicture(380, 170, 4000, 3000), (PicturePlace{1, 1, 377, 167}));
+    // Too wide: as wide as the room inside the frame, height in proportion.
+    EXPECT_EQ(placePicture(380, 170, 2000, 100), (PicturePlace{2, 76, 376, 19}));
+    // Too tall, too large both ways: as tall as the room.
+    EXPECT_EQ(placePicture(380, 170, 300, 400), (PicturePlace{128, 2, 125, 166}));
+    EXPECT_EQ(placePicture(380, 170, 4000, 3000), (PicturePlace{80, 2, 221, 166}));
+    // A circle's square stays square at any size; nothing is drawn for no picture.
+    const PicturePlace square = placePicture(380, 170, 1000, 1000);
+    EXPECT_EQ(square.width, square.height);
+    EXPECT_EQ(placePicture(380, 170, 0, 1000), PicturePlace{});
 }
 
 TEST(PicturePlacement, EqualSizeCountsAsTooLargeAndHalvesAreTakenSeparately) {
-    EXPECT_EQ(placePicture(380, 170, 380, 100), (PicturePlace{3, 35, 376, 100}));
-    EXPECT_EQ(placePicture(380, 170, 100, 170), (PicturePlace{140, 3, 100, 166}));
-    EXPECT_EQ(placePicture(380, 170, 380, 170), (PicturePlace{1, 1, 377, 167}));
+    EXPECT_EQ(placePicture(380, 170, 380, 100), (PicturePlace{2, 36, 376, 99}));
+    EXPECT_EQ(placePicture(380, 170, 100, 170), (PicturePlace{141, 2, 98, 166}));
+    EXPECT_EQ(placePicture(380, 170, 380, 170), (PicturePlace{5, 2, 371, 166}));
     // W/2 - w/2 with odd w is one more than (W - w)/2.
     EXPECT_EQ(placePicture(380, 170, 100, 81).top, 45);
     EXPECT_EQ(placePicture(380, 170, 101, 80).left, 140);
@@ -36,17 +39,36 @@ TEST(PreviewKind, LabelsChooseTheRoadByPrefix) {
         PreviewKind kind;
         const char* type;
     } cases[] = {
-        {"JPEG (12)", PreviewKind::Picture, "JPEG"}, {"TIFF (3)", PreviewKind::Picture, "TIFF"},
-        {"BMP (1)", PreviewKind::Picture, "BMP"},    {"GIF (2)", PreviewKind::Picture, "GIF"},
-        {"PNG (5)", PreviewKind::Picture, "PNG"},    {"MIDI (1)", PreviewKind::Media, "MIDI"},
-        {"MPEG (4)", PreviewKind::Media, "MPEG"},    {"MP3 (2)", PreviewKind::Media, "MP3"},
-        {"WAV (1)", PreviewKind::Media, "WAV"},      {"AVI (7)", PreviewKind::Media, "AVI"},
-        {"WMA (1)", PreviewKind::Media, "WMA"},      {"CR2 (1)", PreviewKind::None, "CR2 (1)"},
-        {"MP4 (2)", PreviewKind::None, "MP4 (2)"},   {"JP2 (1)", PreviewKind::None, "JP2 (1)"},
-        {"OGG (1)", PreviewKind::None, "OGG (1)"},   {"", PreviewKind::None, ""},
-        {"HEIC (2)", PreviewKind::Picture, "HEIC"},  {"ARW (1)", PreviewKind::Picture, "ARW"},
-        {"WEBP (1)", PreviewKind::Picture, "WEBP"},  {"M4A (3)", PreviewKind::Media, "M4A"},
-        {"3GP (1)", PreviewKind::Media, "3GP"},      {"MTS (1)", PreviewKind::Media, "MTS"},
+        {"JPEG (12)", PreviewKind::Picture, "JPEG"},
+        {"TIFF (3)", PreviewKind::Picture, "TIFF"},
+        {"BMP (1)", PreviewKind::Picture, "BMP"},
+        {"GIF (2)", PreviewKind::Picture, "GIF"},
+        {"PNG (5)", PreviewKind::Picture, "PNG"},
+        {"MIDI (1)", PreviewKind::Media, "MIDI"},
+        {"MPEG (4)", PreviewKind::Media, "MPEG"},
+        {"MP3 (2)", PreviewKind::Media, "MP3"},
+        {"WAV (1)", PreviewKind::Media, "WAV"},
+        {"AVI (7)", PreviewKind::Media, "AVI"},
+        {"WMA (1)", PreviewKind::Media, "WMA"},
+        {"CR2 (1)", PreviewKind::None, "CR2 (1)"},
+        {"MP4 (2)", PreviewKind::Media, "MP4"},
+        {"JP2 (1)", PreviewKind::None, "JP2 (1)"},
+        {"OGG (1)", PreviewKind::Media, "OGG"},
+        {"", PreviewKind::None, ""},
+        {"MOV (1)", PreviewKind::Media, "MOV"},
+        {"3G2 (1)", PreviewKind::Media, "3G2"},
+        {"M4V (1)", PreviewKind::Media, "M4V"},
+        {"AIFF (1)", PreviewKind::Media, "AIFF"},
+        // A longer name that begins with a media type's is not that type.
+        {"AUX (1)", PreviewKind::None, "AUX (1)"},
+        {"DV (1)", PreviewKind::None, "DV (1)"},
+        {"MP4X (1)", PreviewKind::None, "MP4X (1)"},
+        {"HEIC (2)", PreviewKind::Picture, "HEIC"},
+        {"ARW (1)", PreviewKind::Picture, "ARW"},
+        {"WEBP (1)", PreviewKind::Picture, "WEBP"},
+        {"M4A (3)", PreviewKind::Media, "M4A"},
+        {"3GP (1)", PreviewKind::Media, "3GP"},
+        {"MTS (1)", PreviewKind::Media, "MTS"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);

@@ -216,8 +216,8 @@ private slots:
         }
     }
 
-    void replaceEnterSaysYesAndEscapeKeeps() {
-        for (const auto& [key, code] : {std::pair{Qt::Key_Return, ReplaceAnswer::Yes},
+    void replaceEnterAndEscapeKeepTheFile() {
+        for (const auto& [key, code] : {std::pair{Qt::Key_Return, ReplaceAnswer::No},
                                         std::pair{Qt::Key_Escape, ReplaceAnswer::Cancel}}) {
             CReplaceDlg box;
             whenShown<CReplaceDlg>([key = key](CReplaceDlg* b) { QTest::keyClick(b, key); });

@@ -25,6 +25,7 @@
 #include "ui/CSplashScreenEx.h"
 #include "ui/CTransparentStatic.h"
 #include "ui/QtPrompter.h"
+#include "ui/ScreenScale.h"
 #include "ui/Skin.h"
 
 using namespace kestrum;
@@ -52,6 +53,24 @@ class ControlsTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // --- the scale of a dense screen without a desktop scale -----------------
+
+    void denseScreensAreScaledByTheirDpi() {
+        QCOMPARE(ui::scaleForScreen(96, 1), 0.0);    // an ordinary monitor
+        QCOMPARE(ui::scaleForScreen(110, 1), 0.0);   // a little denser: left alone
+        QCOMPARE(ui::scaleForScreen(120, 1), 1.25);  // quarter steps from 1.25
+        QCOMPARE(ui::scaleForScreen(163, 1), 1.5);   // a 27-inch 3840 x 2160: rounded down
+        QCOMPARE(ui::scaleForScreen(192, 1), 2.0);
+        QCOMPARE(ui::scaleForScreen(192, 2), 0.0);   // the desktop scaled it already
+        QCOMPARE(ui::scaleForScreen(0, 1), 0.0);     // no size reported
+        QCOMPARE(ui::scaleForScreen(2000, 1), 0.0);  // a size no monitor has
+        // The desktop's own DPI, from the X resources.
+        QCOMPARE(ui::xftDpi("Xcursor.size:\t24\nXft.dpi:\t192\nXft.hinting:\t1\n"),
+                 std::optional<double>(192));
+        QCOMPARE(ui::xftDpi("Xft.dpi:   144.5"), std::optional<double>(144.5));
+        QCOMPARE(ui::xftDpi("Xcursor.size:\t24\nXft.dpi:\n"), std::nullopt);
+    }
+
     void initTestCase() { session().dataFolder.store(pictures_.path()); }
 
     void backgroundIsTiledFromTheTopLeft() {

@@ -61,6 +61,7 @@ void editSize(ui::CListCtrlEx* list, int row, const QString& text, Qt::Key end) 
     QLineEdit* editor = list->editor();
     QVERIFY(editor);
     editor->selectAll();
+    if (text.isEmpty()) QTest::keyClick(editor, Qt::Key_Backspace);
     QTest::keyClicks(editor, text);
     QTest::keyClick(editor, end);
 }
@@ -166,16 +167,28 @@ private slots:
         editSize(page.list(), 34, "500", Qt::Key_Return);  // kept
         QCOMPARE(page.sizeText(34), QString("500"));
         editSize(page.list(), 0, "300000", Qt::Key_Return);  // above the bound
+        // Said and shown before any scan: the size is set to the largest there is.
+        QString told;
+        auto answered = whenShown<QMessageBox>([&](QMessageBox* box) {
+            told = box->text();
+            box->button(QMessageBox::Ok)->click();
+        });
+        page.findChild<ui::CButtonST*>("nextButton")->click();
+        QVERIFY(*answered);
+        QCOMPARE(told, QString("CR2: a Maximum Size of 300000 KB cannot be used (sizes go from 2 "
+                               "to 250000 KB). It is set to 250000 KB."));
+        QCOMPARE(page.sizeText(0), QString("250000"));
+        QVERIFY(seen_.empty());
         page.findChild<ui::CButtonST*>("nextButton")->click();
 
         QCOMPARE(seen_.size(), size_t{2});
         QCOMPARE(std::string(seen_[0].extName), std::string("CR2"));
-        QCOMPARE(seen_[0].maxSizeBytes, 2000 * 1024);
+        QCOMPARE(seen_[0].maxSizeBytes, 250000 * 1024);
         QCOMPARE(std::string(seen_[1].extName), std::string("JPEG"));
         QCOMPARE(seen_[1].maxSizeBytes, 500 * 1024);
         QCOMPARE(seen_[1].foundCount, 0);
-        QCOMPARE(page.sizeText(0), QString("2000"));  // the bound written back
-        QVERIFY(session().fileTypes.empty());         // emptied when the page returned
+        QCOMPARE(page.sizeText(0), QString("250000"));
+        QVERIFY(session().fileTypes.empty());  // emptied when the page returned
         QVERIFY(page.isVisible());
         QCOMPARE(activityLinesFrom("Selected Extensions Information : "),
                  (std::vector<std::string>{"Selected Extensions Information : ", "CR2", "DIVX",
@@ -186,21 +199,37 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("bytes");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("1") << "1" << 2000 * 1024 << "2000";
-        QTest::newRow("2") << "2" << 2048 << "2";
-        QTest::newRow("250000") << "250000" << 256000000 << "250000";
-        QTest::newRow("250001") << "250001" << 2000 * 1024 << "2000";
-        QTest::newRow("empty") << "" << 2000 * 1024 << "2000";
-        QTest::newRow("letters are not taken") << "6a4kb" << 64 * 1024 << "64";
+        QTest::addColumn<bool>("told");  // the user is told the range first
+        QTest::newRow("1") << "1" << 2048 << "2" << true;
+        QTest::newRow("2") << "2" << 2048 << "2" << false;
+        QTest::newRow("250000") << "250000" << 256000000 << "250000" << false;
+        QTest::newRow("250001") << "250001" << 256000000 << "250000" << true;
+        QTest::newRow("empty") << "" << 2000 * 1024 << "2000" << true;
+        QTest::newRow("letters are not taken") << "6a4kb" << 64 * 1024 << "64" << false;
     }
     void sizeBoundsAndSelectAllInTheLog() {
         QFETCH(QString, typed);
         QFETCH(int, bytes);
         QFETCH(QString, shown);
+        QFETCH(bool, told);
         CExtensionInfoDlg page;
         page.show();
         page.selectAllBox()->click();
         editSize(page.list(), 40, typed, Qt::Key_Return);  // PSD, the last row
+        QString said;
+        int boxes = 0;
+        QTimer::singleShot(100, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    ++boxes;
+                    said = box->text();
+                    box->button(QMessageBox::Ok)->click();
+                }
+        });
+        QTest::qWait(300);
+        QCOMPARE(boxes, told ? 1 : 0);
+        QCOMPARE(page.sizeText(40), shown);
+        if (told) QVERIFY2(said.contains("(sizes go from 2 to 250000 KB)"), qPrintable(said));
         page.findChild<ui::CButtonST*>("nextButton")->click();
         QCOMPARE(seen_.size(), size_t{40});
         QCOMPARE(std::string(seen_.back().extName), std::string("PSD"));
@@ -239,6 +268,7 @@ private slots:
         QTest::mouseClick(page.findChild<ui::CButtonST*>("nextButton"), Qt::LeftButton);
         QVERIFY(*closed);
         QTRY_COMPARE(QApplication::focusWidget(), typing);
+        // The Enter that closed the box goes no further: no second Next.
         int boxesAfter = 0;
         QTimer::singleShot(300, [&] {
             for (QWidget* w : QApplication::topLevelWidgets())
@@ -248,10 +278,42 @@ private slots:
                 }
         });
         QTest::keyClick(typing, Qt::Key_Space);
-        QTest::keyClick(typing, Qt::Key_Return);
         QTest::qWait(400);
         QCOMPARE(boxesAfter, 0);
         QVERIFY(page.isVisible());
+    }
+
+    void theKeyboardReachesNext() {
+        CExtensionInfoDlg page;
+        page.show();
+        page.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&page));
+        ui::CListCtrlEx* list = page.list();
+        auto* next = page.findChild<ui::CButtonST*>("nextButton");
+        // Tab leaves the list and comes to Next past the boxes below it.
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), page.selectAllBox());
+        for (int i = 0; i < 3 && QApplication::focusWidget() != next; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+        // Ctrl+Tab jumps there from the list.
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(QApplication::focusWidget(), next);
+        // Enter on the list and Alt+N anywhere are Next.
+        page.setRowChecked(34, true);
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(seen_.size(), size_t{1});
+        seen_.clear();
+        QTest::keyClick(page.selectAllBox(), Qt::Key_N, Qt::AltModifier);
+        QCOMPARE(seen_.size(), size_t{1});
+        // Enter inside a size editor only ends the edit.
+        seen_.clear();
+        editSize(list, 34, "700", Qt::Key_Return);
+        QCOMPARE(page.sizeText(34), QString("700"));
+        QVERIFY(seen_.empty());
     }
 
     void backEmptiesTheTypeListAndCloses() {

@@ -432,18 +432,28 @@ private slots:
         page.show();
         auto* edit = page.findChild<QLineEdit*>("destinationEdit");
 
-        edit->setText(QString::fromStdString(dest.file("nowhere")));
+        // A folder not there yet is offered to be created; declined, nothing is.
+        const std::string nowhere = dest.file("nowhere");
+        edit->setText(QString::fromStdString(nowhere));
+        click(&page, "startButton");
+        QCOMPARE(said_.questions.back(),
+                 "The folder " + nowhere + " does not exist yet.\nCreate it?");
+        QVERIFY(said_.messages.empty());
+        QVERIFY(!platform::entryExists(nowhere));
+        QVERIFY(!page.isCopying());
+        edit->setText("  ");
         click(&page, "startButton");
         QCOMPARE(said_.last(), std::string("Image path not found. Please specify image path."));
         QCOMPARE(said_.messages.back().icon, MessageIcon::Error);
         QVERIFY(!page.isCopying());
+        said_.clear();
 
         // Browse: a folder that is gone is refused, one that exists is taken.
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(dest.file("gone")); });
         edit->clear();
         click(&page, "browseButton");
-        QCOMPARE(said_.messages.size(), size_t{2});
+        QCOMPARE(said_.messages.size(), size_t{1});
         QVERIFY(edit->text().isEmpty());
         ui::setFolderChooser(
             [&](QWidget*, const QString&) { return QString::fromStdString(dest.path()); });
@@ -460,6 +470,54 @@ private slots:
                  said_.last().c_str());
         QVERIFY(!other.isCopying());
         QVERIFY(!platform::fileExists(dest.file("Image0.img")));
+    }
+
+    void aDestinationNotThereYetIsCreatedAndTheCopyShowsItsRate() {
+        test::TempDir source, dest;
+        test::writePatternMedium(source.file("disk"), 4096, {0, 4095});
+        useSource(source.file("disk"), 0, 4096);
+        CImageCreationDlg page("", "Selected Disk", "Disk1");
+        page.show();
+        const std::string folder = dest.file("new/card");
+        page.findChild<QLineEdit*>("destinationEdit")->setText(QString::fromStdString(folder));
+        said_.answers = {true};
+        click(&page, "startButton");
+        QVERIFY(platform::directoryExists(folder));
+        QVERIFY(page.isCopying());
+        QVERIFY(visible(&page, "rateValue"));
+        QTRY_VERIFY_WITH_TIMEOUT(!page.isCopying(), kRunMs);
+        QCOMPARE(test::readSectorOf(platform::joinPath(folder, "Image0.img"), 4095),
+                 test::patternSector(4095));
+        const QString rate = page.findChild<QLabel*>("rateValue")->text();
+        QVERIFY2(rate.startsWith("100%  -  ") && rate.endsWith(" left"), qPrintable(rate));
+    }
+
+    void escapeAsksBeforeLeavingATypedDestinationAndKeepsIt() {
+        useSource("/dev/null", 0, 16);
+        const QString typed = "/media/backup/card";
+        {
+            CImageCreationDlg page("", "Selected Disk", "Disk1");
+            page.show();
+            page.findChild<QLineEdit*>("destinationEdit")->setText(typed);
+            QTest::keyClick(page.findChild<QLineEdit*>("destinationEdit"), Qt::Key_Escape);
+            QCOMPARE(said_.questions,
+                     std::vector<std::string>{"Are you sure you want to go back?"});
+            QVERIFY(page.isVisible());  // declined: the page stays
+            said_.answers = {true};
+            QTest::keyClick(&page, Qt::Key_Escape);
+            QVERIFY(!page.isVisible());
+            QCOMPARE(page.result(), int(QDialog::Rejected));
+        }
+        // The next opening of the page starts from what was typed.
+        CImageCreationDlg again("", "Selected Disk", "Disk1");
+        QCOMPARE(again.findChild<QLineEdit*>("destinationEdit")->text(), typed);
+        // Nothing typed: Escape goes back at once, as Back does.
+        again.show();
+        again.findChild<QLineEdit*>("destinationEdit")->clear();
+        said_.clear();
+        QTest::keyClick(&again, Qt::Key_Escape);
+        QVERIFY(said_.questions.empty());
+        QVERIFY(!again.isVisible());
     }
 
     void freeSpaceMustExceedTheRange() {

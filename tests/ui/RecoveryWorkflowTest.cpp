@@ -29,6 +29,7 @@
 #include "preview/CMediaPlayer.h"
 #include "preview/CPictureCtrl.h"
 #include "preview/PreviewCopy.h"
+#include "preview/PreviewKind.h"
 #include "saving/CSavingDlg.h"
 #include "scan/CFileDisplayDlg.h"
 #include "scan/CFoundFileModel.h"
@@ -158,6 +159,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(page->isBrowsing(), kScanTimeoutMs);
             browsed = true;
             typesWhileScanning = session().fileTypes.size();
+            whenShown<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
             page->findChild<ui::CButtonST*>("backButton")->click();
         });
         types.findChild<ui::CButtonST*>("nextButton")->click();
@@ -227,12 +229,16 @@ private slots:
         QVERIFY(progress.endsWith(" / " + QString::number(image_.sectors())));
         QCOMPARE(page.findChild<QLabel*>("filesText")->text(),
                  QString::number(session().foundFiles.size()));
+        // Beside the bar: the share done, the speed and the time left.
+        const QString rate = page.findChild<QLabel*>("rateText")->text();
+        QVERIFY2(rate.contains("% ") && rate.contains(" MB/s") && rate.endsWith(" left"),
+                 qPrintable(rate));
 
         page.pauseGate.resume();
         QTRY_VERIFY_WITH_TIMEOUT(page.isBrowsing(), kScanTimeoutMs);
         for (const char* gone :
              {"stopButton", "progressBar", "sectorLabel", "filesLabel", "sectorText", "filesText",
-              "progressGroup", "scanAnimation", "toolbarPicture"})
+              "rateText", "progressGroup", "scanAnimation", "toolbarPicture"})
             QVERIFY2(!page.findChild<QWidget*>(gone)->isVisible(), gone);
         for (const char* shown : {"backButton", "saveButton", "saveToolButton"})
             QVERIFY2(page.findChild<QWidget*>(shown)->isVisible(), shown);
@@ -313,18 +319,47 @@ private slots:
         clickTreeLabel(page.tree(), page.rootItem());
         QCOMPARE(page.model()->rowCount(), 0);
         QCOMPARE(page.picture()->copy(), pictureFile("\\SelectFile.bmp"));
-        QTreeWidgetItem* ogg = typeNode(page, "OGG");
-        QVERIFY(ogg);
-        clickTreeLabel(page.tree(), ogg);
-        QCOMPARE(page.model()->rowCount(), countOf("OGG"));
+        // The first type found that neither a picture nor the player can show.
+        QTreeWidgetItem* none = nullptr;
+        for (int i = 0; i < page.rootItem()->childCount() && !none; ++i)
+            if (previewTypeFor(page.rootItem()->child(i)->text(0).toStdString()).kind ==
+                PreviewKind::None)
+                none = page.rootItem()->child(i);
+        // Without the shared samples every type found has a preview: one more
+        // found file, of a type that has none, stands in.
+        std::unique_ptr<QTreeWidgetItem> added;
+        if (!none) {
+            FileInfo psd = recordsOf("JPEG").front();
+            std::snprintf(psd.extName, sizeof psd.extName, "PSD");
+            std::snprintf(psd.fileName, sizeof psd.fileName, "File999.PSD");
+            session().foundFiles.append(psd);
+            none = page.tree()->addItem(page.rootItem(), "PSD (1)");
+            added.reset(none);
+        }
+        clickTreeLabel(page.tree(), none);
+        QVERIFY(page.model()->rowCount() > 0);
         QCOMPARE(page.picture()->copy(), pictureFile("\\Preview.bmp"));
         QVERIFY(page.picture()->isVisible());
         QVERIFY(!page.player()->isVisible());
+        if (added) {
+            clickTreeLabel(page.tree(), page.rootItem());
+            added.reset();
+            std::vector<FileInfo> kept = session().foundFiles.snapshot();
+            kept.pop_back();
+            session().foundFiles.clear();
+            for (const FileInfo& f : kept) session().foundFiles.append(f);
+        }
     }
 
+    void audioRowsGoToThePlayerWhichPlaysTheCopy_data() {
+        QTest::addColumn<QString>("type");
+        QTest::newRow("WAV") << "WAV";
+        QTest::newRow("OGG") << "OGG";  // a phone's voice memo
+    }
     void audioRowsGoToThePlayerWhichPlaysTheCopy() {
+        QFETCH(QString, type);
         CFileDisplayDlg& page = *page_;
-        QTreeWidgetItem* wav = typeNode(page, "WAV");
+        QTreeWidgetItem* wav = typeNode(page, type.toLatin1().constData());
         QVERIFY(wav);
         QString error;
         qint64 furthest = 0;
@@ -338,15 +373,15 @@ private slots:
         QCOMPARE(page.player()->uiMode(), QString("Full"));
         QVERIFY(page.player()->isVisible());
         QVERIFY(!page.picture()->isVisible());
-        const std::string temp = tempPreviewPath("WAV");
+        const std::string temp = tempPreviewPath(type.toStdString());
         QCOMPARE(page.previewPath(), temp);
         QTRY_COMPARE(page.player()->url(), QString::fromStdString(temp));
         QVERIFY(page.player()->playRequests() > requestsBefore);
-        const FileInfo record = recordsOf("WAV").front();
+        const FileInfo record = recordsOf(type.toStdString()).front();
         QVERIFY(readFile(temp) == image_.slice(record));
         // Played for real: its time moved on.
         QTRY_VERIFY_WITH_TIMEOUT(!error.isEmpty() || furthest > 0, 10000);
-        if (!error.isEmpty()) QSKIP(qPrintable("GStreamer cannot play the WAV here: " + error));
+        if (!error.isEmpty()) QSKIP(qPrintable("GStreamer cannot play the copy here: " + error));
     }
 
     void picturesAfterMediaHideThePlayer() {
@@ -500,6 +535,15 @@ private slots:
         QCOMPARE(page.tree()->currentItem(), png);  // its files are listed now
         QCOMPARE(page.model()->rowCount(), countOf("PNG"));
         clickBox(page.tree(), png);
+
+        // Another type's label clicked while the box shows: listed once it closes.
+        clickTreeLabel(page.tree(), typeNode(page, "JPEG"));
+        QTreeWidgetItem* gif = typeNode(page, "GIF");
+        shown = duringWait([&] { clickTreeLabel(page.tree(), gif); });
+        clickRow(page.list(), 1);
+        QVERIFY(*shown);
+        QTRY_COMPARE(page.tree()->currentItem(), gif);
+        QCOMPARE(page.model()->rowCount(), countOf("GIF"));
     }
 
     void aHundredThousandFilesFillTheListWithoutHoldingTheWindow() {
@@ -544,11 +588,62 @@ private slots:
         clickTreeLabel(page.tree(), page.rootItem());
     }
 
+    void theWindowGrowsAndTheListAndPreviewTakeTheSpace() {
+        CFileDisplayDlg& page = *page_;
+        auto* list = page.list();
+        const QRect list0 = list->geometry(), picture0 = page.picture()->geometry();
+        const QRect back0 = page.findChild<QWidget*>("backButton")->geometry();
+        QVERIFY(page.maximumWidth() > page.minimumWidth());
+        page.resize(page.width() + 400, page.height() + 300);
+        QCoreApplication::processEvents();
+        QCOMPARE(list->width(), list0.width() + 400);
+        QVERIFY(list->height() > list0.height());
+        QCOMPARE(page.picture()->width(), picture0.width() + 400);
+        QVERIFY(page.picture()->height() > picture0.height() + 150);  // the larger share
+        QCOMPARE(page.picture()->geometry().bottom() - picture0.bottom(), 300);
+        QCOMPARE(page.findChild<QWidget*>("backButton")->geometry(), back0.translated(400, 300));
+        QCOMPARE(page.tree()->height(), page.picture()->geometry().bottom() - list->y() + 1);
+        // A damaged or partial mark shows whole in the size column.
+        const int markWidth =
+            list->fontMetrics().horizontalAdvance("999.99 MB (partial) - damaged");
+        QVERIFY(list->columnWidth(1) > markWidth);
+        QVERIFY(list->columnWidth(0) + list->columnWidth(1) <= list->viewport()->width());
+        page.resize(page.minimumSize());
+        QCoreApplication::processEvents();
+        QCOMPARE(list->geometry(), list0);
+    }
+
+    void leavingAsksWhenFoundFilesWouldBeLost() {
+        CFileDisplayDlg& page = *page_;
+        // The ticked files were saved in full; the rest would be lost.
+        size_t ticked = 0;
+        for (const FileInfo& f : session().foundFiles.snapshot()) ticked += f.checked ? 1 : 0;
+        const size_t unsaved = session().foundFiles.size() - ticked;
+        QVERIFY(unsaved > 0);
+        QCOMPARE(page.unsavedCount(), unsaved);
+        const QString warning = QString("%1 files found and not saved will be lost.").arg(unsaved);
+        for (const char* button : {"exitButton", "backButton"}) {
+            QString asked;
+            auto answered = whenShown<QMessageBox>([&](QMessageBox* box) {
+                asked = box->text();
+                box->button(QMessageBox::Cancel)->click();
+            });
+            page.findChild<ui::CButtonST*>(button)->click();
+            QVERIFY(*answered);
+            QCOMPARE(asked, warning + (button == std::string("exitButton")
+                                           ? "\nAre you sure you want to exit?"
+                                           : "\nAre you sure you want to go back?"));
+            QVERIFY(page.isVisible());
+            QCOMPARE(session().foundFiles.size(), unsaved + ticked);
+        }
+    }
+
     void backEmptiesTheFoundFilesAndRemovesThePreview() {
         CFileDisplayDlg& page = *page_;
         clickTreeLabel(page.tree(), typeNode(page, "JPEG"));
         const std::string preview = page.previewPath();
         QVERIFY(platform::fileExists(preview));
+        whenShown<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
         page.findChild<ui::CButtonST*>("backButton")->click();
         QVERIFY(!page.isVisible());
         QVERIFY(session().foundFiles.empty());
@@ -615,7 +710,10 @@ private slots:
         QVERIFY(page.rootItem()->childCount() > 0);
         QCOMPARE(page.tree()->currentItem(), page.rootItem()->child(0));
         QVERIFY(page.model()->rowCount() > 0);
+        // Leaving loses the files found: asked, and confirmed.
+        whenShown<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
         page.goBack();
+        QVERIFY(session().foundFiles.empty());
     }
 
     void progressCountsFromTheRangesStart() {
@@ -648,9 +746,8 @@ private slots:
         // Rows of files over unreadable sectors of a rescue map: red, a tooltip,
         // and the size column says so; other rows stay as they were.
         CFoundFileModel model;
-        model.appendRows(
-            {{0, "File1.JPEG", "12 KB", false, false, false},
-             {1, "File2.JPEG", "8 KB", false, false, true}});
+        model.appendRows({{0, "File1.JPEG", "12 KB", false, false, false},
+                          {1, "File2.JPEG", "8 KB", false, false, true}});
         const auto cell = [&](int row, int column, int role) {
             return model.data(model.index(row, column), role);
         };

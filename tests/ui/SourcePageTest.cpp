@@ -45,9 +45,11 @@ QStringList childTexts(const QTreeWidgetItem* item) {
     return texts;
 }
 
+// By its text, or by its name alone for a disk (shown with model and size).
 QTreeWidgetItem* childNamed(const QTreeWidgetItem* item, const QString& text) {
     for (int i = 0; i < item->childCount(); ++i)
-        if (item->child(i)->text(0) == text) return item->child(i);
+        if (item->child(i)->text(0) == text || item->child(i)->data(0, Qt::UserRole) == text)
+            return item->child(i);
     return nullptr;
 }
 
@@ -61,9 +63,10 @@ void sparse(const std::string& path, uint64_t bytes) {
     std::filesystem::resize_file(path, bytes);
 }
 
-// The folder is asked for once the selection has been handled.
+// The folder is asked for on Enter (or a click), once that has been handled.
 void chooseImageRoot(QTreeWidget* tree, const CPartitionInfoDlg& page) {
     tree->setCurrentItem(page.imageRoot());
+    QTest::keyClick(tree, Qt::Key_Return);
     QCoreApplication::processEvents();
 }
 
@@ -113,7 +116,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
         QCOMPARE(page.rootItem()->text(0), QString("My Computer"));
         QStringList roots{"Select Logical Drive", "Select Disk"};
-        if (mode == CPartitionInfoDlg::kMediaRecovery) roots << "Select Image";
+        if (mode == CPartitionInfoDlg::kMediaRecovery)
+            roots << "Select Image"
+                  << "Select Image File";
         QCOMPARE(childTexts(page.rootItem()), roots);
         QCOMPARE(page.imageRoot() != nullptr, mode == CPartitionInfoDlg::kMediaRecovery);
 
@@ -121,7 +126,13 @@ private slots:
         for (const auto& d : platform::logicalDrives())
             drives << QString::fromStdString(driveItemText(d));
         for (const auto& d : platform::physicalDisks())
-            if (d.number < kMaxListedDisks) disks << QString("Disk%1").arg(d.number);
+            if (d.number < kMaxListedDisks) {
+                // Model and size beside the name tell the card from the system disk.
+                const std::string detail = diskDetail(d.number);
+                disks << QString("Disk%1").arg(d.number) +
+                             (detail.empty() ? "" : "  (" + QString::fromStdString(detail) + ")");
+                if (d.sizeBytes > 0) QVERIFY(!detail.empty());
+            }
         QCOMPARE(childTexts(page.logicalDriveRoot()), drives);
         QCOMPARE(childTexts(page.diskRoot()), disks);
 
@@ -144,6 +155,11 @@ private slots:
         QVERIFY(n >= 0);
         QTreeWidgetItem* item = childNamed(page.diskRoot(), QString("Disk%1").arg(n));
         QVERIFY(item);
+        // Its model and size beside its name tell it from the other disks.
+        const QString shownAs = QString("Disk%1  (Loop device (%2), 4.0 MB)")
+                                    .arg(n)
+                                    .arg(QString::fromStdString(fat.image()));
+        QCOMPARE(item->text(0), shownAs);
         page.findChild<QTreeWidget*>("sourceTree")->setCurrentItem(item);
         const QStringList expected{
             QString("Physical Disk Number : %1").arg(n),
@@ -170,7 +186,7 @@ private slots:
         page.findChild<QAbstractButton*>("nextButton")->click();
         QVERIFY(*shown);
         QCOMPARE(root, QString("Selected Disk"));
-        QCOMPARE(chosen, QString("Disk%1").arg(n));
+        QCOMPARE(chosen, shownAs);
         QCOMPARE(info, expected.join('\n'));
         QVERIFY(page.isVisible());
         QCOMPARE(session().selectedDevicePath(), "\\\\.\\PhysicalDrive" + std::to_string(n));
@@ -268,6 +284,66 @@ private slots:
             QCOMPARE(page.findChild<QTreeWidget*>("infoList")->headerItem()->text(0).trimmed(),
                      QString("Device Information"));
         }
+    }
+
+    void keysPassOverTheImageNodesWithoutAskingAndEnterAsks() {
+        CPartitionInfoDlg page(CPartitionInfoDlg::kMediaRecovery);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
+        int folderAsked = 0, fileAsked = 0;
+        ui::setFolderChooser([&](QWidget*, const QString&) { return ++folderAsked, QString(); });
+        ui::setFileChooser([&](QWidget*, const QString&) { return ++fileAsked, QString(); });
+        auto* tree = page.findChild<QTreeWidget*>("sourceTree");
+        page.diskRoot()->setExpanded(false);
+        tree->setCurrentItem(page.diskRoot());
+        QTest::keyClick(tree, Qt::Key_Down);
+        QTest::keyClick(tree, Qt::Key_Down);
+        QCoreApplication::processEvents();
+        QCOMPARE(tree->currentItem(), page.imageFileRoot());
+        QCOMPARE(folderAsked + fileAsked, 0);
+        QVERIFY(
+            page.infoLines().value(0).startsWith("Click or press Enter to choose an image file"));
+        QTest::keyClick(tree, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QCOMPARE(fileAsked, 1);
+        QCOMPARE(folderAsked, 0);
+        QCOMPARE(tree->currentItem(), page.rootItem());  // cancelled
+        ui::setFileChooser({});
+    }
+
+    void anImageFileOfAnyNameIsTheSource() {
+        test::TempDir folder;
+        const std::string path = folder.file("phone card.dd");
+        test::writePatternMedium(path, 2048, {0, 2047});
+        CPartitionInfoDlg page(CPartitionInfoDlg::kMediaRecovery);
+        QTRY_VERIFY_WITH_TIMEOUT(page.isTreeFilled(), kFillMs);
+        QString asked;
+        ui::setFileChooser([&](QWidget*, const QString& title) {
+            asked = title;
+            return QString::fromStdString(path);
+        });
+        auto* tree = page.findChild<QTreeWidget*>("sourceTree");
+        tree->setCurrentItem(page.imageFileRoot());
+        QTest::keyClick(tree, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QCOMPARE(asked, QString("Select Image File"));
+        QCOMPARE(childTexts(page.imageFileRoot()), QStringList{QString::fromStdString(path)});
+        QCOMPARE(page.infoLines().value(1), "Model   : " + QString::fromStdString(path));
+        QCOMPARE(page.infoLines().value(6), QString("Disk Size  : 1 MB"));
+        QCOMPARE(page.findChild<QLineEdit*>("endEdit")->text(), QString("2048"));
+        QCOMPARE(session().imageFile.load(), path);
+        QCOMPARE(sourceSectorCount(), std::optional<uint64_t>(2048));
+        page.findChild<QAbstractButton*>("nextButton")->click();
+        QVERIFY2(said_.messages.empty(), said_.last().c_str());
+        QCOMPARE(typePageOpeners_.size(), size_t{1});
+        // The scan reads the file itself, from its first sector to its last.
+        std::vector<uint8_t> sector(kSectorSize);
+        QCOMPARE(readSectors(2047, 1, sector.data(), session().selectedDevicePath()), 1);
+        QCOMPARE(sector, test::patternSector(2047));
+
+        // Another choice reads its own source: the file no longer counts.
+        tree->setCurrentItem(page.logicalDriveRoot()->child(0));
+        QCOMPARE(session().imageFile.load(), std::string());
+        ui::setFileChooser({});
     }
 
     void imageFolderCancelledOrWithoutAnImage() {

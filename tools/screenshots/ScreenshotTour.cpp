@@ -8,10 +8,13 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -380,9 +383,46 @@ void ScreenshotTour::driveResultsPage() {
             }
             break;
         case 5:
-            page->findChild<CButtonST*>("backButton")->click();
-            resultsState_ = 6;
+            // Enlarged, the list and the preview take the room.
+            if (const QScreen* screen = page->screen()) {
+                const QRect room = screen->availableGeometry();
+                page->move(room.topLeft());
+                page->resize(std::min(page->width() + 420, room.width() - 20),
+                             std::min(page->height() + 180, room.height() - 40));
+            }
+            resultsState_ = 7;
             break;
+        case 7:
+            if (stateSince_.elapsed() > 800) {
+                save(page, "results-enlarged");
+                resultsState_ = 8;
+            }
+            break;
+        case 8: {
+            // Back loses the files found: the question is shown and answered OK.
+            QPointer<CFileDisplayDlg> shownPage(page);
+            auto* answer = new QTimer(this);
+            answer->setInterval(50);
+            connect(answer, &QTimer::timeout, this, [this, shownPage, answer] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* box = qobject_cast<QMessageBox*>(w);
+                        box && box->isVisible() && box->objectName() == "confirmBox") {
+                        answer->stop();
+                        answer->deleteLater();
+                        save(shownPage, "results-back-question", box);
+                        box->button(QMessageBox::Ok)->click();
+                        return;
+                    }
+                if (!shownPage || !shownPage->isVisible()) {
+                    answer->stop();
+                    answer->deleteLater();
+                }
+            });
+            answer->start();
+            resultsState_ = 6;  // before the click: it returns once the page is gone
+            page->findChild<CButtonST*>("backButton")->click();
+            break;
+        }
         default:
             break;
     }

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTreeWidget>
@@ -48,6 +49,13 @@ void click(QWidget* window, const char* name) {
 
 bool filled() {
     return sourcePage() && sourcePage()->isTreeFilled();
+}
+
+// Enter on the source tree: the image nodes ask for their image.
+void enter(QWidget* page) {
+    auto* tree = page->findChild<QTreeWidget*>("sourceTree");
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(tree, &press);
 }
 
 void select(QTreeWidgetItem* item) {
@@ -103,12 +111,26 @@ std::vector<std::pair<QString, std::function<void()>>> sourcePageSteps(Screensho
              [] {
                  if (!QFileInfo::exists(demoImage())) return;
                  setFolderChooser([](QWidget*, const QString&) { return demoFolder(); });
-                 select(sourcePage()->imageRoot());  // asks once the selection is handled
+                 select(sourcePage()->imageRoot());
+                 enter(sourcePage());  // asks once the key is handled
              }},
             {always,
              [&tour] {
                  setFolderChooser({});
                  tour.save(sourcePage(), "source-page-image");
+             }},
+            // The image file itself, as any image of any name is chosen.
+            {always,
+             [] {
+                 if (!QFileInfo::exists(demoImage())) return;
+                 setFileChooser([](QWidget*, const QString&) { return demoImage(); });
+                 select(sourcePage()->imageFileRoot());
+                 enter(sourcePage());
+             }},
+            {always,
+             [&tour] {
+                 setFileChooser({});
+                 tour.save(sourcePage(), "source-page-image-file");
              }},
             {always, [] { click(sourcePage(), "backButton"); }},
         });

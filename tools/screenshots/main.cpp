@@ -6,6 +6,7 @@
 
 #include "ScreenshotTour.h"
 #include "app/COrvDigitalMediaApp.h"
+#include "ui/ScreenScale.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
     }
     // As the application: the GStreamer media back end works without a sound device.
     qputenv("QT_MEDIA_BACKEND", "gstreamer");
+    // A dense screen without a desktop scale: Qt takes the factor as it starts.
+    kestrum::ui::scaleForDisplay();
     QApplication application(argc, argv);
     // Watching before the first window (the splash) opens.
     kestrum::ui::ScreenshotTour tour(QString::fromLocal8Bit(argv[1]));
