@@ -13,7 +13,7 @@ struct Previewable {
 // The pictures Qt decodes (WebP by its plugin; HEIF, AVIF and raws decoded for
 // it), then every sound and video type the player's back end plays. DV stays out:
 // Qt's video frame conversion crashes on its frames.
-constexpr std::array<Previewable, 38> kPreviewable{{
+constexpr Previewable kPreviewable[] = {
     {"JPEG", PreviewKind::Picture}, {"BMP", PreviewKind::Picture},  {"GIF", PreviewKind::Picture},
     {"PNG", PreviewKind::Picture},  {"TIFF", PreviewKind::Picture}, {"WEBP", PreviewKind::Picture},
     {"HEIC", PreviewKind::Picture}, {"AVIF", PreviewKind::Picture}, {"CR3", PreviewKind::Picture},
@@ -27,7 +27,7 @@ constexpr std::array<Previewable, 38> kPreviewable{{
     {"VOB", PreviewKind::Media},    {"ASF", PreviewKind::Media},    {"DIVX", PreviewKind::Media},
     {"RM", PreviewKind::Media},     {"FLAC", PreviewKind::Media},   {"MTS", PreviewKind::Media},
     {"AAC", PreviewKind::Media},    {"AMR", PreviewKind::Media},    {"MXF", PreviewKind::Media},
-}};
+};
 
 // The type a tree label names: "TIFF (3)" names TIFF, "MP4X (1)" does not name MP4.
 bool namesType(std::string_view label, std::string_view type) {
