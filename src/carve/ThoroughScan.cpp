@@ -27,6 +27,7 @@ constexpr uint64_t kThumbnailMaxBytes = 64 << 20;
 // how many such files are tried, and how far the next may start after the last.
 constexpr int kMaxJoinTries = 4;
 constexpr uint64_t kMaxJoinGapSectors = 128;  // a 64 KiB cluster
+constexpr int kMaxPorousStretches = 4;
 
 enum class Joinable { kNo, kJpeg, kMp4 };
 
@@ -244,8 +245,9 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
             release(T);
         }
         const uint64_t next = T + (length + kSectorBytes - 1) / kSectorBytes;
-        measured(T, next, broken);
-        if (walkCut_) return T + 1;
+        // A picture that breaks off or fails its decode may hold, after its first
+        // sector, the continuation of the one it interrupts (A1 B1 A2 B2).
+        const bool porous = broken || (partial && c.carve == jpegCarver().carve);
         stExtInfo* r = record(found->type);
         const uint64_t ceiling = r ? sizeCeiling(found->type, r) : UINT64_MAX;
         if (length > ceiling) {
@@ -267,8 +269,12 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
                          from - 1,
                          found->ownStarts,
                          found->type};
-            return from;
+            // Measured once held: a continuation joined inside it ends it there.
+            measured(T, next, porous);
+            return walkCut_ ? T + 1 : from;
         }
+        measured(T, next, porous);
+        if (walkCut_) return T + 1;
         if (r) list(*r, T, std::min(length, listed), partial, found->type);
         // No file inside a file: whatever the walk measured is passed over, also
         // the part beyond a ceiling and files of types not chosen.
@@ -300,16 +306,23 @@ void Scan::measured(uint64_t T, uint64_t end, bool broken) {
         return;
     }
     if (p.hint == 0) p.hint = T;
-    // A file that fails its decode may hold the continuation after its first sector.
+    // A file that fails its decode or breaks off may hold the continuation after
+    // its first sector: a join's decodes are bounded, so its sectors are searched a
+    // stretch at a time.
     p.resume = broken ? T + 1 : end;
     SourceReader medium(cache_, 0, cache_.endSector() * kSectorBytes, &job_.stopRequested);
-    const JoinRequest q{p.start, p.length, p.resume, p.hint, {}};
     std::optional<Joined> join;
-    if (p.kind == Joinable::kJpeg) {
-        join = joinJpeg(medium, q);
-    } else {
-        const Mp4Join m = checkMp4Join(medium, q);
-        if (m.kind == Mp4Join::Kind::kJoined) join = m.join;
+    for (int stretch = 0; stretch < (broken ? kMaxPorousStretches : 1) && !join && !medium.cut();
+         ++stretch) {
+        const uint64_t resume = p.resume + stretch * uint64_t{kMaxJoinDecodes};
+        if (stretch > 0 && resume >= end) break;
+        const JoinRequest q{p.start, p.length, resume, p.hint, {}};
+        if (p.kind == Joinable::kJpeg) {
+            join = joinJpeg(medium, q);
+        } else {
+            const Mp4Join m = checkMp4Join(medium, q);
+            if (m.kind == Mp4Join::Kind::kJoined) join = m.join;
+        }
     }
     if (medium.cut()) {  // measured nothing true: a resumed run tries again
         walkCut_ = true;
@@ -328,6 +341,14 @@ void Scan::settle(const std::optional<Joined>& join) {
         emit(*p.record, p.start, p.length, true, nullptr);
     for (const Listing& l : deferred_) emit(*l.record, l.start, l.length, l.partial, nullptr);
     deferred_.clear();
+    // A second piece inside a held file's unchecked bytes is newer than that file:
+    // it ends the held one, and interrupts it, like any file found there.
+    if (!join || !held_ || join->joinSector <= held_->start || join->joinSector >= held_->scanEnd)
+        return;
+    const uint64_t c = join->joinSector;
+    release(c);
+    measured(c, c + (join->length - join->firstPieceBytes + kSectorBytes - 1) / kSectorBytes,
+             false);
 }
 
 void Scan::emit(stExtInfo& r, uint64_t T, uint64_t length, bool partial, const Joined* join) {
