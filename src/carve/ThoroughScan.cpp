@@ -28,6 +28,7 @@ constexpr uint64_t kThumbnailMaxBytes = 64 << 20;
 constexpr int kMaxJoinTries = 4;
 constexpr uint64_t kMaxJoinGapSectors = 128;  // a 64 KiB cluster
 constexpr int kMaxPorousStretches = 4;
+constexpr uint64_t kMinProofBytes = 16;
 
 enum class Joinable { kNo, kJpeg, kMp4 };
 
@@ -241,7 +242,9 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
                 T * kSectorBytes + length == held_->start * kSectorBytes + held_->length;
             const bool own = std::binary_search(held_->ownStarts.begin(), held_->ownStarts.end(),
                                                 (T - held_->start) * kSectorBytes);
-            if (partial || tail || own) continue;
+            // A file checked no further than its signature proves nothing either.
+            const bool bare = found->checkedLength != 0 && found->checkedLength < kMinProofBytes;
+            if (partial || tail || own || bare) continue;
             release(T);
         }
         const uint64_t next = T + (length + kSectorBytes - 1) / kSectorBytes;
