@@ -88,9 +88,10 @@ private:
     // continuation (the list stays in sector order, and a resume finds both again).
     void list(stExtInfo& r, uint64_t T, uint64_t length, bool partial, std::string_view type = {});
     void emit(stExtInfo& r, uint64_t T, uint64_t length, bool partial, const Joined* join);
-    // A file measured at T..end (broken: it failed its decode): the pending broken
-    // file's interrupter, after which its continuation is looked for.
-    void measured(uint64_t T, uint64_t end, bool broken);
+    // A file measured at T..end (porous: it broke off or failed its decode;
+    // picture: a JPEG): the pending broken file's interrupter, after or inside
+    // which its continuation is looked for.
+    void measured(uint64_t T, uint64_t end, bool porous, bool picture);
     // Lists the pending file, joined or partial, then the files held back after it.
     void settle(const std::optional<Joined>& join);
     // Lists the held file as measured, or, when a whole file was found at sector
@@ -273,10 +274,10 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
                          found->ownStarts,
                          found->type};
             // Measured once held: a continuation joined inside it ends it there.
-            measured(T, next, porous);
+            measured(T, next, porous, c.carve == jpegCarver().carve);
             return walkCut_ ? T + 1 : from;
         }
-        measured(T, next, porous);
+        measured(T, next, porous, c.carve == jpegCarver().carve);
         if (walkCut_) return T + 1;
         if (r) list(*r, T, std::min(length, listed), partial, found->type);
         // No file inside a file: whatever the walk measured is passed over, also
@@ -299,7 +300,7 @@ void Scan::list(stExtInfo& r, uint64_t T, uint64_t length, bool partial, std::st
     emit(r, T, length, partial, nullptr);
 }
 
-void Scan::measured(uint64_t T, uint64_t end, bool broken) {
+void Scan::measured(uint64_t T, uint64_t end, bool porous, bool picture) {
     if (!pending_ || T <= pending_->start) return;
     Pending& p = *pending_;
     // Only a file where the broken one breaks off interrupts it, and only a run of
@@ -310,16 +311,19 @@ void Scan::measured(uint64_t T, uint64_t end, bool broken) {
     }
     if (p.hint == 0) p.hint = T;
     // A file that fails its decode or breaks off may hold the continuation after
-    // its first sector: a join's decodes are bounded, so its sectors are searched a
-    // stretch at a time.
-    p.resume = broken ? T + 1 : end;
+    // its first sector, and so may a picture that decodes (two of the same size
+    // and tables written interleaved): searched after the file first, then from
+    // its first sector a stretch at a time, as a join's decodes are bounded.
+    p.resume = porous ? T + 1 : end;
+    std::vector<uint64_t> resumes;
+    if (!porous) resumes.push_back(end);
+    if (porous || picture)
+        for (int k = 0; k < kMaxPorousStretches && T + 1 + k * kMaxJoinDecodes < end; ++k)
+            resumes.push_back(T + 1 + k * uint64_t{kMaxJoinDecodes});
     SourceReader medium(cache_, 0, cache_.endSector() * kSectorBytes, &job_.stopRequested);
     std::optional<Joined> join;
-    for (int stretch = 0; stretch < (broken ? kMaxPorousStretches : 1) && !join && !medium.cut();
-         ++stretch) {
-        const uint64_t resume = p.resume + stretch * uint64_t{kMaxJoinDecodes};
-        if (stretch > 0 && resume >= end) break;
-        const JoinRequest q{p.start, p.length, resume, p.hint, {}};
+    for (size_t i = 0; i < resumes.size() && !join && !medium.cut(); ++i) {
+        const JoinRequest q{p.start, p.length, resumes[i], p.hint, {}};
         if (p.kind == Joinable::kJpeg) {
             join = joinJpeg(medium, q);
         } else {
@@ -350,7 +354,7 @@ void Scan::settle(const std::optional<Joined>& join) {
         return;
     const uint64_t c = join->joinSector;
     release(c);
-    measured(c, c + (join->length - join->firstPieceBytes + kSectorBytes - 1) / kSectorBytes,
+    measured(c, c + (join->length - join->firstPieceBytes + kSectorBytes - 1) / kSectorBytes, false,
              false);
 }
 
