@@ -46,9 +46,8 @@ const std::vector<CommandHelp>& commandHelp() {
              {"--on-bad-sector ask|retry|skip",
               "an unreadable sector: ask (default on a terminal), retry, skip"},
              {"--classic",
-              "the classic rules: quicker, no structure check; by default each file's "
-              "structure is checked and measured to the byte, and --list adds a column, "
-              "whole, partial or joined (--thorough, the default, is still accepted)"},
+              "the classic rules, quicker; by default (--thorough) each file is measured to the "
+              "byte and --list adds a column, whole, partial or joined"},
              {"--session FILE",
               "record the scan in FILE; the same command again continues where it stopped"},
              {"--save-every SECONDS", "how often the session is recorded, 1 to 30 (default 30)"},
