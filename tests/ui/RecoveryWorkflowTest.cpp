@@ -23,6 +23,7 @@
 #include "UiTestSupport.h"
 #include "app/Log.h"
 #include "app/Reports.h"
+#include "carve/DetectionSetting.h"
 #include "filetypes/CExtensionInfoDlg.h"
 #include "filetypes/Catalogue.h"
 #include "platform/Folders.h"
@@ -123,6 +124,7 @@ private slots:
     void initTestCase() {
         qputenv("QT_MEDIA_BACKEND", "gstreamer");
         QVERIFY(writeInstallRegistry(app_.path(), logs_.path()));
+        QVERIFY(carve::rememberThoroughMode(false));  // the classic rules, asked for
         loadStartupValues(session());
         session().dataFolder.store(installedDataFolder());
         prompter_ = std::make_unique<ui::QtPrompter>();
@@ -648,9 +650,8 @@ private slots:
         // Rows of files over unreadable sectors of a rescue map: red, a tooltip,
         // and the size column says so; other rows stay as they were.
         CFoundFileModel model;
-        model.appendRows(
-            {{0, "File1.JPEG", "12 KB", false, false, false},
-             {1, "File2.JPEG", "8 KB", false, false, true}});
+        model.appendRows({{0, "File1.JPEG", "12 KB", false, false, false},
+                          {1, "File2.JPEG", "8 KB", false, false, true}});
         const auto cell = [&](int row, int column, int role) {
             return model.data(model.index(row, column), role);
         };
