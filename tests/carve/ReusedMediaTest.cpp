@@ -246,5 +246,31 @@ TEST(ReusedMediaJoins, PicturesWrittenInterleavedAreNeverListedWholeUnlessTheyDe
     EXPECT_TRUE(copyOf(image, *fb) == b);
 }
 
+// A WebP picture's coded data is checked by nothing: a newer file written over
+// its tail ends it there.
+TEST(ReusedMedia, AWebpPictureEndsWhereANewerFileBegins) {
+    kestrum::test::TempDir dir;
+    const std::string png = dir.file("p.png"), webp = dir.file("p.webp");
+    if (kestrum::test::runCommand("convert -seed 5 -size 600x400 plasma:fractal " + png) != 0 ||
+        kestrum::test::runCommand("cwebp -quiet -q 90 " + png + " -o " + webp) != 0)
+        GTEST_SKIP() << "ImageMagick convert or cwebp failed";
+    const Bytes old = kestrum::test::readFile(webp);
+    const Bytes newer = media("carve/png-palette.png");
+    ASSERT_GT(old.size(), 8 * 512u);
+    const uint64_t overwrite = 8 + old.size() / 512 / 2;
+    Bytes image;
+    put(image, 8, old);
+    put(image, overwrite, newer);
+    image.resize((image.size() / 512 + 16) * 512);
+    const std::vector<FileInfo> files = scanAll(image);
+    const FileInfo* y = at(files, overwrite);
+    ASSERT_NE(y, nullptr) << "nothing listed at the newer file's sector";
+    EXPECT_EQ(y->byteLength, newer.size());
+    const FileInfo* x = at(files, 8);
+    ASSERT_NE(x, nullptr);
+    EXPECT_TRUE(x->partial);
+    EXPECT_EQ(x->byteLength, (overwrite - 8) * 512);
+}
+
 }  // namespace
 }  // namespace kestrum::carve
