@@ -88,6 +88,11 @@ private:
     // continuation (the list stays in sector order, and a resume finds both again).
     void list(stExtInfo& r, uint64_t T, uint64_t length, bool partial, std::string_view type = {});
     void emit(stExtInfo& r, uint64_t T, uint64_t length, bool partial, const Joined* join);
+    // Whether a picture measured whole at T may hold another's piece: a broken
+    // picture waits for its continuation, or what follows it is data that starts
+    // no file (the rest of a picture written interleaved with it). Decoding every
+    // picture would cost several times the scan.
+    bool doubtful(uint64_t T, uint64_t length);
     // A file measured at T..end (porous: it broke off or failed its decode;
     // picture: a JPEG): the pending broken file's interrupter, after or inside
     // which its continuation is looked for.
@@ -221,7 +226,7 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
         // way after it starts, so its sectors stay unchecked below.
         uint64_t listed = length;
         bool broken = false;
-        if (!partial && c.carve == jpegCarver().carve) {
+        if (!partial && c.carve == jpegCarver().carve && doubtful(T, length)) {
             SourceReader whole(cache_, T, length, &job_.stopRequested);
             const JpegDecode d = decodeJpeg(whole);
             if (whole.cut()) {
@@ -285,6 +290,20 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
         return next;
     }
     return T + 1;
+}
+
+bool Scan::doubtful(uint64_t T, uint64_t length) {
+    if (pending_) return true;
+    const uint64_t after = T + (length + kSectorBytes - 1) / kSectorBytes;
+    if (after >= job_.rangeEnd) return false;
+    std::array<uint8_t, kSectorBytes> sector;
+    SourceReader next(cache_, after, kSectorBytes, &job_.stopRequested);
+    // Refused for a stop request: the decode is refused too, and the walk is cut.
+    if (!next.readExact(0, sector.data(), sector.size())) return next.cut();
+    if (allZero(sector.data())) return false;
+    for (const size_t i : byFirstByte_[sector[0]])
+        if (table_[i].quick(sector.data())) return false;
+    return true;
 }
 
 void Scan::list(stExtInfo& r, uint64_t T, uint64_t length, bool partial, std::string_view type) {
