@@ -332,13 +332,15 @@ void Scan::measured(uint64_t T, uint64_t end, bool porous, bool picture) {
     // A file that fails its decode or breaks off may hold the continuation after
     // its first sector, and so may a picture that decodes (two of the same size
     // and tables written interleaved): searched after the file first, then from
-    // its first sector a stretch at a time, as a join's decodes are bounded.
+    // its first sector a stretch at a time, as a join's decodes are bounded (a
+    // broken file: inside first, then after).
     p.resume = porous ? T + 1 : end;
     std::vector<uint64_t> resumes;
     if (!porous) resumes.push_back(end);
     if (porous || picture)
         for (int k = 0; k < kMaxPorousStretches && T + 1 + k * kMaxJoinDecodes < end; ++k)
             resumes.push_back(T + 1 + k * uint64_t{kMaxJoinDecodes});
+    if (porous) resumes.push_back(end);
     SourceReader medium(cache_, 0, cache_.endSector() * kSectorBytes, &job_.stopRequested);
     std::optional<Joined> join;
     for (size_t i = 0; i < resumes.size() && !join && !medium.cut(); ++i) {
