@@ -28,6 +28,9 @@ constexpr uint64_t kThumbnailMaxBytes = 64 << 20;
 constexpr int kMaxJoinTries = 4;
 constexpr uint64_t kMaxJoinGapSectors = 128;  // a 64 KiB cluster
 constexpr int kMaxPorousStretches = 4;
+// A failed search costs up to a second (its decode budget): a broken file gets a
+// few, whatever follows it.
+constexpr int kMaxJoinCalls = 3;
 constexpr uint64_t kMinProofBytes = 16;
 
 enum class Joinable { kNo, kJpeg, kMp4 };
@@ -151,6 +154,7 @@ private:
         uint64_t hint = 0;      // where the first interrupting file starts
         uint64_t resume = 0;    // after the last one measured
         int tries = 0;
+        int calls = 0;  // searches made, at most kMaxJoinCalls
     };
     struct Listing {
         stExtInfo* record;
@@ -343,7 +347,8 @@ void Scan::measured(uint64_t T, uint64_t end, bool porous, bool picture) {
     if (porous) resumes.push_back(end);
     SourceReader medium(cache_, 0, cache_.endSector() * kSectorBytes, &job_.stopRequested);
     std::optional<Joined> join;
-    for (size_t i = 0; i < resumes.size() && !join && !medium.cut(); ++i) {
+    for (size_t i = 0; i < resumes.size() && !join && !medium.cut() && p.calls < kMaxJoinCalls;
+         ++i, ++p.calls) {
         const JoinRequest q{p.start, p.length, resumes[i], p.hint, {}};
         if (p.kind == Joinable::kJpeg) {
             join = joinJpeg(medium, q);
@@ -357,7 +362,9 @@ void Scan::measured(uint64_t T, uint64_t end, bool porous, bool picture) {
         cutAt_ = T;
         return;
     }
-    if (join || ++p.tries >= kMaxJoinTries || p.resume - p.hint >= kJoinWindowSectors) settle(join);
+    if (join || ++p.tries >= kMaxJoinTries || p.calls >= kMaxJoinCalls ||
+        p.resume - p.hint >= kJoinWindowSectors)
+        settle(join);
 }
 
 void Scan::settle(const std::optional<Joined>& join) {
