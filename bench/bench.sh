@@ -109,9 +109,9 @@ median_of() {
 }
 
 cat_image() { cat "$1" >/dev/null; }
-scan_all() { "$RECOVER" scan "$1" --types all --list >/dev/null 2>&1; }
+scan_all() { "$RECOVER" scan "$1" --classic --types all --list >/dev/null 2>&1; }
 scan_thorough() { "$RECOVER" scan "$1" --types all --thorough --list >/dev/null 2>&1; }
-scan_jpeg() { "$RECOVER" scan "$1" --types JPEG --list >/dev/null 2>&1; }
+scan_jpeg() { "$RECOVER" scan "$1" --classic --types JPEG --list >/dev/null 2>&1; }
 # Each saving run wants an output folder of its own; timings run in subshells, so the
 # name cannot come from a counter. Removed after each run, outside the timing.
 fresh_out() { echo "$SCRATCH/out.$BASHPID.${EPOCHREALTIME/./}"; }
@@ -128,7 +128,7 @@ run_foremost_builtin() {
 save_classic() {
     local out
     out="$(fresh_out)"
-    mkdir -p "$out" && "$RECOVER" scan "$1" --types all --save "$out" >/dev/null 2>&1
+    mkdir -p "$out" && "$RECOVER" scan "$1" --classic --types all --save "$out" >/dev/null 2>&1
 }
 save_thorough() {
     local out
@@ -138,9 +138,9 @@ save_thorough() {
 
 # Sanity runs that also tell how much each carver finds; they warm the page cache too.
 cat "$BIG" >/dev/null
-"$RECOVER" scan "$BIG" --types all --list </dev/null >"$SCRATCH/ours-all.txt" 2>"$SCRATCH/err" ||
+"$RECOVER" scan "$BIG" --classic --types all --list </dev/null >"$SCRATCH/ours-all.txt" 2>"$SCRATCH/err" ||
     die "kestrum-recover scan failed on $BIG: $(cat "$SCRATCH/err")"
-"$RECOVER" scan "$BIG" --types JPEG --list </dev/null >"$SCRATCH/ours-jpeg.txt" 2>"$SCRATCH/err" ||
+"$RECOVER" scan "$BIG" --classic --types JPEG --list </dev/null >"$SCRATCH/ours-jpeg.txt" 2>"$SCRATCH/err" ||
     die "kestrum-recover scan --types JPEG failed on $BIG: $(cat "$SCRATCH/err")"
 foremost -q -Q -t "$FOREMOST_TYPES" -o "$SCRATCH/foremost-count" -i "$BIG" >/dev/null 2>&1 ||
     die "foremost failed on $BIG"
@@ -195,8 +195,8 @@ echo "speed, thorough / cat:          $(ratio tsave cat)"
 
 # Peak memory does not grow with the image: compare a quarter-size image.
 echo
-echo "Peak resident memory of 'kestrum-recover scan --types all [--thorough] --list|--save':"
-for mode in "" --thorough "--thorough --save"; do
+echo "Peak resident memory of 'kestrum-recover scan --types all [--classic] --list|--save':"
+for mode in --classic --thorough "--thorough --save"; do
     for image in "$SMALL" "$BIG"; do
         cat "$image" >/dev/null
         out="$(fresh_out)"
@@ -206,7 +206,7 @@ for mode in "" --thorough "--thorough --save"; do
             ${mode/--save/--save $out} $([ "${mode#*--save}" = "$mode" ] && echo --list) \
             </dev/null >/dev/null 2>&1
         rm -rf "$out"
-        printf '  %-10s %6d MiB image: %8d KiB\n' "${mode:-classic}" \
+        printf '  %-10s %6d MiB image: %8d KiB\n' "${mode#--}" \
             $(($(stat -c %s "$image") / MIB)) "$(tail -1 "$SCRATCH/rss")"
     done
 done

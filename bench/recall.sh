@@ -33,7 +33,9 @@ timed() {  # NAME COMMAND...: runs it, prints its wall time
     "$@" >"$OUT/$name.log" 2>&1 || die "$name failed: see $OUT/$name.log"
     printf '%-10s %6.1f s\n' "$name" "$(echo "$(date +%s.%N) - $start" | bc)"
 }
-timed classic "$RECOVER" scan "$CARD" --types all --save "$OUT/classic"
+CLASSIC=""  # the classic rules by name once the thorough scan is the default
+"$RECOVER" scan --help 2>&1 | grep -q -- --classic && CLASSIC=--classic
+timed classic "$RECOVER" scan "$CARD" --types all $CLASSIC --save "$OUT/classic"
 timed thorough "$RECOVER" scan "$CARD" --types all --thorough --save "$OUT/thorough"
 timed foremost foremost -q -i "$CARD" -o "$OUT/foremost"
 (cd "$OUT" && timed photorec photorec /log /d "$OUT/photorec/recup" /cmd "$CARD" \
@@ -44,8 +46,6 @@ python3 "$ROOT/bench/recall.py" "$WORK/manifest.tsv" "$WORK/files" classic="$OUT
 
 # The reused-card images: classic, thorough and PhotoRec on each (KESTRUM_REUSE=0 skips them).
 [ "${KESTRUM_REUSE:-1}" = 1 ] || exit 0
-CLASSIC=""  # the classic rules by name once the thorough scan is the default
-"$RECOVER" --help 2>&1 | grep -q -- --classic && CLASSIC=--classic
 for img in "$WORK"/reshoot-fat32.img "$WORK"/reshoot-exfat.img "$WORK"/cut.img \
            "$WORK"/unfinished.img "$WORK"/twopiece.img; do
     [ -f "$img" ] || { echo "recall.sh: $img is missing (bash bench/make-corpus.sh)" >&2; continue; }

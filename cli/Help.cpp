@@ -45,9 +45,9 @@ const std::vector<CommandHelp>& commandHelp() {
              {"--on-exists MODE", "a name already in DIR: keep-both (default), ask, replace, skip"},
              {"--on-bad-sector ask|retry|skip",
               "an unreadable sector: ask (default on a terminal), retry, skip"},
-             {"--thorough",
-              "check each file's structure and measure it to the byte (slower); --list adds "
-              "a column, whole, partial or joined"},
+             {"--classic",
+              "the classic rules, quicker; by default (--thorough) each file is measured to the "
+              "byte and --list adds a column, whole, partial or joined"},
              {"--session FILE",
               "record the scan in FILE; the same command again continues where it stopped"},
              {"--save-every SECONDS", "how often the session is recorded, 1 to 30 (default 30)"},

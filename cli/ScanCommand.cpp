@@ -36,7 +36,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: kestrum-recover scan SOURCE [--types T1,T2|all] [--max-kb TYPE=KB]... "
     "[--range START:END] [--list] [--save DIR] [--on-exists keep-both|ask|replace|skip] "
-    "[--on-bad-sector ask|retry|skip] [--thorough] [--session FILE [--save-every SECONDS]] "
+    "[--on-bad-sector ask|retry|skip] [--classic] [--session FILE [--save-every SECONDS]] "
     "[--map FILE]\n";
 
 std::string upper(std::string s) {
@@ -102,6 +102,12 @@ struct TypeChoice {
     std::vector<SelectedType> rows;  // catalogue order
 };
 
+// Thorough detection unless the classic rules are asked for; --thorough is still
+// accepted and changes nothing.
+bool thoroughScan(const ParsedArgs& args) {
+    return args.flags.count("--classic") == 0;
+}
+
 bool chooseTypes(const ParsedArgs& args, TypeChoice& choice, std::string& error) {
     const std::string list = args.value("--types", "all");
     std::vector<std::string> wanted;
@@ -116,9 +122,9 @@ bool chooseTypes(const ParsedArgs& args, TypeChoice& choice, std::string& error)
                         " Run \"kestrum-recover types\" to see the types, or use --types all.";
                 return false;
             }
-            if (isThoroughOnly(upper(t)) && !args.flags.count("--thorough")) {
-                error = upper(t) +
-                        " is recognised by thorough detection only: add --thorough to the scan.";
+            if (isThoroughOnly(upper(t)) && !thoroughScan(args)) {
+                error =
+                    upper(t) + " is recognised by thorough detection only: scan without --classic.";
                 return false;
             }
             wanted.push_back(upper(t));
@@ -152,15 +158,14 @@ bool chooseTypes(const ParsedArgs& args, TypeChoice& choice, std::string& error)
             sizes[type] = kb;
             // Thorough detection takes the default size as "no cap of yours": say so
             // rather than let the option be ignored without a word.
-            if (value == static_cast<uint32_t>(kDefaultSizeKb) &&
-                args.flags.count("--thorough") != 0)
+            if (value == static_cast<uint32_t>(kDefaultSizeKb) && thoroughScan(args))
                 std::fprintf(stderr,
                              "--max-kb %s: %u KB is the default, which thorough detection does "
                              "not cut files at; give another size to cap %s files.\n",
                              item.c_str(), value, type.c_str());
         }
     }
-    for (const CatalogueRow& row : offeredRows(args.flags.count("--thorough") != 0)) {
+    for (const CatalogueRow& row : offeredRows(thoroughScan(args))) {
         const std::string type(row.type);
         if (!choice.all && std::find(wanted.begin(), wanted.end(), type) == wanted.end()) continue;
         const auto size = sizes.find(type);
@@ -274,10 +279,17 @@ int scanCommand(const std::vector<std::string>& args) {
     if (!parseArgs(args,
                    {"--types", "--max-kb", "--range", "--save", "--on-exists", "--on-bad-sector",
                     "--session", "--save-every", "--map"},
-                   {"--list", "--thorough"}, parsed, error) ||
+                   {"--list", "--thorough", "--classic"}, parsed, error) ||
         parsed.positional.size() != 1) {
         std::fprintf(stderr, "kestrum-recover scan: %s\n%s",
                      error.empty() ? "give exactly one SOURCE." : error.c_str(), kUsage);
+        return kExitUsage;
+    }
+    if (parsed.flags.count("--classic") && parsed.flags.count("--thorough")) {
+        std::fprintf(stderr,
+                     "kestrum-recover scan: --classic and --thorough exclude each other: give "
+                     "one of them (thorough is the default).\n%s",
+                     kUsage);
         return kExitUsage;
     }
     // Nothing already in DIR is lost, and nothing found is dropped, unless asked for.
@@ -351,7 +363,7 @@ int scanCommand(const std::vector<std::string>& args) {
                 startOfRunLines(s.windowTitle.load(), s.versionText.load(), std::time(nullptr)));
     commitSource(WorkMode::MediaRecovery, source, start, end);
     appendLines(LogKind::Activity, typeSelectionBlock(types.all, typeNames(types)));
-    const bool thorough = parsed.flags.count("--thorough") != 0;
+    const bool thorough = thoroughScan(parsed);
     s.thoroughMode = thorough;
     s.fileTypes = buildSelection(types.rows, thorough);
     s.foundFiles.clear();

@@ -9,7 +9,7 @@ namespace kestrum::carve {
 bool rememberedThoroughMode() {
     const platform::Registry registry;
     return registry.readValue(platform::RegistryRoot::ClassesRoot, kInstallKey,
-                              kThoroughValueName) == "1";
+                              kThoroughValueName) != "0";
 }
 
 bool rememberThoroughMode(bool thorough) {

@@ -7,7 +7,7 @@ namespace kestrum::carve {
 // The value under HKEY_CLASSES_ROOT\Tav_DigitalMediaNTFS: "1" thorough, "0" classic.
 inline constexpr const char* kThoroughValueName = "Thorough Detection";
 
-// False (classic) when the value was never written or cannot be read.
+// True (thorough) unless the user chose classic ("0"): thorough is the default.
 bool rememberedThoroughMode();
 
 // False when the store could not be written.

@@ -6,6 +6,7 @@
 #include "carve/JpegCarver.h"
 
 #include "carve/ImageTrailers.h"
+#include "carve/Join.h"
 
 #include <algorithm>
 #include <cstring>
@@ -380,7 +381,7 @@ std::optional<Carved> carve(ByteReader& r) {
         end = videoEnd(r, end, cut);
         if (cut) return unchecked(Carved{kTypes[0], end, true});
     }
-    return unchecked(Carved{kTypes[0], trailersEnd(r, end), false});
+    return unchecked(Carved{kTypes[0], jpegTrailerEnd(r, end), false});
 }
 
 }  // namespace

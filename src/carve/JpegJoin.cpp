@@ -19,6 +19,7 @@ constexpr size_t kBlock = 256 * 1024;
 // How far past the window a continuation starting inside it may run to its end.
 constexpr uint64_t kMaxTail = 64ull << 20;
 constexpr int kMaxTrailerSteps = 8;
+constexpr int kMaxTrailerDepth = 4;
 constexpr int kMaxIfdEntries = 512;
 
 // A view of `outer` from `at` on, at most `bytes` long.
@@ -199,6 +200,14 @@ std::optional<Joined> joinJpeg(ByteReader& medium, const JoinRequest& q) {
 }
 
 uint64_t jpegTrailerEnd(ByteReader& file, uint64_t eoiEnd) {
+    // Each picture found after the end measures its own trailers in turn: a run of
+    // tiny pictures must not nest without bound.
+    static thread_local int depth = 0;
+    if (depth >= kMaxTrailerDepth) return trailersEnd(file, eoiEnd);
+    ++depth;
+    struct Leave {
+        ~Leave() { --depth; }
+    } leave;
     uint64_t end = std::max(eoiEnd, makerPreviewEnd(file, eoiEnd));
     for (int step = 0; step < kMaxTrailerSteps; ++step) {
         uint64_t at = trailersEnd(file, end);

@@ -53,7 +53,11 @@ std::optional<Carved> bare(ByteReader& r) {
         end = at + static_cast<uint64_t>(sector.rend() - last);
         if (got < 512) break;
     }
-    return Carved{"JXL", std::max<uint64_t>(end, 2), end >= kMaxBare};
+    // Nothing past the signature is checked: the scan looks inside, and the
+    // codestream is no proof of newer bytes inside another file's payload.
+    Carved c{"JXL", std::max<uint64_t>(end, 2), end >= kMaxBare};
+    markUnchecked(c, 2, c.length);
+    return c;
 }
 
 std::optional<Carved> carve(ByteReader& r) {

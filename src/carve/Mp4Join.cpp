@@ -130,12 +130,13 @@ void trackSamples(const Box& trak, std::vector<Sample>& out) {
 // Checks a sample's NAL chain; on failure `bad` is the offset of the read
 // that failed and `good` the end of the last prefix that checked out.
 bool checkSample(ByteReader& file, const Sample& s, uint64_t& good, uint64_t& bad) {
-    uint64_t at = s.offset;
+    uint64_t at = s.offset, last = s.offset, lastGood = good;
     const uint64_t end = s.offset + s.size;
     for (int n = 0; n < kMaxNals && at < end; ++n) {
         uint8_t h[6];
         const size_t need = s.lengthSize + 2u;
         if (at + need > end || !file.readExact(at, h, need)) break;
+        last = at;
         uint32_t length = 0;
         for (int k = 0; k < s.lengthSize; ++k) length = length << 8 | h[k];
         const uint8_t* nal = h + s.lengthSize;
@@ -147,10 +148,18 @@ bool checkSample(ByteReader& file, const Sample& s, uint64_t& good, uint64_t& ba
             ok = ok && (nal[0] & 0x1F) != 0 && (nal[0] & 0x1F) < 24;
         if (!ok) break;
         at += s.lengthSize + uint64_t{length};
+        lastGood = good;
         good = at - length + 2;
     }
     if (at == end) return true;
-    bad = at;
+    // A length that overshot the sample: foreign bytes began at that read, not
+    // wherever their "length" pointed.
+    if (at > end) {
+        bad = last;
+        good = lastGood;
+    } else {
+        bad = at;
+    }
     return false;
 }
 

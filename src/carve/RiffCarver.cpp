@@ -216,6 +216,8 @@ std::optional<Carved> carve(ByteReader& r) {
     if (to && riffSize < 4 + 8) return std::nullopt;
 
     Carved out;
+
+    uint64_t bitstreamFrom = 0, bitstreamTo = 0;  // a WebP picture's coded data
     ChunkWalk w{};
     Payload payload;
     if (std::memcmp(h + 8, "WAVE", 4) == 0) {
@@ -254,6 +256,12 @@ std::optional<Carved> carve(ByteReader& r) {
         w = walkChunks(r, 12, to, false, [&](const ChunkHeader& c) {
             const bool ok = !first || webpFirst(r, c);
             first = false;
+            // The compressed picture (or an animation's frames) is checked by no
+            // structure of ours: newer files may begin inside it.
+            if (ok && (c.is("VP8 ") || c.is("VP8L") || c.is("ANMF"))) {
+                if (bitstreamFrom == 0) bitstreamFrom = c.body();
+                bitstreamTo = c.body() + c.size;
+            }
             return ok;
         });
         if (first) return std::nullopt;
@@ -297,6 +305,7 @@ std::optional<Carved> carve(ByteReader& r) {
     if ((out.type == "AVI" || out.type == "DIVX") && to && !out.partial)
         out.length = followAvix(r, out.length, out.partial);
     markUnchecked(out, payload.from, payload.to);
+    markUnchecked(out, bitstreamFrom, bitstreamTo);
     return out;
 }
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "carve/Join.h"
+#include "carve/JpegCarver.h"
 #include "carve/SizeCeiling.h"
 #include "carve/SourceReader.h"
 #include "scan/DamageMark.h"
@@ -20,6 +22,25 @@ namespace {
 
 constexpr int32_t kThumbnailEvery = 11;
 constexpr uint64_t kThumbnailMaxBytes = 64 << 20;
+
+// A break that files measured after the first interrupting one may still bridge:
+// how many such files are tried, and how far the next may start after the last.
+constexpr int kMaxJoinTries = 4;
+constexpr uint64_t kMaxJoinGapSectors = 128;  // a 64 KiB cluster
+constexpr int kMaxPorousStretches = 4;
+// A failed search costs up to a second (its decode budget): a broken file gets a
+// few, whatever follows it.
+constexpr int kMaxJoinCalls = 3;
+constexpr uint64_t kMinProofBytes = 16;
+
+enum class Joinable { kNo, kJpeg, kMp4 };
+
+Joinable joinable(std::string_view type) {
+    if (type == "JPEG") return Joinable::kJpeg;
+    for (std::string_view t : {"MP4", "MOV", "M4V", "3GP", "3G2"})
+        if (type == t) return Joinable::kMp4;
+    return Joinable::kNo;
+}
 
 bool takesThumbnail(std::string_view name) {
     for (std::string_view t : {"JPEG", "BMP", "PNG", "GIF", "TIFF"})
@@ -66,7 +87,21 @@ private:
     // Looks for a file starting at sector T, whose bytes stand at `sector`; the
     // sector after the file (or after T) is where the scan goes on.
     uint64_t tryAt(uint64_t T, const uint8_t* sector);
-    void list(stExtInfo& r, uint64_t T, uint64_t length, bool partial);
+    // Lists a file, or holds it back while a broken file before it waits for its
+    // continuation (the list stays in sector order, and a resume finds both again).
+    void list(stExtInfo& r, uint64_t T, uint64_t length, bool partial, std::string_view type = {});
+    void emit(stExtInfo& r, uint64_t T, uint64_t length, bool partial, const Joined* join);
+    // Whether a picture measured whole at T may hold another's piece: a broken
+    // picture waits for its continuation, or what follows it is data that starts
+    // no file (the rest of a picture written interleaved with it). Decoding every
+    // picture would cost several times the scan.
+    bool doubtful(uint64_t T, uint64_t length);
+    // A file measured at T..end (porous: it broke off or failed its decode;
+    // picture: a JPEG): the pending broken file's interrupter, after or inside
+    // which its continuation is looked for.
+    void measured(uint64_t T, uint64_t end, bool porous, bool picture);
+    // Lists the pending file, joined or partial, then the files held back after it.
+    void settle(const std::optional<Joined>& join);
     // Lists the held file as measured, or, when a whole file was found at sector
     // `cut` inside its unchecked payload, only what comes before that sector.
     void release(std::optional<uint64_t> cut = std::nullopt);
@@ -104,8 +139,35 @@ private:
         bool openEnded = false;           // ends after its last sector of data
         uint64_t lastData = 0;            // the last sector seen holding a nonzero byte
         std::vector<uint64_t> ownStarts;  // the file's own content, by its index
+        std::string_view type = {};
     };
     std::optional<Held> held_;
+
+    // A broken JPEG or movie waiting for the file(s) that interrupt it to be
+    // measured, so its second piece can be looked for after them.
+    struct Pending {
+        stExtInfo* record = nullptr;
+        Joinable kind = Joinable::kNo;
+        uint64_t start = 0;
+        uint64_t length = 0;    // the valid prefix
+        uint64_t breakEnd = 0;  // the sector after that prefix
+        uint64_t hint = 0;      // where the first interrupting file starts
+        uint64_t resume = 0;    // after the last one measured
+        int tries = 0;
+        int calls = 0;  // searches made, at most kMaxJoinCalls
+    };
+    struct Listing {
+        stExtInfo* record;
+        uint64_t start, length;
+        bool partial;
+        std::string_view type;
+    };
+    std::optional<Pending> pending_;
+    std::vector<Listing> deferred_;  // bounded: files inside one join window
+    // The sector the scan may pass before the pending file is given up.
+    uint64_t pendingDeadline() const {
+        return pending_->hint == 0 ? pending_->breakEnd : pending_->resume + kMaxJoinGapSectors;
+    }
 };
 
 void Scan::checkpoint(uint64_t next, bool finished, bool stopping) {
@@ -115,10 +177,10 @@ void Scan::checkpoint(uint64_t next, bool finished, bool stopping) {
     point.stopping = stopping;
     if (finished)
         point.resumeSector = job_.rangeEnd;
-    else if (walkCut_)
-        point.resumeSector = cutAt_;
-    else if (held_)
-        point.resumeSector = held_->start;
+    else if (walkCut_ || held_ || pending_)
+        point.resumeSector =
+            std::min({walkCut_ ? cutAt_ : UINT64_MAX, held_ ? held_->start : UINT64_MAX,
+                      pending_ ? pending_->start : UINT64_MAX});
     else
         point.resumeSector = std::max(batchStart_ + batchSize_, next);
     point.batchStart = point.resumeSector;
@@ -138,7 +200,7 @@ void Scan::release(std::optional<uint64_t> cut) {
         partial = true;
     }
     if (h.openEnded) length = std::min(length, (h.lastData + 1 - h.start) * kSectorBytes);
-    list(*h.record, h.start, length, partial);
+    list(*h.record, h.start, length, partial, h.type);
 }
 
 bool allZero(const uint8_t* sector) {
@@ -163,6 +225,26 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
         // Never beyond what the reader could give, whatever a walk claims.
         uint64_t length = std::min(found->length, reader.limit());
         bool partial = found->partial || length < found->length;
+        // Two pictures written interleaved make B1 + A2 a structurally whole JPEG:
+        // only a clean decode makes it whole. The decoder notices wrong data some
+        // way after it starts, so its sectors stay unchecked below.
+        uint64_t listed = length;
+        bool broken = false;
+        if (!partial && c.carve == jpegCarver().carve && doubtful(T, length)) {
+            SourceReader whole(cache_, T, length, &job_.stopRequested);
+            const JpegDecode d = decodeJpeg(whole);
+            if (whole.cut()) {
+                walkCut_ = true;
+                cutAt_ = T;
+                return T + 1;
+            }
+            if (d.supported && !d.clean) {
+                broken = partial = true;
+                listed = std::clamp<uint64_t>(d.troubleAt, std::min(found->checkedLength, length),
+                                              length);
+                if (listed == 0) listed = length;
+            }
+        }
         if (held_) {
             // Inside unchecked payload only a whole file is proof of newer bytes; one
             // ending where the held file ends is that file's own tail (a frame chain).
@@ -170,10 +252,15 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
                 T * kSectorBytes + length == held_->start * kSectorBytes + held_->length;
             const bool own = std::binary_search(held_->ownStarts.begin(), held_->ownStarts.end(),
                                                 (T - held_->start) * kSectorBytes);
-            if (partial || tail || own) continue;
+            // A file checked no further than its signature proves nothing either.
+            const bool bare = found->checkedLength != 0 && found->checkedLength < kMinProofBytes;
+            if (partial || tail || own || bare) continue;
             release(T);
         }
         const uint64_t next = T + (length + kSectorBytes - 1) / kSectorBytes;
+        // A picture that breaks off or fails its decode may hold, after its first
+        // sector, the continuation of the one it interrupts (A1 B1 A2 B2).
+        const bool porous = broken || (partial && c.carve == jpegCarver().carve);
         stExtInfo* r = record(found->type);
         const uint64_t ceiling = r ? sizeCeiling(found->type, r) : UINT64_MAX;
         if (length > ceiling) {
@@ -187,16 +274,21 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
             const uint64_t from = T + (checked + kSectorBytes - 1) / kSectorBytes;
             held_ = Held{r,
                          T,
-                         length,
+                         std::min(length, listed),
                          partial || found->openEnded,
                          next,
                          T + (payloadEnd + kSectorBytes - 1) / kSectorBytes,
                          found->openEnded,
                          from - 1,
-                         found->ownStarts};
-            return from;
+                         found->ownStarts,
+                         found->type};
+            // Measured once held: a continuation joined inside it ends it there.
+            measured(T, next, porous, c.carve == jpegCarver().carve);
+            return walkCut_ ? T + 1 : from;
         }
-        if (r) list(*r, T, length, partial);
+        measured(T, next, porous, c.carve == jpegCarver().carve);
+        if (walkCut_) return T + 1;
+        if (r) list(*r, T, std::min(length, listed), partial, found->type);
         // No file inside a file: whatever the walk measured is passed over, also
         // the part beyond a ceiling and files of types not chosen.
         return next;
@@ -204,7 +296,97 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
     return T + 1;
 }
 
-void Scan::list(stExtInfo& r, uint64_t T, uint64_t length, bool partial) {
+bool Scan::doubtful(uint64_t T, uint64_t length) {
+    if (pending_) return true;
+    const uint64_t after = T + (length + kSectorBytes - 1) / kSectorBytes;
+    if (after >= job_.rangeEnd) return false;
+    std::array<uint8_t, kSectorBytes> sector;
+    SourceReader next(cache_, after, kSectorBytes, &job_.stopRequested);
+    // Refused for a stop request: the decode is refused too, and the walk is cut.
+    if (!next.readExact(0, sector.data(), sector.size())) return next.cut();
+    if (allZero(sector.data())) return false;
+    for (const size_t i : byFirstByte_[sector[0]])
+        if (table_[i].quick(sector.data())) return false;
+    return true;
+}
+
+void Scan::list(stExtInfo& r, uint64_t T, uint64_t length, bool partial, std::string_view type) {
+    if (pending_) {
+        deferred_.push_back({&r, T, length, partial, type});
+        return;
+    }
+    const Joinable kind = joinable(type);
+    if (partial && kind != Joinable::kNo && length >= 2 * kSectorBytes) {
+        pending_ = Pending{&r, kind, T, length, T + (length + kSectorBytes - 1) / kSectorBytes};
+        return;
+    }
+    emit(r, T, length, partial, nullptr);
+}
+
+void Scan::measured(uint64_t T, uint64_t end, bool porous, bool picture) {
+    if (!pending_ || T <= pending_->start) return;
+    Pending& p = *pending_;
+    // Only a file where the broken one breaks off interrupts it, and only a run of
+    // files one after another delays its continuation.
+    if (T > pendingDeadline()) {
+        settle(std::nullopt);
+        return;
+    }
+    if (p.hint == 0) p.hint = T;
+    // A file that fails its decode or breaks off may hold the continuation after
+    // its first sector, and so may a picture that decodes (two of the same size
+    // and tables written interleaved): searched after the file first, then from
+    // its first sector a stretch at a time, as a join's decodes are bounded (a
+    // broken file: inside first, then after).
+    p.resume = porous ? T + 1 : end;
+    std::vector<uint64_t> resumes;
+    if (!porous) resumes.push_back(end);
+    if (porous || picture)
+        for (int k = 0; k < kMaxPorousStretches && T + 1 + k * kMaxJoinDecodes < end; ++k)
+            resumes.push_back(T + 1 + k * uint64_t{kMaxJoinDecodes});
+    if (porous) resumes.push_back(end);
+    SourceReader medium(cache_, 0, cache_.endSector() * kSectorBytes, &job_.stopRequested);
+    std::optional<Joined> join;
+    for (size_t i = 0; i < resumes.size() && !join && !medium.cut() && p.calls < kMaxJoinCalls;
+         ++i, ++p.calls) {
+        const JoinRequest q{p.start, p.length, resumes[i], p.hint, {}};
+        if (p.kind == Joinable::kJpeg) {
+            join = joinJpeg(medium, q);
+        } else {
+            const Mp4Join m = checkMp4Join(medium, q);
+            if (m.kind == Mp4Join::Kind::kJoined) join = m.join;
+        }
+    }
+    if (medium.cut()) {  // measured nothing true: a resumed run tries again
+        walkCut_ = true;
+        cutAt_ = T;
+        return;
+    }
+    if (join || ++p.tries >= kMaxJoinTries || p.calls >= kMaxJoinCalls ||
+        p.resume - p.hint >= kJoinWindowSectors)
+        settle(join);
+}
+
+void Scan::settle(const std::optional<Joined>& join) {
+    const Pending p = *pending_;
+    pending_.reset();
+    if (join)
+        emit(*p.record, p.start, join->length, false, &*join);
+    else
+        emit(*p.record, p.start, p.length, true, nullptr);
+    for (const Listing& l : deferred_) emit(*l.record, l.start, l.length, l.partial, nullptr);
+    deferred_.clear();
+    // A second piece inside a held file's unchecked bytes is newer than that file:
+    // it ends the held one, and interrupts it, like any file found there.
+    if (!join || !held_ || join->joinSector <= held_->start || join->joinSector >= held_->scanEnd)
+        return;
+    const uint64_t c = join->joinSector;
+    release(c);
+    measured(c, c + (join->length - join->firstPieceBytes + kSectorBytes - 1) / kSectorBytes, false,
+             false);
+}
+
+void Scan::emit(stExtInfo& r, uint64_t T, uint64_t length, bool partial, const Joined* join) {
     const int32_t number = foundCountOf(r) + 1;
     setFoundCount(r, number);
     FileInfo f;
@@ -215,6 +397,10 @@ void Scan::list(stExtInfo& r, uint64_t T, uint64_t length, bool partial) {
         std::min<uint64_t>((length + kSectorBytes - 1) / kSectorBytes, UINT32_MAX));
     f.byteLength = std::min<uint64_t>(length, uint64_t{f.sectorCount} * kSectorBytes);
     f.partial = partial;
+    if (join) {
+        f.joinSector = join->joinSector;
+        f.firstPieceBytes = join->firstPieceBytes;
+    }
     f.checked = 0;
     f.damaged = overUnreadableSectors(f);
     job_.found.append(f);
@@ -241,6 +427,7 @@ int Scan::run() {
         read();
         for (uint64_t j = 0; j < batchSize_; ++j) {
             const uint64_t T = batchStart_ + j;
+            if (pending_ && T > pendingDeadline()) settle(std::nullopt);
             if (T < next) continue;
             const uint8_t* sector = buffer_.data() + j * kSectorBytes;
             if (held_ && T >= held_->scanEnd) {
@@ -268,6 +455,7 @@ int Scan::run() {
             checkpoint(next, false, stopping);
         if (stopping) {
             if (held_) release();
+            if (pending_) settle(std::nullopt);
             page.selectFirstTypeOnStop();
             return 0;
         }
@@ -275,6 +463,7 @@ int Scan::run() {
         batchStart_ = std::max(batchStart_ + batchSize_, next);
     }
     if (held_) release();
+    if (pending_) settle(std::nullopt);
     page.scanPosition.store(page.scanEnd.load());
     checkpoint(next, true, false);
     return 0;

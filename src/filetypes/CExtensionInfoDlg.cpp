@@ -120,7 +120,7 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
     note->setObjectName("noteText");  // 1007
     note->setGeometry(duRect(15, 260, 300, 9));
 
-    // The detection mode: classic unless the user chose thorough in an earlier run.
+    // The detection mode: thorough unless the user chose classic in an earlier run.
     thorough_->setObjectName("thoroughCheck");
     thorough_->setGeometry(duRect(160, 242, 110, 12));
     thorough_->setChecked(carve::rememberedThoroughMode());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "../scan/MemorySource.h"
+#include "TestSupport.h"
 #include "VideoCarve.h"
 #include "carve/ThoroughScan.h"
 #include "filetypes/Catalogue.h"
@@ -153,6 +154,122 @@ TEST(ReusedMedia, AnUnfinishedRecordingEndsWhereItsDataEnds) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].byteLength, 56u * 512);
     EXPECT_TRUE(files[0].partial);
+}
+
+// Two-piece files on a card: the scan joins a picture or a movie split around
+// another file, keeps the file between listed, and never lists whole a picture
+// that holds another's piece.
+Bytes encoded(const std::string& command, const std::string& name) {
+    kestrum::test::TempDir dir;
+    const std::string path = dir.file(name);
+    if (kestrum::test::runCommand(command + " " + path) != 0) return {};
+    return kestrum::test::readFile(path);
+}
+
+Bytes plasma(int seed) {
+    return encoded(
+        "convert -seed " + std::to_string(seed) + " -size 900x700 plasma:fractal -quality 92",
+        "p.jpg");
+}
+
+// What a saved copy holds: the file's extents, as saving reads them.
+Bytes copyOf(const Bytes& image, const FileInfo& f) {
+    Bytes out;
+    const FileExtents e = fileExtents(f);
+    for (int i = 0; i < e.count; ++i) {
+        const auto from = image.begin() + static_cast<ptrdiff_t>(e.piece[i].startSector * 512);
+        out.insert(out.end(), from, from + static_cast<ptrdiff_t>(e.piece[i].bytes));
+    }
+    return out;
+}
+
+uint64_t halfSectors(const Bytes& f) {
+    return f.size() / 512 / 2;
+}
+
+// A1 X A2, the pieces a cluster apart from X as FAT leaves them.
+TEST(ReusedMediaJoins, APictureOrMovieSplitAroundAnotherFileIsJoined) {
+    const Bytes photo = plasma(1), between = plasma(2);
+    const Bytes movie = encoded(
+        "ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i "
+        "sine=frequency=440 -t 2 -c:v libx264 -pix_fmt yuv420p -b:v 1M -g 25 -c:a aac "
+        "-shortest -movflags +faststart",
+        "v.mp4");
+    if (photo.empty() || between.empty() || movie.empty())
+        GTEST_SKIP() << "ImageMagick convert or ffmpeg failed";
+    for (const Bytes* a : {&photo, &movie}) {
+        SCOPED_TRACE(a == &photo ? "JPEG" : "MP4");
+        const uint64_t split = halfSectors(*a), x = 8 + split;
+        const uint64_t second = x + (between.size() + 511) / 512 + 8;
+        Bytes image;
+        put(image, 8, Bytes(a->begin(), a->begin() + static_cast<ptrdiff_t>(split * 512)));
+        put(image, x, between);
+        put(image, second, Bytes(a->begin() + static_cast<ptrdiff_t>(split * 512), a->end()));
+        image.resize((image.size() / 512 + 16) * 512);
+        const std::vector<FileInfo> files = scanAll(image);
+        const FileInfo* joined = at(files, 8);
+        ASSERT_NE(joined, nullptr);
+        EXPECT_TRUE(isJoined(*joined));
+        EXPECT_FALSE(joined->partial);
+        EXPECT_EQ(joined->joinSector, second);
+        EXPECT_TRUE(copyOf(image, *joined) == *a) << "the joined copy differs";
+        const FileInfo* x1 = at(files, x);
+        ASSERT_NE(x1, nullptr) << "the file between the pieces is lost";
+        EXPECT_FALSE(x1->partial);
+        EXPECT_TRUE(copyOf(image, *x1) == between);
+    }
+}
+
+// A1 B1 A2 B2: B1 + A2 is a structurally whole JPEG that does not decode.
+TEST(ReusedMediaJoins, PicturesWrittenInterleavedAreNeverListedWholeUnlessTheyDecode) {
+    const Bytes a = plasma(3), b = plasma(4);
+    if (a.empty() || b.empty()) GTEST_SKIP() << "ImageMagick convert failed";
+    const uint64_t ha = halfSectors(a), hb = halfSectors(b);
+    const uint64_t sa = 8, sb = sa + ha, a2 = sb + hb, b2 = a2 + (a.size() + 511) / 512 - ha;
+    Bytes image;
+    put(image, sa, Bytes(a.begin(), a.begin() + static_cast<ptrdiff_t>(ha * 512)));
+    put(image, sb, Bytes(b.begin(), b.begin() + static_cast<ptrdiff_t>(hb * 512)));
+    put(image, a2, Bytes(a.begin() + static_cast<ptrdiff_t>(ha * 512), a.end()));
+    put(image, b2, Bytes(b.begin() + static_cast<ptrdiff_t>(hb * 512), b.end()));
+    image.resize((image.size() / 512 + 16) * 512);
+    const std::vector<FileInfo> files = scanAll(image);
+    for (const FileInfo& f : files)
+        if (!f.partial) {
+            const Bytes copy = copyOf(image, f);
+            EXPECT_TRUE(copy == a || copy == b) << f.fileName << " is listed whole but is neither";
+        }
+    // Both are rebuilt: A from inside the sectors B1 + A2 seemed to take.
+    const FileInfo* fa = at(files, sa);
+    const FileInfo* fb = at(files, sb);
+    ASSERT_TRUE(fa && fb);
+    EXPECT_TRUE(copyOf(image, *fa) == a);
+    EXPECT_TRUE(copyOf(image, *fb) == b);
+}
+
+// A WebP picture's coded data is checked by nothing: a newer file written over
+// its tail ends it there.
+TEST(ReusedMedia, AWebpPictureEndsWhereANewerFileBegins) {
+    kestrum::test::TempDir dir;
+    const std::string png = dir.file("p.png"), webp = dir.file("p.webp");
+    if (kestrum::test::runCommand("convert -seed 5 -size 600x400 plasma:fractal " + png) != 0 ||
+        kestrum::test::runCommand("cwebp -quiet -q 90 " + png + " -o " + webp) != 0)
+        GTEST_SKIP() << "ImageMagick convert or cwebp failed";
+    const Bytes old = kestrum::test::readFile(webp);
+    const Bytes newer = media("carve/png-palette.png");
+    ASSERT_GT(old.size(), 8 * 512u);
+    const uint64_t overwrite = 8 + old.size() / 512 / 2;
+    Bytes image;
+    put(image, 8, old);
+    put(image, overwrite, newer);
+    image.resize((image.size() / 512 + 16) * 512);
+    const std::vector<FileInfo> files = scanAll(image);
+    const FileInfo* y = at(files, overwrite);
+    ASSERT_NE(y, nullptr) << "nothing listed at the newer file's sector";
+    EXPECT_EQ(y->byteLength, newer.size());
+    const FileInfo* x = at(files, 8);
+    ASSERT_NE(x, nullptr);
+    EXPECT_TRUE(x->partial);
+    EXPECT_EQ(x->byteLength, (overwrite - 8) * 512);
 }
 
 }  // namespace

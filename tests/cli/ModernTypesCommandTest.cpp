@@ -29,9 +29,10 @@ TEST(ModernTypesCommand, TypesMarksThemAndScanFindsThemOnlyThorough) {
     }
     TempDir card, out;
     writeFile(card.file("card.raw"), image);
-    const ToolRun refused = tool.run("scan " + shellQuote(card.file("card.raw")) + " --types HEIC");
+    const ToolRun refused =
+        tool.run("scan --classic " + shellQuote(card.file("card.raw")) + " --types HEIC");
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("--thorough"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("without --classic"), std::string::npos) << refused.err;
 
     const ToolRun r = tool.run("scan " + shellQuote(card.file("card.raw")) +
                                " --thorough --list --save " + shellQuote(out.path()));

@@ -352,7 +352,7 @@ TEST(ScanWithRescueMap, FilesOverUnreadableSectorsAreFlaggedDamaged) {
 
     for (const std::string& source : {out, shellQuote(dir.file("out/Image0.img"))}) {
         SCOPED_TRACE(source);
-        const auto r = tool.run("scan " + source + " --types all --list --map " + map);
+        const auto r = tool.run("scan --classic " + source + " --types all --list --map " + map);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         int damaged = 0, intact = 0;
         std::stringstream lines(r.out);
@@ -371,7 +371,7 @@ TEST(ScanWithRescueMap, FilesOverUnreadableSectorsAreFlaggedDamaged) {
         EXPECT_NE(tool.activityLog().find("Damaged : File1.PNG"), std::string::npos);
     }
     // Without --map the list keeps its four columns.
-    const auto plain = tool.run("scan " + out + " --types all --list");
+    const auto plain = tool.run("scan --classic " + out + " --types all --list");
     EXPECT_EQ(plain.out.find("intact"), std::string::npos);
     EXPECT_EQ(plain.out.find("damaged"), std::string::npos);
 }

@@ -77,7 +77,8 @@ protected:
 };
 
 TEST_F(ScanCommandTest, FindsEachFileAtAndOnlyAtItsSector) {
-    const ToolRun r = tool.run("scan " + shellQuote(folder.path()) + " --types all --list");
+    const ToolRun r =
+        tool.run("scan --classic " + shellQuote(folder.path()) + " --types all --list");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, expectedListing());
     EXPECT_NE(r.err.find("Analysing Completed: 24 file(s)"), std::string::npos) << r.err;
@@ -92,7 +93,7 @@ TEST_F(ScanCommandTest, FindsEachFileAtAndOnlyAtItsSector) {
 
 TEST_F(ScanCommandTest, OnlyTheChosenTypesAreFoundAndSavedFilesHoldTheOriginals) {
     TempDir out;
-    const ToolRun r = tool.run("scan " + shellQuote(folder.path()) +
+    const ToolRun r = tool.run("scan --classic " + shellQuote(folder.path()) +
                                " --types jpeg,PNG,WAV --list --save " + shellQuote(out.path()));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("File Saved Successfully."), std::string::npos) << r.err;
@@ -120,15 +121,15 @@ TEST_F(ScanCommandTest, OnlyTheChosenTypesAreFoundAndSavedFilesHoldTheOriginals)
     EXPECT_NE(tool.activityLog().find("Information : \r\nWAV\r\nJPEG\r\nPNG"), std::string::npos);
 
     // A missing folder is made, with its parents.
-    const ToolRun made = tool.run("scan " + shellQuote(folder.path()) + " --types PNG --save " +
-                                  shellQuote(out.file("made/for/it")));
+    const ToolRun made = tool.run("scan --classic " + shellQuote(folder.path()) +
+                                  " --types PNG --save " + shellQuote(out.file("made/for/it")));
     EXPECT_EQ(made.exitCode, 0) << made.err;
     EXPECT_FALSE(readFile(out.file("made/for/it/PNG/File1.PNG")).empty());
 
     // A second run finds every file there already and keeps it by default: it saved
     // nothing, which is not success.
-    const ToolRun again = tool.run("scan " + shellQuote(folder.path()) + " --types PNG --save " +
-                                   shellQuote(out.path()));
+    const ToolRun again = tool.run("scan --classic " + shellQuote(folder.path()) +
+                                   " --types PNG --save " + shellQuote(out.path()));
     EXPECT_EQ(again.exitCode, 3) << again.err;
     EXPECT_NE(again.err.find("the 1 file(s) already there were kept. (0 / 1 saved"),
               std::string::npos)
@@ -142,7 +143,7 @@ TEST_F(ScanCommandTest, AFileWithoutItsEndIsCutAtTheMaximumSize) {
     image.resize(42000 * 512);
     TempDir cut;
     writeFile(cut.file("card.raw"), image);
-    const ToolRun r = tool.run("scan " + shellQuote(cut.file("card.raw")) +
+    const ToolRun r = tool.run("scan --classic " + shellQuote(cut.file("card.raw")) +
                                " --types WAV --max-kb wav=20 --list");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "File1.WAV\tWAV\t0\t40\n");
@@ -165,7 +166,7 @@ TEST_F(ScanCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
         {shellQuote("\\\\.\\PhysicalDrive9"), "There is no device"},
     };
     for (const Case& c : cases) {
-        const ToolRun r = tool.run("scan " + c.args);
+        const ToolRun r = tool.run("scan --classic " + c.args);
         EXPECT_EQ(r.exitCode, 1) << c.args;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\n" << r.err;
         EXPECT_TRUE(r.out.empty()) << c.args;
@@ -173,14 +174,15 @@ TEST_F(ScanCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
     // A maximum size that is not a number of KB from 2 to 250000 is a usage error
     // (only the type page falls back to 2000 without a word).
     for (const char* size : {"JPEG=abc", "PNG=1", "png=250001", "PNG=", "PNG=12k", "PNG=-5"}) {
-        const ToolRun r = tool.run("scan " + src + " --max-kb " + size + " --list");
+        const ToolRun r = tool.run("scan --classic " + src + " --max-kb " + size + " --list");
         EXPECT_EQ(r.exitCode, 1) << size;
         EXPECT_NE(r.err.find(std::string("--max-kb ") + size), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("a whole number of KB from 2 to 250000"), std::string::npos) << r.err;
         EXPECT_TRUE(r.out.empty()) << size;
     }
     for (const char* size : {"PNG=2", "PNG=250000"}) {
-        const ToolRun r = tool.run("scan " + src + " --types PNG --max-kb " + size + " --list");
+        const ToolRun r =
+            tool.run("scan --classic " + src + " --types PNG --max-kb " + size + " --list");
         EXPECT_EQ(r.exitCode, 0) << size << r.err;
         EXPECT_EQ(r.err.find("using 2000"), std::string::npos) << r.err;
     }
@@ -194,7 +196,8 @@ TEST_F(ScanCommandTest, RefusesBadInputWithAMessageThatSaysWhatToDo) {
     // An empty source is said to be empty, whatever the range.
     writeFile(folder.file("empty.raw"), std::string());
     for (const char* range : {"", " --range 0:10", " --range :"}) {
-        const ToolRun r = tool.run("scan " + shellQuote(folder.file("empty.raw")) + range);
+        const ToolRun r =
+            tool.run("scan --classic " + shellQuote(folder.file("empty.raw")) + range);
         EXPECT_EQ(r.exitCode, 1) << range;
         EXPECT_NE(r.err.find("The source is empty (0 sectors)"), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("bigger than start"), std::string::npos) << r.err;
@@ -217,13 +220,14 @@ TEST_F(ScanCommandTest, ASecondCardSavedIntoTheSameFolderKeepsBothSides) {
     writeFile(folder.file("second.img"), card);
     TempDir out;
     const std::string save = " --types JPEG --save " + shellQuote(out.path());
-    ASSERT_EQ(tool.run("scan " + shellQuote(folder.path()) + save).exitCode, 0);
+    ASSERT_EQ(tool.run("scan --classic " + shellQuote(folder.path()) + save).exitCode, 0);
     const auto firstCard = [&](int n) {
         return readFile(out.path() + "/JPEG/File" + std::to_string(n) + ".JPEG");
     };
     const auto before = std::vector{firstCard(1), firstCard(2), firstCard(3)};
 
-    const ToolRun second = tool.run("scan " + shellQuote(folder.file("second.img")) + save);
+    const ToolRun second =
+        tool.run("scan --classic " + shellQuote(folder.file("second.img")) + save);
     EXPECT_EQ(second.exitCode, 0) << second.err;
     EXPECT_NE(second.err.find("2 file(s) saved, 1 file(s) already there were kept."),
               std::string::npos)
@@ -240,21 +244,21 @@ TEST_F(ScanCommandTest, ASecondCardSavedIntoTheSameFolderKeepsBothSides) {
 
     // The same card again finds every file of it there, under either name (asked
     // with nobody at a terminal, the tool keeps both).
-    const ToolRun same =
-        tool.run("scan " + shellQuote(folder.file("second.img")) + save + " --on-exists ask");
+    const ToolRun same = tool.run("scan --classic " + shellQuote(folder.file("second.img")) + save +
+                                  " --on-exists ask");
     EXPECT_EQ(same.exitCode, 3) << same.err;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path() + "/JPEG"), {}), 5);
 
     // Asked to skip, the run saves nothing and says so with its exit code.
-    const ToolRun skipped =
-        tool.run("scan " + shellQuote(folder.file("second.img")) + save + " --on-exists skip");
+    const ToolRun skipped = tool.run("scan --classic " + shellQuote(folder.file("second.img")) +
+                                     save + " --on-exists skip");
     EXPECT_EQ(skipped.exitCode, 3);
     EXPECT_NE(skipped.err.find("No file was saved: the 3 file(s) already there were kept."),
               std::string::npos)
         << skipped.err;
     // Asked to replace, the first card's files give way.
-    const ToolRun replaced =
-        tool.run("scan " + shellQuote(folder.file("second.img")) + save + " --on-exists replace");
+    const ToolRun replaced = tool.run("scan --classic " + shellQuote(folder.file("second.img")) +
+                                      save + " --on-exists replace");
     EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
     EXPECT_TRUE(startsWith("File1.JPEG", jpegs[0]));
     EXPECT_NE(firstCard(1), before[0]);
@@ -265,8 +269,8 @@ TEST_F(ScanCommandTest, ADestinationThatCannotTakeTheFilesIsRefusedWithTheReason
     // Too small: refused once the files are known, before any is written.
     Mount small("tmpfs", "-t tmpfs -o size=64k");
     ASSERT_TRUE(small.ok()) << small.why();
-    const ToolRun full =
-        tool.run("scan " + shellQuote(folder.path()) + " --save " + shellQuote(small.path()));
+    const ToolRun full = tool.run("scan --classic " + shellQuote(folder.path()) + " --save " +
+                                  shellQuote(small.path()));
     EXPECT_EQ(full.exitCode, 3) << full.err;
     EXPECT_NE(full.err.find("Insufficient free space on destination: the files to save need "),
               std::string::npos)
@@ -277,8 +281,8 @@ TEST_F(ScanCommandTest, ADestinationThatCannotTakeTheFilesIsRefusedWithTheReason
     // Read-only: refused before the scan, with the real cause.
     Mount readOnly("tmpfs", "-t tmpfs -o ro,size=64k");
     ASSERT_TRUE(readOnly.ok()) << readOnly.why();
-    const ToolRun refused =
-        tool.run("scan " + shellQuote(folder.path()) + " --save " + shellQuote(readOnly.path()));
+    const ToolRun refused = tool.run("scan --classic " + shellQuote(folder.path()) + " --save " +
+                                     shellQuote(readOnly.path()));
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("Read-only file system"), std::string::npos) << refused.err;
     EXPECT_EQ(refused.err.find("Analysing"), std::string::npos) << refused.err;
@@ -286,7 +290,7 @@ TEST_F(ScanCommandTest, ADestinationThatCannotTakeTheFilesIsRefusedWithTheReason
     // A mounted card given by its folder: the device to scan is named.
     MountedExt4 card("CARD", 16);
     if (!card.ok()) GTEST_SKIP() << card.why();
-    const ToolRun mounted = tool.run("scan " + shellQuote(card.mountPoint()));
+    const ToolRun mounted = tool.run("scan --classic " + shellQuote(card.mountPoint()));
     EXPECT_EQ(mounted.exitCode, 1);
     EXPECT_NE(
         mounted.err.find(card.mountPoint() + " is where the drive " + card.node() + " is mounted."),
@@ -305,7 +309,7 @@ TEST_F(ScanCommandTest, CtrlCStopsAtABatchEndAndKeepsWhatWasFound) {
     const std::string listing = folder.file("listing");
     const std::string command =
         "exec env " +
-        tool.commandLine("scan " + shellQuote(path) + " --types JPEG --list --save " +
+        tool.commandLine("scan --classic " + shellQuote(path) + " --types JPEG --list --save " +
                          shellQuote(out.path())) +
         " >" + shellQuote(listing) + " 2>/dev/null </dev/null";
     const pid_t child = ::fork();
@@ -342,8 +346,9 @@ TEST_F(ScanCommandTest, AListingPipedIntoHeadEndsTheScanWhenHeadHasItsLine) {
     ASSERT_EQ(::truncate(path.c_str(), 200LL << 30), 0);
     const std::string status = folder.file("status");
     const std::string command =
-        "( " + tool.commandLine("scan " + shellQuote(path) + " --types JPEG --list") + " 2>" +
-        shellQuote(folder.file("err")) + "; echo $? >" + shellQuote(status) + " ) | head -1";
+        "( " + tool.commandLine("scan --classic " + shellQuote(path) + " --types JPEG --list") +
+        " 2>" + shellQuote(folder.file("err")) + "; echo $? >" + shellQuote(status) +
+        " ) | head -1";
     std::string out;
     const auto began = std::chrono::steady_clock::now();
     ASSERT_EQ(runCommand(command, &out), 0);

@@ -45,7 +45,7 @@ TEST(ScanSessionCommand, KilledScanContinuesToTheSameList) {
     test::FaultFs fs(dir.file("backing.img"), "card.img", "",
                      {"--slow=0-" + std::to_string(medium.size() / 512), "--delay-ms=25"});
     if (!fs.mounted()) GTEST_SKIP() << fs.reason();
-    const std::string scan = "scan " + shellQuote(fs.file()) + " --types all --list";
+    const std::string scan = "scan --classic " + shellQuote(fs.file()) + " --types all --list";
 
     const auto began = std::chrono::steady_clock::now();
     const auto whole = tool.run(scan);
@@ -84,8 +84,9 @@ TEST(ScanSessionCommand, KilledScanContinuesToTheSameList) {
     // The same record with other types or another range is another scan.
     const std::string session = " --session " + shellQuote(dir.file("session0"));
     for (const std::string& other :
-         {"scan " + shellQuote(fs.file()) + " --types JPEG --list" + session,
-          "scan " + shellQuote(fs.file()) + " --types all --range 0:1000 --list" + session}) {
+         {"scan --classic " + shellQuote(fs.file()) + " --types JPEG --list" + session,
+          "scan --classic " + shellQuote(fs.file()) + " --types all --range 0:1000 --list" +
+              session}) {
         const auto refused = tool.run(other);
         EXPECT_EQ(refused.exitCode, 1);
         EXPECT_NE(refused.err.find("was made for another scan"), std::string::npos) << refused.err;
@@ -108,8 +109,8 @@ TEST(ScanSessionCommand, ARecordThatCannotBeWrittenIsRefusedBeforeTheScan) {
     std::filesystem::create_directory(folder);
     if (test::runCommand("mount -t tmpfs -o ro,size=1m tmpfs " + shellQuote(folder)) != 0)
         GTEST_SKIP() << "tmpfs could not be mounted";
-    const auto r = tool.run("scan " + shellQuote(dir.file("card.img")) + " --types all --session " +
-                            shellQuote(folder + "/s"));
+    const auto r = tool.run("scan --classic " + shellQuote(dir.file("card.img")) +
+                            " --types all --session " + shellQuote(folder + "/s"));
     test::runCommand("umount " + shellQuote(folder));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("Read-only file system"), std::string::npos) << r.err;

@@ -44,7 +44,7 @@ TEST(ThoroughCommand, ListsExactLengthsSavesThemAndMarksTheCutFile) {
     ToolEnvironment tool;
 
     const ToolRun classic =
-        tool.run("scan " + shellQuote(card.file("card.raw")) + " --types JPEG --list");
+        tool.run("scan --classic " + shellQuote(card.file("card.raw")) + " --types JPEG --list");
     ASSERT_EQ(classic.exitCode, 0) << classic.err;
     EXPECT_EQ(tool.activityLog().find("Detection Mode"), std::string::npos);
 
@@ -66,6 +66,16 @@ TEST(ThoroughCommand, ListsExactLengthsSavesThemAndMarksTheCutFile) {
     const std::string log = tool.recoveryLog();
     EXPECT_NE(log.find("File3.JPEG (partial)"), std::string::npos) << log;
     EXPECT_EQ(log.find("File1.JPEG (partial)"), std::string::npos) << log;
+
+    // Thorough is the default: the same list without the option; classic is the option.
+    const ToolRun byDefault =
+        tool.run("scan " + shellQuote(card.file("card.raw")) + " --types JPEG --list");
+    EXPECT_EQ(byDefault.out, r.out) << byDefault.err;
+    EXPECT_NE(classic.out, r.out);
+    const ToolRun both = tool.run("scan " + shellQuote(card.file("card.raw")) +
+                                  " --types JPEG --classic --thorough --list");
+    EXPECT_EQ(both.exitCode, 1) << both.err;
+    EXPECT_NE(both.err.find("exclude each other"), std::string::npos) << both.err;
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ class QuietPage : public ResultsPage {};
 
 // Real encoder files at scattered sectors between random filler, one of them
 // after a header whose file stays open over several batches.
-std::vector<uint8_t> buildMedium() {
+std::vector<uint8_t> buildMedium(bool twoPiece = false) {
     std::mt19937 random(7);
     std::vector<uint8_t> medium;
     auto filler = [&](size_t sectors) {
@@ -45,6 +45,31 @@ std::vector<uint8_t> buildMedium() {
             const auto jpeg = readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/jpeg-jfif.jpg");
             medium.insert(medium.end(), jpeg.begin(), jpeg.begin() + 512);
             filler(2500);
+        }
+    }
+    // Thorough only: a picture split around a file (A1 X A2), then one whose rest
+    // is lost (B1 X Y), each with a batch edge just after X: the first is joined at
+    // once, the second waits for Y while a checkpoint falls.
+    TempDir dir;
+    if (twoPiece) {
+        const auto x = readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/jpeg-exif.jpg");
+        const auto y = readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/picture.png");
+        for (const int seed : {11, 12}) {
+            const std::string path = dir.file(std::to_string(seed) + ".jpg");
+            if (runCommand("convert -seed " + std::to_string(seed) +
+                           " -size 900x700 plasma:fractal -quality 92 " + path) != 0)
+                break;
+            const auto a = readFile(path);
+            const size_t half = a.size() / 512 / 2 * 512;
+            const size_t run = (half + x.size() + 511) / 512 + 10;  // ends 10 sectors early
+            filler((kBatchSectors * 2 - (medium.size() / 512 - 3 + run) % kBatchSectors) %
+                   kBatchSectors);
+            for (const auto& piece :
+                 {std::vector<uint8_t>(a.begin(), a.begin() + half), x,
+                  seed == 11 ? std::vector<uint8_t>(a.begin() + half, a.end()) : y}) {
+                medium.insert(medium.end(), piece.begin(), piece.end());
+                medium.resize((medium.size() + 511) / 512 * 512);
+            }
         }
     }
     filler(700);
@@ -99,8 +124,8 @@ ScanIdentity identityFor(uint64_t bytes, uint64_t start, uint64_t end) {
     return id;
 }
 
-void resumeFromEveryCheckpoint(bool thorough) {
-    const auto medium = buildMedium();
+void resumeFromEveryCheckpoint(bool thorough, bool joins = false) {
+    const auto medium = buildMedium(joins);
     MemorySource source(medium);
     const uint64_t start = 3, end = medium.size() / 512 - 5;
     TempDir dir;
@@ -110,6 +135,11 @@ void resumeFromEveryCheckpoint(bool thorough) {
     whole.scan(source, start, end, {});
     const auto reference = listOf(whole.found);
     ASSERT_GE(reference.size(), 8u);
+    if (joins)
+        EXPECT_EQ(std::count_if(reference.begin(), reference.end(),
+                                [](const std::string& f) { return !f.ends_with("join 0/0"); }),
+                  1)
+            << "the two-piece picture is joined";
 
     // The recorded run keeps a copy of its record at every checkpoint.
     ScanRun recorded;
@@ -158,7 +188,7 @@ TEST(ScanSessionResume, EveryCheckpointLeadsToTheUninterruptedList) {
 }
 
 TEST(ScanSessionResume, EveryCheckpointOfAThoroughScanLeadsToTheUninterruptedList) {
-    resumeFromEveryCheckpoint(true);
+    resumeFromEveryCheckpoint(true, true);
 }
 
 TEST(ScanSessionResume, ARecordOfAnotherScanIsRefused) {

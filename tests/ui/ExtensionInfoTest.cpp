@@ -15,6 +15,7 @@
 #include "RecoveryTestSupport.h"
 #include "UiTestSupport.h"
 #include "app/Log.h"
+#include "carve/DetectionSetting.h"
 #include "filetypes/CExtensionInfoDlg.h"
 #include "filetypes/Catalogue.h"
 #include "scan/ScanDriver.h"
@@ -86,6 +87,7 @@ class ExtensionInfoTest : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(writeInstallRegistry(app_.path(), logs_.path()));
+        QVERIFY(carve::rememberThoroughMode(false));  // the classic rules, asked for
         loadStartupValues(session());
         session().dataFolder.store(installedDataFolder());
         prompter_ = std::make_unique<ui::QtPrompter>();

@@ -20,6 +20,7 @@
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "app/Session.h"
+#include "carve/DetectionSetting.h"
 #include "disk/CBadSectors.h"
 #include "imaging/CImageCreationDlg.h"
 #include "imaging/ImagingRun.h"
@@ -115,6 +116,7 @@ class ImageCreationPageTest : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(writeInstallRegistry(KESTRUM_BIN_DIR, logs_.path()));
+        QVERIFY(carve::rememberThoroughMode(false));  // the classic rules, asked for
         loadStartupValues(session());
         session().dataFolder.store(pictures_.path());
         setPrompter(&said_);
@@ -669,8 +671,8 @@ private slots:
 
         std::string output;
         const int rc = test::runCommand(
-            std::string("'") + KESTRUM_BIN_DIR + "/kestrum-recover' scan '" + dest.path() +
-                "' --types JPEG,PNG --save '" + out.path() + "' </dev/null 2>&1",
+            std::string("'") + KESTRUM_BIN_DIR + "/kestrum-recover' scan --classic '" +
+                dest.path() + "' --types JPEG,PNG --save '" + out.path() + "' </dev/null 2>&1",
             &output);
         QVERIFY2(rc == 0, output.c_str());
         for (const auto& [file, original] : {std::pair{out.file("JPEG/File1.JPEG"), jpeg},

@@ -23,6 +23,7 @@
 #include "UiTestSupport.h"
 #include "app/Log.h"
 #include "app/Reports.h"
+#include "carve/DetectionSetting.h"
 #include "filetypes/CExtensionInfoDlg.h"
 #include "filetypes/Catalogue.h"
 #include "platform/Folders.h"
@@ -124,6 +125,7 @@ private slots:
     void initTestCase() {
         qputenv("QT_MEDIA_BACKEND", "gstreamer");
         QVERIFY(writeInstallRegistry(app_.path(), logs_.path()));
+        QVERIFY(carve::rememberThoroughMode(false));  // the classic rules, asked for
         loadStartupValues(session());
         session().dataFolder.store(installedDataFolder());
         prompter_ = std::make_unique<ui::QtPrompter>();
