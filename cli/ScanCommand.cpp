@@ -188,7 +188,6 @@ bool runScan(uint64_t start, uint64_t end, FoundListing* listing, ScanHooks hook
     Session& s = session();
     ResultsPage page;
     const std::time_t started = std::time(nullptr);
-    const size_t zeroedMark = unreadableMark();
     ProgressLine progress(start, end);
     startScan(page, std::move(hooks));
     bool stopAsked = false;
@@ -211,10 +210,7 @@ bool runScan(uint64_t start, uint64_t end, FoundListing* listing, ScanHooks hook
     RemoveTempPreviews();
     const bool aborted = s.scanStopRequested.load() != 0;
     appendLines(LogKind::Activity,
-                scanReport(page.scanPosition.load(), page.scanEnd.load(), s.foundFiles.size(),
-                           started, std::time(nullptr), aborted));
-    if (const std::string runs = unreadableRunsText(unreadableRunsSince(zeroedMark)); !runs.empty())
-        appendLog(LogKind::Activity, "Unreadable Sectors (zeros) : " + runs);
+                scanEndReport(page, s.foundFiles.size(), started, std::time(nullptr), aborted));
     return !aborted;
 }
 
