@@ -13,7 +13,6 @@
 #include "SourceArg.h"
 #include "app/Reports.h"
 #include "app/Session.h"
-#include "disk/SectorReader.h"
 #include "imaging/ExistingImage.h"
 #include "imaging/ImagingRun.h"
 #include "imaging/RescueRun.h"
@@ -103,7 +102,6 @@ int imageCommand(const std::vector<std::string>& args) {
                 startOfRunLines(s.windowTitle.load(), s.versionText.load(), std::time(nullptr)));
     commitSource(WorkMode::DiskImaging, source, start, end);
 
-    const uint64_t zeroedBefore = unreadableSectors();
     ProgressLine progress(start, end);
     run.start(folder, multiFile);
     bool stopAsked = false;
@@ -122,9 +120,6 @@ int imageCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "%s\n", run.finalMessage().c_str());
     std::fprintf(stderr, "Sectors copied: %s into %s\n", run.currentSectorText().c_str(),
                  run.lastFileName.load().c_str());
-    if (const uint64_t zeroed = unreadableSectors() - zeroedBefore; zeroed > 0)
-        std::fprintf(stderr, "%llu unreadable sector(s) were written as zeros.\n",
-                     static_cast<unsigned long long>(zeroed));
     return imagingExitCode(run.outcome());
 }
 
