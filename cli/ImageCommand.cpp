@@ -88,10 +88,6 @@ int imageCommand(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     if (refusesToReplace(parsed, folder, end - start)) return kExitUsage;
-    // The image is written anew: a rescue map beside it describes the old one, and
-    // a later --rescue would trust it over whatever this run leaves.
-    if (const auto stale = platform::findFileNoCase(folder, "Image0.map"))
-        if (loadRescueMap(*stale, nullptr)) platform::removeEntry(*stale);
     const bool multiFile = parsed.flags.count("--multifile") > 0;
 
     CliPrompter prompts(ExistsPolicy::Skip, BadSectorPolicy::Skip, CliPrompter::terminalAttached());
