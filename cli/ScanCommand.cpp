@@ -306,12 +306,19 @@ int scanCommand(const std::vector<std::string>& args) {
     }
     // A rescue map of the source: files over its unreadable areas are marked damaged.
     std::optional<RescueMap> rescueMap;
+    std::optional<uint64_t> mapOffset;
     if (parsed.has("--map")) {
         rescueMap = loadRescueMap(parsed.value("--map"), &error);
         if (!rescueMap) {
             std::fprintf(stderr, "kestrum-recover scan: %s\n",
                          error.empty() ? ("There is no map " + parsed.value("--map") + ".").c_str()
                                        : error.c_str());
+            return kExitUsage;
+        }
+        mapOffset =
+            scannedMapOffset(*rescueMap, parsed.value("--map"), parsed.positional[0], &error);
+        if (!mapOffset) {
+            std::fprintf(stderr, "kestrum-recover scan: %s\n", error.c_str());
             return kExitUsage;
         }
     }
@@ -386,9 +393,7 @@ int scanCommand(const std::vector<std::string>& args) {
     }
     std::vector<FileInfo> damaged;
     if (rescueMap) {
-        damaged = markDamaged(
-            s.foundFiles, *rescueMap,
-            mapSectorOffset(*rescueMap, isImageOfMap(parsed.positional[0], parsed.value("--map"))));
+        damaged = markDamaged(s.foundFiles, *rescueMap, *mapOffset);
         appendLines(LogKind::Activity, damageLogLines(parsed.value("--map"), damaged));
         if (parsed.flags.count("--list")) FoundListing(thorough, true).printNew();
     }
