@@ -244,7 +244,6 @@ TEST_F(ReaderFaults, AScanEndReportListsOnlyTheRunsThatScanReadAsZeros) {
     };
     const std::string first = scan();
     EXPECT_NE(first.find("Unreadable Sectors (zeros) : 5, 90-91"), std::string::npos) << first;
-    EXPECT_LT(first.find("Analysing Completed"), first.find("Unreadable")) << first;
 
     // The next scan of a sound range says nothing of the earlier one's runs.
     s.rangeStart = 100;
