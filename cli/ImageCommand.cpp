@@ -13,7 +13,6 @@
 #include "SourceArg.h"
 #include "app/Reports.h"
 #include "app/Session.h"
-#include "disk/SectorReader.h"
 #include "imaging/ExistingImage.h"
 #include "imaging/ImagingRun.h"
 #include "imaging/RescueRun.h"
@@ -89,10 +88,6 @@ int imageCommand(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     if (refusesToReplace(parsed, folder, end - start)) return kExitUsage;
-    // The image is written anew: a rescue map beside it describes the old one, and
-    // a later --rescue would trust it over whatever this run leaves.
-    if (const auto stale = platform::findFileNoCase(folder, "Image0.map"))
-        if (loadRescueMap(*stale, nullptr)) platform::removeEntry(*stale);
     const bool multiFile = parsed.flags.count("--multifile") > 0;
 
     CliPrompter prompts(ExistsPolicy::Skip, BadSectorPolicy::Skip, CliPrompter::terminalAttached());
@@ -103,7 +98,6 @@ int imageCommand(const std::vector<std::string>& args) {
                 startOfRunLines(s.windowTitle.load(), s.versionText.load(), std::time(nullptr)));
     commitSource(WorkMode::DiskImaging, source, start, end);
 
-    const uint64_t zeroedBefore = unreadableSectors();
     ProgressLine progress(start, end);
     run.start(folder, multiFile);
     bool stopAsked = false;
@@ -122,9 +116,6 @@ int imageCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "%s\n", run.finalMessage().c_str());
     std::fprintf(stderr, "Sectors copied: %s into %s\n", run.currentSectorText().c_str(),
                  run.lastFileName.load().c_str());
-    if (const uint64_t zeroed = unreadableSectors() - zeroedBefore; zeroed > 0)
-        std::fprintf(stderr, "%llu unreadable sector(s) were written as zeros.\n",
-                     static_cast<unsigned long long>(zeroed));
     return imagingExitCode(run.outcome());
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "CliPrompter.h"
+#include "app/ProgressRate.h"
 #include "app/Reports.h"
 
 namespace kestrum::cli {
@@ -17,13 +18,6 @@ volatile std::sig_atomic_t interruptCount = 0;
 void onInterrupt(int) {
     if (interruptCount > 0) ::_exit(130);
     interruptCount = interruptCount + 1;
-}
-
-std::string clock(double seconds) {
-    const long s = static_cast<long>(seconds);
-    char text[32];
-    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-    return text;
 }
 
 }  // namespace
@@ -44,10 +38,7 @@ void clearInterrupt() {
 }
 
 ProgressLine::ProgressLine(uint64_t start, uint64_t end)
-    : enabled_(::isatty(2) != 0),
-      start_(start),
-      end_(end),
-      began_(std::chrono::steady_clock::now()) {}
+    : enabled_(::isatty(2) != 0), end_(end), rate_(start, end) {}
 
 void ProgressLine::update(uint64_t position, size_t files) {
     // A question on the terminal keeps its line until it is answered.
@@ -55,15 +46,11 @@ void ProgressLine::update(uint64_t position, size_t files) {
     const auto now = std::chrono::steady_clock::now();
     if (now - lastDrawn_ < std::chrono::milliseconds(200)) return;
     lastDrawn_ = now;
-    const double elapsed = std::chrono::duration<double>(now - began_).count();
-    const uint64_t done = position > start_ ? position - start_ : 0;
-    const double mbps = elapsed > 0 ? done * 512.0 / (1024 * 1024) / elapsed : 0;
-    const uint64_t left = end_ > position ? end_ - position : 0;
-    const std::string eta =
-        done > 0 && elapsed > 0.5 ? clock(elapsed * static_cast<double>(left) / done) : "--:--:--";
+    const double left = rate_.secondsLeft(position, now);
     std::fprintf(stderr, "\rSector %s  %3d%%  %zu files  %.1f MB/s  %s left   ",
-                 sectorProgressText(position, end_).c_str(),
-                 progressPercent(position, start_, end_), files, mbps, eta.c_str());
+                 sectorProgressText(position, end_).c_str(), rate_.percent(position), files,
+                 rate_.bytesPerSecond(position, now) / (1024 * 1024),
+                 left < 0 ? "--:--:--" : clockText(left).c_str());
     std::fflush(stderr);
     drawn_ = true;
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/ProgressRate.h"
+
 namespace kestrum::cli {
 
 // Installs the handler of SIGINT, SIGTERM and SIGHUP; interrupted() turns true at
@@ -26,8 +28,8 @@ public:
 
 private:
     bool enabled_;
-    uint64_t start_, end_;
-    std::chrono::steady_clock::time_point began_;
+    uint64_t end_;
+    ProgressRate rate_;
     bool drawn_ = false;
     std::chrono::steady_clock::time_point lastDrawn_{};
 };

@@ -193,7 +193,6 @@ bool runScan(uint64_t start, uint64_t end, FoundListing* listing, ScanHooks hook
     Session& s = session();
     ResultsPage page;
     const std::time_t started = std::time(nullptr);
-    const size_t zeroedMark = unreadableMark();
     ProgressLine progress(start, end);
     startScan(page, std::move(hooks));
     bool stopAsked = false;
@@ -216,10 +215,7 @@ bool runScan(uint64_t start, uint64_t end, FoundListing* listing, ScanHooks hook
     RemoveTempPreviews();
     const bool aborted = s.scanStopRequested.load() != 0;
     appendLines(LogKind::Activity,
-                scanReport(page.scanPosition.load(), page.scanEnd.load(), s.foundFiles.size(),
-                           started, std::time(nullptr), aborted));
-    if (const std::string runs = unreadableRunsText(unreadableRunsSince(zeroedMark)); !runs.empty())
-        appendLog(LogKind::Activity, "Unreadable Sectors (zeros) : " + runs);
+                scanEndReport(page, s.foundFiles.size(), started, std::time(nullptr), aborted));
     return !aborted;
 }
 
@@ -322,12 +318,19 @@ int scanCommand(const std::vector<std::string>& args) {
     }
     // A rescue map of the source: files over its unreadable areas are marked damaged.
     std::optional<RescueMap> rescueMap;
+    std::optional<uint64_t> mapOffset;
     if (parsed.has("--map")) {
         rescueMap = loadRescueMap(parsed.value("--map"), &error);
         if (!rescueMap) {
             std::fprintf(stderr, "kestrum-recover scan: %s\n",
                          error.empty() ? ("There is no map " + parsed.value("--map") + ".").c_str()
                                        : error.c_str());
+            return kExitUsage;
+        }
+        mapOffset =
+            scannedMapOffset(*rescueMap, parsed.value("--map"), parsed.positional[0], &error);
+        if (!mapOffset) {
+            std::fprintf(stderr, "kestrum-recover scan: %s\n", error.c_str());
             return kExitUsage;
         }
     }
@@ -402,9 +405,7 @@ int scanCommand(const std::vector<std::string>& args) {
     }
     std::vector<FileInfo> damaged;
     if (rescueMap) {
-        damaged = markDamaged(
-            s.foundFiles, *rescueMap,
-            mapSectorOffset(*rescueMap, isImageOfMap(parsed.positional[0], parsed.value("--map"))));
+        damaged = markDamaged(s.foundFiles, *rescueMap, *mapOffset);
         appendLines(LogKind::Activity, damageLogLines(parsed.value("--map"), damaged));
         if (parsed.flags.count("--list")) FoundListing(thorough, true).printNew();
     }

@@ -10,6 +10,7 @@
 #include "disk/FileCopy.h"
 #include "disk/SectorReader.h"
 #include "disk/SourceBinding.h"
+#include "imaging/RescueMap.h"
 #include "platform/Devices.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
@@ -68,6 +69,14 @@ bool removeCaseVariants(const std::string& folder, uint64_t k, const std::string
         if (isTheSource(variant) || !platform::removeEntry(variant)) return false;
     }
     return true;
+}
+
+// A rescue map beside the image describes the image this run replaces, and a
+// later rescue would trust it over what this run writes. Only what reads as a
+// map goes: a file of that name that is not one is the user's.
+void removeStaleRescueMaps(const std::string& folder) {
+    for (const std::string& map : platform::findAllNoCase(folder, "Image0.map"))
+        if (loadRescueMap(map, nullptr)) platform::removeEntry(map);
 }
 
 }  // namespace
@@ -181,6 +190,7 @@ int ImagingRun::work() {
         failureReason.store("Not enough memory");
         return finish(ImagingOutcome::Failed, nullptr);
     }
+    removeStaleRescueMaps(folder_);
     const uint64_t zeroedBefore = sectorsZeroedOnThisThread();
     uint64_t s = startSector;
     uint64_t piece = 0;    // number of the next piece to open

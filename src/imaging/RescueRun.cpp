@@ -229,11 +229,14 @@ std::string rescuedButNotHeld(const RescueMap& map, const RescueSettings& s,
     return {};
 }
 
-// The disk or file the map's positions belong to, as the map records it.
+}  // namespace
+
 std::string sourceIdentityText(const std::string& sourcePath, uint64_t sourceBytes) {
     if (std::string disk = platform::identityRecordText(sourcePath); !disk.empty()) return disk;
     return "file; bytes=" + std::to_string(sourceBytes);
 }
+
+namespace {
 
 std::string otherSource(const RescueMap& map, const std::string& now, const std::string& path) {
     if (map.sourceIdentity.empty() || map.sourceIdentity == now) return {};

@@ -40,6 +40,9 @@ std::string rescueSourcePath(std::string* why);
 // "Image0.map" in folder.
 std::string defaultMapPath(const std::string& folder);
 
+// The disk or file the map's positions belong to, as the map records it.
+std::string sourceIdentityText(const std::string& sourcePath, uint64_t sourceBytes);
+
 class RescueRun {
 public:
     explicit RescueRun(RescueSettings settings);

@@ -308,9 +308,8 @@ void CFileDisplayDlg::onTimer1() {
     if (p.running) return;
     timer1_.stop();
     scanEndTime_ = std::time(nullptr);
-    appendLines(LogKind::Activity,
-                scanReport(p.position, p.end, p.filesFound, scanStartTime_, scanEndTime_,
-                           session().scanStopRequested.load() != 0));
+    appendLines(LogKind::Activity, scanEndReport(*this, p.filesFound, scanStartTime_, scanEndTime_,
+                                                 session().scanStopRequested.load() != 0));
 }
 
 QTreeWidgetItem* CFileDisplayDlg::findTypeNode(const std::string& extName) const {

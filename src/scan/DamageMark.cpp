@@ -1,11 +1,14 @@
 #include "scan/DamageMark.h"
 
+#include <sys/stat.h>
+
 #include <cinttypes>
 #include <cstdio>
 
 #include "app/Reports.h"
 #include "app/Session.h"
 #include "disk/SectorReader.h"
+#include "imaging/RescueRun.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "saving/TextFormat.h"
@@ -32,6 +35,30 @@ uint64_t mapSectorOffset(const RescueMap& map, bool scanningItsImage) {
         std::sscanf(map.imageOrigin.c_str(), "source sector %llu is image byte 0", &first) == 1)
         return first;
     return 0;
+}
+
+std::optional<uint64_t> scannedMapOffset(const RescueMap& map, const std::string& mapPath,
+                                         const std::string& scanned, std::string* why) {
+    const uint64_t origin = mapSectorOffset(map, true);
+    if (origin == 0) return 0;  // image and source positions agree
+    // The disk first: it may lie in the map's folder too.
+    if (const std::string path = rescueSourcePath(nullptr);
+        !path.empty() && !map.sourceIdentity.empty()) {
+        struct stat st {};
+        const uint64_t bytes = ::stat(path.c_str(), &st) == 0 ? st.st_size : 0;
+        if (sourceIdentityText(path, bytes) == map.sourceIdentity) return 0;
+    }
+    if (isImageOfMap(scanned, mapPath)) return origin;
+    if (why)
+        *why =
+            textf("The map %s belongs to an image that starts at source sector %" PRIu64
+                  ", so its positions are %" PRIu64
+                  " sectors ahead of that image's; %s is neither that image beside its map nor the "
+                  "disk the map was made of (%s). Put the map beside its image (as Image0.map) and "
+                  "scan the image, or scan that disk.",
+                  mapPath.c_str(), origin, origin, scanned.c_str(),
+                  map.sourceIdentity.empty() ? "not recorded" : map.sourceIdentity.c_str());
+    return std::nullopt;
 }
 
 std::vector<FileInfo> markDamaged(FoundFileList& found, const RescueMap& map, uint64_t offset) {

@@ -20,6 +20,13 @@ uint64_t mapSectorOffset(const RescueMap& map, bool scanningItsImage);
 // image the map was written with.
 bool isImageOfMap(const std::string& source, const std::string& mapPath);
 
+// The offset (as mapSectorOffset) for scanning `scanned`, the session's source,
+// with the map at mapPath: the image's first source sector when scanned is the
+// image beside the map, 0 when it is the disk the map records. Nullopt with the
+// reason when the map's image does not start at sector 0 and scanned is neither.
+std::optional<uint64_t> scannedMapOffset(const RescueMap& map, const std::string& mapPath,
+                                         const std::string& scanned, std::string* why);
+
 // Sets `damaged` on every found file with a sector that the map does not call
 // rescued; returns those files.
 std::vector<FileInfo> markDamaged(FoundFileList& found, const RescueMap& map, uint64_t offset);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,6 +19,9 @@ public:
 
     std::atomic<uint64_t> scanPosition{0};  // the sector the scan has reached
     std::atomic<uint64_t> scanEnd{0};       // rangeEnd, copied when the scan starts
+    // The reader's unreadable-run mark when the scan started: the end report
+    // lists only the runs this scan met.
+    std::atomic<size_t> unreadableMark{0};
 
     // Scan-time thumbnail hand-over: the path is stored before the flag is raised;
     // a newer thumbnail replaces the file whole, so the page shows the latest.

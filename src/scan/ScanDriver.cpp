@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "app/Log.h"
+#include "app/Reports.h"
 #include "app/Session.h"
 #include "carve/ThoroughScan.h"
+#include "disk/SectorReader.h"
 #include "scan/Detection.h"
 #include "scan/ExtentRules.h"
 #include "scan/SectorView.h"
@@ -241,6 +243,7 @@ bool startScan(ResultsPage& page, SectorSource& source, ThumbnailFn thumbnail, S
     if (s.scanThread.running()) return false;
     s.scanStopRequested.store(0);
     s.resultsPage.store(&page);
+    page.unreadableMark.store(unreadableMark());
     const ScanJob job{s.fileTypes,
                       s.foundFiles,
                       source,
@@ -270,6 +273,16 @@ ScanProgress scanProgress(const ResultsPage& page) {
         p.percent = static_cast<uint32_t>(
             std::min<uint64_t>(100, (p.position - start) * 100 / (p.end - start)));
     return p;
+}
+
+std::vector<std::string> scanEndReport(const ResultsPage& page, size_t filesFound,
+                                       std::time_t started, std::time_t ended, bool aborted) {
+    std::vector<std::string> lines = scanReport(page.scanPosition.load(), page.scanEnd.load(),
+                                                filesFound, started, ended, aborted);
+    if (const std::string runs = unreadableRunsText(unreadableRunsSince(page.unreadableMark));
+        !runs.empty())
+        lines.insert(lines.end() - 1, "Unreadable Sectors (zeros) : " + runs);
+    return lines;
 }
 
 }  // namespace kestrum

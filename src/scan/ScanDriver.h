@@ -6,8 +6,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "scan/FileInfo.h"
 #include "scan/FoundFileList.h"
@@ -86,5 +89,10 @@ struct ScanProgress {
     uint32_t percent = 0;  // of the range, counted from its start
 };
 ScanProgress scanProgress(const ResultsPage& page);
+
+// The activity log's end-of-scan block, with the sector runs the scan read as
+// zeros when there were any.
+std::vector<std::string> scanEndReport(const ResultsPage& page, size_t filesFound,
+                                       std::time_t started, std::time_t ended, bool aborted);
 
 }  // namespace kestrum

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "../platform/LoopDevice.h"
 #include "CliTestSupport.h"
@@ -24,6 +25,19 @@ protected:
     const std::string sourcePath = work.file("card.raw");
     const std::vector<uint8_t> source = patterned(300);
 };
+
+TEST_F(ImageCommandTest, OnATerminalTheProgressLineTellsShareSpeedAndTimeLeft) {
+    TempDir out;
+    const std::string command =
+        tool.commandLine("image " + shellQuote(sourcePath) + " --out " + shellQuote(out.path()));
+    // script gives the tool a terminal as its standard error.
+    std::string shown;
+    ASSERT_EQ(runCommand("script -qec " + shellQuote(command) + " /dev/null", &shown), 0) << shown;
+    const std::regex line(
+        "\rSector [0-9]+ / 300 +[0-9]+%  0 files  [0-9]+\\.[0-9] MB/s  "
+        "([0-9]+:[0-5][0-9]:[0-5][0-9]|--:--:--) left");
+    EXPECT_TRUE(std::regex_search(shown, line)) << shown;
+}
 
 TEST_F(ImageCommandTest, CopiesExactlyTheRangeAndLogsTheRun) {
     TempDir out;

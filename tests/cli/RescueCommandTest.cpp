@@ -370,6 +370,24 @@ TEST(ScanWithRescueMap, FilesOverUnreadableSectorsAreFlaggedDamaged) {
         EXPECT_GE(intact, 3) << r.out;
         EXPECT_NE(tool.activityLog().find("Damaged : File1.PNG"), std::string::npos);
     }
+    // A copy of the map away from its image: the image cannot be told from the
+    // disk, and a shifted reading would call the PNG intact.
+    std::filesystem::copy_file(dir.file("out/Image0.map"), dir.file("copied.map"));
+    const std::string copied = shellQuote(dir.file("copied.map"));
+    const auto refused =
+        tool.run("scan " + shellQuote(dir.file("out/Image0.img")) + " --types all --map " + copied);
+    EXPECT_EQ(refused.exitCode, 1) << refused.err;
+    EXPECT_NE(refused.err.find("starts at source sector 100"), std::string::npos) << refused.err;
+    // The disk the map was made of, though in the map's folder, is read at the
+    // map's own positions.
+    const auto disk = tool.run("scan " + shellQuote(dir.file("backing.img")) +
+                               " --types PNG --list --map " + copied);
+    ASSERT_EQ(disk.exitCode, 0) << disk.err;
+    EXPECT_NE(disk.out.find("\t400\t"), std::string::npos) << disk.out;
+    EXPECT_TRUE(disk.out.find("\tintact") == std::string::npos &&
+                disk.out.find("\tdamaged") != std::string::npos)
+        << disk.out;
+
     // Without --map the list keeps its four columns.
     const auto plain = tool.run("scan --classic " + out + " --types all --list");
     EXPECT_EQ(plain.out.find("intact"), std::string::npos);

@@ -134,6 +134,7 @@ TEST_F(UnreadableSectorTest, ImagingWithSkipAllSaysHowManySectorsAreZeros) {
                          "the image."),
               std::string::npos)
         << r.err;
+    EXPECT_EQ(r.err.find("written as zeros"), std::string::npos) << "said once" << r.err;
     EXPECT_NE(tool.activityLog().find("Unreadable Sectors (zeros) : 1 (" +
                                       std::to_string(badSector) + ")"),
               std::string::npos)

@@ -11,6 +11,7 @@
 #include "disk/SectorReader.h"
 #include "filetypes/Catalogue.h"
 #include "scan/ExtentRules.h"
+#include "scan/ScanDriver.h"
 #include "scan/SectorSource.h"
 #include "scan/SectorView.h"
 
@@ -218,6 +219,40 @@ TEST_F(ReaderFaults, FailingImageReadLosesOnlyItsBadSector) {
     auto buffer = test::staleBuffer(10);
     EXPECT_EQ(readSectors(10, 10, buffer.data(), "\\\\.\\PhysicalDrive0"), 1);
     expectSectors(buffer, 10, {});
+}
+
+TEST_F(ReaderFaults, AScanEndReportListsOnlyTheRunsThatScanReadAsZeros) {
+    auto fs = mount("5,90-91", "Image0.img");
+    if (!fs->mounted()) GTEST_SKIP() << fs->reason();
+    useImage(fs->mountPoint(), false);
+    closeDeviceHandle();
+    prompts.answers = {BadSectorAnswer::SkipAll};
+    Session& s = session();
+    std::vector<SelectedType> jpeg{{"JPEG", "2000"}};
+    s.fileTypes = buildSelection(jpeg);
+    s.rangeStart = 0;
+    s.rangeEnd = kMediumSectors;
+    const auto scan = [&] {
+        ResultsPage page;
+        EXPECT_TRUE(startScan(page, sessionSectorSource(), {}));
+        s.scanThread.waitUntilIdle();
+        s.resultsPage = nullptr;
+        const auto lines = scanEndReport(page, 0, 0, 0, false);
+        std::string text;
+        for (const auto& line : lines) text += line + "\n";
+        return text;
+    };
+    const std::string first = scan();
+    EXPECT_NE(first.find("Unreadable Sectors (zeros) : 5, 90-91"), std::string::npos) << first;
+
+    // The next scan of a sound range says nothing of the earlier one's runs.
+    s.rangeStart = 100;
+    const std::string second = scan();
+    EXPECT_EQ(second.find("Unreadable"), std::string::npos) << second;
+    EXPECT_NE(second.find("Analysing Completed"), std::string::npos) << second;
+    s.fileTypes.clear();
+    s.foundFiles.clear();
+    closeDeviceHandle();
 }
 
 TEST_F(ReaderFaults, LoopDeviceOverTheFailingFileFailsPerSector) {

@@ -13,6 +13,7 @@
 #include "../saving/IoTestSupport.h"
 #include "app/Reports.h"
 #include "imaging/ImagingRun.h"
+#include "imaging/RescueMap.h"
 #include "platform/Files.h"
 
 namespace kestrum {
@@ -233,6 +234,12 @@ TEST_F(ImagingTest, StalePiecesOfAnyCaseNeverShadowTheNewImage) {
         for (const char* name :
              {"image0.img", "IMAGE0.IMG", "image1.img", "Image1.IMG", "iMaGe2.img"})
             test::writeFile(dest.file(name), std::vector<uint8_t>(8 * kSectorSize, 0xEE));
+        // Its rescue map, which a later rescue would trust over the new image.
+        RescueMap staleMap(8 * kSectorSize);
+        staleMap.mark(0, 8 * kSectorSize, rescue::kFinished);
+        const std::string mapText = staleMap.format("", 0, 0);
+        test::writeFile(dest.file("IMAGE0.map"),
+                        std::vector<uint8_t>(mapText.begin(), mapText.end()));
 
         ImagingRun run(0, 3000);
         ASSERT_EQ(run.checkStart(dest.path()), "");
@@ -247,6 +254,7 @@ TEST_F(ImagingTest, StalePiecesOfAnyCaseNeverShadowTheNewImage) {
         else
             EXPECT_FALSE(fs::exists(dest.file("image0.img")) ||
                          fs::exists(dest.file("IMAGE0.IMG")));
+        EXPECT_FALSE(fs::exists(dest.file("IMAGE0.map")));
 
         // Read back as the scan reads it, as pieces and as one image.
         const std::string sourceFolder = session().imageFolder.load();
