@@ -79,6 +79,11 @@ struct JoinRequest {
     // before the break are tried.
     uint64_t pieceEndHint = 0;
     std::span<const SectorSpan> taken = {};
+    // A scan-wide allowance of bytes decoded by joins: what the searches of the
+    // whole scan have decoded so far, added to here, and the most they may. A
+    // card full of broken pictures must not cost seconds for each of them.
+    uint64_t* decodedSoFar = nullptr;
+    uint64_t decodeAllowance = UINT64_MAX;
 };
 
 struct Joined {

@@ -186,12 +186,15 @@ std::optional<Joined> joinJpeg(ByteReader& medium, const JoinRequest& q) {
         for (const uint64_t b : ends) {
             if (c < base + b) continue;
             if (++decodes > kMaxJoinDecodes || decoded > kMaxJoinDecodeBytes) return std::nullopt;
+            if (q.decodedSoFar && *q.decodedSoFar >= q.decodeAllowance) return std::nullopt;
             PiecedReader joined(medium, base, b, c);
             const uint64_t eoiEnd = b + (e.at + 2 - c);
             OffsetReader bounded(joined, 0, eoiEnd);  // the decode reads no further
             const JpegDecode d = decodeJpeg(bounded, b);
             // Progressive scans go over the picture several times.
-            decoded += (d.clean ? d.end : d.troubleAt) * (d.progressive ? 4 : 1);
+            const uint64_t cost = (d.clean ? d.end : d.troubleAt) * (d.progressive ? 4 : 1);
+            decoded += cost;
+            if (q.decodedSoFar) *q.decodedSoFar += cost;
             if (!d.clean || d.end != eoiEnd) continue;
             return Joined{b, c / kSector, jpegTrailerEnd(joined, eoiEnd)};
         }

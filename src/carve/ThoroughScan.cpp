@@ -31,6 +31,10 @@ constexpr int kMaxPorousStretches = 4;
 // A failed search costs up to a second (its decode budget): a broken file gets a
 // few, whatever follows it.
 constexpr int kMaxJoinCalls = 3;
+// Joins may decode as many bytes as the scan has read, plus a start of 256 MiB:
+// at worst they about double the scan's time, however many pictures are broken
+// (a failed search may decode up to 64 MiB).
+constexpr uint64_t kJoinDecodeStart = 256ull << 20;
 constexpr uint64_t kMinProofBytes = 16;
 
 enum class Joinable { kNo, kJpeg, kMp4 };
@@ -163,6 +167,7 @@ private:
         std::string_view type;
     };
     std::optional<Pending> pending_;
+    uint64_t joinDecoded_ = 0;       // bytes the scan's joins have decoded
     std::vector<Listing> deferred_;  // bounded: files inside one join window
     // The sector the scan may pass before the pending file is given up.
     uint64_t pendingDeadline() const {
@@ -349,7 +354,9 @@ void Scan::measured(uint64_t T, uint64_t end, bool porous, bool picture) {
     std::optional<Joined> join;
     for (size_t i = 0; i < resumes.size() && !join && !medium.cut() && p.calls < kMaxJoinCalls;
          ++i, ++p.calls) {
-        const JoinRequest q{p.start, p.length, resumes[i], p.hint, {}};
+        const uint64_t read = (T - job_.rangeStart) * kSectorBytes;
+        const JoinRequest q{
+            p.start, p.length, resumes[i], p.hint, {}, &joinDecoded_, kJoinDecodeStart + read};
         if (p.kind == Joinable::kJpeg) {
             join = joinJpeg(medium, q);
         } else {

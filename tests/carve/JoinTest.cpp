@@ -124,6 +124,13 @@ TEST_F(JpegJoin, ContinuationInsideAFlatAreaIsFound) {
     const auto j = joinJpeg(medium, {s, partialLength(img, s), resume, x});
     ASSERT_TRUE(j.has_value());
     EXPECT_EQ(img.read(s, *j), flat);
+
+    // The scan's allowance for join decodes: what a search decodes is counted,
+    // and a spent allowance refuses to decode at all.
+    uint64_t decoded = 0;
+    EXPECT_TRUE(joinJpeg(medium, {s, partialLength(img, s), resume, x, {}, &decoded}));
+    EXPECT_GE(decoded, flat.size());
+    EXPECT_FALSE(joinJpeg(medium, {s, partialLength(img, s), resume, x, {}, &decoded, decoded}));
 }
 
 TEST_F(JpegJoin, ContinuationThatDoesNotDecodeIsRefused) {
