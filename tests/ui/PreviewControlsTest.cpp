@@ -68,6 +68,27 @@ private slots:
         if (expected.top() > 1) QCOMPARE(shown.pixelColor(190, 1), CPictureCtrl::kGround);
     }
 
+    void todaysPictureFormatsAreShown_data() {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("HEIC") << "photo.heic";
+        QTest::newRow("AVIF") << "photo.avif";
+        QTest::newRow("WEBP") << "photo-lossy.webp";
+    }
+    void todaysPictureFormatsAreShown() {
+        QFETCH(QString, file);
+        CPictureCtrl control;
+        control.resize(380, 170);
+        QVERIFY(control.LoadFromFile(QString(KESTRUM_TEST_DATA_DIR "/carve/") + file));
+        QVERIFY(control.isLoaded());
+        const QImage shown = control.grab().toImage();
+        if (const QByteArray dir = qgetenv("KESTRUM_PREVIEW_GRABS"); !dir.isEmpty())
+            shown.save(QString::fromLocal8Bit(dir) + "/" + file + ".png");
+        // The picture covers the middle of the control: neither ground nor frame.
+        const QColor middle = shown.pixelColor(190, 85);
+        QVERIFY2(middle != CPictureCtrl::kGround && middle != CPictureCtrl::kFrame,
+                 qPrintable(middle.name()));
+    }
+
     void somethingThatIsNotAPictureLeavesTheControlBlank() {
         const QString red = QString::fromStdString(dir_.file("red.bmp"));
         QVERIFY(test::writePicture(red, {50, 50}, Qt::red));
