@@ -1,7 +1,5 @@
 #include "SourceArg.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include "disk/SectorReader.h"
 #include "disk/SizeText.h"
 #include "disk/SourceBinding.h"
+#include "platform/DeviceAccess.h"
 #include "platform/Devices.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
@@ -21,16 +20,10 @@ namespace {
 
 constexpr const char* kDevicePrefix = "\\\\.\\";
 
-std::string readHint(const std::string& reason) {
-    if (reason == std::strerror(EACCES) || reason == std::strerror(EPERM)) {
-        // Root passes every permission check: what refuses it is a policy above them.
-        if (::geteuid() == 0)
-            return " The system refuses it even to root: a security policy (SELinux, AppArmor, "
-                   "kernel lockdown) or the device rules of a container forbid opening it.";
-        return " Reading a disk needs read permission on its device node: run as root, or ask "
-               "for membership of the disk group.";
-    }
-    return " Check the name and that the medium is attached.";
+std::string readHint(int err, const std::string& path) {
+    // Root refused is told as such: a policy above the permission checks forbids it.
+    const std::string hint = platform::accessHintFor(err, path);
+    return hint.empty() ? " Check the name and that the medium is attached." : " " + hint;
 }
 
 // The drive mounted exactly at folder, if any: its files are not what is scanned.
@@ -49,7 +42,7 @@ bool openable(const std::string& shown, const std::string& path, uint64_t* bytes
     if (!file) {
         // A refusal by the disk service already says what to do.
         error = "Cannot read the source " + shown + ": " + reason +
-                (err == 0 ? std::string() : "." + readHint(reason));
+                (err == 0 ? std::string() : "." + readHint(err, path));
         return false;
     }
     if (bytes) *bytes = file->size();

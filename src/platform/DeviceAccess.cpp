@@ -46,15 +46,19 @@ std::string openProblem(const std::string& path) {
     int err = 0;
     if (SourceFile::open(path, &reason, SourceFile::Caching::Normal, &err)) return {};
     if (err == 0) return reason;  // the disk service's refusal, told in full
+    std::string text = std::strerror(err);
+    const std::string hint = accessHintFor(err, path);
+    return hint.empty() ? text : text + ". " + hint;
+}
+
+std::string accessHintFor(int err, const std::string& path) {
     struct stat st {};
     const bool known = ::stat(path.c_str(), &st) == 0;
     const bool device = !known || S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode);
     std::string group;
     if (known)
         if (const struct group* g = ::getgrgid(st.st_gid)) group = g->gr_name;
-    std::string text = std::strerror(err);
-    const std::string hint = accessHint(err, device, ::geteuid() == 0, group, path);
-    return hint.empty() ? text : text + ". " + hint;
+    return accessHint(err, device, ::geteuid() == 0, group, path);
 }
 
 }  // namespace kestrum::platform

@@ -15,4 +15,8 @@ std::string openProblem(const std::string& path);
 std::string accessHint(int err, bool device, bool root, const std::string& group,
                        const std::string& path);
 
+// accessHint() for an open of path that failed with err, by this process: whether
+// path is a device and which group owns it are looked up.
+std::string accessHintFor(int err, const std::string& path);
+
 }  // namespace kestrum::platform
