@@ -399,6 +399,11 @@ bool holdsUnreadable(uint64_t first, uint64_t count) {
            });
 }
 
+std::string zeroedSectorsText(const std::string& done, uint64_t zeroed, const std::string& where) {
+    return done + "; " + std::to_string(zeroed) + (zeroed == 1 ? " sector" : " sectors") +
+           " could not be read and " + (zeroed == 1 ? "is" : "are") + " zeros in " + where + ".";
+}
+
 std::string unreadableRunsText(std::vector<UnreadableRun> runs) {
     // In order, each sector once: a sector met again (read-ahead, a retry) is one loss.
     std::sort(runs.begin(), runs.end(),

@@ -49,6 +49,8 @@ std::vector<UnreadableRun> unreadableRunsSince(size_t mark);
 bool holdsUnreadable(uint64_t first, uint64_t count);
 // "45, 90-99" for the activity log: in order, each sector once.
 std::string unreadableRunsText(std::vector<UnreadableRun> runs);
+// "<done>; 1 sector could not be read and is zeros in <where>." for a final message.
+std::string zeroedSectorsText(const std::string& done, uint64_t zeroed, const std::string& where);
 
 // Forgets the cached source handles, so an image written or replaced since is
 // read anew; a run opens its source once and reads through that handle.

@@ -279,11 +279,7 @@ std::string ImagingRun::finalMessage() const {
     switch (outcome()) {
         case ImagingOutcome::Completed:
             if (const uint64_t zeroed = zeroedSectors.load(); zeroed != 0)
-                return textf(
-                    "Image creation completed; %llu sector%s could not be read and %s zeros in "
-                    "the image.",
-                    static_cast<unsigned long long>(zeroed), zeroed == 1 ? "" : "s",
-                    zeroed == 1 ? "is" : "are");
+                return zeroedSectorsText("Image creation completed", zeroed, "the image");
             return "Image creation completed successfully.";
         case ImagingOutcome::Aborted:
             return "Image creation aborted.";

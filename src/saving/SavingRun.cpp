@@ -315,11 +315,7 @@ std::string SavingRun::finalMessage() const {
     }
     // Zeros in a saved file are no success: the user is told how many sectors.
     if (const uint64_t zeroed = zeroedSectors.load(); zeroed != 0)
-        return textf(
-            "File Saving Completed; %llu sector%s could not be read and %s zeros in "
-            "the saved files.",
-            static_cast<unsigned long long>(zeroed), zeroed == 1 ? "" : "s",
-            zeroed == 1 ? "is" : "are");
+        return zeroedSectorsText("File Saving Completed", zeroed, "the saved files");
     if (kept != 0)
         return textf(
             "File Saved Successfully. %d file(s) saved, %d file(s) already there were "
