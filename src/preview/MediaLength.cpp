@@ -45,6 +45,13 @@ std::optional<uint64_t> declaredMediaLength(const std::string& path) {
             at += 8 + uint64_t{be32(chunk + 4)};
         }
         declared = at;
+    } else if (std::memcmp(head, "FORM", 4) == 0 &&
+               (std::memcmp(head + 8, "AIFF", 4) == 0 || std::memcmp(head + 8, "AIFC", 4) == 0)) {
+        // Always a length, even for a whole file: opened by name after other media,
+        // Qt 6.4's GStreamer pipeline never finishes loading an AIFF, but it plays
+        // one handed over as a stream.
+        declared = uint64_t{be32(head + 4)} + 8;
+        return declared < size ? declared : size;
     } else {
         return std::nullopt;
     }

@@ -11,7 +11,8 @@
 namespace kestrum {
 
 // The length the file's container states, when the file is a RIFF WAVE or a
-// standard MIDI file and is longer than that; otherwise none (play it whole).
+// standard MIDI file and is longer than that, and for an AIFF always (no more than
+// the file holds); otherwise none (play it whole).
 std::optional<uint64_t> declaredMediaLength(const std::string& path);
 
 }  // namespace kestrum

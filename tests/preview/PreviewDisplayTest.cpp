@@ -87,7 +87,7 @@ std::string padded(const test::TempDir& dir, const char* name, size_t extra) {
     return path;
 }
 
-TEST(MediaLength, CarvedWavAndMidiAreCutToWhatTheirHeadersName) {
+TEST(MediaLength, CarvedWavMidiAndAiffAreCutToWhatTheirHeadersName) {
     test::TempDir dir;
     // 8076 bytes of WAV (RIFF size 8068) and 52 of MIDI, padded to whole sectors.
     EXPECT_EQ(declaredMediaLength(padded(dir, "tone-icrd-trailer.wav", 116)), 8076u);
@@ -103,6 +103,14 @@ TEST(MediaLength, CarvedWavAndMidiAreCutToWhatTheirHeadersName) {
     wav[5] = 0xFF;
     test::writeFile(dir.file("long.wav"), wav);
     EXPECT_EQ(declaredMediaLength(dir.file("long.wav")), std::nullopt);
+    // An AIFF always gets a length (the player streams it): its own, or the file's.
+    const uint64_t aiff = test::readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/tone.aiff").size();
+    EXPECT_EQ(declaredMediaLength(padded(dir, "tone.aiff", 300)), aiff);
+    EXPECT_EQ(declaredMediaLength(padded(dir, "tone.aiff", 0)), aiff);
+    std::vector<uint8_t> cut = test::readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/tone.aiff");
+    cut.resize(cut.size() / 2);
+    test::writeFile(dir.file("cut.aiff"), cut);
+    EXPECT_EQ(declaredMediaLength(dir.file("cut.aiff")), cut.size());
 }
 
 }  // namespace

@@ -236,6 +236,42 @@ private slots:
         QCOMPARE(player.mediaPlayer()->playbackState(), QMediaPlayer::StoppedState);
     }
 
+    // The results page keeps one player and hands it each file in turn: every
+    // audio and video container plays after the others (an AIFF after an MP4 or
+    // an OGG once stayed loading for good).
+    void onePlayerPlaysEveryMediaInTurn() {
+        CMediaPlayer player;
+        player.resize(381, 167);
+        player.setUiMode("Full");
+        QString error;
+        qint64 furthest = 0;
+        connect(player.mediaPlayer(), &QMediaPlayer::errorOccurred, &player,
+                [&](QMediaPlayer::Error, const QString& text) { error = text; });
+        connect(player.mediaPlayer(), &QMediaPlayer::positionChanged, &player,
+                [&](qint64 at) { furthest = std::max(furthest, at); });
+        connect(player.mediaPlayer(), &QMediaPlayer::mediaStatusChanged, &player,
+                [&](QMediaPlayer::MediaStatus status) {
+                    if (status == QMediaPlayer::EndOfMedia)
+                        furthest = std::max<qint64>(furthest, 1);
+                });
+        QStringList silent;
+        for (const char* f :
+             {"clip.mp4", "clip.mov", "clip.3g2", "clip.m4v", "tone.ogg", "tone.aiff", "clip.mkv",
+              "clip.vob", "clip.asf", "tone-appl.aiff", "tone.au", "clip.rm"}) {
+            const QString path = QString::fromStdString(dir_.file(std::string("Tavtemp.") + f));
+            test::writeFile(path.toStdString(), test::readFile(testMedia(f).toStdString()));
+            error.clear();
+            furthest = 0;
+            player.setUrl(path);
+            player.play();
+            if (!QTest::qWaitFor([&] { return !error.isEmpty() || furthest > 0; }, 10000) ||
+                !error.isEmpty())
+                silent << QString(f) + (error.isEmpty() ? ": no progress" : ": " + error);
+            player.close();
+        }
+        QVERIFY2(silent.isEmpty(), qPrintable(silent.join("; ")));
+    }
+
 private:
     test::TempDir dir_;
 };
