@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QWindow>
 
 #include "preview/PreviewCopy.h"
 #include "ui/CTransparentStatic.h"
@@ -55,6 +56,14 @@ public:
         if (!isInput(event->type())) return false;
         if (auto* w = qobject_cast<QWidget*>(receiver); w && (w == box_ || box_->isAncestorOf(w)))
             return false;
+        // The work waited for may ask a question (a preview copy meeting a bad
+        // sector): that prompt must be answerable, or neither ever ends.
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != box_) {
+            if (auto* w = qobject_cast<QWidget*>(receiver);
+                w && (w == modal || modal->isAncestorOf(w)))
+                return false;
+            if (receiver == modal->windowHandle()) return false;
+        }
         return !(take_ && take_(receiver, event));
     }
 

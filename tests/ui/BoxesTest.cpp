@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <future>
@@ -149,6 +150,40 @@ private slots:
     }
 
     // --- bad-sector prompt ------------------------------------------------
+
+    // A preview copy that meets a bad sector asks while the page waits for it:
+    // the wait holds back input to the page, never to the prompt.
+    void promptRaisedDuringAWaitTakesClicksAndKeys() {
+        for (const bool byKey : {false, true}) {
+            auto answered = whenShown<CBadSectors>([byKey](CBadSectors* b) {
+                if (byKey)
+                    QTest::keyClick(b, Qt::Key_Escape);
+                else
+                    QTest::mouseClick(b->findChild<QPushButton*>("skipAllButton"), Qt::LeftButton);
+            });
+            BadSectorAnswer answer = BadSectorAnswer::Retry;
+            QVERIFY(previewThread().start([&] { answer = prompter().askBadSector(); }));
+            // Should the prompt not take input, it is hidden from code (closing is
+            // input the wait holds back) so that the test fails instead of hanging.
+            bool stuck = false;
+            QTimer rescue;
+            rescue.setSingleShot(true);
+            connect(&rescue, &QTimer::timeout, [&stuck] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* b = qobject_cast<CBadSectors*>(w); b && b->isVisible()) {
+                        stuck = true;
+                        b->hide();
+                    }
+            });
+            rescue.start(5000);
+            CWaitDlg wait;
+            wait.waitTakingInput([](QObject*, QEvent*) { return false; });
+            QVERIFY(*answered);
+            QVERIFY(!stuck);
+            QVERIFY(!previewThread().running());
+            QCOMPARE(answer, byKey ? BadSectorAnswer::Skip : BadSectorAnswer::SkipAll);
+        }
+    }
 
     void badSectorButtonsRecordTheirAnswers() {
         const std::pair<const char*, BadSectorAnswer> buttons[] = {
