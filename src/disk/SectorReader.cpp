@@ -44,6 +44,10 @@ constexpr size_t kMaxKnown = 100000;
 std::mutex runsLock;
 std::vector<UnreadableRun> zeroedRuns;
 std::set<uint64_t> zeroedKnown;
+// Sectors the user chose to skip in this run. The thorough scan and the previews
+// read a sector again, and asking again about one already answered only confuses;
+// after a retry the question stands, as the user wanted the sector tried.
+std::set<uint64_t> skippedKnown;
 
 // Set while a read is only a try that the caller repeats sector by sector when it
 // fails: such a read neither asks nor counts, or one bad sector would be asked
@@ -172,10 +176,21 @@ void readPart(const std::shared_ptr<SourceFile>& file, uint64_t inFile, uint64_t
 // once more when asked to retry, and counts what stays zeros. True when nothing did.
 bool settle(BadSectors& bad) {
     if (bad.empty()) return true;
-    if (ask()) {
+    bool skippedBefore = false;
+    {
+        std::lock_guard lock(runsLock);
+        skippedBefore = std::all_of(bad.begin(), bad.end(), [](const BadSector& b) {
+            return skippedKnown.count(b.absolute) != 0;
+        });
+    }
+    if (!skippedBefore && ask()) {
         std::erase_if(bad,
                       [](const BadSector& b) { return readRun(*b.source, b.inFile, b.dest, 1); });
         if (bad.empty()) return true;
+    } else if (!skippedBefore && !tryingOnly) {
+        std::lock_guard lock(runsLock);
+        for (const BadSector& b : bad)
+            if (skippedKnown.size() < kMaxKnown) skippedKnown.insert(b.absolute);
     }
     for (const BadSector& b : bad) countUnreadable(b.absolute, 1);
     return false;
@@ -443,6 +458,7 @@ void closeDeviceHandle() {
     std::lock_guard lock(runsLock);
     zeroedRuns.clear();
     zeroedKnown.clear();
+    skippedKnown.clear();
 }
 
 }  // namespace kestrum

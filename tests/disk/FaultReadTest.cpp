@@ -168,6 +168,29 @@ TEST_F(ReaderFaults, SmallRequestFollowsTheAnswer) {
     EXPECT_EQ(prompts.asked, 2);
 }
 
+TEST_F(ReaderFaults, ASkippedSectorIsNotAskedAboutAgainInTheRun) {
+    MOUNT_OR_SKIP(fs, "45,85");
+    prompts.answers = {BadSectorAnswer::Skip, BadSectorAnswer::Skip, BadSectorAnswer::Skip};
+    auto buffer = test::staleBuffer(60);
+    EXPECT_EQ(readSectors(0, 60, buffer.data(), fs->file()), 0);
+    EXPECT_EQ(prompts.asked, 1);
+    // Read again (a carver measuring the file, a preview): zeros, no question.
+    buffer = test::staleBuffer(20);
+    EXPECT_EQ(readSectors(40, 20, buffer.data(), fs->file()), 0);
+    expectSectors(buffer, 40, {45});
+    EXPECT_EQ(prompts.asked, 1);
+    // A request that meets a sector not yet answered for asks, once.
+    buffer = test::staleBuffer(60);
+    EXPECT_EQ(readSectors(40, 60, buffer.data(), fs->file()), 0);
+    expectSectors(buffer, 40, {45, 85});
+    EXPECT_EQ(prompts.asked, 2);
+    // A new run asks afresh.
+    closeDeviceHandle();
+    buffer = test::staleBuffer(20);
+    EXPECT_EQ(readSectors(40, 20, buffer.data(), fs->file()), 0);
+    EXPECT_EQ(prompts.asked, 3);
+}
+
 TEST_F(ReaderFaults, ReadAheadAsksOncePerBadSector) {
     // An MP3 file's extent is followed 350 sectors on, read ahead in blocks through
     // the session's source, as the scan reads it.
