@@ -1,6 +1,8 @@
 #include "app/ProgressRate.h"
 
 #include <cstdio>
+#include <mutex>
+#include <optional>
 
 #include "app/Reports.h"
 
@@ -11,21 +13,53 @@ constexpr double kSectorBytes = 512;
 constexpr double kSettleSeconds = 0.5;
 }  // namespace
 
+namespace {
+using Clock = ProgressRate::Clock;
+// Waits end before others begin (questions are asked one at a time), so one
+// start time and one running total are enough.
+std::mutex waitLock;
+Clock::duration waitedTotal{};
+std::optional<Clock::time_point> waitingSince;
+}  // namespace
+
+UserWait::UserWait() {
+    std::lock_guard lock(waitLock);
+    if (!waitingSince) waitingSince = Clock::now();
+}
+
+UserWait::~UserWait() {
+    std::lock_guard lock(waitLock);
+    if (!waitingSince) return;
+    waitedTotal += Clock::now() - *waitingSince;
+    waitingSince.reset();
+}
+
+Clock::duration UserWait::total(Clock::time_point now) {
+    std::lock_guard lock(waitLock);
+    return waitedTotal +
+           (waitingSince && now > *waitingSince ? now - *waitingSince : Clock::duration{});
+}
+
 ProgressRate::ProgressRate(uint64_t start, uint64_t end, Clock::time_point began)
-    : start_(start), end_(end), began_(began) {}
+    : start_(start), end_(end), began_(began), waitedBefore_(UserWait::total(began)) {}
+
+double ProgressRate::runSeconds(Clock::time_point now) const {
+    return std::chrono::duration<double>(now - began_ - (UserWait::total(now) - waitedBefore_))
+        .count();
+}
 
 int ProgressRate::percent(uint64_t position) const {
     return progressPercent(position, start_, end_);
 }
 
 double ProgressRate::bytesPerSecond(uint64_t position, Clock::time_point now) const {
-    const double elapsed = std::chrono::duration<double>(now - began_).count();
+    const double elapsed = runSeconds(now);
     if (elapsed <= 0 || position <= start_) return 0;
     return static_cast<double>(position - start_) * kSectorBytes / elapsed;
 }
 
 double ProgressRate::secondsLeft(uint64_t position, Clock::time_point now) const {
-    const double elapsed = std::chrono::duration<double>(now - began_).count();
+    const double elapsed = runSeconds(now);
     if (elapsed < kSettleSeconds || position <= start_) return -1;
     const uint64_t left = end_ > position ? end_ - position : 0;
     return elapsed * static_cast<double>(left) / static_cast<double>(position - start_);

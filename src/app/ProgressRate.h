@@ -25,8 +25,25 @@ public:
     std::string text(uint64_t position, Clock::time_point now = Clock::now()) const;
 
 private:
+    double runSeconds(Clock::time_point now) const;
+
     uint64_t start_, end_;
     Clock::time_point began_;
+    Clock::duration waitedBefore_;
+};
+
+// Held while a run stands still for the user's answer (a bad-sector question):
+// that time is not the medium's, so speeds and times left leave it out.
+class UserWait {
+public:
+    UserWait();
+    ~UserWait();
+    UserWait(const UserWait&) = delete;
+    UserWait& operator=(const UserWait&) = delete;
+
+    // All time spent waiting so far, the wait under way included.
+    static ProgressRate::Clock::duration total(
+        ProgressRate::Clock::time_point now = ProgressRate::Clock::now());
 };
 
 // Seconds as h:mm:ss, hours not wrapped.

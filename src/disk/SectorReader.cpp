@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 
+#include "app/ProgressRate.h"
 #include "app/Prompter.h"
 #include "app/Session.h"
 #include "disk/SourceBinding.h"
@@ -100,6 +101,7 @@ bool ask() {
     std::lock_guard lock(askLock);
     BadSectorAnswer answer = session().badSectorAnswer.load();
     if (answer != BadSectorAnswer::RetryAll && answer != BadSectorAnswer::SkipAll) {
+        const UserWait waiting;
         answer = prompter().askBadSector();
         session().badSectorAnswer.store(answer);
     }

@@ -25,5 +25,19 @@ TEST(ProgressRate, UnknownUntilThereIsASpeed) {
     EXPECT_EQ(clockText(90061), "25:01:01");  // hours are not wrapped at a day
 }
 
+TEST(ProgressRate, TimeWaitingForTheUsersAnswerIsLeftOut) {
+    // 1 MiB read in the 4 s before a question; the question then stands 4 s.
+    const auto now = ProgressRate::Clock::now();
+    ProgressRate rate(0, 4096, now - 4s);
+    {
+        const UserWait asking;
+        EXPECT_NEAR(rate.bytesPerSecond(2048, now + 4s), 256.0 * 1024, 256.0 * 1024 / 100);
+        EXPECT_NEAR(rate.secondsLeft(2048, now + 4s), 4.0, 0.04);
+    }
+    // Answered: the wait stays left out, and the run's own time goes on.
+    const auto later = ProgressRate::Clock::now();
+    EXPECT_NEAR(rate.bytesPerSecond(2048, later + 4s), 128.0 * 1024, 128.0 * 1024 / 100);
+}
+
 }  // namespace
 }  // namespace kestrum
