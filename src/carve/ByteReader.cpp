@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "carve/ByteOrder.h"
 #include "scan/SectorView.h"
 
 namespace kestrum::carve {
@@ -26,25 +27,25 @@ std::optional<uint8_t> ByteReader::u8(uint64_t offset) {
 std::optional<uint16_t> ByteReader::be16(uint64_t offset) {
     uint8_t b[2];
     if (!fetch(*this, offset, b)) return std::nullopt;
-    return static_cast<uint16_t>(b[0] << 8 | b[1]);
+    return kestrum::be16(b);
 }
 
 std::optional<uint16_t> ByteReader::le16(uint64_t offset) {
     uint8_t b[2];
     if (!fetch(*this, offset, b)) return std::nullopt;
-    return static_cast<uint16_t>(b[1] << 8 | b[0]);
+    return kestrum::le16(b);
 }
 
 std::optional<uint32_t> ByteReader::be32(uint64_t offset) {
     uint8_t b[4];
     if (!fetch(*this, offset, b)) return std::nullopt;
-    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+    return kestrum::be32(b);
 }
 
 std::optional<uint32_t> ByteReader::le32(uint64_t offset) {
     uint8_t b[4];
     if (!fetch(*this, offset, b)) return std::nullopt;
-    return uint32_t{b[3]} << 24 | uint32_t{b[2]} << 16 | uint32_t{b[1]} << 8 | b[0];
+    return kestrum::le32(b);
 }
 
 std::optional<uint64_t> ByteReader::be64(uint64_t offset) {
