@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "carve/ByteOrder.h"
 #include "carve/ChunkWalk.h"
 
 namespace kestrum::carve {
@@ -23,9 +24,9 @@ bool saneCommon(ByteReader& r, const ChunkHeader& c, bool compressed) {
     if (c.size < (compressed ? 22u : 18u) || c.size > 4096) return false;
     uint8_t b[18];
     if (!r.readExact(c.body(), b, sizeof b)) return false;
-    const uint16_t channels = b[0] << 8 | b[1];
-    const uint16_t sampleSize = b[6] << 8 | b[7];
-    const uint16_t exponent = b[8] << 8 | b[9];
+    const uint16_t channels = be16(b);
+    const uint16_t sampleSize = be16(b + 6);
+    const uint16_t exponent = be16(b + 8);
     return channels >= 1 && channels <= 1024 && sampleSize >= 1 && sampleSize <= 64 &&
            exponent >= 16383 && exponent <= 16405 && (b[10] & 0x80);
 }
@@ -33,7 +34,7 @@ bool saneCommon(ByteReader& r, const ChunkHeader& c, bool compressed) {
 std::optional<Carved> carve(ByteReader& r) {
     uint8_t h[12];
     if (!r.readExact(0, h, sizeof h) || !quick(h)) return std::nullopt;
-    const uint32_t formSize = uint32_t{h[4]} << 24 | uint32_t{h[5]} << 16 | h[6] << 8 | h[7];
+    const uint32_t formSize = be32(h + 4);
     if (formSize < 4 + 8 + 18) return std::nullopt;
     const bool compressed = h[11] == 'C';
     bool common = false;

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstring>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -44,12 +46,6 @@ bool is(const uint8_t* bytes, const Guid& g) {
     return std::memcmp(bytes, g.data(), 16) == 0;
 }
 
-uint64_t le64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
-    return v;
-}
-
 bool quick(const uint8_t* s) {
     return is(s, kHeader);
 }
@@ -72,7 +68,7 @@ std::optional<HeaderFacts> readHeader(ByteReader& r, uint64_t headerSize, uint32
         if (size < kObjectHeader || size > headerSize - at) return std::nullopt;
         if (is(o, kFileProperties)) {
             if (size < 104 || !r.readExact(at, o, 104)) return std::nullopt;
-            const uint32_t flags = o[88] | o[89] << 8 | o[90] << 16 | uint32_t{o[91]} << 24;
+            const uint32_t flags = le32(o + 88);
             facts.properties = true;
             facts.fileSize = (flags & 1) ? 0 : le64(o + 40);
         } else if (is(o, kStreamProperties)) {
@@ -91,7 +87,7 @@ std::optional<Carved> carve(ByteReader& r) {
     uint8_t h[30];
     if (!r.readExact(0, h, sizeof h) || !is(h, kHeader)) return std::nullopt;
     const uint64_t headerSize = le64(h + 16);
-    const uint32_t count = h[24] | h[25] << 8 | h[26] << 16 | uint32_t{h[27]} << 24;
+    const uint32_t count = le32(h + 24);
     // The two reserved bytes are 1 and 2 in every writer's output.
     if (h[28] != 1 || h[29] != 2 || count == 0 || count > 10000) return std::nullopt;
     if (headerSize < 30 + count * kObjectHeader || headerSize > r.limit()) return std::nullopt;

@@ -6,16 +6,14 @@
 #include <array>
 #include <cstring>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
 constexpr std::array<std::string_view, 1> kTypes{"AU"};
 
 constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
-
-uint32_t be32(const uint8_t* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
 
 // Bytes per sample of the encodings whose size is fixed; 0 for the others.
 uint32_t sampleBytes(uint32_t encoding) {

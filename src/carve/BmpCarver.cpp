@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -14,13 +16,6 @@ constexpr uint32_t kMaxSide = 1u << 18;
 // Bytes a size field may exceed the pixel array by (padding, a profile or
 // other data some writers append) before it is taken for garbage.
 constexpr uint64_t kSlack = 64 * 1024;
-
-uint32_t le32(const uint8_t* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-uint16_t le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
 
 bool knownHeaderSize(uint32_t n) {
     return n == 12 || n == 16 || n == 40 || n == 52 || n == 56 || n == 64 || n == 108 || n == 124;

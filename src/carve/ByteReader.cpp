@@ -5,46 +5,44 @@
 #include <cstring>
 #include <vector>
 
+#include "carve/ByteOrder.h"
 #include "scan/SectorView.h"
 
 namespace kestrum::carve {
 namespace {
 
-template <size_t N>
-bool fetch(ByteReader& r, uint64_t offset, uint8_t (&b)[N]) {
-    return r.readExact(offset, b, N);
+// N bytes at offset, read as T by convert; none when they are not all there.
+template <size_t N, typename T>
+std::optional<T> fetch(ByteReader& r, uint64_t offset, T (*convert)(const uint8_t*)) {
+    uint8_t b[N];
+    if (!r.readExact(offset, b, N)) return std::nullopt;
+    return convert(b);
+}
+
+uint8_t byte(const uint8_t* p) {
+    return *p;
 }
 
 }  // namespace
 
 std::optional<uint8_t> ByteReader::u8(uint64_t offset) {
-    uint8_t b[1];
-    if (!fetch(*this, offset, b)) return std::nullopt;
-    return b[0];
+    return fetch<1>(*this, offset, byte);
 }
 
 std::optional<uint16_t> ByteReader::be16(uint64_t offset) {
-    uint8_t b[2];
-    if (!fetch(*this, offset, b)) return std::nullopt;
-    return static_cast<uint16_t>(b[0] << 8 | b[1]);
+    return fetch<2>(*this, offset, kestrum::be16);
 }
 
 std::optional<uint16_t> ByteReader::le16(uint64_t offset) {
-    uint8_t b[2];
-    if (!fetch(*this, offset, b)) return std::nullopt;
-    return static_cast<uint16_t>(b[1] << 8 | b[0]);
+    return fetch<2>(*this, offset, kestrum::le16);
 }
 
 std::optional<uint32_t> ByteReader::be32(uint64_t offset) {
-    uint8_t b[4];
-    if (!fetch(*this, offset, b)) return std::nullopt;
-    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+    return fetch<4>(*this, offset, kestrum::be32);
 }
 
 std::optional<uint32_t> ByteReader::le32(uint64_t offset) {
-    uint8_t b[4];
-    if (!fetch(*this, offset, b)) return std::nullopt;
-    return uint32_t{b[3]} << 24 | uint32_t{b[2]} << 16 | uint32_t{b[1]} << 8 | b[0];
+    return fetch<4>(*this, offset, kestrum::le32);
 }
 
 std::optional<uint64_t> ByteReader::be64(uint64_t offset) {

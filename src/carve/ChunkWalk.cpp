@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 
 namespace {
@@ -32,9 +34,7 @@ ChunkWalk walkChunks(ByteReader& r, uint64_t from, std::optional<uint64_t> to, b
         if (!r.readExact(at, h, 8)) return {at, ChunkStop::Cut, n};
         ChunkHeader c;
         std::memcpy(c.id, h, 4);
-        c.size = bigEndian
-                     ? uint32_t{h[4]} << 24 | uint32_t{h[5]} << 16 | uint32_t{h[6]} << 8 | h[7]
-                     : uint32_t{h[7]} << 24 | uint32_t{h[6]} << 16 | uint32_t{h[5]} << 8 | h[4];
+        c.size = get32(h + 4, !bigEndian);
         c.offset = at;
         if (!printable(c.id)) return {at, to ? ChunkStop::Broken : ChunkStop::End, n};
         ++n;

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -66,16 +68,9 @@ private:
             if (budget_-- == 0) return false;
             uint8_t rec[10];
             if (!r_.readExact(at + 10ull * i, rec, sizeof rec)) return false;
-            const uint16_t tag =
-                static_cast<uint16_t>(little_ ? rec[0] | rec[1] << 8 : rec[0] << 8 | rec[1]);
-            const auto word = [&](int k) {
-                const uint8_t* p = rec + k;
-                return little_ ? uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
-                                     uint32_t{p[3]} << 24
-                               : uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 |
-                                     p[3];
-            };
-            const uint32_t size = word(2), offset = word(6);
+            const uint16_t tag = kestrum::get16(rec, little_);
+            const uint32_t size = kestrum::get32(rec + 2, little_);
+            const uint32_t offset = kestrum::get32(rec + 6, little_);
             switch (tag >> 14) {
                 case 0:  // the value lies in the heap
                     if (uint64_t{offset} + size > dataSize) return false;
@@ -138,12 +133,7 @@ std::optional<Carved> carve(ByteReader& r) {
     uint8_t h[kHeaderSize];
     if (!r.readExact(0, h, sizeof h) || !quick(h)) return std::nullopt;
     const bool little = h[0] == 'I';
-    const auto word = [&](int k) {
-        const uint8_t* p = h + k;
-        return little ? uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
-                            uint32_t{p[3]} << 24
-                      : uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-    };
+    const auto word = [&](int k) { return get32(h + k, little); };
     // Header length, version 1.x or 0, and 8 reserved bytes of zeros.
     if (word(2) != kHeaderSize || word(14) >> 16 > 1 || word(18) != 0 || word(22) != 0)
         return std::nullopt;
@@ -157,7 +147,7 @@ std::optional<Carved> carve(ByteReader& r) {
     Carved c{kTypes[0], *end, false};
     uint8_t t[kTrailerHead];
     if (r.readExact(*end, t, sizeof t) && std::memcmp(t, kTrailer, sizeof kTrailer) == 0) {
-        const uint64_t block = uint64_t{t[0x18]} << 24 | t[0x19] << 16 | t[0x1A] << 8 | t[0x1B];
+        const uint64_t block = be32(t + 0x18);
         const uint64_t foot = *end + kTrailerHead + block;
         uint8_t f[sizeof kTrailer];
         if (foot + kTrailerFoot > r.limit()) return Carved{kTypes[0], r.limit(), true};

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -85,7 +87,7 @@ std::optional<FrameHeader> frameHeader(const uint8_t* p, size_t n) {
     } else if (bsCode == 6) {
         blockSize = p[at++] + 1u;
     } else if (bsCode == 7) {
-        blockSize = (p[at] << 8 | p[at + 1]) + 1u;
+        blockSize = be16(p + at) + 1u;
         at += 2;
     } else {
         blockSize = 256u << (bsCode - 8);
@@ -109,14 +111,14 @@ struct StreamInfo {
 };
 
 std::optional<StreamInfo> streamInfo(const uint8_t* s) {
-    const uint32_t minBlock = s[0] << 8 | s[1], maxBlock = s[2] << 8 | s[3];
+    const uint32_t minBlock = be16(s), maxBlock = be16(s + 2);
     const uint32_t rate = uint32_t{s[10]} << 12 | s[11] << 4 | s[12] >> 4;
     const uint32_t bits = ((s[12] & 1) << 4 | s[13] >> 4) + 1;
     if (minBlock < 16 || maxBlock < minBlock || rate == 0 || rate > 655350 || bits < 4)
         return std::nullopt;
     uint64_t samples = s[13] & 15;
     for (int i = 14; i < 18; ++i) samples = samples << 8 | s[i];
-    return StreamInfo{uint32_t{s[7]} << 16 | s[8] << 8 | s[9], samples};
+    return StreamInfo{be24(s + 7), samples};
 }
 
 bool quick(const uint8_t* s) {
@@ -183,7 +185,7 @@ std::optional<Carved> carve(ByteReader& r) {
             return Carved{"FLAC", off, true};
         }
         lastBlock = b[0] & 0x80;
-        const uint64_t end = off + 4 + (uint32_t{b[1]} << 16 | b[2] << 8 | b[3]);
+        const uint64_t end = off + 4 + be24(b + 1);
         if (end > r.limit()) return Carved{"FLAC", r.limit(), true};
         off = end;
     }

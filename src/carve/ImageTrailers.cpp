@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -20,12 +22,8 @@ uint64_t afcpEnd(ByteReader& r, uint64_t at) {
     if (!r.readExact(at, h, 12) || std::memcmp(h, "AXS", 3) != 0) return at;
     if (h[3] != '!' && h[3] != '*') return at;
     const bool little = h[3] == '*';
-    auto u16 = [&](const uint8_t* p) -> uint32_t {
-        return little ? p[0] | p[1] << 8 : p[0] << 8 | p[1];
-    };
-    auto u32 = [&](const uint8_t* p) -> uint32_t {
-        return little ? u16(p) | u16(p + 2) << 16 : u16(p) << 16 | u16(p + 2);
-    };
+    auto u16 = [&](const uint8_t* p) { return get16(p, little); };
+    auto u32 = [&](const uint8_t* p) { return get32(p, little); };
     const size_t items = u16(h + 6);
     if (items == 0 || items > kMaxItems) return at;
     const uint64_t dataStart = at + 12 + 12ull * items;
@@ -49,13 +47,13 @@ uint64_t photoMechanicEnd(ByteReader& r, uint64_t at) {
     for (int n = 0; n < kMaxRecords; ++n) {
         uint8_t rec[5];
         if (!r.readExact(p, rec, 5) || rec[0] != 0x1C) break;
-        const uint16_t length = static_cast<uint16_t>(rec[3] << 8 | rec[4]);
+        const uint16_t length = be16(rec + 3);
         if (length & 0x8000) return at;  // extended lengths are not written here
         p += 5 + length;
     }
     uint8_t f[12];
     if (p == at || !r.readExact(p, f, 12) || std::memcmp(f + 4, "cbipcbbl", 8) != 0) return at;
-    const uint64_t count = uint64_t{f[0]} << 24 | uint64_t{f[1]} << 16 | f[2] << 8 | f[3];
+    const uint64_t count = be32(f);
     return count == p - at ? p + 12 : at;
 }
 

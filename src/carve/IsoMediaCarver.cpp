@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -93,7 +95,7 @@ std::optional<Box> boxAt(ByteReader& r, uint64_t off) {
     Box b;
     std::memcpy(b.type, h + 4, 4);
     if (!printable(b.type)) return std::nullopt;
-    const uint32_t size = uint32_t{h[0]} << 24 | uint32_t{h[1]} << 16 | uint32_t{h[2]} << 8 | h[3];
+    const uint32_t size = be32(h);
     if (size == 1) {
         if (got < 16) return std::nullopt;
         b.header = 16;
@@ -304,8 +306,7 @@ std::optional<Carved> carve(ByteReader& r) {
 bool quick(const uint8_t* s) {
     const uint8_t* t = s + 4;
     if (is(t, "ftyp")) {
-        const uint32_t size =
-            uint32_t{s[0]} << 24 | uint32_t{s[1]} << 16 | uint32_t{s[2]} << 8 | s[3];
+        const uint32_t size = be32(s);
         return size >= 16 && size <= 1024 && size % 4 == 0;
     }
     return classicFirst(t);

@@ -8,6 +8,8 @@
 #include <array>
 #include <cstring>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -18,13 +20,6 @@ constexpr int kMaxSegments = 1000000;
 
 bool add(uint64_t a, uint64_t b, uint64_t& out) {
     return !__builtin_add_overflow(a, b, &out);
-}
-
-uint16_t be16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-uint32_t be32(const uint8_t* p) {
-    return uint32_t{be16(p)} << 16 | be16(p + 2);
 }
 
 constexpr std::array<const char*, 25> kTopLevel{

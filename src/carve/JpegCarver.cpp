@@ -5,6 +5,7 @@
 // a motion photo its video; metadata trailers after the end are kept.
 #include "carve/JpegCarver.h"
 
+#include "carve/ByteOrder.h"
 #include "carve/ImageTrailers.h"
 #include "carve/Join.h"
 
@@ -49,10 +50,6 @@ bool hasLength(uint8_t m) {
 // comments and the extension range.
 bool isOpaque(uint8_t m) {
     return (m >= 0xE0 && m <= 0xEF) || (m >= 0xF0 && m <= 0xFE && m != 0xF7);
-}
-
-uint16_t be16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
 }
 
 // Whether the body (the bytes after the length field) of a table, frame or scan
@@ -198,12 +195,8 @@ void readPictureIndex(const uint8_t* b, size_t n, uint64_t bodyAt, Walk& w) {
     } else {
         return;
     }
-    auto u16 = [&](size_t o) -> uint32_t {
-        return little ? t[o] | t[o + 1] << 8 : t[o] << 8 | t[o + 1];
-    };
-    auto u32 = [&](size_t o) -> uint32_t {
-        return little ? u16(o) | u16(o + 2) << 16 : u16(o) << 16 | u16(o + 2);
-    };
+    auto u16 = [&](size_t o) { return get16(t + o, little); };
+    auto u32 = [&](size_t o) { return get32(t + o, little); };
     const uint64_t ifd = u32(4);
     if (ifd + 2 > tn) return;
     const uint32_t count = u16(static_cast<size_t>(ifd));
@@ -312,7 +305,7 @@ uint64_t videoEnd(ByteReader& r, uint64_t at, bool& cut) {
             cut = got < 8 && n > 0 && pos < r.limit();
             return cut ? r.limit() : pos;
         }
-        uint64_t size = uint64_t{b[0]} << 24 | b[1] << 16 | b[2] << 8 | b[3];
+        uint64_t size = be32(b);
         if (size == 1 && got == 16) {
             size = 0;
             for (int k = 8; k < 16; ++k) size = size << 8 | b[k];

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "carve/ByteOrder.h"
 #include "carve/NextFile.h"
 
 namespace kestrum::carve {
@@ -75,7 +76,7 @@ std::optional<Carved> carve(ByteReader& r) {
         const uint8_t* t = h + 4;
         const bool first = boxes == 0;
         if (first ? !isBox(t, "ftyp") : !knownBox(t)) break;
-        uint64_t size = uint32_t{h[0]} << 24 | h[1] << 16 | h[2] << 8 | h[3];
+        uint64_t size = be32(h);
         uint64_t header = 8;
         if (size == 1) {
             if (got < 16) break;

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstring>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -25,8 +27,8 @@ bool printable(const uint8_t* id) {
 std::optional<Carved> carve(ByteReader& r) {
     uint8_t h[14];
     if (!r.readExact(0, h, sizeof h) || !quick(h)) return std::nullopt;
-    const uint16_t format = h[8] << 8 | h[9], tracks = h[10] << 8 | h[11];
-    const uint16_t division = h[12] << 8 | h[13];
+    const uint16_t format = be16(h + 8), tracks = be16(h + 10);
+    const uint16_t division = be16(h + 12);
     if (format > 2 || tracks == 0 || (format == 0 && tracks != 1) || division == 0)
         return std::nullopt;
 
@@ -46,7 +48,7 @@ std::optional<Carved> carve(ByteReader& r) {
             if (found == 0) return std::nullopt;
             return Carved{"MIDI", at, true};
         }
-        const uint32_t size = uint32_t{c[4]} << 24 | uint32_t{c[5]} << 16 | c[6] << 8 | c[7];
+        const uint32_t size = be32(c + 4);
         if (size > limit - at - 8) return Carved{"MIDI", limit, true};
         at += 8 + uint64_t{size};
         found += track;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -158,10 +160,6 @@ bool startsWith(Window& w, uint64_t offset, const char* text) {
     const size_t n = std::strlen(text);
     const uint8_t* p = w.at(offset, n);
     return p && std::memcmp(p, text, n) == 0;
-}
-
-uint32_t le32(const uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24;
 }
 
 // An APEv2 tag starting at offset: with a header, or found by its footer, whose

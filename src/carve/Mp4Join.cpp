@@ -10,6 +10,8 @@
 
 #include "carve/Join.h"
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -27,13 +29,6 @@ struct Sample {
     uint8_t lengthSize;  // bytes of each NAL's length prefix
     bool hevc;
 };
-
-uint32_t be32(const uint8_t* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-uint64_t be64(const uint8_t* p) {
-    return uint64_t{be32(p)} << 32 | be32(p + 4);
-}
 
 struct Box {
     std::string_view type;

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstring>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -31,13 +33,12 @@ std::optional<Carved> carve(ByteReader& r) {
     const auto headerLen = r.be32(4);
     if (!headerLen || *headerLen < 8 + 24 || *headerLen > kMaxHeader) return std::nullopt;
     const uint64_t dataAt = 8ull + *headerLen;
-    const uint32_t prdLen = uint32_t{h[12]} << 24 | uint32_t{h[13]} << 16 | h[14] << 8 | h[15];
+    const uint32_t prdLen = be32(h + 12);
     if (std::memcmp(h + 8, "\0PRD", 4) != 0 || prdLen < 24) return std::nullopt;
 
     const uint8_t* prd = h + 16;
-    const auto get16 = [](const uint8_t* p) { return static_cast<uint32_t>(p[0] << 8 | p[1]); };
-    const uint32_t sensorH = get16(prd + 8), sensorW = get16(prd + 10);
-    const uint32_t imageH = get16(prd + 12), imageW = get16(prd + 14);
+    const uint32_t sensorH = be16(prd + 8), sensorW = be16(prd + 10);
+    const uint32_t imageH = be16(prd + 12), imageW = be16(prd + 14);
     const uint8_t depth = prd[16], storage = prd[18];
     if (sensorH == 0 || sensorW == 0 || imageH == 0 || imageW == 0 || imageH > sensorH ||
         imageW > sensorW)
@@ -51,7 +52,7 @@ std::optional<Carved> carve(ByteReader& r) {
         uint8_t b[8];
         if (!r.readExact(at, b, sizeof b)) return Carved{kTypes[0], r.limit(), true};
         if (!blockName(b)) return std::nullopt;
-        at += 8ull + (uint32_t{b[4]} << 24 | uint32_t{b[5]} << 16 | uint32_t{b[6]} << 8 | b[7]);
+        at += 8ull + be32(b + 4);
     }
     if (at != dataAt) return std::nullopt;
 

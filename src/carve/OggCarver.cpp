@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -31,10 +33,6 @@ const std::array<uint32_t, 256>& crcTable() {
         return t;
     }();
     return table;
-}
-
-uint32_t le32(const uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24;
 }
 
 struct Page {

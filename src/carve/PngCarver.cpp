@@ -5,16 +5,14 @@
 
 #include <cstring>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
 constexpr std::string_view kTypes[] = {"PNG"};
 constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 constexpr int kMaxChunks = 1000000;
-
-uint32_t be32(const uint8_t* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
 
 uint32_t crc32(const uint8_t* p, size_t n) {
     uint32_t c = 0xFFFFFFFFu;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "carve/ByteOrder.h"
 #include "carve/ImageTrailers.h"
 
 namespace kestrum::carve {
@@ -56,10 +57,8 @@ std::optional<Carved> carve(ByteReader& r) {
     uint8_t h[26];
     if (!r.readExact(0, h, 26) || !quick(h)) return std::nullopt;
     const bool big = h[5] == 2;
-    const auto be16 = [&](size_t o) -> uint32_t { return h[o] << 8 | h[o + 1]; };
-    const auto be32 = [&](size_t o) -> uint32_t { return be16(o) << 16 | be16(o + 2); };
-    const uint32_t channels = be16(12), height = be32(14), width = be32(18), depth = be16(22),
-                   mode = be16(24);
+    const uint32_t channels = be16(h + 12), height = be32(h + 14), width = be32(h + 18),
+                   depth = be16(h + 22), mode = be16(h + 24);
     const uint32_t maxSide = big ? 300000 : 30000;
     if (channels < 1 || channels > 56 || height < 1 || height > maxSide || width < 1 ||
         width > maxSide)
@@ -111,8 +110,7 @@ std::optional<Carved> carve(ByteReader& r) {
             if (!r.readExact(pos + done * entry, buf.data(), want * entry)) return cut();
             for (uint64_t i = 0; i < want; ++i) {
                 const uint8_t* e = buf.data() + i * entry;
-                sum += big ? uint64_t{e[0]} << 24 | e[1] << 16 | e[2] << 8 | e[3]
-                           : uint64_t{e[0]} << 8 | e[1];
+                sum += big ? be32(e) : be16(e);
             }
             done += want;
         }

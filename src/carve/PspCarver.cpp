@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -12,13 +14,6 @@ constexpr std::string_view kTypes[] = {"PSP"};
 constexpr char kSignature[] = "Paint Shop Pro Image File\n\x1a";  // 27 bytes, then zeros to 32
 constexpr int kMaxBlocks = 100000;
 constexpr uint16_t kMaxBlockId = 64;
-
-uint32_t le32(const uint8_t* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-uint16_t le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
 
 bool quick(const uint8_t* s) {
     return std::memcmp(s, kSignature, 16) == 0;

@@ -7,16 +7,14 @@
 #include <array>
 #include <cstring>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
 constexpr std::array<std::string_view, 1> kTypes{"RAF"};
 constexpr char kMagic[] = "FUJIFILMCCD-RAW ";  // 16 bytes without the NUL
 constexpr size_t kHeader = 0x94;               // through the second part list
-
-uint32_t be32(const uint8_t* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
 
 bool digits(const uint8_t* p, size_t n) {
     for (size_t i = 0; i < n; ++i)

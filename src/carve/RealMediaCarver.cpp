@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -35,8 +37,8 @@ std::optional<Chunk> chunkAt(ByteReader& r, uint64_t off) {
     if (!r.readExact(off, h, sizeof h)) return std::nullopt;
     Chunk c;
     std::memcpy(c.id, h, 4);
-    c.size = uint32_t{h[4]} << 24 | uint32_t{h[5]} << 16 | uint32_t{h[6]} << 8 | h[7];
-    c.version = static_cast<uint16_t>(h[8] << 8 | h[9]);
+    c.size = be32(h + 4);
+    c.version = be16(h + 8);
     return c;
 }
 
@@ -59,9 +61,9 @@ DataEnd walkPackets(ByteReader& r, uint64_t off, const Chunk& data, uint16_t str
     for (; n < kMaxPackets && (*count == 0 || n < *count); ++n) {
         uint8_t h[6];
         if (!r.readExact(at, h, sizeof h)) break;
-        const uint16_t version = static_cast<uint16_t>(h[0] << 8 | h[1]);
-        const uint16_t length = static_cast<uint16_t>(h[2] << 8 | h[3]);
-        const uint16_t stream = static_cast<uint16_t>(h[4] << 8 | h[5]);
+        const uint16_t version = be16(h);
+        const uint16_t length = be16(h + 2);
+        const uint16_t stream = be16(h + 4);
         if (version > 1 || length < 12u + version || (streams && stream >= streams)) break;
         if (length > r.limit() - at) break;
         d.last = at;

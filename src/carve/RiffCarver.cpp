@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "carve/ByteOrder.h"
 #include "carve/ChunkWalk.h"
 
 namespace kestrum::carve {
@@ -46,7 +47,7 @@ bool saneWaveFormat(ByteReader& r, const ChunkHeader& c) {
     if (!r.readExact(c.body(), f, sizeof f)) return false;
     const uint16_t tag = f[0] | f[1] << 8;
     const uint16_t channels = f[2] | f[3] << 8;
-    const uint32_t rate = f[4] | f[5] << 8 | f[6] << 16 | uint32_t{f[7]} << 24;
+    const uint32_t rate = le32(f + 4);
     const uint16_t blockAlign = f[12] | f[13] << 8;
     return tag != 0 && channels >= 1 && channels <= 1024 && rate >= 1 && rate <= 100'000'000 &&
            blockAlign != 0;
@@ -129,12 +130,6 @@ bool midiInRiff(ByteReader& r, const ChunkHeader& c) {
            std::memcmp(head, kMThd, 8) == 0;
 }
 
-uint64_t le64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
-    return v;
-}
-
 // RF64/BW64 (WAV over 4 GB): the 64-bit RIFF and data sizes stand in the ds64
 // chunk that must come first.
 struct Ds64 {
@@ -145,7 +140,7 @@ struct Ds64 {
 std::optional<Ds64> readDs64(ByteReader& r) {
     uint8_t d[28];
     if (!r.readExact(12, d, sizeof d) || std::memcmp(d, "ds64", 4) != 0) return std::nullopt;
-    const uint32_t size = d[4] | d[5] << 8 | d[6] << 16 | uint32_t{d[7]} << 24;
+    const uint32_t size = le32(d + 4);
     const Ds64 out{le64(d + 8), le64(d + 16)};
     // The first two chunks and the form type at least; no end past 2^62 bytes.
     if (size < 24 || out.riffSize < 4 + 8 + 24 || out.riffSize > (uint64_t{1} << 62))
@@ -160,7 +155,7 @@ uint64_t followAvix(ByteReader& r, uint64_t at, bool& partial) {
         if (!r.readExact(at, h, 12) || std::memcmp(h, "RIFF", 4) != 0 ||
             std::memcmp(h + 8, "AVIX", 4) != 0)
             return at;
-        const uint32_t size = h[4] | h[5] << 8 | h[6] << 16 | uint32_t{h[7]} << 24;
+        const uint32_t size = le32(h + 4);
         if (size < 4) return at;
         const uint64_t end = at + 8 + uint64_t{size};
         const ChunkWalk w =
@@ -201,7 +196,7 @@ bool streamChunk(const ChunkHeader& c) {
 std::optional<Carved> carve(ByteReader& r) {
     uint8_t h[12];
     if (!r.readExact(0, h, 12)) return std::nullopt;
-    uint64_t riffSize = h[4] | h[5] << 8 | h[6] << 16 | uint32_t{h[7]} << 24;
+    uint64_t riffSize = le32(h + 4);
     std::optional<Ds64> ds64;
     if (std::memcmp(h, "RF64", 4) == 0 || std::memcmp(h, "BW64", 4) == 0) {
         ds64 = readDs64(r);

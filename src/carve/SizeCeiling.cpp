@@ -15,9 +15,8 @@ uint64_t sizeCeiling(std::string_view type, const stExtInfo* selected) {
         selected->maxSizeBytes != kDefaultSizeKb * 1024)
         return static_cast<uint64_t>(selected->maxSizeBytes);
     constexpr uint64_t kGiB = uint64_t{1} << 30;
-    const TypeGroup group = groupOf(type);
-    if (group == TypeGroup::Audio || group == TypeGroup::Video) return 64 * kGiB;
-    return kGiB;
+    const TypeKind kind = kindOf(type);
+    return kind == TypeKind::Audio || kind == TypeKind::Video ? 64 * kGiB : kGiB;
 }
 
 }  // namespace kestrum::carve

@@ -14,6 +14,7 @@
 #include "carve/JpegCarver.h"
 #include "carve/SizeCeiling.h"
 #include "carve/SourceReader.h"
+#include "filetypes/Catalogue.h"
 #include "scan/DamageMark.h"
 #include "scan/SectorView.h"
 
@@ -44,12 +45,6 @@ Joinable joinable(std::string_view type) {
     for (std::string_view t : {"MP4", "MOV", "M4V", "3GP", "3G2"})
         if (type == t) return Joinable::kMp4;
     return Joinable::kNo;
-}
-
-bool takesThumbnail(std::string_view name) {
-    for (std::string_view t : {"JPEG", "BMP", "PNG", "GIF", "TIFF"})
-        if (name == t) return true;
-    return false;
 }
 
 class Scan {

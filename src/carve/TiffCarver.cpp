@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -33,17 +35,6 @@ struct Header {
     Magic magic = Magic::kTiff;
     uint32_t ifd0 = 0;
 };
-
-uint16_t get16(const uint8_t* p, bool little) {
-    return little ? static_cast<uint16_t>(p[0] | p[1] << 8)
-                  : static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-
-uint32_t get32(const uint8_t* p, bool little) {
-    return little
-               ? uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24
-               : uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
 
 std::optional<Header> readHeader(const uint8_t* b) {
     Header h;

@@ -8,6 +8,8 @@
 #include <array>
 #include <cstring>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum::carve {
 namespace {
 
@@ -19,10 +21,6 @@ constexpr int kMaxCandidates = 256;  // "SECd" look-alikes tried before the sear
 
 bool quick(const uint8_t* s) {
     return std::memcmp(s, "FOVb", 4) == 0;
-}
-
-uint32_t le32(const uint8_t* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
 // The file's end when a directory stands at `dir`.

@@ -11,49 +11,52 @@
 namespace kestrum {
 namespace {
 
+// Previewed are the pictures Qt decodes (WebP by its plugin; HEIF, AVIF and the
+// thorough-only raws decoded for it) and every sound and video type the player's
+// back end plays. DV stays out: Qt's video frame conversion crashes on its frames.
 // clang-format off
 constexpr std::array<CatalogueRow, kCatalogueSize> kRows{{
-    {"CR2", "Canon"},
-    {"CRW", "Canon"},
-    {"RAF", "Fuji"},
-    {"MRW", "Minolta"},
-    {"NEF", "Nikon"},
-    {"PEF", "Pentax"},
-    {"ORF", "Olympus"},
-    {"X3F", "Sigma"},
-    {"SR2", "Sony"},
-    {"ERF", "EPSON"},
-    {"DNG", "DNG Files"},
-    {"RAW", "Panasonic RAW"},
-    {"MEF", "Mamiya"},
-    {"DCR", "Kodak"},
-    {"WAV", "WAV Files"},
-    {"MP3", "MP3 Audio Files"},
-    {"WMA", "WMA Files"},
-    {"MIDI", "MIDI Sound"},
-    {"AIFF", "AIFF Files"},
-    {"OGG", "OGG Files"},
-    {"AU", "AU Files"},
-    {"RM", "Real Media"},
-    {"MOV", "Quick Time Movie"},
-    {"AVI", "Audio Video Interleave"},
-    {"MPEG", "MPEG Files"},
-    {"MP4", "MP4 File"},
-    {"VOB", "Video Object Files"},
-    {"3G2", "3G2 Files"},
-    {"MKV", "Matroska Video Files"},
-    {"DIVX", "DIVX Encoded Files"},
-    {"DV", "Digital Video"},
-    {"ASF", "ASF Files"},
-    {"M4V", "M4V Files"},
-    {"BMP", "Bitmap Images"},
-    {"JPEG", "JPEG Images"},
-    {"PNG", "PNG Images"},
-    {"GIF", "GIF Images"},
-    {"TIFF", "TIFF Images"},
-    {"JP2", "JP2 Images"},
-    {"PSP", "Paint Shop Pro Images"},
-    {"PSD", "Adobe Photoshop"},
+    {"CR2", "Canon", TypeKind::Raw, Shown::No},
+    {"CRW", "Canon", TypeKind::Raw, Shown::No},
+    {"RAF", "Fuji", TypeKind::Raw, Shown::No},
+    {"MRW", "Minolta", TypeKind::Raw, Shown::No},
+    {"NEF", "Nikon", TypeKind::Raw, Shown::No},
+    {"PEF", "Pentax", TypeKind::Raw, Shown::No},
+    {"ORF", "Olympus", TypeKind::Raw, Shown::No},
+    {"X3F", "Sigma", TypeKind::Raw, Shown::No},
+    {"SR2", "Sony", TypeKind::Raw, Shown::No},
+    {"ERF", "EPSON", TypeKind::Raw, Shown::No},
+    {"DNG", "DNG Files", TypeKind::Raw, Shown::No},
+    {"RAW", "Panasonic RAW", TypeKind::Raw, Shown::No},
+    {"MEF", "Mamiya", TypeKind::Raw, Shown::No},
+    {"DCR", "Kodak", TypeKind::Raw, Shown::No},
+    {"WAV", "WAV Files", TypeKind::Audio, Shown::Previewed},
+    {"MP3", "MP3 Audio Files", TypeKind::Audio, Shown::Previewed},
+    {"WMA", "WMA Files", TypeKind::Audio, Shown::Previewed},
+    {"MIDI", "MIDI Sound", TypeKind::Audio, Shown::Previewed},
+    {"AIFF", "AIFF Files", TypeKind::Audio, Shown::Previewed},
+    {"OGG", "OGG Files", TypeKind::Audio, Shown::Previewed},
+    {"AU", "AU Files", TypeKind::Audio, Shown::Previewed},
+    {"RM", "Real Media", TypeKind::Audio, Shown::Previewed},
+    {"MOV", "Quick Time Movie", TypeKind::Video, Shown::Previewed},
+    {"AVI", "Audio Video Interleave", TypeKind::Video, Shown::Previewed},
+    {"MPEG", "MPEG Files", TypeKind::Video, Shown::Previewed},
+    {"MP4", "MP4 File", TypeKind::Video, Shown::Previewed},
+    {"VOB", "Video Object Files", TypeKind::Video, Shown::Previewed},
+    {"3G2", "3G2 Files", TypeKind::Video, Shown::Previewed},
+    {"MKV", "Matroska Video Files", TypeKind::Video, Shown::Previewed},
+    {"DIVX", "DIVX Encoded Files", TypeKind::Video, Shown::Previewed},
+    {"DV", "Digital Video", TypeKind::Video, Shown::No},
+    {"ASF", "ASF Files", TypeKind::Video, Shown::Previewed},
+    {"M4V", "M4V Files", TypeKind::Video, Shown::Previewed},
+    {"BMP", "Bitmap Images", TypeKind::Picture, Shown::Thumbnailed},
+    {"JPEG", "JPEG Images", TypeKind::Picture, Shown::Thumbnailed},
+    {"PNG", "PNG Images", TypeKind::Picture, Shown::Thumbnailed},
+    {"GIF", "GIF Images", TypeKind::Picture, Shown::Thumbnailed},
+    {"TIFF", "TIFF Images", TypeKind::Picture, Shown::Thumbnailed},
+    {"JP2", "JP2 Images", TypeKind::Picture, Shown::No},
+    {"PSP", "Paint Shop Pro Images", TypeKind::Picture, Shown::No},
+    {"PSD", "Adobe Photoshop", TypeKind::Picture, Shown::No},
 }};
 
 // One row per catalogue row, in the same order. Columns: type | header
@@ -105,39 +108,39 @@ constexpr std::array<std::string_view, kCatalogueSize> kRuleTable{{
     "PSD  | 38 42 50 53 @0                                    | FF 00x15                                 | -              | 51200",  // "8BPS"
 }};
 
-struct GroupedRow {
-    CatalogueRow row;
-    TypeGroup group;
-};
-
-constexpr std::array<GroupedRow, 17> kThoroughOnly{{
-    {{"CR3", "Canon CR3"}, TypeGroup::CameraRaws},
-    {{"ARW", "Sony ARW"}, TypeGroup::CameraRaws},
-    {{"NRW", "Nikon NRW"}, TypeGroup::CameraRaws},
-    {{"SRW", "Samsung SRW"}, TypeGroup::CameraRaws},
-    {{"3FR", "Hasselblad 3FR"}, TypeGroup::CameraRaws},
-    {{"IIQ", "Phase One IIQ"}, TypeGroup::CameraRaws},
-    {{"FLAC", "FLAC Audio"}, TypeGroup::Audio},
-    {{"M4A", "M4A Audio (AAC, ALAC)"}, TypeGroup::Audio},
-    {{"AAC", "AAC Audio (ADTS)"}, TypeGroup::Audio},
-    {{"AMR", "AMR Speech"}, TypeGroup::Audio},
-    {{"MTS", "MPEG Transport Stream"}, TypeGroup::Video},
-    {{"3GP", "3GP Files"}, TypeGroup::Video},
-    {{"MXF", "MXF Files"}, TypeGroup::Video},
-    {{"HEIC", "HEIF Images (HEIC)"}, TypeGroup::Pictures},
-    {{"AVIF", "AVIF Images"}, TypeGroup::Pictures},
-    {{"WEBP", "WebP Images"}, TypeGroup::Pictures},
-    {{"JXL", "JPEG XL Images"}, TypeGroup::Pictures},
+// Each at the end of its kind's rows when offered.
+constexpr std::array<CatalogueRow, 17> kThoroughOnly{{
+    {"CR3", "Canon CR3", TypeKind::Raw, Shown::Previewed},
+    {"ARW", "Sony ARW", TypeKind::Raw, Shown::Previewed},
+    {"NRW", "Nikon NRW", TypeKind::Raw, Shown::Previewed},
+    {"SRW", "Samsung SRW", TypeKind::Raw, Shown::Previewed},
+    {"3FR", "Hasselblad 3FR", TypeKind::Raw, Shown::Previewed},
+    {"IIQ", "Phase One IIQ", TypeKind::Raw, Shown::Previewed},
+    {"FLAC", "FLAC Audio", TypeKind::Audio, Shown::Previewed},
+    {"M4A", "M4A Audio (AAC, ALAC)", TypeKind::Audio, Shown::Previewed},
+    {"AAC", "AAC Audio (ADTS)", TypeKind::Audio, Shown::Previewed},
+    {"AMR", "AMR Speech", TypeKind::Audio, Shown::Previewed},
+    {"MTS", "MPEG Transport Stream", TypeKind::Video, Shown::Previewed},
+    {"3GP", "3GP Files", TypeKind::Video, Shown::Previewed},
+    {"MXF", "MXF Files", TypeKind::Video, Shown::Previewed},
+    {"HEIC", "HEIF Images (HEIC)", TypeKind::Picture, Shown::Previewed},
+    {"AVIF", "AVIF Images", TypeKind::Picture, Shown::Previewed},
+    {"WEBP", "WebP Images", TypeKind::Picture, Shown::Previewed},
+    {"JXL", "JPEG XL Images", TypeKind::Picture, Shown::No},
 }};
 
-// The last catalogue row of each group, in group order.
-constexpr std::array<std::string_view, 4> kGroupEnds{"DCR", "RM", "M4V", "PSD"};
-
-constexpr std::array<CatalogueRow, kThoroughOnly.size()> kThoroughOnlyRows = [] {
-    std::array<CatalogueRow, kThoroughOnly.size()> out{};
-    for (size_t i = 0; i < out.size(); ++i) out[i] = kThoroughOnly[i].row;
-    return out;
-}();
+// The type page offers the kinds as groups in turn: each kind's catalogue rows
+// stand together, the kinds in their declared order, and a thorough-only row
+// joins a group the catalogue has.
+static_assert([] {
+    for (size_t i = 1; i < kRows.size(); ++i)
+        if (kRows[i].kind < kRows[i - 1].kind) return false;
+    for (const CatalogueRow& extra : kThoroughOnly)
+        if (std::none_of(kRows.begin(), kRows.end(),
+                         [&](const CatalogueRow& r) { return r.kind == extra.kind; }))
+            return false;
+    return true;
+}());
 
 struct MakerToken {
     std::string_view type;
@@ -286,36 +289,41 @@ std::span<const CatalogueRow, kCatalogueSize> catalogueRows() {
     return kRows;
 }
 
-TypeGroup groupOf(std::string_view type) {
-    for (const GroupedRow& g : kThoroughOnly)
-        if (g.row.type == type) return g.group;
-    size_t group = 0;
-    for (const CatalogueRow& row : kRows) {
-        if (row.type == type) return static_cast<TypeGroup>(group);
-        if (row.type == kGroupEnds[group]) ++group;
-    }
-    return TypeGroup::Pictures;
+const CatalogueRow* findRow(std::string_view type) {
+    for (const std::span<const CatalogueRow> rows :
+         {std::span<const CatalogueRow>(kRows), std::span<const CatalogueRow>(kThoroughOnly)})
+        for (const CatalogueRow& row : rows)
+            if (row.type == type) return &row;
+    return nullptr;
+}
+
+TypeKind kindOf(std::string_view type) {
+    const CatalogueRow* row = findRow(type);
+    return row ? row->kind : TypeKind::Picture;
+}
+
+bool takesThumbnail(std::string_view type) {
+    const CatalogueRow* row = findRow(type);
+    return row != nullptr && row->shown == Shown::Thumbnailed;
 }
 
 std::span<const CatalogueRow> thoroughOnlyRows() {
-    return kThoroughOnlyRows;
+    return kThoroughOnly;
 }
 
 bool isThoroughOnly(std::string_view type) {
-    return std::any_of(kThoroughOnlyRows.begin(), kThoroughOnlyRows.end(),
+    return std::any_of(kThoroughOnly.begin(), kThoroughOnly.end(),
                        [&](const CatalogueRow& r) { return r.type == type; });
 }
 
 std::vector<CatalogueRow> offeredRows(bool thorough) {
     std::vector<CatalogueRow> out;
-    size_t group = 0;
-    for (const CatalogueRow& row : kRows) {
-        out.push_back(row);
-        if (row.type != kGroupEnds[group]) continue;
-        if (thorough)
-            for (const GroupedRow& g : kThoroughOnly)
-                if (g.group == static_cast<TypeGroup>(group)) out.push_back(g.row);
-        ++group;
+    for (size_t i = 0; i < kRows.size(); ++i) {
+        out.push_back(kRows[i]);
+        const bool kindEnds = i + 1 == kRows.size() || kRows[i + 1].kind != kRows[i].kind;
+        if (!thorough || !kindEnds) continue;
+        for (const CatalogueRow& row : kThoroughOnly)
+            if (row.kind == kRows[i].kind) out.push_back(row);
     }
     return out;
 }

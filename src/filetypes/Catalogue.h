@@ -14,9 +14,20 @@
 
 namespace kestrum {
 
+// What a type's files hold, in the order the type page shows its groups. The kind
+// decides the group a type is offered in and how far a thorough walk may measure it.
+enum class TypeKind : uint8_t { Raw, Audio, Video, Picture };
+
+// How the results page shows a file of a type: not at all (a placeholder); in
+// its preview, by the picture control for a raw or picture and by the player for
+// sound and video; or also as the scan's live thumbnail.
+enum class Shown : uint8_t { No, Previewed, Thumbnailed };
+
 struct CatalogueRow {
     std::string_view type;
     std::string_view description;
+    TypeKind kind = TypeKind::Picture;
+    Shown shown = Shown::No;
 };
 
 inline constexpr size_t kCatalogueSize = 41;
@@ -28,19 +39,23 @@ inline constexpr const char* kDefaultSizeText = "2000";
 // The 41 rows in the order the type page shows them.
 std::span<const CatalogueRow, kCatalogueSize> catalogueRows();
 
-// Where a user looks for a type: the groups the type page shows in turn.
-enum class TypeGroup { CameraRaws, Audio, Video, Pictures };
+// The row of a catalogue or thorough-only type; null for an unknown name.
+const CatalogueRow* findRow(std::string_view type);
 
-// The group of a catalogue or thorough-only type; Pictures for an unknown name.
-TypeGroup groupOf(std::string_view type);
+// The kind of a catalogue or thorough-only type; Picture for an unknown name.
+TypeKind kindOf(std::string_view type);
+
+// Whether a scan shows files of this type as its live thumbnail.
+bool takesThumbnail(std::string_view type);
 
 // The types today's phones and cameras write, which only thorough detection
-// recognises (by structure, never by a header rule), in group order.
+// recognises (by structure, never by a header rule), in kind order.
 std::span<const CatalogueRow> thoroughOnlyRows();
 bool isThoroughOnly(std::string_view type);
 
 // The rows the type page and the CLI offer: the 41 catalogue rows, and for
-// thorough detection the thorough-only rows too, each at the end of its group.
+// thorough detection the thorough-only rows too, each after the last catalogue
+// row of its kind.
 std::vector<CatalogueRow> offeredRows(bool thorough);
 
 // The type's record as the rules define it (extName set, maxSizeBytes and

@@ -4,18 +4,9 @@
 #include <cstring>
 #include <memory>
 
+#include "carve/ByteOrder.h"
+
 namespace kestrum {
-namespace {
-
-uint32_t le32(const unsigned char* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint32_t be32(const unsigned char* p) {
-    return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-}
-
-}  // namespace
 
 std::optional<uint64_t> declaredMediaLength(const std::string& path) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),

@@ -4,6 +4,7 @@
 
 #include "app/Session.h"
 #include "disk/FileCopy.h"
+#include "filetypes/Catalogue.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/OutputFile.h"
@@ -79,12 +80,12 @@ int ExtractThumbnail(FileInfo record) {
 }
 
 void RemoveTempPreviews() {
-    static const char* const kTypes[] = {"JPEG", "GIF", "BMP", "PNG",  "TIFF", "MPEG",
-                                         "WAV",  "AVI", "MP3", "MIDI", "WMA"};
-    for (const char* type : kTypes) {
-        if (tempPreviewPath(type).empty()) return;
-        platform::removeEntry(tempPreviewPath(type));
-        platform::removeEntry(tempPreviewPath(type) + kPartSuffix);
+    for (const CatalogueRow& row : offeredRows(true)) {
+        if (row.shown == Shown::No) continue;
+        const std::string path = tempPreviewPath(std::string(row.type));
+        if (path.empty()) return;
+        platform::removeEntry(path);
+        platform::removeEntry(path + kPartSuffix);
     }
 }
 

@@ -1,5 +1,6 @@
 // Which road a preview takes: a picture for the picture control, media for the
-// player, or none (a placeholder). Decided from the type tree's label.
+// player, or none (a placeholder). Decided from the type tree's label by the
+// catalogue row of the type it names.
 #pragma once
 
 #include <string>
@@ -14,9 +15,7 @@ struct PreviewType {
     std::string type;  // the bare type name; the label itself when none matched
 };
 
-// The previewable type the label names (pictures JPEG, BMP, GIF, PNG, TIFF, and
-// the thorough-only WEBP, HEIC, AVIF and raws; every sound and video type the
-// player plays): "TIFF (3)" is the picture type TIFF.
+// The previewable type the label names: "TIFF (3)" is the picture type TIFF.
 PreviewType previewTypeFor(std::string_view treeLabel);
 
 // A media type's list puts the player into its full mode when it is filled.

@@ -12,6 +12,7 @@
 #include "app/Session.h"
 #include "carve/ThoroughScan.h"
 #include "disk/SectorReader.h"
+#include "filetypes/Catalogue.h"
 #include "scan/Detection.h"
 #include "scan/ExtentRules.h"
 #include "scan/SectorView.h"
@@ -20,12 +21,6 @@ namespace kestrum {
 namespace {
 
 constexpr int32_t kThumbnailEvery = 11;
-
-bool takesThumbnail(const char* name) {
-    for (const char* t : {"JPEG", "BMP", "PNG", "GIF", "TIFF"})
-        if (std::strcmp(name, t) == 0) return true;
-    return false;
-}
 
 class Scan {
 public:

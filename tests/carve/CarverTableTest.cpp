@@ -11,15 +11,16 @@
 
 #include "TestSupport.h"
 #include "carve/Carver.h"
+#include "filetypes/Catalogue.h"
 
 namespace kestrum::carve {
 namespace {
 
 std::vector<std::array<uint8_t, 512>> firstSectors() {
     std::vector<std::array<uint8_t, 512>> sectors;
-    for (const std::string dir : {std::string(KESTRUM_TEST_DATA_DIR),
-                                  std::string(KESTRUM_TEST_DATA_DIR) + "/carve",
-                                  std::string(KESTRUM_SAMPLES_DIR)}) {
+    for (const std::string dir :
+         {std::string(KESTRUM_TEST_DATA_DIR), std::string(KESTRUM_TEST_DATA_DIR) + "/carve",
+          std::string(KESTRUM_SAMPLES_DIR)}) {
         if (!std::filesystem::is_directory(dir)) continue;
         for (const auto& e : std::filesystem::directory_iterator(dir)) {
             if (!e.is_regular_file()) continue;
@@ -52,6 +53,15 @@ TEST(CarverTable, QuickTestsPassOnlyOnTheFirstBytesTheirFamiliesDeclare) {
         }
     }
     EXPECT_GT(accepted, 40u);  // the real files did reach the quick tests
+}
+
+// A type's kind, ceiling and preview come from its catalogue row: a type a carver
+// lists without one would be walked only as far as a picture, never previewed,
+// and never offered on the type page.
+TEST(CarverTable, EveryTypeACarverListsHasACatalogueRow) {
+    for (const CarverEntry& c : carvers())
+        for (std::string_view type : c.types)
+            EXPECT_NE(findRow(type), nullptr) << c.family << " lists " << type;
 }
 
 }  // namespace

@@ -192,12 +192,12 @@ TEST(Catalogue, ThoroughOnlyTypesJoinTheirGroupsInThoroughModeOnly) {
         EXPECT_LE(r.type.size(), 4u);
     }
     EXPECT_FALSE(isThoroughOnly("JPEG"));
-    EXPECT_EQ(groupOf("FLAC"), TypeGroup::Audio);
-    EXPECT_EQ(groupOf("3GP"), TypeGroup::Video);
-    EXPECT_EQ(groupOf("ARW"), TypeGroup::CameraRaws);
-    EXPECT_EQ(groupOf("WAV"), TypeGroup::Audio);
-    EXPECT_EQ(groupOf("M4V"), TypeGroup::Video);
-    EXPECT_EQ(groupOf("BMP"), TypeGroup::Pictures);
+    EXPECT_EQ(kindOf("FLAC"), TypeKind::Audio);
+    EXPECT_EQ(kindOf("3GP"), TypeKind::Video);
+    EXPECT_EQ(kindOf("ARW"), TypeKind::Raw);
+    EXPECT_EQ(kindOf("WAV"), TypeKind::Audio);
+    EXPECT_EQ(kindOf("M4V"), TypeKind::Video);
+    EXPECT_EQ(kindOf("BMP"), TypeKind::Picture);
     // The thorough scan's built-in ceilings follow the groups.
     EXPECT_EQ(carve::sizeCeiling("FLAC", nullptr), uint64_t{64} << 30);
     EXPECT_EQ(carve::sizeCeiling("MTS", nullptr), uint64_t{64} << 30);

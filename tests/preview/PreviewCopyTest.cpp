@@ -163,6 +163,19 @@ TEST_F(PreviewTest, ExitCleanUpRemovesOnlyPreviewFiles) {
     EXPECT_FALSE(fs::exists(tempPreviewPath("JPEG")));
     EXPECT_FALSE(fs::exists(tempPreviewPath("WAV")));
     EXPECT_TRUE(fs::exists(other));
+
+    // Every type the results page previews leaves its copy there, the types a
+    // thorough scan adds and their half-written thumbnails too.
+    for (const char* type : {"MP4", "MKV", "OGG", "HEIC", "WEBP", "CR3", "FLAC", "MTS"}) {
+        test::writeFile(tempPreviewPath(type), std::string("x"));
+        test::writeFile(tempPreviewPath(type) + ".part", std::string("x"));
+    }
+    RemoveTempPreviews();
+    for (const char* type : {"MP4", "MKV", "OGG", "HEIC", "WEBP", "CR3", "FLAC", "MTS"}) {
+        EXPECT_FALSE(fs::exists(tempPreviewPath(type))) << type;
+        EXPECT_FALSE(fs::exists(tempPreviewPath(type) + ".part")) << type;
+    }
+    EXPECT_TRUE(fs::exists(other));
 }
 
 }  // namespace

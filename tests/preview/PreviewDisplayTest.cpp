@@ -69,6 +69,19 @@ TEST(PreviewKind, LabelsChooseTheRoadByPrefix) {
         {"M4A (3)", PreviewKind::Media, "M4A"},
         {"3GP (1)", PreviewKind::Media, "3GP"},
         {"MTS (1)", PreviewKind::Media, "MTS"},
+        {"JPEG", PreviewKind::Picture, "JPEG"},
+        // Every kind's shown and unshown types, the thorough-only ones among them.
+        {"AVIF (1)", PreviewKind::Picture, "AVIF"},
+        {"CR3 (2)", PreviewKind::Picture, "CR3"},
+        {"IIQ (1)", PreviewKind::Picture, "IIQ"},
+        {"NEF (4)", PreviewKind::None, "NEF (4)"},
+        {"JXL (1)", PreviewKind::None, "JXL (1)"},
+        {"PSD (1)", PreviewKind::None, "PSD (1)"},
+        {"FLAC (1)", PreviewKind::Media, "FLAC"},
+        {"AAC (2)", PreviewKind::Media, "AAC"},
+        {"AMR (1)", PreviewKind::Media, "AMR"},
+        {"DIVX (1)", PreviewKind::Media, "DIVX"},
+        {"MXF (1)", PreviewKind::Media, "MXF"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
