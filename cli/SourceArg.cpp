@@ -9,6 +9,7 @@
 #include "disk/SectorReader.h"
 #include "disk/SizeText.h"
 #include "disk/SourceBinding.h"
+#include "disk/SourceChoice.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Devices.h"
 #include "platform/Files.h"
@@ -72,19 +73,14 @@ bool selectImageFolder(const std::string& folder, SourceInfo& info, std::string&
                 ". Choose the folder that holds the image file or its pieces.";
         return false;
     }
-    uint64_t total = 0, pieceBytes = 0;
-    int pieces = 0;
-    for (;; ++pieces) {
-        const auto piece = platform::findFileNoCase(folder, imagePieceName(pieces));
-        if (!piece) break;
-        if (!openable(*piece, *piece, &pieceBytes, error)) return false;
-        total += pieceBytes;
+    const ImagePieces pieces = countImagePieces(folder);
+    for (int k = 0; k < pieces.count; ++k) {
+        const std::string piece =
+            platform::findFileNoCase(folder, imagePieceName(k)).value_or(imagePieceName(k));
+        if (!openable(piece, piece, nullptr, error)) return false;
     }
-    Session& s = session();
-    s.imageSource = 1;
-    // One large file is read whole; anything else is read as pieces.
-    s.imageSplit = (total > kPieceSectors * kSectorSize && pieces == 1) ? 0 : 1;
-    s.imageFolder.store(folder);
+    const uint64_t total = pieces.totalBytes;
+    session().chooseSource(SourceSpec::imageFolder(folder, readsAsPieces(pieces)));
     info.parentText = "Select Image";
     info.itemText = *first;
     info.infoLines = imageLines(*first, total);
@@ -98,13 +94,6 @@ void describeDevice(SourceInfo& info, const std::string& node, uint64_t bytes) {
     info.sizeSectors = bytes / kSectorSize;
 }
 
-void selectDevicePath(const std::string& path) {
-    Session& s = session();
-    s.imageSource = 0;
-    s.deviceSlots.with([&](DeviceSlots& slots) { slots[0] = path; });
-    s.selectedSlot = 0;
-}
-
 }  // namespace
 
 bool selectSource(const std::string& source, SourceInfo& info, std::string& error) {
@@ -112,7 +101,6 @@ bool selectSource(const std::string& source, SourceInfo& info, std::string& erro
     closeDeviceHandle();
     unbindSource();
     Session& s = session();
-    s.imageFile.store({});
     if (source.rfind(kDevicePrefix, 0) == 0) {
         const std::string node = platform::resolveDevicePath(source);
         if (node.empty()) {
@@ -129,13 +117,11 @@ bool selectSource(const std::string& source, SourceInfo& info, std::string& erro
                 error = "Only disks 0 to 9 can be read by number; give the device node instead.";
                 return false;
             }
-            s.imageSource = 0;
-            s.deviceSlots.with([](DeviceSlots& slots) { slots[0] = initialDeviceSlots()[0]; });
-            s.selectedSlot = static_cast<int16_t>(n);
+            s.chooseSource(SourceSpec::disk(n));
             info.parentText = "Select Disk";
             info.itemText = "Disk" + std::to_string(n);
         } else {
-            selectDevicePath(source);
+            s.chooseSource(SourceSpec::device(source));
             info.parentText = "Select Logical Drive";
             info.itemText = source;
         }
@@ -156,15 +142,13 @@ bool selectSource(const std::string& source, SourceInfo& info, std::string& erro
     info.image = !platform::isBlockDevice(source);
     if (info.image) {
         // Read as an image: whole batches at a time, no device chunking.
-        s.imageSource = 1;
-        s.imageSplit = 0;
-        s.imageFile.store(source);
+        s.chooseSource(SourceSpec::imageFile(source));
         info.parentText = "Select Image";
         info.itemText = source;
         info.infoLines = imageLines(source, bytes);
         info.sizeSectors = (bytes + kSectorSize - 1) / kSectorSize;
     } else {
-        selectDevicePath(source);
+        s.chooseSource(SourceSpec::device(source));
         info.parentText = "Select Disk";
         info.itemText = source;
         describeDevice(info, source, bytes);

@@ -82,7 +82,7 @@ TEST_F(ReaderSingleImage, SectorNumbersBeyondThirtyTwoBitsAreAddressed) {
     EXPECT_TRUE(holdsSector(buffer, 1, far + 1));
 
     // The same file read as a device.
-    session().imageSource = 0;
+    session().source.store(SourceSpec{});
     buffer = staleBuffer(2);
     EXPECT_EQ(readSectors(far, 2, buffer.data(), image()), 1);
     EXPECT_TRUE(holdsSector(buffer, 0, far));
