@@ -59,6 +59,13 @@ std::vector<std::string> imageLines(const std::string& model, uint64_t bytes) {
             "Disk Size  : " + std::to_string(bytes / 1048576) + " MB"};
 }
 
+// Makes spec the source, named as the source page's tree names it.
+void choose(const SourceSpec& spec, SourceInfo& info, const char* parent, const std::string& item) {
+    session().chooseSource(spec);
+    info.parentText = parent;
+    info.itemText = item;
+}
+
 bool selectImageFolder(const std::string& folder, SourceInfo& info, std::string& error) {
     const auto first = platform::findFileNoCase(folder, kSingleImageName);
     if (!first) {
@@ -80,9 +87,7 @@ bool selectImageFolder(const std::string& folder, SourceInfo& info, std::string&
         if (!openable(piece, piece, nullptr, error)) return false;
     }
     const uint64_t total = pieces.totalBytes;
-    session().chooseSource(SourceSpec::imageFolder(folder, readsAsPieces(pieces)));
-    info.parentText = "Select Image";
-    info.itemText = *first;
+    choose(SourceSpec::imageFolder(folder, readsAsPieces(pieces)), info, "Select Image", *first);
     info.infoLines = imageLines(*first, total);
     info.sizeSectors = (total + kSectorSize - 1) / kSectorSize;
     info.image = true;
@@ -100,7 +105,6 @@ bool selectSource(const std::string& source, SourceInfo& info, std::string& erro
     info = SourceInfo{};
     closeDeviceHandle();
     unbindSource();
-    Session& s = session();
     if (source.rfind(kDevicePrefix, 0) == 0) {
         const std::string node = platform::resolveDevicePath(source);
         if (node.empty()) {
@@ -117,13 +121,9 @@ bool selectSource(const std::string& source, SourceInfo& info, std::string& erro
                 error = "Only disks 0 to 9 can be read by number; give the device node instead.";
                 return false;
             }
-            s.chooseSource(SourceSpec::disk(n));
-            info.parentText = "Select Disk";
-            info.itemText = "Disk" + std::to_string(n);
+            choose(SourceSpec::disk(n), info, "Select Disk", "Disk" + std::to_string(n));
         } else {
-            s.chooseSource(SourceSpec::device(source));
-            info.parentText = "Select Logical Drive";
-            info.itemText = source;
+            choose(SourceSpec::device(source), info, "Select Logical Drive", source);
         }
         describeDevice(info, node, bytes);
         return true;
@@ -142,15 +142,11 @@ bool selectSource(const std::string& source, SourceInfo& info, std::string& erro
     info.image = !platform::isBlockDevice(source);
     if (info.image) {
         // Read as an image: whole batches at a time, no device chunking.
-        s.chooseSource(SourceSpec::imageFile(source));
-        info.parentText = "Select Image";
-        info.itemText = source;
+        choose(SourceSpec::imageFile(source), info, "Select Image", source);
         info.infoLines = imageLines(source, bytes);
         info.sizeSectors = (bytes + kSectorSize - 1) / kSectorSize;
     } else {
-        s.chooseSource(SourceSpec::device(source));
-        info.parentText = "Select Disk";
-        info.itemText = source;
+        choose(SourceSpec::device(source), info, "Select Disk", source);
         describeDevice(info, source, bytes);
     }
     return true;

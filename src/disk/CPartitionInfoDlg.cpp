@@ -403,7 +403,7 @@ void CPartitionInfoDlg::next() {
             refuse(problem);
             return;
         }
-        bindSource(s.selectedDevicePath(), *chosen_, itemText);
+        bindSource(s.sourceSpec().devicePath, *chosen_, itemText);
     } else {
         unbindSource();
     }

@@ -1,7 +1,6 @@
 #include "disk/SourceSpec.h"
 
 #include "disk/SectorReader.h"
-#include "disk/SourceChoice.h"
 #include "platform/Folders.h"
 
 namespace kestrum {
@@ -54,10 +53,6 @@ std::optional<std::string> SourceSpec::firstImagePath() const {
 std::string SourceSpec::expectedImagePath() const {
     if (kind == Kind::ImageFile) return path;
     return firstImagePath().value_or(platform::joinPath(path, firstImageName()));
-}
-
-SourceSpec imageFolderSource(const std::string& folder) {
-    return SourceSpec::imageFolder(folder, readsAsPieces(countImagePieces(folder)));
 }
 
 }  // namespace kestrum

@@ -38,8 +38,4 @@ struct SourceSpec {
     std::string expectedImagePath() const;
 };
 
-// The image folder as found on disk: one large Image0.img is read whole, anything
-// else as pieces.
-SourceSpec imageFolderSource(const std::string& folder);
-
 }  // namespace kestrum
