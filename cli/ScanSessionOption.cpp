@@ -57,8 +57,8 @@ std::unique_ptr<ScanSession> openScanSession(const ParsedArgs& parsed, const std
     // Thorough detection finds other files than the classic one: another scan.
     identity.mode = parsed.has("--thorough") ? "thorough" : "classic";
     // Another disk that has taken the device's node is another scan.
-    if (const Session& s = session(); s.imageSource.load() == 0)
-        identity.disk = platform::identityRecordText(nodeForReading(s.selectedDevicePath()));
+    if (const SourceSpec source = session().sourceSpec(); !source.isImage())
+        identity.disk = platform::identityRecordText(nodeForReading(source.devicePath));
     if (error = placeProblem(parsed.value("--session")); !error.empty()) return nullptr;
     auto session = std::make_unique<ScanSession>(parsed.value("--session"), identity,
                                                  std::chrono::seconds(seconds));

@@ -9,6 +9,7 @@
 #include "disk/SectorReader.h"
 #include "disk/SizeText.h"
 #include "disk/SourceBinding.h"
+#include "disk/SourceChoice.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Devices.h"
 #include "platform/Files.h"
@@ -58,6 +59,13 @@ std::vector<std::string> imageLines(const std::string& model, uint64_t bytes) {
             "Disk Size  : " + std::to_string(bytes / 1048576) + " MB"};
 }
 
+// Makes spec the source, named as the source page's tree names it.
+void choose(const SourceSpec& spec, SourceInfo& info, const char* parent, const std::string& item) {
+    session().chooseSource(spec);
+    info.parentText = parent;
+    info.itemText = item;
+}
+
 bool selectImageFolder(const std::string& folder, SourceInfo& info, std::string& error) {
     const auto first = platform::findFileNoCase(folder, kSingleImageName);
     if (!first) {
@@ -72,21 +80,14 @@ bool selectImageFolder(const std::string& folder, SourceInfo& info, std::string&
                 ". Choose the folder that holds the image file or its pieces.";
         return false;
     }
-    uint64_t total = 0, pieceBytes = 0;
-    int pieces = 0;
-    for (;; ++pieces) {
-        const auto piece = platform::findFileNoCase(folder, imagePieceName(pieces));
-        if (!piece) break;
-        if (!openable(*piece, *piece, &pieceBytes, error)) return false;
-        total += pieceBytes;
+    const ImagePieces pieces = countImagePieces(folder);
+    for (int k = 0; k < pieces.count; ++k) {
+        const std::string piece =
+            platform::findFileNoCase(folder, imagePieceName(k)).value_or(imagePieceName(k));
+        if (!openable(piece, piece, nullptr, error)) return false;
     }
-    Session& s = session();
-    s.imageSource = 1;
-    // One large file is read whole; anything else is read as pieces.
-    s.imageSplit = (total > kPieceSectors * kSectorSize && pieces == 1) ? 0 : 1;
-    s.imageFolder.store(folder);
-    info.parentText = "Select Image";
-    info.itemText = *first;
+    const uint64_t total = pieces.totalBytes;
+    choose(SourceSpec::imageFolder(folder, readsAsPieces(pieces)), info, "Select Image", *first);
     info.infoLines = imageLines(*first, total);
     info.sizeSectors = (total + kSectorSize - 1) / kSectorSize;
     info.image = true;
@@ -98,21 +99,12 @@ void describeDevice(SourceInfo& info, const std::string& node, uint64_t bytes) {
     info.sizeSectors = bytes / kSectorSize;
 }
 
-void selectDevicePath(const std::string& path) {
-    Session& s = session();
-    s.imageSource = 0;
-    s.deviceSlots.with([&](DeviceSlots& slots) { slots[0] = path; });
-    s.selectedSlot = 0;
-}
-
 }  // namespace
 
 bool selectSource(const std::string& source, SourceInfo& info, std::string& error) {
     info = SourceInfo{};
     closeDeviceHandle();
     unbindSource();
-    Session& s = session();
-    s.imageFile.store({});
     if (source.rfind(kDevicePrefix, 0) == 0) {
         const std::string node = platform::resolveDevicePath(source);
         if (node.empty()) {
@@ -129,15 +121,9 @@ bool selectSource(const std::string& source, SourceInfo& info, std::string& erro
                 error = "Only disks 0 to 9 can be read by number; give the device node instead.";
                 return false;
             }
-            s.imageSource = 0;
-            s.deviceSlots.with([](DeviceSlots& slots) { slots[0] = initialDeviceSlots()[0]; });
-            s.selectedSlot = static_cast<int16_t>(n);
-            info.parentText = "Select Disk";
-            info.itemText = "Disk" + std::to_string(n);
+            choose(SourceSpec::disk(n), info, "Select Disk", "Disk" + std::to_string(n));
         } else {
-            selectDevicePath(source);
-            info.parentText = "Select Logical Drive";
-            info.itemText = source;
+            choose(SourceSpec::device(source), info, "Select Logical Drive", source);
         }
         describeDevice(info, node, bytes);
         return true;
@@ -156,17 +142,11 @@ bool selectSource(const std::string& source, SourceInfo& info, std::string& erro
     info.image = !platform::isBlockDevice(source);
     if (info.image) {
         // Read as an image: whole batches at a time, no device chunking.
-        s.imageSource = 1;
-        s.imageSplit = 0;
-        s.imageFile.store(source);
-        info.parentText = "Select Image";
-        info.itemText = source;
+        choose(SourceSpec::imageFile(source), info, "Select Image", source);
         info.infoLines = imageLines(source, bytes);
         info.sizeSectors = (bytes + kSectorSize - 1) / kSectorSize;
     } else {
-        selectDevicePath(source);
-        info.parentText = "Select Disk";
-        info.itemText = source;
+        choose(SourceSpec::device(source), info, "Select Disk", source);
         describeDevice(info, source, bytes);
     }
     return true;

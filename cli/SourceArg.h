@@ -1,5 +1,5 @@
-// Turns the SOURCE and --range arguments into the session's source fields, as the
-// source page does on Next, with messages that say what is wrong and what to do.
+// Turns the SOURCE and --range arguments into the session's source and range, as
+// the source page does on Next, with messages that say what is wrong and what to do.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@ struct SourceInfo {
     std::string itemText;
     std::vector<std::string> infoLines;
     uint64_t sizeSectors = 0;
-    bool image = false;      // an image folder or an image file, not a device
+    bool image = false;  // an image folder or an image file, not a device
 };
 
 // Points the session at source: a folder holding "Image0.img" or its pieces, an

@@ -18,6 +18,26 @@ std::string Session::selectedDevicePath() const {
     return deviceSlots.load()[static_cast<size_t>(slot)];
 }
 
+SourceSpec Session::sourceSpec() const {
+    SourceSpec spec = source.load();
+    if (spec.kind == SourceSpec::Kind::Device) spec.devicePath = selectedDevicePath();
+    return spec;
+}
+
+void Session::chooseSource(const SourceSpec& spec) {
+    source.store(spec);
+    if (spec.kind != SourceSpec::Kind::Device) return;
+    const DeviceSlots initial = initialDeviceSlots();
+    for (size_t n = 0; n < kDeviceSlotCount; ++n)
+        if (spec.devicePath == initial[n]) {
+            deviceSlots.with([&](DeviceSlots& slots) { slots[0] = initial[0]; });
+            selectedSlot.store(static_cast<int16_t>(n));
+            return;
+        }
+    deviceSlots.with([&](DeviceSlots& slots) { slots[0] = spec.devicePath; });
+    selectedSlot.store(0);
+}
+
 Session& session() {
     static Session instance;
     return instance;

@@ -1,6 +1,6 @@
 // The one process-wide record of what more than one page or worker needs: the
-// source and how it is read, the sector range, the bad-sector answer, the folders
-// and captions fixed at start-up, the scan's stop flag and handle, the two lists.
+// source, the sector range, the bad-sector answer, the folders and captions fixed
+// at start-up, the scan's stop flag and handle, the two lists.
 #pragma once
 
 #include <array>
@@ -13,7 +13,7 @@
 #include "app/Guarded.h"
 #include "app/Prompter.h"
 #include "app/WorkerSlot.h"
-#include "platform/SourceFile.h"
+#include "disk/SourceSpec.h"
 #include "scan/FoundFileList.h"
 #include "scan/TypeRecord.h"
 
@@ -33,23 +33,12 @@ struct Session {
     Guarded<DeviceSlots> deviceSlots{initialDeviceSlots()};
     std::atomic<int16_t> selectedSlot{0};
     std::atomic<char> osFamily{'N'};
-    std::atomic<int32_t> imageSource{0};
-    std::atomic<int32_t> imageSplit{0};
-    Guarded<std::string> imageFolder;
-    // An image file of any name, read whole in place of "Image0.img" (the
-    // command-line tool takes such files); empty for the pages' image folders.
-    Guarded<std::string> imageFile;
+    // What is read. A device's path is kept in the slots (selectedDevicePath);
+    // chooseSource() sets both, sourceSpec() gives the whole value.
+    Guarded<SourceSpec> source;
     std::atomic<uint64_t> rangeStart{0};
     std::atomic<uint64_t> rangeEnd{0};  // exclusive; 0 = no range
     std::atomic<BadSectorAnswer> badSectorAnswer{BadSectorAnswer::Retry};
-
-    // The sector reader's open device, kept between reads. Readers copy the
-    // shared pointer under the lock, so a switch to another device never closes a
-    // handle that another worker is reading from.
-    std::mutex deviceHandleLock;
-    std::shared_ptr<platform::SourceFile> deviceHandle;
-    std::string deviceHandlePath;
-    bool deviceHandleOpened = false;  // a failed open is remembered like a good one
 
     Guarded<std::string> dataFolder;
     Guarded<std::string> applicationFolder;
@@ -69,6 +58,12 @@ struct Session {
 
     // The device path every read uses: the slot that selectedSlot names.
     std::string selectedDevicePath() const;
+
+    // The source as chosen, a device with the path selectedDevicePath() gives.
+    SourceSpec sourceSpec() const;
+    // Makes spec the source: a device's path goes into the slots (disks 0 to 9
+    // in their own slot, anything else through slot 0).
+    void chooseSource(const SourceSpec& spec);
 };
 
 Session& session();

@@ -248,8 +248,7 @@ void CPartitionInfoDlg::selectionChanged(QTreeWidgetItem* item) {
     const QString parentText = item->parent() ? item->parent()->text(0) : QString();
     chosen_.reset();
     if (parentText == kDriveRootText) {
-        session().imageSource.store(0);
-        session().imageFile.store({});
+        session().source.store(SourceSpec{});
         if (itemText.size() >= 3)
             chosen_ = driveIdentity(itemText.at(itemText.size() - 3).toLatin1());
         showDriveInfo(itemText);
@@ -257,8 +256,7 @@ void CPartitionInfoDlg::selectionChanged(QTreeWidgetItem* item) {
         if (itemText.endsWith(kImageName, Qt::CaseSensitive)) {
             showDiskInfo(selectImage(text(itemText)));
         } else {
-            session().imageSource.store(0);
-            session().imageFile.store({});
+            session().source.store(SourceSpec{});
             const int n = std::atoi(text(itemText).c_str() + 4);
             if (n >= 0 && n < static_cast<int>(listedDisks_.size())) chosen_ = listedDisks_[n];
             showDiskInfo(n);
@@ -392,29 +390,20 @@ void CPartitionInfoDlg::next() {
     Session& s = session();
     // Decided by the branch, as the selection is: a drive may be labelled "Disk2".
     if (parentText == kDiskRootText) {
-        const int n = std::atoi(itemText.c_str() + 4);
-        // Slots hold disks 0 to 9; a higher disk is read through slot 0.
-        s.deviceSlots.with([n](DeviceSlots& paths) {
-            paths[0] = n < static_cast<int>(kDeviceSlotCount)
-                           ? initialDeviceSlots()[0]
-                           : "\\\\.\\PhysicalDrive" + std::to_string(n);
-        });
-        s.selectedSlot.store(static_cast<int16_t>(n < static_cast<int>(kDeviceSlotCount) ? n : 0));
+        s.chooseSource(SourceSpec::disk(std::atoi(itemText.c_str() + 4)));
     } else if (parentText == kDriveRootText) {
         // "DATA (D:)": the letter inside the closing parenthesis.
-        const std::string letter =
-            itemText.size() >= 3 ? itemText.substr(itemText.size() - 3, 1) : std::string("C");
-        s.deviceSlots.with([&](DeviceSlots& paths) { paths[0] = "\\\\.\\" + letter + ":"; });
-        s.selectedSlot.store(0);
+        s.chooseSource(
+            SourceSpec::drive(itemText.size() >= 3 ? itemText[itemText.size() - 3] : 'C'));
     }
     closeDeviceHandle();
     // DiskN is a position: hold it to the device that was listed there.
-    if (s.imageSource.load() == 0 && chosen_) {
+    if (!s.sourceSpec().isImage() && chosen_) {
         if (std::string problem = changedDeviceProblem(itemText, *chosen_); !problem.empty()) {
             refuse(problem);
             return;
         }
-        bindSource(s.selectedDevicePath(), *chosen_, itemText);
+        bindSource(s.sourceSpec().devicePath, *chosen_, itemText);
     } else {
         unbindSource();
     }

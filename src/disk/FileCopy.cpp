@@ -16,7 +16,7 @@ PageAlignedBuffer::~PageAlignedBuffer() {
     std::free(bytes_);
 }
 
-FileCopyOutcome copyFileBytes(const FileInfo& file, const std::string& devicePath,
+FileCopyOutcome copyFileBytes(const FileInfo& file, const SectorReader& source,
                               const std::function<bool(const void*, size_t)>& write,
                               const std::function<void()>& between) {
     // One buffer per thread for the life of the process: a fresh megabyte per file
@@ -35,7 +35,7 @@ FileCopyOutcome copyFileBytes(const FileInfo& file, const std::string& devicePat
             first = false;
             const uint64_t sectors = (left + kSectorSize - 1) / kSectorSize;
             const auto n = static_cast<uint32_t>(std::min<uint64_t>(sectors, kCopyRequestSectors));
-            readSectors(sector, n, buffer.data(), devicePath);
+            source.read(sector, n, buffer.data());
             const size_t bytes =
                 static_cast<size_t>(std::min<uint64_t>(left, uint64_t{n} * kSectorSize));
             if (!write(buffer.data(), bytes)) {

@@ -1,5 +1,5 @@
-// Copies a found file's bytes from the session's source: the one routine saving
-// and preview copies read through.
+// Copies a found file's bytes from a source: the one routine saving and preview
+// copies read through.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "disk/SectorReader.h"
 #include "scan/FileInfo.h"
 
 namespace kestrum {
@@ -38,9 +39,9 @@ struct FileCopyOutcome {
     uint64_t zeroedSectors = 0;  // sectors of the file the source could not deliver
 };
 
-// Reads exactly the file's extents through the sector reader and hands them to
-// write in order. between runs before every request after the first (a pause gate).
-FileCopyOutcome copyFileBytes(const FileInfo& file, const std::string& devicePath,
+// Reads exactly the file's extents from source and hands them to write in order.
+// between runs before every request after the first (a pause gate).
+FileCopyOutcome copyFileBytes(const FileInfo& file, const SectorReader& source,
                               const std::function<bool(const void*, size_t)>& write,
                               const std::function<void()>& between = {});
 

@@ -1,5 +1,5 @@
-// Reads sectors of the session's source: a device, the single image or a split
-// image. Whatever cannot be delivered ends up as zeros, never as stale bytes.
+// Reads sectors of the source a SourceSpec names: a device, the single image, an
+// image file or a split image. What cannot be delivered is zeros, never stale bytes.
 #include "disk/SectorReader.h"
 
 #include <algorithm>
@@ -15,6 +15,8 @@
 #include "app/Prompter.h"
 #include "app/Session.h"
 #include "disk/SourceBinding.h"
+#include "disk/SourceChoice.h"
+#include "platform/DeviceAccess.h"
 #include "platform/Devices.h"
 #include "platform/Folders.h"
 #include "platform/SourceFile.h"
@@ -293,11 +295,25 @@ int32_t readSpanning(const std::string& folder, uint64_t start, uint32_t count, 
     return result;
 }
 
-int32_t readImage(uint64_t start, uint32_t count, void* buffer) {
-    Session& s = session();
-    const std::string folder = s.imageFolder.load();
-    const std::string namedFile = s.imageFile.load();
-    const bool split = namedFile.empty() && s.imageSplit.load() != 0;
+// Reads count sectors of file at inFile (absolute on the source) in one request;
+// a file that cannot be reached (null) gives zeros.
+int32_t readWhole(const std::shared_ptr<SourceFile>& file, uint64_t inFile, uint64_t absolute,
+                  void* buffer, uint64_t count) {
+    if (!file) {
+        zeroUnreadable(buffer, absolute, count);
+        return 0;
+    }
+    BadSectors bad;
+    bool failedWhole = false;
+    readPart(file, inFile, absolute, buffer, count, bad, failedWhole);
+    return settle(bad) && !failedWhole ? 1 : 0;
+}
+
+int32_t readImage(const SourceSpec& spec, uint64_t start, uint32_t count, void* buffer) {
+    const bool named = spec.kind == SourceSpec::Kind::ImageFile;
+    const std::string folder = named ? std::string() : spec.path;
+    const std::string namedFile = named ? spec.path : std::string();
+    const bool split = !named && spec.pieces;
     const uint64_t startInFile = split ? start % kPieceSectors : start;
     if (split && startInFile + count > kPieceSectors)
         return readSpanning(folder, start, count, buffer);
@@ -318,44 +334,34 @@ int32_t readImage(uint64_t start, uint32_t count, void* buffer) {
 
     bool retried = false;
     bool zeroPart = false;
-    const auto file = reachable(key, image, startInFile, retried, zeroPart);
-    if (!file) {
-        zeroUnreadable(buffer, start, count);
-        return 0;
-    }
-    BadSectors bad;
-    bool failedWhole = false;
-    readPart(file, startInFile, start, buffer, count, bad, failedWhole);
-    return settle(bad) && !failedWhole ? 1 : 0;
+    return readWhole(reachable(key, image, startInFile, retried, zeroPart), startInFile, start,
+                     buffer, count);
 }
 
-// The cached device handle, replaced only when another path is read. A failed open
-// is cached too (as null), so a missing device does not cost an open per batch.
+// The device handle, kept between reads and replaced only when another path is
+// read. Readers copy the shared pointer under the lock, so a switch to another
+// device never closes a handle that another worker is reading from. A failed open
+// is kept too (as null), so a missing device does not cost an open per batch.
+struct OpenDevice {
+    std::string path;
+    std::shared_ptr<SourceFile> file;
+    bool opened = false;
+};
+std::mutex deviceLock;
+OpenDevice openDevice;
+
 std::shared_ptr<SourceFile> deviceHandleFor(const std::string& devicePath) {
-    Session& s = session();
-    std::lock_guard lock(s.deviceHandleLock);
-    if (!s.deviceHandleOpened || s.deviceHandlePath != devicePath) {
+    std::lock_guard lock(deviceLock);
+    if (!openDevice.opened || openDevice.path != devicePath) {
         // Readers still holding the old handle keep it open until they finish.
-        s.deviceHandle.reset();
-        s.deviceHandlePath = devicePath;
+        openDevice.file.reset();
+        openDevice.path = devicePath;
         // The chosen disk where it is now; never a disk that took its number.
         const std::string node = nodeForReading(devicePath);
-        s.deviceHandle = node.empty() ? nullptr : SourceFile::open(node);
-        s.deviceHandleOpened = true;
+        openDevice.file = node.empty() ? nullptr : SourceFile::open(node);
+        openDevice.opened = true;
     }
-    return s.deviceHandle;
-}
-
-int32_t readDevice(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath) {
-    const std::shared_ptr<SourceFile> device = deviceHandleFor(devicePath);
-    if (!device) {
-        zeroUnreadable(buffer, start, count);
-        return 0;
-    }
-    BadSectors bad;
-    bool failedWhole = false;
-    readPart(device, start, start, buffer, count, bad, failedWhole);
-    return settle(bad) && !failedWhole ? 1 : 0;
+    return openDevice.file;
 }
 
 }  // namespace
@@ -364,26 +370,83 @@ std::string imagePieceName(uint64_t piece) {
     return "image" + std::to_string(piece) + ".img";
 }
 
-int32_t readSectors(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath) {
-    Session& s = session();
-    // Only the start is compared: a request that begins inside the range is read in full.
-    const uint64_t rangeEnd = s.rangeEnd.load();
-    if (rangeEnd > 0 && start > rangeEnd) {
+SectorReader::SectorReader(SourceSpec spec, uint64_t guardEnd)
+    : spec_(std::move(spec)), guardEnd_(guardEnd) {}
+
+int32_t SectorReader::read(uint64_t start, uint32_t count, void* buffer) const {
+    if (guardEnd_ > 0 && start > guardEnd_) {
         zeroSectors(buffer, count);
         return 0;
     }
-    if (s.imageSource.load() != 0) return readImage(start, count, buffer);
-    if (s.osFamily.load() == 'N') return readDevice(start, count, buffer, devicePath);
+    if (spec_.isImage()) return readImage(spec_, start, count, buffer);
+    if (session().osFamily.load() == 'N')
+        return readWhole(deviceHandleFor(spec_.devicePath), start, start, buffer, count);
     zeroSectors(buffer, count);
     return 0;
 }
 
-int32_t tryReadSectors(uint64_t start, uint32_t count, void* buffer,
-                       const std::string& devicePath) {
+int32_t SectorReader::tryRead(uint64_t start, uint32_t count, void* buffer) const {
     tryingOnly = true;
-    const int32_t result = readSectors(start, count, buffer, devicePath);
+    const int32_t result = read(start, count, buffer);
     tryingOnly = false;
     return result;
+}
+
+std::optional<uint64_t> SectorReader::sectorCount() const {
+    uint64_t bytes = 0;
+    if (spec_.kind == SourceSpec::Kind::ImageFolder && spec_.pieces) {
+        const ImagePieces pieces = countImagePieces(spec_.path);
+        if (pieces.count == 0) return std::nullopt;
+        bytes = pieces.totalBytes;
+    } else {
+        const std::string path = spec_.isImage() ? spec_.firstImagePath().value_or(std::string())
+                                                 : nodeForReading(spec_.devicePath);
+        const auto file = path.empty() ? nullptr : SourceFile::open(path);
+        if (!file) return std::nullopt;
+        bytes = file->size();
+    }
+    return (bytes + kSectorSize - 1) / kSectorSize;
+}
+
+std::string SectorReader::openProblem(const std::string& shown) const {
+    if (spec_.isImage()) {
+        const std::string path = spec_.expectedImagePath();
+        const std::string problem = platform::openProblem(path);
+        return problem.empty() ? problem
+                               : "The image " + path + " cannot be opened for reading: " + problem;
+    }
+    const std::string node = nodeForReading(spec_.devicePath);
+    if (node.empty())
+        return shown + " cannot be opened for reading: there is no device " + spec_.devicePath +
+               " any more. Attach the medium and choose it again.";
+    const std::string problem = platform::openProblem(node);
+    return problem.empty() ? problem
+                           : shown + " (" + node + ") cannot be opened for reading: " + problem;
+}
+
+SectorReader openSource(const SourceSpec& spec, uint64_t guardEnd) {
+    return SectorReader(spec, guardEnd);
+}
+
+SectorReader openSessionSource() {
+    return openSource(session().sourceSpec(), session().rangeEnd.load());
+}
+
+namespace {
+SectorReader sessionSourceThrough(const std::string& devicePath) {
+    SourceSpec spec = session().sourceSpec();
+    if (!spec.isImage()) spec.devicePath = devicePath;
+    return openSource(spec, session().rangeEnd.load());
+}
+}  // namespace
+
+int32_t readSectors(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath) {
+    return sessionSourceThrough(devicePath).read(start, count, buffer);
+}
+
+int32_t tryReadSectors(uint64_t start, uint32_t count, void* buffer,
+                       const std::string& devicePath) {
+    return sessionSourceThrough(devicePath).tryRead(start, count, buffer);
 }
 
 uint64_t unreadableSectors() {
@@ -448,11 +511,8 @@ void forgetSourceHandles() {
         openImages.clear();
         unbufferedHandles.clear();
     }
-    Session& s = session();
-    std::lock_guard lock(s.deviceHandleLock);
-    s.deviceHandle.reset();
-    s.deviceHandlePath.clear();
-    s.deviceHandleOpened = false;
+    std::lock_guard lock(deviceLock);
+    openDevice = OpenDevice{};
 }
 
 void closeDeviceHandle() {

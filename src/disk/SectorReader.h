@@ -1,11 +1,15 @@
-// The one routine through which every byte of the source is read: a device by its
-// "\\.\" path, the single image "Image0.img", or an image in numbered pieces.
+// The one way every byte of the source is read: a device by its "\\.\" path, the
+// single image "Image0.img", an image file of any name, or an image in numbered
+// pieces, as a SourceSpec names it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "disk/SourceSpec.h"
 
 namespace kestrum {
 
@@ -17,15 +21,48 @@ inline constexpr const char* kSingleImageName = "Image0.img";
 // "image<k>.img", the name of piece k of a split image.
 std::string imagePieceName(uint64_t piece);
 
-// Reads count sectors from start into buffer (count x 512 bytes) from the source
-// the session describes, in one request per device or image piece. Nonzero when
-// every sector was delivered. A failed request is split down to single sectors, so
-// only sectors that really cannot be read are zeros (never stale bytes); those
-// alone go to the front end's bad-sector question.
+// The source a SourceSpec names, opened for reading. Open handles are kept for the
+// process (see forgetSourceHandles), so a reader is cheap to make and to copy.
+class SectorReader {
+public:
+    // Reads beginning past guardEnd give zeros (0 = no guard).
+    explicit SectorReader(SourceSpec spec, uint64_t guardEnd = 0);
+
+    // Reads count sectors from start into buffer (count x 512 bytes), in one request
+    // per device or image piece. Nonzero when every sector was delivered. A failed
+    // request is split down to single sectors, so only sectors that really cannot
+    // be read are zeros (never stale bytes); those alone go to the front end's
+    // bad-sector question. Only the start is compared with the guard: a request
+    // that begins inside it is read in full.
+    int32_t read(uint64_t start, uint32_t count, void* buffer) const;
+    // As read, for a read the caller repeats sector by sector when it fails: a read
+    // error is not asked about (the sectors are zeros) and nothing is counted.
+    int32_t tryRead(uint64_t start, uint32_t count, void* buffer) const;
+
+    // The size in sectors (an image's last partial sector counts), or nothing
+    // when the source cannot be opened.
+    std::optional<uint64_t> sectorCount() const;
+    // Why the source cannot be read, as the message to show with what would give
+    // access; empty when it opens. shown names a device as the user saw it.
+    std::string openProblem(const std::string& shown) const;
+
+    const SourceSpec& spec() const { return spec_; }
+    uint64_t guardEnd() const { return guardEnd_; }
+
+private:
+    SourceSpec spec_;
+    uint64_t guardEnd_;
+};
+
+SectorReader openSource(const SourceSpec& spec, uint64_t guardEnd = 0);
+// The session's source, guarded by its range end.
+SectorReader openSessionSource();
+
+// The session's source with devicePath in place of a device's path, read as
+// SectorReader::read does.
 int32_t readSectors(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath);
 
-// As readSectors, for a read the caller repeats sector by sector when it fails:
-// a read error is not asked about (the sectors are zeros) and nothing is counted.
+// As readSectors, as SectorReader::tryRead reads.
 int32_t tryReadSectors(uint64_t start, uint32_t count, void* buffer, const std::string& devicePath);
 
 // Sectors zero-filled so far in this process because the source could not deliver

@@ -184,10 +184,7 @@ int selectImage(const std::string& imagePath) {
     const std::string folder =
         imagePath.size() >= nameLength ? imagePath.substr(0, imagePath.size() - nameLength) : "";
     const ImagePieces pieces = countImagePieces(folder);
-    s.imageFolder.store(folder);
-    s.imageFile.store({});
-    s.imageSplit.store(readsAsPieces(pieces) ? 1 : 0);
-    s.imageSource.store(1);
+    s.chooseSource(SourceSpec::imageFolder(folder, readsAsPieces(pieces)));
     Registry registry;
     const int n = static_cast<int>(listedDisks(registry).size());
     writeDiskProperties(registry, n, entryForSize(pieces.totalBytes, imagePath, "Image"));
@@ -198,11 +195,7 @@ int selectImageFile(const std::string& path) {
     Session& s = session();
     const auto file = platform::SourceFile::open(path);
     const uint64_t bytes = file ? file->size() : 0;
-    const size_t slash = path.find_last_of('/');
-    s.imageFolder.store(slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
-    s.imageFile.store(path);
-    s.imageSplit.store(0);
-    s.imageSource.store(1);
+    s.chooseSource(SourceSpec::imageFile(path));
     Registry registry;
     const int n = static_cast<int>(listedDisks(registry).size());
     writeDiskProperties(registry, n, entryForSize(bytes, path, "Image"));
@@ -238,28 +231,7 @@ std::string checkRangeBoxes(const std::string& startText, const std::string& end
 }
 
 std::optional<uint64_t> sourceSectorCount() {
-    const Session& s = session();
-    uint64_t bytes = 0;
-    if (const std::string named = s.imageFile.load(); s.imageSource.load() != 0 && !named.empty()) {
-        const auto file = platform::SourceFile::open(named);
-        if (!file) return std::nullopt;
-        bytes = file->size();
-    } else if (s.imageSource.load() != 0 && s.imageSplit.load() != 0) {
-        const ImagePieces pieces = countImagePieces(s.imageFolder.load());
-        if (pieces.count == 0) return std::nullopt;
-        bytes = pieces.totalBytes;
-    } else if (s.imageSource.load() != 0) {
-        const auto found = platform::findFileNoCase(s.imageFolder.load(), kSingleImageName);
-        const auto file = found ? platform::SourceFile::open(*found) : nullptr;
-        if (!file) return std::nullopt;
-        bytes = file->size();
-    } else {
-        const std::string node = nodeForReading(s.selectedDevicePath());
-        const auto device = node.empty() ? nullptr : platform::SourceFile::open(node);
-        if (!device) return std::nullopt;
-        bytes = device->size();
-    }
-    return (bytes + kSectorSize - 1) / kSectorSize;
+    return openSessionSource().sectorCount();
 }
 
 std::string checkRangeEnd(uint64_t end, uint64_t sizeSectors) {
@@ -271,29 +243,7 @@ std::string checkRangeEnd(uint64_t end, uint64_t sizeSectors) {
 }
 
 std::string sourceOpenProblem(const std::string& shown) {
-    const Session& s = session();
-    if (const std::string named = s.imageFile.load(); s.imageSource.load() != 0 && !named.empty()) {
-        const std::string problem = platform::openProblem(named);
-        return problem.empty() ? problem
-                               : "The image " + named + " cannot be opened for reading: " + problem;
-    }
-    if (s.imageSource.load() != 0) {
-        const std::string folder = s.imageFolder.load();
-        const std::string name = s.imageSplit.load() != 0 ? imagePieceName(0) : kSingleImageName;
-        const std::string path =
-            platform::findFileNoCase(folder, name).value_or(platform::joinPath(folder, name));
-        const std::string problem = platform::openProblem(path);
-        return problem.empty() ? problem
-                               : "The image " + path + " cannot be opened for reading: " + problem;
-    }
-    const std::string devicePath = s.selectedDevicePath();
-    const std::string node = nodeForReading(devicePath);
-    if (node.empty())
-        return shown + " cannot be opened for reading: there is no device " + devicePath +
-               " any more. Attach the medium and choose it again.";
-    const std::string problem = platform::openProblem(node);
-    return problem.empty() ? problem
-                           : shown + " (" + node + ") cannot be opened for reading: " + problem;
+    return openSessionSource().openProblem(shown);
 }
 
 }  // namespace kestrum

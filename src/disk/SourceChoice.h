@@ -59,14 +59,14 @@ ImagePieces countImagePieces(const std::string& folder);
 // One large file is read whole; anything else is read as pieces.
 bool readsAsPieces(const ImagePieces& pieces);
 
-// The image item (the full path of its "Image0.img") as the source: sets the
-// session's image fields and registers the image in the disk list as the next
-// disk number, which it returns.
+// The image item (the full path of its "Image0.img") as the session's source, read
+// whole or as pieces as readsAsPieces tells; registers the image in the disk list
+// as the next disk number, which it returns.
 int selectImage(const std::string& imagePath);
 
 // An image file of any name (.img, .dd, .raw, .iso, a ddrescue output) as the
-// source, read whole: sets the session's image fields and registers it as the
-// next disk, whose number it returns.
+// session's source, read whole; registers it as the next disk, whose number it
+// returns.
 int selectImageFile(const std::string& path);
 
 // What tells a disk apart in the tree: its model and size as the disk list

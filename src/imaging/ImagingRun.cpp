@@ -52,11 +52,11 @@ std::string cannotOpenSource(const std::string& path, const std::string& reason)
 // True when path is the file the session reads from (an image file of any name, or
 // a plain file given as a device): such a file must never be replaced or deleted.
 bool isTheSource(const std::string& path) {
-    const Session& s = session();
-    if (const std::string named = s.imageFile.load(); !named.empty() && sameFile(path, named))
-        return true;
-    const std::string node = nodeForReading(s.selectedDevicePath());
-    return s.imageSource.load() == 0 && !node.empty() && sameFile(path, node);
+    const SourceSpec source = session().sourceSpec();
+    if (source.kind == SourceSpec::Kind::ImageFile) return sameFile(path, source.path);
+    if (source.isImage()) return false;
+    const std::string node = nodeForReading(source.devicePath);
+    return !node.empty() && sameFile(path, node);
 }
 
 // Removes every spelling of piece k's name in folder except keep (the path about
@@ -99,7 +99,7 @@ std::string ImagingRun::checkStart(const std::string& folder) const {
     if (endSector <= startSector) return kEmptyRange;
 
     // A source that cannot be opened would give an image of zeros.
-    const Session& s = session();
+    const SourceSpec source = session().sourceSpec();
     std::string error;
     // A plain file as the source: none of the pieces may be that file.
     auto writesOver = [&](const std::string& sourceFile) {
@@ -113,20 +113,18 @@ std::string ImagingRun::checkStart(const std::string& folder) const {
         }
         return false;
     };
-    if (const std::string named = s.imageFile.load(); s.imageSource.load() != 0 && !named.empty()) {
-        if (!platform::SourceFile::open(named, &error)) return cannotOpenSource(named, error);
-        if (writesOver(named)) return kOverwritesSource;
-    } else if (s.imageSource.load() != 0) {
-        const std::string imageFolder = s.imageFolder.load();
-        const std::string name = s.imageSplit.load() != 0 ? "image0.img" : kSingleImageName;
-        const auto found = platform::findFileNoCase(imageFolder, name);
-        if (!found)
-            return cannotOpenSource(platform::joinPath(imageFolder, name), std::strerror(ENOENT));
+    if (source.kind == SourceSpec::Kind::ImageFile) {
+        if (!platform::SourceFile::open(source.path, &error))
+            return cannotOpenSource(source.path, error);
+        if (writesOver(source.path)) return kOverwritesSource;
+    } else if (source.kind == SourceSpec::Kind::ImageFolder) {
+        const auto found = source.firstImagePath();
+        if (!found) return cannotOpenSource(source.expectedImagePath(), std::strerror(ENOENT));
         if (!platform::SourceFile::open(*found, &error)) return cannotOpenSource(*found, error);
-        if (sameFile(folder, imageFolder)) return kOverwritesSource;
+        if (sameFile(folder, source.path)) return kOverwritesSource;
     } else {
         if (std::string problem = boundSourceProblem(); !problem.empty()) return problem;
-        const std::string devicePath = s.selectedDevicePath();
+        const std::string& devicePath = source.devicePath;
         const std::string node = nodeForReading(devicePath);
         if (node.empty()) return cannotOpenSource(devicePath, std::strerror(ENODEV));
         const auto source = platform::SourceFile::open(node, &error);
@@ -184,7 +182,7 @@ int ImagingRun::work() {
         return finish(ImagingOutcome::Failed, nullptr);
     }
     const bool multiFile = imagingMultiFile.load() != 0;
-    const std::string device = session().selectedDevicePath();
+    const SectorReader source = openSessionSource();
     const PageAlignedBuffer buffer(size_t{kCopySectors} * kSectorSize);
     if (buffer.data() == nullptr) {
         failureReason.store("Not enough memory");
@@ -203,7 +201,7 @@ int ImagingRun::work() {
         // Exactly the range: the first chunk too is cut to what is left.
         const uint32_t n =
             static_cast<uint32_t>(endSector - s < kCopySectors ? endSector - s : kCopySectors);
-        readSectors(s, n, buffer.data(), device);
+        source.read(s, n, buffer.data());
         zeroedSectors.store(sectorsZeroedOnThisThread() - zeroedBefore);
 
         if (!out || (multiFile && inPiece == kPieceSectors)) {

@@ -273,23 +273,22 @@ std::string defaultMapPath(const std::string& folder) {
 }
 
 std::string rescueSourcePath(std::string* why) {
-    const Session& s = session();
-    if (s.imageSource.load() == 0) {
+    const SourceSpec source = session().sourceSpec();
+    if (!source.isImage()) {
         // The disk that was checked when it was chosen, never another one that
         // has taken its number since.
-        const std::string node = nodeForReading(s.selectedDevicePath());
-        if (node.empty() && why)
-            *why = "The source device " + s.selectedDevicePath() + " is not there.";
+        const std::string node = nodeForReading(source.devicePath);
+        if (node.empty() && why) *why = "The source device " + source.devicePath + " is not there.";
         return node;
     }
-    if (std::string named = s.imageFile.load(); !named.empty()) return named;
-    if (s.imageSplit.load() != 0) {
+    if (source.kind == SourceSpec::Kind::ImageFile) return source.path;
+    if (source.pieces) {
         if (why)
             *why = "Rescue mode reads a device or a single image file, not an image in pieces.";
         return {};
     }
-    const auto found = platform::findFileNoCase(s.imageFolder.load(), kSingleImageName);
-    if (!found && why) *why = "There is no Image0.img in " + s.imageFolder.load() + ".";
+    const auto found = source.firstImagePath();
+    if (!found && why) *why = "There is no Image0.img in " + source.path + ".";
     return found.value_or(std::string{});
 }
 

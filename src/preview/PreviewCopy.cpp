@@ -45,7 +45,7 @@ int copyFoundFile(const FileInfo& record, const std::string& path, bool* createF
         return 0;
     }
     const bool written =
-        copyFileBytes(record, session().selectedDevicePath(), [&](const void* data, size_t bytes) {
+        copyFileBytes(record, openSessionSource(), [&](const void* data, size_t bytes) {
             return out->writeAll(data, bytes);
         }).written;
     int result = written ? 1 : 0;

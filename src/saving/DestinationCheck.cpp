@@ -27,9 +27,8 @@ std::string destinationOnSourceMessage(const std::string& destination,
 }
 
 std::string destinationOnSourceMessage(const std::string& destination) {
-    const Session& s = session();
-    return destinationOnSourceMessage(destination, s.selectedDevicePath(),
-                                      s.imageSource.load() != 0);
+    const SourceSpec source = session().sourceSpec();
+    return destinationOnSourceMessage(destination, source.devicePath, source.isImage());
 }
 
 }  // namespace kestrum

@@ -247,7 +247,7 @@ int SavingRun::copyFoundFile(const FileInfo& record) {
         return 0;
     }
     const FileCopyOutcome copied = copyFileBytes(
-        record, session().selectedDevicePath(),
+        record, openSessionSource(),
         [&](const void* data, size_t bytes) {
             if (!out->writeAll(data, bytes, &error)) return false;
             bytesCopied.fetch_add(bytes, std::memory_order_relaxed);

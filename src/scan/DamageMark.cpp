@@ -98,8 +98,9 @@ std::optional<std::string> mapBesideImage(const std::string& imageFolder) {
 
 size_t markDamagedBesideSessionImage() {
     Session& s = session();
-    if (s.imageSource.load() == 0 || !s.imageFile.load().empty()) return 0;
-    const auto path = mapBesideImage(s.imageFolder.load());
+    const SourceSpec source = s.sourceSpec();
+    if (source.kind != SourceSpec::Kind::ImageFolder) return 0;
+    const auto path = mapBesideImage(source.path);
     if (!path) return 0;
     const auto map = loadRescueMap(*path, nullptr);
     if (!map) return 0;

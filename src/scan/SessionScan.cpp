@@ -11,10 +11,10 @@ namespace {
 class ReaderSource final : public SectorSource {
 public:
     int32_t read(uint64_t start, uint32_t count, uint8_t* buffer) override {
-        return readSectors(start, count, buffer, session().selectedDevicePath());
+        return openSessionSource().read(start, count, buffer);
     }
     int32_t tryRead(uint64_t start, uint32_t count, uint8_t* buffer) override {
-        return tryReadSectors(start, count, buffer, session().selectedDevicePath());
+        return openSessionSource().tryRead(start, count, buffer);
     }
     uint64_t guardEnd() const override { return session().rangeEnd.load(); }
 };

@@ -31,6 +31,31 @@ TEST(SessionTest, InitialValues) {
     EXPECT_EQ(s.selectedDevicePath(), "\\\\.\\PhysicalDrive3");
 }
 
+// A device choice lands in the slots every read takes its path from: disks 0 to 9
+// in their own slot, anything else in slot 0, and slot 0 never keeps an earlier
+// drive once a numbered disk is chosen.
+TEST(SessionTest, ChosenSourceIsKeptAndItsDeviceGoesIntoTheSlots) {
+    Session s;
+    s.chooseSource(SourceSpec::drive('D'));
+    EXPECT_EQ(s.selectedDevicePath(), "\\\\.\\D:");
+    s.chooseSource(SourceSpec::disk(3));
+    EXPECT_EQ(s.selectedSlot.load(), 3);
+    EXPECT_EQ(s.deviceSlots.load()[0], "\\\\.\\PhysicalDrive0") << "the drive is gone from slot 0";
+    EXPECT_EQ(s.sourceSpec(), SourceSpec::disk(3));
+    s.chooseSource(SourceSpec::disk(12));
+    EXPECT_EQ(s.selectedSlot.load(), 0);
+    EXPECT_EQ(s.selectedDevicePath(), "\\\\.\\PhysicalDrive12");
+    s.chooseSource(SourceSpec::device("/dev/sdz"));
+    EXPECT_EQ(s.sourceSpec().devicePath, "/dev/sdz");
+
+    // An image leaves the device slots as they were.
+    const SourceSpec image = SourceSpec::imageFolder("/media/images/", true);
+    s.chooseSource(image);
+    EXPECT_EQ(s.sourceSpec(), image);
+    EXPECT_TRUE(s.sourceSpec().isImage());
+    EXPECT_EQ(s.selectedDevicePath(), "/dev/sdz");
+}
+
 TEST(SessionTest, StartupValuesComeFromTheInstallRegistry) {
     test::ScopedRegistry registry;
     Session s;

@@ -134,9 +134,7 @@ BadSectorAnswer ScriptedPrompter::askBadSector() {
 namespace {
 void resetSession() {
     Session& s = session();
-    s.imageSource = 0;
-    s.imageSplit = 0;
-    s.imageFolder.store({});
+    s.source.store(SourceSpec{});
     s.rangeStart = 0;
     s.rangeEnd = 0;
     s.osFamily = 'N';
@@ -156,9 +154,7 @@ void ReaderTest::TearDown() {
 }
 
 void ReaderTest::useImage(const std::string& folder, bool split) {
-    session().imageSource = 1;
-    session().imageSplit = split ? 1 : 0;
-    session().imageFolder.store(folder);
+    session().chooseSource(SourceSpec::imageFolder(folder, split));
 }
 
 FaultFs::FaultFs(const std::string& image, const std::string& name, const std::string& badList,

@@ -82,7 +82,7 @@ TEST_F(ReaderSingleImage, SectorNumbersBeyondThirtyTwoBitsAreAddressed) {
     EXPECT_TRUE(holdsSector(buffer, 1, far + 1));
 
     // The same file read as a device.
-    session().imageSource = 0;
+    session().source.store(SourceSpec{});
     buffer = staleBuffer(2);
     EXPECT_EQ(readSectors(far, 2, buffer.data(), image()), 1);
     EXPECT_TRUE(holdsSector(buffer, 0, far));
@@ -261,6 +261,38 @@ TEST_F(ReaderSplitImage, MissingPieceAfterSkipAllIsZerosWithoutAsking) {
     EXPECT_TRUE(holdsZeros(buffer, 0));
     EXPECT_TRUE(holdsZeros(buffer, 1));
     EXPECT_EQ(prompts.asked, 0);
+}
+
+// A reader opened on a spec reads that source, whatever the session names: two
+// images side by side, each sized and guarded by itself.
+TEST_F(ReaderTest, AnOpenedSourceReadsItsOwnSpecWhateverTheSessionNames) {
+    test::TempDir folder, other;
+    useImage(other.path(), false);  // empty: the session's source reads as zeros
+    test::writePatternFile(folder.file("Image0.img"), 0, 64);
+    const std::string named = dir.file("card.dd");
+    test::writePatternFile(named, 1000, 10);
+    test::truncateTo(named, 10 * kSectorSize + 1);
+
+    const SectorReader inFolder = openSource(SourceSpec::imageFolder(folder.path(), false));
+    const SectorReader inFile = openSource(SourceSpec::imageFile(named), 3);
+    auto buffer = staleBuffer(2);
+    EXPECT_EQ(inFolder.read(5, 2, buffer.data()), 1);
+    EXPECT_TRUE(holdsSector(buffer, 0, 5));
+    EXPECT_TRUE(holdsSector(buffer, 1, 6));
+    EXPECT_EQ(inFile.read(2, 2, buffer.data()), 1);
+    EXPECT_TRUE(holdsSector(buffer, 0, 1002));
+    EXPECT_TRUE(holdsSector(buffer, 1, 1003));
+    EXPECT_EQ(inFile.read(4, 1, buffer.data()), 0) << "past its own guard";
+    EXPECT_TRUE(holdsZeros(buffer, 0));
+    EXPECT_EQ(prompts.asked, 0);
+
+    EXPECT_EQ(inFolder.sectorCount(), std::optional<uint64_t>(64));
+    EXPECT_EQ(inFile.sectorCount(), std::optional<uint64_t>(11)) << "a last partial sector counts";
+    EXPECT_EQ(inFolder.openProblem("x"), "");
+    const SectorReader missing = openSource(SourceSpec::imageFolder(other.path(), true));
+    EXPECT_EQ(missing.sectorCount(), std::nullopt);
+    EXPECT_NE(missing.openProblem("x").find(other.file("image0.img")), std::string::npos)
+        << missing.openProblem("x");
 }
 
 }  // namespace

@@ -36,11 +36,7 @@ int runs(const test::TempDir& dir) {
 
 class SourceChoiceTest : public ::testing::Test {
 protected:
-    void TearDown() override {
-        session().imageSource = 0;
-        session().imageSplit = 0;
-        session().imageFolder.store({});
-    }
+    void TearDown() override { session().source.store(SourceSpec{}); }
     test::ScopedRegistry registry_;
     test::TempDir dir_;
 };
@@ -149,18 +145,14 @@ TEST_F(SourceChoiceTest, RangeBoxesTakeSixtyFourBitNumbers) {
 // --- sources that cannot be opened ---------------------------------------------
 
 TEST_F(SourceChoiceTest, SourceThatCannotBeOpenedIsExplained) {
-    session().imageSource = 1;
-    session().imageSplit = 1;
-    session().imageFolder.store(dir_.path());
+    session().chooseSource(SourceSpec::imageFolder(dir_.path(), true));
     const std::string missing = sourceOpenProblem("x");
     EXPECT_NE(missing.find(dir_.file("image0.img")), std::string::npos) << missing;
     EXPECT_NE(missing.find("No such file or directory"), std::string::npos) << missing;
     test::writeFile(dir_.file("Image0.img"), "x");
     EXPECT_EQ(sourceOpenProblem("x"), "");
 
-    session().imageSource = 0;
-    session().deviceSlots.with([](DeviceSlots& paths) { paths[0] = "\\\\.\\PhysicalDrive99"; });
-    session().selectedSlot = 0;
+    session().chooseSource(SourceSpec::disk(99));
     const std::string gone = sourceOpenProblem("Disk99");
     EXPECT_NE(gone.find("no device \\\\.\\PhysicalDrive99"), std::string::npos) << gone;
     session().deviceSlots.store(initialDeviceSlots());

@@ -257,14 +257,12 @@ TEST_F(ImagingTest, StalePiecesOfAnyCaseNeverShadowTheNewImage) {
         EXPECT_FALSE(fs::exists(dest.file("IMAGE0.map")));
 
         // Read back as the scan reads it, as pieces and as one image.
-        const std::string sourceFolder = session().imageFolder.load();
-        session().imageFolder.store(dest.path());
-        session().imageSplit.store(1);
+        const SourceSpec source = session().sourceSpec();
+        session().chooseSource(SourceSpec::imageFolder(dest.path(), true));
         std::vector<uint8_t> back(3000 * kSectorSize);
         EXPECT_NE(readSectors(0, 3000, back.data(), ""), 0);
         EXPECT_EQ(back, expectedSectors(0, 3000));
-        session().imageSplit.store(0);
-        session().imageFolder.store(sourceFolder);
+        session().chooseSource(source);
     }
 }
 
@@ -286,14 +284,12 @@ TEST_F(ImagingTest, StartChecks) {
     EXPECT_NE(ImagingRun(0, 16).checkStart(source.folder()).find("overwrite"), std::string::npos);
 
     // A plain file as the device source, named like the first piece.
-    auto slots = initialDeviceSlots();
-    slots[0] = source.file();
-    session().deviceSlots.store(slots);
-    session().imageSource.store(0);
+    const SourceSpec image = session().sourceSpec();
+    session().chooseSource(SourceSpec::device(source.file()));
     EXPECT_NE(ImagingRun(0, 16).checkStart(source.folder()).find("overwrite"), std::string::npos);
     EXPECT_EQ(ImagingRun(0, 16).checkStart(dest.path()), "");
     session().deviceSlots.store(initialDeviceSlots());
-    session().imageSource.store(1);
+    session().chooseSource(image);
 
     // A source that cannot be opened would give an image of zeros.
     fs::remove(source.file());

@@ -84,11 +84,7 @@ private:
 class DeviceSource {
 public:
     explicit DeviceSource(const std::string& path) {
-        auto slots = initialDeviceSlots();
-        slots[0] = path;
-        session().deviceSlots.store(slots);
-        session().selectedSlot.store(0);
-        session().imageSource.store(0);
+        session().chooseSource(SourceSpec::device(path));
         session().rangeStart.store(0);
         session().rangeEnd.store(8);
     }

@@ -50,8 +50,7 @@ public:
     SourceImage(uint64_t sectors, const std::vector<uint64_t>& stamped) { build(sectors, stamped); }
     ~SourceImage() {
         closeDeviceHandle();
-        session().imageSource.store(0);
-        session().imageFolder.store({});
+        session().source.store(SourceSpec{});
         session().rangeStart.store(0);
         session().rangeEnd.store(0);
     }
@@ -71,9 +70,7 @@ private:
         }
         ::close(fd);
         closeDeviceHandle();
-        session().imageSource.store(1);
-        session().imageSplit.store(0);
-        session().imageFolder.store(dir_.path() + "/");
+        session().chooseSource(SourceSpec::imageFolder(dir_.path() + "/", false));
         session().rangeStart.store(0);
         session().rangeEnd.store(0);
         session().badSectorAnswer.store(BadSectorAnswer::SkipAll);

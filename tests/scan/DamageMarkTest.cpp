@@ -28,9 +28,7 @@ TEST(DamageMark, FilesOverUnreadableSectorsOfTheMapBesideTheImage) {
     test::TempDir dir, logs;
     ASSERT_TRUE(writeInstallRegistry(dir.path(), logs.path()));
     Session& s = session();
-    s.imageSource = 1;
-    s.imageSplit = 0;
-    s.imageFolder.store(dir.path());
+    s.chooseSource(SourceSpec::imageFolder(dir.path(), false));
     s.foundFiles.clear();
     // The image starts at source sector 100; source sector 150 is bad and 160 untried.
     RescueMap map(400 * 512);
@@ -53,13 +51,11 @@ TEST(DamageMark, FilesOverUnreadableSectorsOfTheMapBesideTheImage) {
               std::string::npos);
 
     // A source that is not an image folder, or a folder without a map, marks nothing.
-    s.imageSource = 0;
+    s.source.store(SourceSpec{});
     EXPECT_EQ(markDamagedBesideSessionImage(), 0u);
-    s.imageSource = 1;
-    s.imageFolder.store(logs.path());
+    s.chooseSource(SourceSpec::imageFolder(logs.path(), false));
     EXPECT_EQ(markDamagedBesideSessionImage(), 0u);
-    s.imageSource = 0;
-    s.imageFolder.store({});
+    s.source.store(SourceSpec{});
     s.foundFiles.clear();
 }
 

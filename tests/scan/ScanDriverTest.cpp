@@ -294,8 +294,7 @@ TEST(ScanDriver, ReadsTheSessionsImageThroughOneOpen) {
     kestrum::test::TempDir dir;
     kestrum::test::writeFile(dir.file(kSingleImageName), m.bytes);
     Session& s = session();
-    s.imageSource = 1;
-    s.imageFolder.store(dir.path());
+    s.chooseSource(SourceSpec::imageFolder(dir.path(), false));
     closeDeviceHandle();
     const uint64_t opensBefore = platform::SourceFile::opensSoFar();
     Scanner scanner(typesOf({"JPEG"}));
@@ -305,6 +304,5 @@ TEST(ScanDriver, ReadsTheSessionsImageThroughOneOpen) {
     EXPECT_EQ(scanner.found.size(), 1u);
     EXPECT_EQ(platform::SourceFile::opensSoFar() - opensBefore, 1u);
     closeDeviceHandle();
-    s.imageSource = 0;
-    s.imageFolder.store({});
+    s.source.store(SourceSpec{});
 }

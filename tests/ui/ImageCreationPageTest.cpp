@@ -51,9 +51,7 @@ uint64_t fileSize(const std::string& path) {
 
 void useSource(const std::string& path, uint64_t start, uint64_t end) {
     Session& s = session();
-    s.imageSource = 0;
-    s.deviceSlots.with([&](DeviceSlots& paths) { paths[0] = path; });
-    s.selectedSlot = 0;
+    s.chooseSource(SourceSpec::device(path));
     s.rangeStart = start;
     s.rangeEnd = end;
     closeDeviceHandle();

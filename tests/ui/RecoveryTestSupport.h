@@ -101,9 +101,7 @@ inline TestImage buildTestImage(const std::string& folder, bool withSamples) {
 // range past the image's end reads as zeros without asking each time.
 inline void useImage(const TestImage& image, uint64_t start = 0, uint64_t end = 0) {
     Session& s = session();
-    s.imageSource.store(1);
-    s.imageSplit.store(0);
-    s.imageFolder.store(image.folder);
+    s.chooseSource(SourceSpec::imageFolder(image.folder, false));
     s.rangeStart.store(start);
     s.rangeEnd.store(end != 0 ? end : image.sectors());
     s.badSectorAnswer.store(BadSectorAnswer::SkipAll);

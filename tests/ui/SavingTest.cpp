@@ -154,10 +154,8 @@ private slots:
         const std::string disk = platform::blockDeviceOf(destination_->path());
         if (disk.empty()) QSKIP("the temporary folder is not on a block device here");
         Session& s = session();
-        s.imageSource.store(0);
         const DeviceSlots saved = s.deviceSlots.load();
-        s.deviceSlots.with([&](DeviceSlots& paths) { paths[0] = disk; });
-        s.selectedSlot.store(0);
+        s.chooseSource(SourceSpec::device(disk));
         QString shown;
         auto answered = whenShown<QMessageBox>([&](QMessageBox* box) {
             shown = box->text();

@@ -96,9 +96,7 @@ private slots:
             [this](QWidget* opener) { typePageOpeners_.push_back(opener); });
         ui::setFolderChooser({});
         Session& s = session();
-        s.imageSource = 0;
-        s.deviceSlots.store(initialDeviceSlots());
-        s.selectedSlot = 0;
+        s.chooseSource(SourceSpec::disk(0));
         s.rangeStart = 0;
         s.rangeEnd = 0;
     }
@@ -266,20 +264,18 @@ private slots:
         QCOMPARE(lines.value(1), "Model   : " + path);
         QCOMPARE(lines.value(2), QString("Media Type   : Image"));
         QCOMPARE(lines.value(6), "Disk Size  : " + size);
-        QCOMPARE(session().imageSource.load(), 1);
-        QCOMPARE(session().imageSplit.load(), split);
-        QCOMPARE(session().imageFolder.load(), folder.path() + "/");
+        QVERIFY(session().sourceSpec() == SourceSpec::imageFolder(folder.path() + "/", split != 0));
 
         // Drive, disk and image in turn: each choice reads its own source.
         tree->setCurrentItem(page.logicalDriveRoot()->child(0));
-        QCOMPARE(session().imageSource.load(), 0);
+        QVERIFY(!session().sourceSpec().isImage());
         QVERIFY(page.infoLines().value(0).startsWith("Volume Name : "));
         tree->setCurrentItem(page.imageRoot()->child(0));
-        QCOMPARE(session().imageSource.load(), 1);
+        QVERIFY(session().sourceSpec().isImage());
         QCOMPARE(page.infoLines(), lines);
         if (page.diskRoot()->childCount() > 0) {
             tree->setCurrentItem(page.diskRoot()->child(0));
-            QCOMPARE(session().imageSource.load(), 0);
+            QVERIFY(!session().sourceSpec().isImage());
             QCOMPARE(page.infoLines().value(0), QString("Physical Disk Number : 0"));
             QCOMPARE(page.findChild<QTreeWidget*>("infoList")->headerItem()->text(0).trimmed(),
                      QString("Device Information"));
@@ -330,7 +326,7 @@ private slots:
         QCOMPARE(page.infoLines().value(1), "Model   : " + QString::fromStdString(path));
         QCOMPARE(page.infoLines().value(6), QString("Disk Size  : 1 MB"));
         QCOMPARE(page.findChild<QLineEdit*>("endEdit")->text(), QString("2048"));
-        QCOMPARE(session().imageFile.load(), path);
+        QVERIFY(session().sourceSpec() == SourceSpec::imageFile(path));
         QCOMPARE(sourceSectorCount(), std::optional<uint64_t>(2048));
         page.findChild<QAbstractButton*>("nextButton")->click();
         QVERIFY2(said_.messages.empty(), said_.last().c_str());
@@ -342,7 +338,7 @@ private slots:
 
         // Another choice reads its own source: the file no longer counts.
         tree->setCurrentItem(page.logicalDriveRoot()->child(0));
-        QCOMPARE(session().imageFile.load(), std::string());
+        QVERIFY(!session().sourceSpec().isImage());
         ui::setFileChooser({});
     }
 

@@ -270,9 +270,7 @@ void ScreenshotTour::recoveryPages() {
         return;
     }
     quiet_ = true;
-    s.imageSource.store(1);
-    s.imageSplit.store(0);
-    s.imageFolder.store(demo);
+    s.chooseSource(SourceSpec::imageFolder(demo, false));
     s.rangeStart.store(tourRangeStart(demo));
     s.rangeEnd.store(std::filesystem::file_size(image) / kSectorSize);
     closeDeviceHandle();

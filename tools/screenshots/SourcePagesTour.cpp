@@ -80,9 +80,7 @@ void openImagingPageOnDemoFile(QWidget* over) {
     const auto file = platform::SourceFile::open(demoImage().toStdString());
     if (!file) return;
     Session& s = session();
-    s.imageSource.store(0);
-    s.deviceSlots.with([](DeviceSlots& paths) { paths[0] = demoImage().toStdString(); });
-    s.selectedSlot.store(0);
+    s.chooseSource(SourceSpec::device(demoImage().toStdString()));
     s.rangeStart.store(0);
     s.rangeEnd.store(file->size() / 512);
     const QString info = "Device : " + demoImage() +
