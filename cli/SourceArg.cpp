@@ -9,6 +9,7 @@
 #include "disk/SectorReader.h"
 #include "disk/SizeText.h"
 #include "disk/SourceBinding.h"
+#include "disk/SourceChoice.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Devices.h"
 #include "platform/Files.h"
@@ -72,18 +73,18 @@ bool selectImageFolder(const std::string& folder, SourceInfo& info, std::string&
                 ". Choose the folder that holds the image file or its pieces.";
         return false;
     }
-    uint64_t total = 0, pieceBytes = 0;
-    int pieces = 0;
-    for (;; ++pieces) {
-        const auto piece = platform::findFileNoCase(folder, imagePieceName(pieces));
-        if (!piece) break;
-        if (!openable(*piece, *piece, &pieceBytes, error)) return false;
-        total += pieceBytes;
+    // Each piece opened as the reader will open it: one it cannot read is refused now.
+    PiecesFound pieces = ImageLayout::countPieces(folder);
+    pieces.totalBytes = 0;
+    for (const std::string& piece : pieces.paths) {
+        uint64_t pieceBytes = 0;
+        if (!openable(piece, piece, &pieceBytes, error)) return false;
+        pieces.totalBytes += pieceBytes;
     }
+    const uint64_t total = pieces.totalBytes;
     Session& s = session();
     s.imageSource = 1;
-    // One large file is read whole; anything else is read as pieces.
-    s.imageSplit = (total > kPieceSectors * kSectorSize && pieces == 1) ? 0 : 1;
+    s.imageSplit = readsAsPieces(pieces) ? 1 : 0;
     s.imageFolder.store(folder);
     info.parentText = "Select Image";
     info.itemText = *first;

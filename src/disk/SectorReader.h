@@ -7,15 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "disk/ImageLayout.h"
+
 namespace kestrum {
 
 constexpr uint32_t kSectorSize = 512;
 constexpr uint32_t kChunkSectors = 40;
-constexpr uint64_t kPieceSectors = 1331200;  // 650 MiB
-inline constexpr const char* kSingleImageName = "Image0.img";
-
-// "image<k>.img", the name of piece k of a split image.
-std::string imagePieceName(uint64_t piece);
 
 // Reads count sectors from start into buffer (count x 512 bytes) from the source
 // the session describes, in one request per device or image piece. Nonzero when

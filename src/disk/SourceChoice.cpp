@@ -162,20 +162,8 @@ SourceFacts diskFacts(int n) {
     return facts;
 }
 
-ImagePieces countImagePieces(const std::string& folder) {
-    ImagePieces pieces;
-    for (;; ++pieces.count) {
-        const auto piece = platform::findFileNoCase(folder, imagePieceName(pieces.count));
-        if (!piece) break;
-        std::error_code ec;
-        const auto bytes = std::filesystem::file_size(*piece, ec);
-        if (!ec) pieces.totalBytes += bytes;
-    }
-    return pieces;
-}
-
-bool readsAsPieces(const ImagePieces& pieces) {
-    return !(pieces.totalBytes > kSingleFileLimit && pieces.count == 1);
+bool readsAsPieces(const PiecesFound& pieces) {
+    return !(pieces.totalBytes > kSingleFileLimit && pieces.count() == 1);
 }
 
 int selectImage(const std::string& imagePath) {
@@ -183,7 +171,7 @@ int selectImage(const std::string& imagePath) {
     const size_t nameLength = std::string(kSingleImageName).size();
     const std::string folder =
         imagePath.size() >= nameLength ? imagePath.substr(0, imagePath.size() - nameLength) : "";
-    const ImagePieces pieces = countImagePieces(folder);
+    const PiecesFound pieces = ImageLayout::countPieces(folder);
     s.imageFolder.store(folder);
     s.imageFile.store({});
     s.imageSplit.store(readsAsPieces(pieces) ? 1 : 0);
@@ -245,8 +233,8 @@ std::optional<uint64_t> sourceSectorCount() {
         if (!file) return std::nullopt;
         bytes = file->size();
     } else if (s.imageSource.load() != 0 && s.imageSplit.load() != 0) {
-        const ImagePieces pieces = countImagePieces(s.imageFolder.load());
-        if (pieces.count == 0) return std::nullopt;
+        const PiecesFound pieces = ImageLayout::countPieces(s.imageFolder.load());
+        if (pieces.count() == 0) return std::nullopt;
         bytes = pieces.totalBytes;
     } else if (s.imageSource.load() != 0) {
         const auto found = platform::findFileNoCase(s.imageFolder.load(), kSingleImageName);
@@ -279,7 +267,8 @@ std::string sourceOpenProblem(const std::string& shown) {
     }
     if (s.imageSource.load() != 0) {
         const std::string folder = s.imageFolder.load();
-        const std::string name = s.imageSplit.load() != 0 ? imagePieceName(0) : kSingleImageName;
+        const std::string name =
+            s.imageSplit.load() != 0 ? ImageLayout::soughtName(0) : kSingleImageName;
         const std::string path =
             platform::findFileNoCase(folder, name).value_or(platform::joinPath(folder, name));
         const std::string problem = platform::openProblem(path);
