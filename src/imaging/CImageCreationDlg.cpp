@@ -186,6 +186,7 @@ void CImageCreationDlg::browse() {
 }
 
 ImagingJob& CImageCreationDlg::chooseJob(const std::string& folder) {
+    job_ = nullptr;  // it may be the rescue about to go
     rescueRun_.reset();
     if (!rescue_->isChecked()) {
         run_->setDestination(folder, multiFile_->isChecked());

@@ -35,6 +35,31 @@ bool ImagingJob::stop(const std::function<bool()>& confirm) {
     return yes;
 }
 
+std::string ImagingJob::finalMessage() const {
+    switch (outcome()) {
+        case ImagingOutcome::Completed:
+            return completedMessage();
+        case ImagingOutcome::Aborted:
+            return abortedMessage();
+        case ImagingOutcome::Failed:
+            return "Image creation failed. " + failureReason.load() + ".";
+        case ImagingOutcome::Running:
+            break;
+    }
+    return "Process is running.";
+}
+
+MessageIcon ImagingJob::finalIcon() const {
+    switch (outcome()) {
+        case ImagingOutcome::Completed:
+            return lostData() ? MessageIcon::Exclamation : MessageIcon::Information;
+        case ImagingOutcome::Running:
+            return MessageIcon::Exclamation;
+        default:
+            return MessageIcon::Error;
+    }
+}
+
 void ImagingJob::appendActivityLog() const {
     for (const std::string& line : activityLogLines()) appendLog(LogKind::Activity, line);
 }

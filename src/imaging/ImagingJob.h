@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Guarded.h"
 #include "app/PauseGate.h"
 #include "app/Prompter.h"
 #include "app/WorkerSlot.h"
@@ -67,8 +68,8 @@ public:
     virtual std::string terminalLine() const = 0;
 
     // The closing message and its icon, chosen from the outcome.
-    virtual std::string finalMessage() const = 0;
-    virtual MessageIcon finalIcon() const = 0;
+    std::string finalMessage() const;
+    MessageIcon finalIcon() const;
     // What the command-line tool prints after the final message.
     virtual std::vector<std::string> summaryLines() const = 0;
     // The imaging block of the activity log, one append per line.
@@ -80,6 +81,17 @@ public:
     // Held while the user is asked whether to stop; the worker waits here
     // between units of work.
     PauseGate pauseGate;
+    // Written by the worker: why it failed ("Could not write <file>: <reason>"),
+    // and the image file it wrote last.
+    Guarded<std::string> failureReason;
+    Guarded<std::string> lastFileName;
+
+protected:
+    // True when sectors could not be read and are zeros in the image.
+    virtual bool lostData() const = 0;
+    // The closing message of a job that ran to its end.
+    virtual std::string completedMessage() const = 0;
+    virtual std::string abortedMessage() const { return "Image creation aborted."; }
 };
 
 }  // namespace kestrum

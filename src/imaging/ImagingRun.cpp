@@ -259,31 +259,14 @@ std::vector<std::string> ImagingRun::summaryLines() const {
     return {"Sectors copied: " + currentSectorText() + " into " + lastFileName.load()};
 }
 
-std::string ImagingRun::finalMessage() const {
-    switch (outcome()) {
-        case ImagingOutcome::Completed:
-            if (const uint64_t zeroed = zeroedSectors.load(); zeroed != 0)
-                return zeroedSectorsText("Image creation completed", zeroed, "the image");
-            return "Image creation completed successfully.";
-        case ImagingOutcome::Aborted:
-            return "Image creation aborted.";
-        case ImagingOutcome::Failed:
-            return "Image creation failed. " + failureReason.load() + ".";
-        case ImagingOutcome::Running:
-            break;
-    }
-    return "Process is running.";
+bool ImagingRun::lostData() const {
+    return zeroedSectors.load() != 0;
 }
 
-MessageIcon ImagingRun::finalIcon() const {
-    switch (outcome()) {
-        case ImagingOutcome::Completed:
-            return zeroedSectors.load() == 0 ? MessageIcon::Information : MessageIcon::Exclamation;
-        case ImagingOutcome::Running:
-            return MessageIcon::Exclamation;
-        default:
-            return MessageIcon::Error;
-    }
+std::string ImagingRun::completedMessage() const {
+    if (const uint64_t zeroed = zeroedSectors.load(); zeroed != 0)
+        return zeroedSectorsText("Image creation completed", zeroed, "the image");
+    return "Image creation completed successfully.";
 }
 
 std::vector<std::string> ImagingRun::activityLogLines() const {

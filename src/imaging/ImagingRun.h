@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "app/Guarded.h"
 #include "app/ProgressRate.h"
 #include "imaging/ImagingJob.h"
 
 namespace kestrum {
+
+class PieceWriter;
 
 // Set by a confirmed Stop; the worker ends after the chunk it is writing.
 extern std::atomic<uint8_t> imagingStopRequested;
@@ -36,8 +37,6 @@ public:
 
     // Written by the worker after each chunk, read by the page's timer.
     std::atomic<uint64_t> currentSector;
-    Guarded<std::string> lastFileName;
-    Guarded<std::string> failureReason;  // "Could not write <file>: <reason>"
     // Sectors written as zeros because the source could not deliver them.
     std::atomic<uint64_t> zeroedSectors{0};
 
@@ -72,16 +71,15 @@ public:
     std::vector<StatusLine> statusLines() const override;
     std::string rateText() const override;
     std::string terminalLine() const override;
-
-    std::string finalMessage() const override;
-    MessageIcon finalIcon() const override;
     std::vector<std::string> summaryLines() const override;
     std::vector<std::string> activityLogLines() const override;
     std::vector<std::string> exitLines() const override;
 
 private:
+    bool lostData() const override;
+    std::string completedMessage() const override;
     // Closes the open pieces (a failed close fails the run) and settles the outcome.
-    int finish(ImagingOutcome outcome, class PieceWriter* pieces);
+    int finish(ImagingOutcome outcome, PieceWriter* pieces);
 
     std::string folder_;
     bool multiFile_ = false;

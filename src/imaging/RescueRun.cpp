@@ -220,33 +220,20 @@ std::string RescueRun::ddrescueContinuation() const {
                  imageLayout().piecePath(0).c_str(), mapPath_.c_str());
 }
 
-std::string RescueRun::finalMessage() const {
-    switch (outcome()) {
-        case ImagingOutcome::Completed:
-            if (bytesBad.load() == 0) return "Image creation completed successfully.";
-            return textf(
-                "Image creation completed. %llu bytes could not be read and are zeros "
-                "in the image; the map %s lists them.",
-                static_cast<unsigned long long>(bytesBad.load()), mapPath_.c_str());
-        case ImagingOutcome::Aborted:
-            return "Image creation aborted. Start it again with the same map to continue.";
-        case ImagingOutcome::Failed:
-            return "Image creation failed. " + failureReason.load() + ".";
-        case ImagingOutcome::Running:
-            break;
-    }
-    return "Process is running.";
+bool RescueRun::lostData() const {
+    return bytesBad.load() != 0;
 }
 
-MessageIcon RescueRun::finalIcon() const {
-    switch (outcome()) {
-        case ImagingOutcome::Completed:
-            return bytesBad.load() == 0 ? MessageIcon::Information : MessageIcon::Exclamation;
-        case ImagingOutcome::Running:
-            return MessageIcon::Exclamation;
-        default:
-            return MessageIcon::Error;
-    }
+std::string RescueRun::completedMessage() const {
+    if (bytesBad.load() == 0) return "Image creation completed successfully.";
+    return textf(
+        "Image creation completed. %llu bytes could not be read and are zeros in the image; the "
+        "map %s lists them.",
+        static_cast<unsigned long long>(bytesBad.load()), mapPath_.c_str());
+}
+
+std::string RescueRun::abortedMessage() const {
+    return "Image creation aborted. Start it again with the same map to continue.";
 }
 
 std::vector<std::string> RescueRun::activityLogLines() const {

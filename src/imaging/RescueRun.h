@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "app/Guarded.h"
 #include "imaging/ImagingJob.h"
 #include "imaging/RescueMap.h"
 
@@ -75,8 +74,6 @@ public:
     std::atomic<RescuePhase> phase{RescuePhase::Starting};
     std::atomic<int> passNumber{0};
     std::atomic<bool> resumed{false};  // a map was there at the start
-    Guarded<std::string> failureReason;
-    Guarded<std::string> lastFileName;
 
     ImagingOutcome outcome() const override { return outcome_.load(); }
     uint64_t rangeBytes() const;
@@ -93,14 +90,16 @@ public:
     std::vector<StatusLine> statusLines() const override;
     std::string rateText() const override;
     std::string terminalLine() const override;
-    std::string finalMessage() const override;
-    MessageIcon finalIcon() const override;
     // The figures, the map and how GNU ddrescue would go on.
     std::vector<std::string> summaryLines() const override;
     std::vector<std::string> activityLogLines() const override;
     std::vector<std::string> exitLines() const override;
 
 private:
+    bool lostData() const override;
+    std::string completedMessage() const override;
+    std::string abortedMessage() const override;
+
     RescueSettings settings_;
     std::string mapPath_;
     std::atomic<bool> stopRequested_{false};
