@@ -278,8 +278,11 @@ void CImageCreationDlg::showProgress() {
 }
 
 void CImageCreationDlg::tick() {
+    // Asked before the figures are read: once the worker has ended, the last
+    // figures shown are its final ones, not those of a chunk before its end.
+    const bool running = imagingThread().running();
     showProgress();
-    if (imagingThread().running()) return;
+    if (running) return;
     timer_.stop();
     // The page behind the message is already idle: progress hidden, Start shown.
     showCopying(false);
