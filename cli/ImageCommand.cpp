@@ -2,6 +2,7 @@
 // into 650 MiB pieces, with the free-space check and Ctrl-C as Stop.
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 #include "Args.h"
@@ -15,20 +16,17 @@
 #include "app/Session.h"
 #include "imaging/ExistingImage.h"
 #include "imaging/ImagingRun.h"
-#include "imaging/RescueRun.h"
-#include "platform/Files.h"
-#include "platform/Folders.h"
 
 namespace kestrum::cli {
 
 namespace {
 
-// True (and said) when the run would replace pieces already in folder and
+// True (and said) when the job would replace files already in its folder and
 // --overwrite was not given.
-bool refusesToReplace(const ParsedArgs& parsed, const std::string& folder, uint64_t sectors) {
-    const bool multiFile = parsed.flags.count("--multifile") > 0;
-    const auto pieces = existingImagePieces(folder, multiFile, sectors);
-    if (pieces.empty() || parsed.flags.count("--overwrite")) return false;
+bool refusesToReplace(const ParsedArgs& parsed, const ImagingJob& job) {
+    if (!job.replacesImage() || parsed.flags.count("--overwrite")) return false;
+    const auto pieces = piecesToReplace(job.imageLayout());
+    if (pieces.empty()) return false;
     std::fprintf(stderr,
                  "kestrum-recover image: %s already exists%s. Give --overwrite to replace "
                  "it, or choose another --out folder.\n",
@@ -37,6 +35,25 @@ bool refusesToReplace(const ParsedArgs& parsed, const std::string& folder, uint6
                      ? (" (with " + std::to_string(pieces.size() - 1) + " more piece(s))").c_str()
                      : "");
     return true;
+}
+
+// A plain copy, or with --rescue a rescue; null (said) for options that do not fit.
+std::unique_ptr<ImagingJob> chooseJob(const ParsedArgs& parsed, uint64_t start, uint64_t end,
+                                      const std::vector<std::string>& args) {
+    std::string error;
+    if (parsed.flags.count("--rescue")) {
+        auto rescue = rescueJob(parsed, start, end, args, error);
+        if (!rescue) std::fprintf(stderr, "kestrum-recover image: %s\n", error.c_str());
+        return rescue;
+    }
+    for (const char* option : kRescueValued)
+        if (parsed.has(option)) {
+            std::fprintf(stderr, "kestrum-recover image: %s needs --rescue.\n", option);
+            return nullptr;
+        }
+    auto copy = std::make_unique<ImagingRun>(start, end);
+    copy->setDestination(parsed.value("--out"), parsed.flags.count("--multifile") > 0);
+    return copy;
 }
 
 }  // namespace
@@ -63,32 +80,17 @@ int imageCommand(const std::vector<std::string>& args) {
     }
     session().rangeStart = start;
     session().rangeEnd = end;
-    const std::string folder = parsed.value("--out");
-    if (!prepareOutputFolder(folder, error)) {
+    if (!prepareOutputFolder(parsed.value("--out"), error)) {
         std::fprintf(stderr, "kestrum-recover image: %s\n", error.c_str());
         return kExitUsage;
     }
-    // A rescue goes on from the image and map already there; without a map it starts
-    // afresh and so replaces an image like any other run.
-    if (parsed.flags.count("--rescue")) {
-        const std::string map =
-            parsed.has("--map") ? parsed.value("--map") : defaultMapPath(folder);
-        if (!platform::entryExists(map) && refusesToReplace(parsed, folder, end - start))
-            return kExitUsage;
-        return rescueImage(parsed, source, start, end, args);
-    }
-    for (const char* option : kRescueValued)
-        if (parsed.has(option)) {
-            std::fprintf(stderr, "kestrum-recover image: %s needs --rescue.\n", option);
-            return kExitUsage;
-        }
-    ImagingRun run(start, end);
-    if (const std::string refusal = run.checkStart(folder); !refusal.empty()) {
+    const std::unique_ptr<ImagingJob> job = chooseJob(parsed, start, end, args);
+    if (!job) return kExitUsage;
+    if (const std::string refusal = job->checkStart(); !refusal.empty()) {
         std::fprintf(stderr, "kestrum-recover image: %s\n", refusal.c_str());
         return kExitUsage;
     }
-    if (refusesToReplace(parsed, folder, end - start)) return kExitUsage;
-    const bool multiFile = parsed.flags.count("--multifile") > 0;
+    if (refusesToReplace(parsed, *job)) return kExitUsage;
 
     CliPrompter prompts(ExistsPolicy::Skip, BadSectorPolicy::Skip, CliPrompter::terminalAttached());
     setPrompter(&prompts);
@@ -99,24 +101,23 @@ int imageCommand(const std::vector<std::string>& args) {
     commitSource(WorkMode::DiskImaging, source, start, end);
 
     ProgressLine progress(start, end);
-    run.start(folder, multiFile);
+    job->start();
     bool stopAsked = false;
     while (imagingThread().running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        progress.update(run.currentSector.load(), 0);
+        progress.show(job->terminalLine());
         if (interrupted() && !stopAsked) {
-            stopAsked = run.stop([] { return true; });
-            std::fprintf(stderr, "\nStopping after the current chunk...\n");
+            stopAsked = job->stop([] { return true; });
+            std::fprintf(stderr, "\nStopping after the current read...\n");
         }
     }
     progress.finish();
-    run.appendActivityLog();
+    job->appendActivityLog();
     setPrompter(nullptr);
 
-    std::fprintf(stderr, "%s\n", run.finalMessage().c_str());
-    std::fprintf(stderr, "Sectors copied: %s into %s\n", run.currentSectorText().c_str(),
-                 run.lastFileName.load().c_str());
-    return imagingExitCode(run.outcome());
+    std::fprintf(stderr, "%s\n", job->finalMessage().c_str());
+    for (const std::string& line : job->summaryLines()) std::fprintf(stderr, "%s\n", line.c_str());
+    return imagingExitCode(job->outcome());
 }
 
 }  // namespace kestrum::cli

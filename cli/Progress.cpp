@@ -38,21 +38,29 @@ void clearInterrupt() {
 }
 
 ProgressLine::ProgressLine(uint64_t start, uint64_t end)
-    : enabled_(::isatty(2) != 0), end_(end), rate_(start, end) {}
+    : enabled_(::isatty(2) != 0), rate_(start, end) {}
 
-void ProgressLine::update(uint64_t position, size_t files) {
+bool ProgressLine::due() {
     // A question on the terminal keeps its line until it is answered.
-    if (!enabled_ || CliPrompter::questionOpen()) return;
+    if (!enabled_ || CliPrompter::questionOpen()) return false;
     const auto now = std::chrono::steady_clock::now();
-    if (now - lastDrawn_ < std::chrono::milliseconds(200)) return;
+    if (now - lastDrawn_ < std::chrono::milliseconds(200)) return false;
     lastDrawn_ = now;
-    const double left = rate_.secondsLeft(position, now);
-    std::fprintf(stderr, "\rSector %s  %3d%%  %zu files  %.1f MB/s  %s left   ",
-                 sectorProgressText(position, end_).c_str(), rate_.percent(position), files,
-                 rate_.bytesPerSecond(position, now) / (1024 * 1024),
-                 left < 0 ? "--:--:--" : clockText(left).c_str());
+    return true;
+}
+
+void ProgressLine::draw(const std::string& text) {
+    std::fprintf(stderr, "\r%s", text.c_str());
     std::fflush(stderr);
     drawn_ = true;
+}
+
+void ProgressLine::update(uint64_t position, size_t files) {
+    if (due()) draw(rate_.terminalText(position, files));
+}
+
+void ProgressLine::show(const std::string& text) {
+    if (due()) draw(text);
 }
 
 void ProgressLine::finish() {

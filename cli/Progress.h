@@ -23,12 +23,16 @@ public:
     explicit ProgressLine(uint64_t start, uint64_t end);
     // Redraws at most five times a second, however often it is called.
     void update(uint64_t position, size_t files);
+    // The same for a line the worker words itself.
+    void show(const std::string& text);
     // Clears the line so that following output starts clean.
     void finish();
 
 private:
+    bool due();
+    void draw(const std::string& text);
+
     bool enabled_;
-    uint64_t end_;
     ProgressRate rate_;
     bool drawn_ = false;
     std::chrono::steady_clock::time_point lastDrawn_{};

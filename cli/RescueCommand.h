@@ -1,15 +1,18 @@
 // `kestrum-recover image ... --rescue`: rescue imaging of failing media with a
-// ddrescue-format map, resumable after a stop, a kill or a power cut.
+// ddrescue-format map, resumable after a stop, a kill or a power cut. The image
+// command runs it as it runs a plain copy.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Args.h"
 #include "Cli.h"
 #include "SourceArg.h"
-#include "imaging/ImagingRun.h"
+#include "imaging/ImagingJob.h"
+#include "imaging/RescueRun.h"
 
 namespace kestrum::cli {
 
@@ -23,9 +26,10 @@ inline int imagingExitCode(ImagingOutcome outcome) {
                                                 : kExitFailed;
 }
 
-// Runs the rescue for the already selected source and range. args is the whole
-// command line after "image", for the map's heading.
-int rescueImage(const ParsedArgs& parsed, const SourceInfo& source, uint64_t start, uint64_t end,
-                const std::vector<std::string>& args);
+// The rescue job for the chosen range and the rescue options, or null with the
+// reason in error. args is the whole command line after "image", for the map's
+// heading.
+std::unique_ptr<RescueRun> rescueJob(const ParsedArgs& parsed, uint64_t start, uint64_t end,
+                                     const std::vector<std::string>& args, std::string& error);
 
 }  // namespace kestrum::cli

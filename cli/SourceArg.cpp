@@ -80,11 +80,13 @@ bool selectImageFolder(const std::string& folder, SourceInfo& info, std::string&
                 ". Choose the folder that holds the image file or its pieces.";
         return false;
     }
-    const ImagePieces pieces = countImagePieces(folder);
-    for (int k = 0; k < pieces.count; ++k) {
-        const std::string piece =
-            platform::findFileNoCase(folder, imagePieceName(k)).value_or(imagePieceName(k));
-        if (!openable(piece, piece, nullptr, error)) return false;
+    // Each piece opened as the reader will open it: one it cannot read is refused now.
+    PiecesFound pieces = ImageLayout::countPieces(folder);
+    pieces.totalBytes = 0;
+    for (const std::string& piece : pieces.paths) {
+        uint64_t pieceBytes = 0;
+        if (!openable(piece, piece, &pieceBytes, error)) return false;
+        pieces.totalBytes += pieceBytes;
     }
     const uint64_t total = pieces.totalBytes;
     choose(SourceSpec::imageFolder(folder, readsAsPieces(pieces)), info, "Select Image", *first);

@@ -74,6 +74,17 @@ std::string ProgressRate::text(uint64_t position, Clock::time_point now) const {
     return line;
 }
 
+std::string ProgressRate::terminalText(uint64_t position, size_t files,
+                                       Clock::time_point now) const {
+    const double left = secondsLeft(position, now);
+    char line[160];
+    std::snprintf(line, sizeof line, "Sector %s  %3d%%  %zu files  %.1f MB/s  %s left   ",
+                  sectorProgressText(position, end_).c_str(), percent(position), files,
+                  bytesPerSecond(position, now) / (1024 * 1024),
+                  left < 0 ? "--:--:--" : clockText(left).c_str());
+    return line;
+}
+
 std::string clockText(double seconds) {
     const long long s = static_cast<long long>(seconds + 0.5);
     char text[40];

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -23,6 +24,9 @@ public:
     double secondsLeft(uint64_t position, Clock::time_point now = Clock::now()) const;
     // "42%  -  12.5 MB/s  -  0:03:10 left"; "--:--:--" while unknown.
     std::string text(uint64_t position, Clock::time_point now = Clock::now()) const;
+    // The terminal's line: "Sector 300 / 600   50%  0 files  12.5 MB/s  0:03:10 left   ".
+    std::string terminalText(uint64_t position, size_t files,
+                             Clock::time_point now = Clock::now()) const;
 
 private:
     double runSeconds(Clock::time_point now) const;

@@ -265,21 +265,21 @@ std::string keyOf(const std::string& folder, const std::string& name) {
 
 // A request that reaches the end of piece k goes on in piece k+1 at sector 0.
 int32_t readSpanning(const std::string& folder, uint64_t start, uint32_t count, void* buffer) {
-    const uint64_t piece = start / kPieceSectors;
+    const PiecePlace first = ImageLayout(folder, true).placeOf(start * kSectorSize);
     int32_t result = 0;
     bool retried = false;
     bool failedWhole = false;
     BadSectors bad;
     uint64_t done = 0;
-    for (uint64_t k = piece, from = start % kPieceSectors; done < count; ++k, from = 0) {
+    for (uint64_t k = first.piece, from = first.offset / kSectorSize; done < count; ++k, from = 0) {
         const uint64_t part = std::min<uint64_t>(count - done, kPieceSectors - from);
         void* dest = sectorAt(buffer, done);
         const uint64_t absolute = start + done;
         done += part;
-        const std::string key = keyOf(folder, imagePieceName(k));
+        const std::string name = ImageLayout::soughtName(k);
+        const std::string key = keyOf(folder, name);
         bool zeroPart = false;
-        auto file =
-            reachable(key, findImage(key, folder, imagePieceName(k), {}), from, retried, zeroPart);
+        auto file = reachable(key, findImage(key, folder, name, {}), from, retried, zeroPart);
         if (!file) {
             // A piece that cannot be opened keeps the result of the part before it.
             zeroUnreadable(dest, absolute, part);
@@ -314,11 +314,12 @@ int32_t readImage(const SourceSpec& spec, uint64_t start, uint32_t count, void* 
     const std::string folder = named ? std::string() : spec.path;
     const std::string namedFile = named ? spec.path : std::string();
     const bool split = !named && spec.pieces;
-    const uint64_t startInFile = split ? start % kPieceSectors : start;
-    if (split && startInFile + count > kPieceSectors)
+    const PiecePlace place = ImageLayout(folder, split).placeOf(start * kSectorSize);
+    const uint64_t startInFile = place.offset / kSectorSize;
+    if (uint64_t{count} * kSectorSize > place.room)
         return readSpanning(folder, start, count, buffer);
     const std::string name =
-        split ? imagePieceName(start / kPieceSectors) : std::string(kSingleImageName);
+        split ? ImageLayout::soughtName(place.piece) : std::string(kSingleImageName);
     const std::string key = namedFile.empty() ? keyOf(folder, name) : namedFile;
 
     std::optional<OpenImage> image = findImage(key, folder, name, namedFile);
@@ -366,10 +367,6 @@ std::shared_ptr<SourceFile> deviceHandleFor(const std::string& devicePath) {
 
 }  // namespace
 
-std::string imagePieceName(uint64_t piece) {
-    return "image" + std::to_string(piece) + ".img";
-}
-
 SectorReader::SectorReader(SourceSpec spec, uint64_t guardEnd)
     : spec_(std::move(spec)), guardEnd_(guardEnd) {}
 
@@ -395,8 +392,8 @@ int32_t SectorReader::tryRead(uint64_t start, uint32_t count, void* buffer) cons
 std::optional<uint64_t> SectorReader::sectorCount() const {
     uint64_t bytes = 0;
     if (spec_.kind == SourceSpec::Kind::ImageFolder && spec_.pieces) {
-        const ImagePieces pieces = countImagePieces(spec_.path);
-        if (pieces.count == 0) return std::nullopt;
+        const PiecesFound pieces = ImageLayout::countPieces(spec_.path);
+        if (pieces.count() == 0) return std::nullopt;
         bytes = pieces.totalBytes;
     } else {
         const std::string path = spec_.isImage() ? spec_.firstImagePath().value_or(std::string())

@@ -9,17 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "disk/ImageLayout.h"
 #include "disk/SourceSpec.h"
 
 namespace kestrum {
 
 constexpr uint32_t kSectorSize = 512;
 constexpr uint32_t kChunkSectors = 40;
-constexpr uint64_t kPieceSectors = 1331200;  // 650 MiB
-inline constexpr const char* kSingleImageName = "Image0.img";
-
-// "image<k>.img", the name of piece k of a split image.
-std::string imagePieceName(uint64_t piece);
 
 // The source a SourceSpec names, opened for reading. Open handles are kept for the
 // process (see forgetSourceHandles), so a reader is cheap to make and to copy.

@@ -162,20 +162,8 @@ SourceFacts diskFacts(int n) {
     return facts;
 }
 
-ImagePieces countImagePieces(const std::string& folder) {
-    ImagePieces pieces;
-    for (;; ++pieces.count) {
-        const auto piece = platform::findFileNoCase(folder, imagePieceName(pieces.count));
-        if (!piece) break;
-        std::error_code ec;
-        const auto bytes = std::filesystem::file_size(*piece, ec);
-        if (!ec) pieces.totalBytes += bytes;
-    }
-    return pieces;
-}
-
-bool readsAsPieces(const ImagePieces& pieces) {
-    return !(pieces.totalBytes > kSingleFileLimit && pieces.count == 1);
+bool readsAsPieces(const PiecesFound& pieces) {
+    return !(pieces.totalBytes > kSingleFileLimit && pieces.count() == 1);
 }
 
 int selectImage(const std::string& imagePath) {
@@ -183,7 +171,7 @@ int selectImage(const std::string& imagePath) {
     const size_t nameLength = std::string(kSingleImageName).size();
     const std::string folder =
         imagePath.size() >= nameLength ? imagePath.substr(0, imagePath.size() - nameLength) : "";
-    const ImagePieces pieces = countImagePieces(folder);
+    const PiecesFound pieces = ImageLayout::countPieces(folder);
     s.chooseSource(SourceSpec::imageFolder(folder, readsAsPieces(pieces)));
     Registry registry;
     const int n = static_cast<int>(listedDisks(registry).size());

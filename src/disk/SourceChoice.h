@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "disk/ImageLayout.h"
+
 namespace kestrum {
 
 namespace platform {
@@ -51,13 +53,8 @@ SourceFacts driveFacts(const std::string& itemText);
 // Disk n as the disk list in the registry store describes it.
 SourceFacts diskFacts(int n);
 
-struct ImagePieces {
-    int count = 0;  // image0.img, image1.img, ... found in a row
-    uint64_t totalBytes = 0;
-};
-ImagePieces countImagePieces(const std::string& folder);
 // One large file is read whole; anything else is read as pieces.
-bool readsAsPieces(const ImagePieces& pieces);
+bool readsAsPieces(const PiecesFound& pieces);
 
 // The image item (the full path of its "Image0.img") as the session's source, read
 // whole or as pieces as readsAsPieces tells; registers the image in the disk list

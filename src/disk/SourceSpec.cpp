@@ -35,7 +35,7 @@ SourceSpec SourceSpec::imageFolder(std::string folder, bool pieces) {
 }
 
 std::string SourceSpec::firstImageName() const {
-    return pieces ? imagePieceName(0) : std::string(kSingleImageName);
+    return pieces ? ImageLayout::soughtName(0) : std::string(kSingleImageName);
 }
 
 std::optional<std::string> SourceSpec::firstImagePath() const {

@@ -13,6 +13,7 @@
 #include "app/Session.h"
 #include "imaging/ExistingImage.h"
 #include "imaging/ImagingExit.h"
+#include "imaging/ImagingJob.h"
 #include "imaging/ImagingRun.h"
 #include "imaging/RescueRun.h"
 #include "platform/Files.h"
@@ -163,18 +164,12 @@ CImageCreationDlg::CImageCreationDlg(const QString& sourceInfo, const QString& r
 }
 
 CImageCreationDlg::~CImageCreationDlg() {
-    setShownImagingRun(nullptr);
-    setShownRescueRun(nullptr);
-    if (rescueRun_ && rescueRun_->working()) {
-        rescueRun_->requestStop();
-        rescueRun_->pauseGate.resume();
-        while (rescueRun_->working()) QThread::msleep(5);
-    }
-    if (!run_->working()) return;
-    imagingStopRequested.store(1);
-    run_->pauseGate.resume();
+    setShownImagingJob(nullptr);
+    if (!job_ || !job_->working()) return;
+    job_->requestStop();
+    job_->pauseGate.resume();
     // The worker may be asking a question on this thread: keep answering events.
-    while (run_->working()) {
+    while (job_->working()) {
         QApplication::processEvents(QEventLoop::AllEvents, 50);
         QThread::msleep(5);
     }
@@ -190,66 +185,45 @@ void CImageCreationDlg::browse() {
     destination_->setText(folder);
 }
 
-void CImageCreationDlg::startRescue(const std::string& folder) {
+ImagingJob& CImageCreationDlg::chooseJob(const std::string& folder) {
+    job_ = nullptr;  // it may be the rescue about to go
+    rescueRun_.reset();
+    if (!rescue_->isChecked()) {
+        run_->setDestination(folder, multiFile_->isChecked());
+        return *run_;
+    }
     RescueSettings settings;
     settings.startSector = run_->startSector;
     settings.endSector = run_->endSector;
     settings.folder = folder;
     settings.multiFile = multiFile_->isChecked();
     settings.commandLine = "kestrum (image creation page, rescue mode)";
-    auto rescue = std::make_unique<RescueRun>(settings);
-    if (std::string refusal = rescue->checkStart(); !refusal.empty()) {
-        prompter().showMessage(refusal, MessageIcon::Error);
-        return;
-    }
-    // With its map a rescue goes on from the image there; without one it starts
-    // afresh and would replace it.
-    if (!platform::entryExists(defaultMapPath(folder)))
-        if (const auto pieces = existingImagePieces(folder, settings.multiFile,
-                                                    run_->endSector - run_->startSector);
-            !pieces.empty() && !confirmReplace(this, pieces))
-            return;
-    if (!rescue->start()) {
-        prompter().showMessage("Process is running.", MessageIcon::Exclamation);
-        return;
-    }
-    rescueRun_ = std::move(rescue);
-    setShownRescueRun(rescueRun_.get());
-    sectorLabel_->setText("Current Pass : ");
-    fileLabel_->setText("Rescued / Bad : ");
-    showProgress();
-    timer_.start();
-    showCopying(true);
-    setInputsEnabled(false);
+    rescueRun_ = std::make_unique<RescueRun>(settings);
+    return *rescueRun_;
 }
 
 void CImageCreationDlg::start() {
     const std::string folder = destination_->text().toStdString();
-    setShownRescueRun(nullptr);
-    rescueRun_.reset();
-    sectorLabel_->setText("Current Sector  : ");
-    fileLabel_->setText("Last File Name : ");
+    setShownImagingJob(nullptr);
     if (!destinationReady(folder)) return;
-    if (rescue_->isChecked()) {
-        startRescue(folder);
-        return;
-    }
+    ImagingJob& job = chooseJob(folder);
     // Missing folder, a source that cannot be read, a folder on the source, too
-    // little free space: each has its own message.
-    if (std::string refusal = run_->checkStart(folder); !refusal.empty()) {
+    // little free space, a map of another image: each has its own message.
+    if (std::string refusal = job.checkStart(); !refusal.empty()) {
         prompter().showMessage(refusal, MessageIcon::Error);
         return;
     }
-    if (const auto pieces = existingImagePieces(folder, multiFile_->isChecked(),
-                                                run_->endSector - run_->startSector);
-        !pieces.empty() && !confirmReplace(this, pieces))
-        return;
-    if (!run_->start(folder, multiFile_->isChecked())) {
+    // A rescue with its map goes on from the image there; other jobs replace it.
+    if (job.replacesImage())
+        if (const auto pieces = piecesToReplace(job.imageLayout());
+            !pieces.empty() && !confirmReplace(this, pieces))
+            return;
+    if (!job.start()) {
         prompter().showMessage("Process is running.", MessageIcon::Exclamation);
         return;
     }
-    setShownImagingRun(run_.get());
-    rate_.emplace(run_->startSector, run_->endSector);
+    job_ = &job;
+    setShownImagingJob(job_);
     showProgress();
     timer_.start();
     showCopying(true);
@@ -294,45 +268,32 @@ void CImageCreationDlg::setInputsEnabled(bool enabled) {
 }
 
 void CImageCreationDlg::showProgress() {
-    if (rescuing()) {
-        sectorValue_->setText(QString::fromStdString(rescueRun_->phaseText()));
-        fileValue_->setText(QString::fromStdString(rescueRun_->figuresText()));
-        progress_->setValue(rescueRun_->progressPercent());
-        rateValue_->setText(QString("%1%").arg(rescueRun_->progressPercent()));
-        return;
-    }
-    sectorValue_->setText(QString::fromStdString(run_->currentSectorText()));
-    fileValue_->setText(QString::fromStdString(run_->lastFileName.load()));
-    progress_->setValue(run_->progressPercent());
-    if (rate_) rateValue_->setText(QString::fromStdString(rate_->text(run_->currentSector.load())));
+    const auto lines = job_->statusLines();
+    sectorLabel_->setText(QString::fromStdString(lines.at(0).label));
+    sectorValue_->setText(QString::fromStdString(lines.at(0).value));
+    fileLabel_->setText(QString::fromStdString(lines.at(1).label));
+    fileValue_->setText(QString::fromStdString(lines.at(1).value));
+    progress_->setValue(job_->progressPercent());
+    rateValue_->setText(QString::fromStdString(job_->rateText()));
 }
 
 void CImageCreationDlg::tick() {
+    // Asked before the figures are read: once the worker has ended, the last
+    // figures shown are its final ones, not those of a chunk before its end.
+    const bool running = imagingThread().running();
     showProgress();
-    if (imagingThread().running()) return;
+    if (running) return;
     timer_.stop();
     // The page behind the message is already idle: progress hidden, Start shown.
     showCopying(false);
-    if (rescuing()) {
-        prompter().showMessage(rescueRun_->finalMessage(), rescueRun_->finalIcon());
-        setInputsEnabled(true);
-        rescueRun_->appendActivityLog();
-        return;
-    }
-    prompter().showMessage(run_->finalMessage(), run_->finalIcon());
+    prompter().showMessage(job_->finalMessage(), job_->finalIcon());
     setInputsEnabled(true);
-    run_->appendActivityLog();
+    job_->appendActivityLog();
 }
 
 void CImageCreationDlg::stop() {
-    if (!imagingThread().running()) return;
-    const auto confirm = [] {
-        return prompter().confirm("Are you sure you want to stop this process?");
-    };
-    if (rescuing())
-        rescueRun_->stop(confirm);
-    else
-        run_->stop(confirm);
+    if (!job_ || !imagingThread().running()) return;
+    job_->stop([] { return prompter().confirm("Are you sure you want to stop this process?"); });
 }
 
 void CImageCreationDlg::back() {

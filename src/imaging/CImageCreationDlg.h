@@ -8,8 +8,6 @@
 #include <memory>
 #include <optional>
 
-#include "app/ProgressRate.h"
-
 #include "ui/CBDialog.h"
 #include "ui/PageCommands.h"
 
@@ -23,6 +21,7 @@ class QTreeWidget;
 
 namespace kestrum {
 
+class ImagingJob;
 class ImagingRun;
 class RescueRun;
 
@@ -45,6 +44,7 @@ public:
     // A run still going is stopped and waited for: it writes into this page's run.
     ~CImageCreationDlg() override;
 
+    // The plain copy, started when Rescue mode is off.
     const ImagingRun& run() const { return *run_; }
     // The rescue run of the last Start in rescue mode, or null.
     const RescueRun* rescueRun() const { return rescueRun_.get(); }
@@ -63,17 +63,16 @@ private:
     void showProgress();
     void showCopying(bool copying);
     void setInputsEnabled(bool enabled);
-    // Rescue mode: the worker is rescueRun_, and the progress lines show its pass
-    // and figures in place of the sector and file.
-    bool rescuing() const { return rescueRun_ != nullptr; }
-    void startRescue(const std::string& folder);
+    // The job the boxes ask for: a rescue in Rescue mode, else the plain copy.
+    ImagingJob& chooseJob(const std::string& folder);
     // A typed destination that does not exist yet is created when the user
     // agrees; false when there is no folder to write into.
     bool destinationReady(const std::string& folder);
 
     std::unique_ptr<ImagingRun> run_;
     std::unique_ptr<RescueRun> rescueRun_;
-    QTimer timer_;  // timer 1
+    ImagingJob* job_ = nullptr;  // the job of the last Start
+    QTimer timer_;               // timer 1
 
     ui::Menu129 menu_;
     ui::Toolbar toolbar_;
@@ -97,7 +96,6 @@ private:
     ui::CTransparentStatic* fileValue_;
     QProgressBar* progress_;
     ui::CTransparentStatic* rateValue_;  // percentage, speed and time left
-    std::optional<ProgressRate> rate_;
     QLabel* nextPicture_;
 };
 

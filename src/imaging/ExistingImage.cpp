@@ -1,24 +1,16 @@
 #include "imaging/ExistingImage.h"
 
-#include <algorithm>
-
-#include "disk/SectorReader.h"
-#include "platform/Files.h"
-#include "platform/Folders.h"
-
 namespace kestrum {
 
-std::vector<std::string> existingImagePieces(const std::string& folder, bool multiFile,
-                                             uint64_t sectors) {
-    const uint64_t written =
-        multiFile ? std::max<uint64_t>(1, (sectors + kPieceSectors - 1) / kPieceSectors) : 1;
+std::vector<std::string> piecesToReplace(const ImageLayout& image) {
+    const uint64_t written = image.pieceCount();
     std::vector<std::string> pieces;
     for (uint64_t k = 0;; ++k) {
-        const auto piece = platform::findFileNoCase(folder, "Image" + std::to_string(k) + ".img");
+        const auto piece = image.findPiece(k);
         // The run deletes leftovers from the first piece it did not write up to a gap.
-        if (!piece && (k >= written || !multiFile)) break;
+        if (!piece && (k >= written || !image.inPieces())) break;
         if (piece) pieces.push_back(*piece);
-        if (!multiFile) break;
+        if (!image.inPieces()) break;
     }
     return pieces;
 }

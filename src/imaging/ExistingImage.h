@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "disk/ImageLayout.h"
+
 namespace kestrum {
 
-// The pieces in folder that an imaging run of sectors would replace or delete:
-// Image0.img, and with multiFile every piece it writes and the leftovers that
-// follow them. Names are matched without regard to case, as the reader does.
-std::vector<std::string> existingImagePieces(const std::string& folder, bool multiFile,
-                                             uint64_t sectors);
+// The files already in the layout's folder that writing that image would replace
+// or delete: Image0.img, and in pieces every piece it writes and the leftovers
+// that follow them. Names are matched without regard to case, as the reader does.
+std::vector<std::string> piecesToReplace(const ImageLayout& image);
 
 // The page's question before replacing pieces (never empty).
 std::string replaceImageQuestion(const std::vector<std::string>& pieces);

@@ -10,6 +10,7 @@
 #include "disk/FileCopy.h"
 #include "disk/SectorReader.h"
 #include "disk/SourceBinding.h"
+#include "imaging/PieceWriter.h"
 #include "imaging/RescueMap.h"
 #include "platform/Devices.h"
 #include "platform/Files.h"
@@ -22,12 +23,6 @@
 namespace kestrum {
 
 std::atomic<uint8_t> imagingStopRequested{0};
-std::atomic<uint8_t> imagingMultiFile{0};
-
-WorkerSlot& imagingThread() {
-    static WorkerSlot slot;
-    return slot;
-}
 
 namespace {
 
@@ -62,9 +57,8 @@ bool isTheSource(const std::string& path) {
 // Removes every spelling of piece k's name in folder except keep (the path about
 // to be written, replaced by its own creation); false when one is the source or
 // cannot be removed.
-bool removeCaseVariants(const std::string& folder, uint64_t k, const std::string& keep) {
-    for (const std::string& variant :
-         platform::findAllNoCase(folder, "Image" + std::to_string(k) + ".img")) {
+bool removeCaseVariants(const ImageLayout& layout, uint64_t k, const std::string& keep) {
+    for (const std::string& variant : layout.spellingsOf(k)) {
         if (!keep.empty() && variant == keep) continue;
         if (isTheSource(variant) || !platform::removeEntry(variant)) return false;
     }
@@ -80,10 +74,6 @@ void removeStaleRescueMaps(const std::string& folder) {
 }
 
 }  // namespace
-
-std::string imagePiecePath(const std::string& folder, uint64_t piece) {
-    return platform::joinPath(folder, "Image" + std::to_string(piece) + ".img");
-}
 
 bool freeSpaceSuffices(uint64_t freeBytes, uint64_t neededBytes) {
     return freeBytes > neededBytes;
@@ -103,12 +93,12 @@ std::string ImagingRun::checkStart(const std::string& folder) const {
     std::string error;
     // A plain file as the source: none of the pieces may be that file.
     auto writesOver = [&](const std::string& sourceFile) {
+        const ImageLayout layout(folder, true);
         const uint64_t pieces = (endSector - startSector) / kPieceSectors + 1;
         for (uint64_t k = 0; k <= pieces; ++k) {
             // Leftover pieces are found without regard to case, so image1.IMG counts.
-            if (sameFile(imagePiecePath(folder, k), sourceFile)) return true;
-            for (const std::string& piece :
-                 platform::findAllNoCase(folder, "Image" + std::to_string(k) + ".img"))
+            if (sameFile(layout.piecePath(k), sourceFile)) return true;
+            for (const std::string& piece : layout.spellingsOf(k))
                 if (sameFile(piece, sourceFile)) return true;
         }
         return false;
@@ -139,10 +129,17 @@ std::string ImagingRun::checkStart(const std::string& folder) const {
     return {};
 }
 
-void ImagingRun::prepare(const std::string& folder, bool multiFile) {
+void ImagingRun::setDestination(const std::string& folder, bool multiFile) {
     folder_ = folder;
-    destinationPath_ = platform::joinPath(folder, "Image.img");
-    imagingMultiFile.store(multiFile ? 1 : 0);
+    multiFile_ = multiFile;
+}
+
+ImageLayout ImagingRun::imageLayout() const {
+    return ImageLayout(folder_, multiFile_, (endSector - startSector) * kSectorSize);
+}
+
+void ImagingRun::prepare(const std::string& folder, bool multiFile) {
+    setDestination(folder, multiFile);
     imagingStopRequested.store(0);
     currentSector.store(startSector);
     lastFileName.store({});
@@ -155,16 +152,16 @@ void ImagingRun::prepare(const std::string& folder, bool multiFile) {
 bool ImagingRun::start(const std::string& folder, bool multiFile) {
     if (imagingThread().running()) return false;
     prepare(folder, multiFile);
+    rate_.emplace(startSector, endSector);
     working_.store(true);
     if (imagingThread().start([this] { work(); })) return true;
     working_.store(false);
     return false;
 }
 
-int ImagingRun::finish(ImagingOutcome outcome, platform::OutputFile* piece) {
-    if (int error = 0; piece && !piece->close(&error) && outcome != ImagingOutcome::Failed) {
-        failureReason.store(
-            textf("Could not write %s: %s", lastFileName.load().c_str(), std::strerror(error)));
+int ImagingRun::finish(ImagingOutcome outcome, PieceWriter* pieces) {
+    if (std::string why; pieces && !pieces->closeAll(why) && outcome != ImagingOutcome::Failed) {
+        failureReason.store(why);
         outcome = ImagingOutcome::Failed;
     }
     // The image files just written may be read next: never through a handle of
@@ -181,7 +178,6 @@ int ImagingRun::work() {
         failureReason.store("No destination folder");
         return finish(ImagingOutcome::Failed, nullptr);
     }
-    const bool multiFile = imagingMultiFile.load() != 0;
     const SectorReader source = openSessionSource();
     const PageAlignedBuffer buffer(size_t{kCopySectors} * kSectorSize);
     if (buffer.data() == nullptr) {
@@ -190,78 +186,47 @@ int ImagingRun::work() {
     }
     removeStaleRescueMaps(folder_);
     const uint64_t zeroedBefore = sectorsZeroedOnThisThread();
-    uint64_t s = startSector;
-    uint64_t piece = 0;    // number of the next piece to open
-    uint64_t inPiece = 0;  // sectors written to the open piece
-    std::unique_ptr<platform::OutputFile> out;
-    std::string piecePath;
+    // One piece open at a time, each replaced by its own creation, never written
+    // through a leftover (also a read-only one, or a link).
+    PieceWriter pieces(imageLayout(), {.fresh = true, .openMost = 1, .durable = false});
+    pieces.beforeCreate = [&](uint64_t k, std::string& why) {
+        // The reader finds pieces without regard to case: a stale image0.img
+        // beside the new Image0.img would be read instead of it.
+        if (removeCaseVariants(pieces.layout(), k, pieces.layout().piecePath(k))) return true;
+        why = textf("Could not remove an earlier %s", pieces.layout().piecePath(k).c_str());
+        return false;
+    };
 
-    while (s < endSector) {
+    for (uint64_t s = startSector; s < endSector;) {
         if (s != startSector) pauseGate.pass();
         // Exactly the range: the first chunk too is cut to what is left.
         const uint32_t n =
             static_cast<uint32_t>(endSector - s < kCopySectors ? endSector - s : kCopySectors);
         source.read(s, n, buffer.data());
         zeroedSectors.store(sectorsZeroedOnThisThread() - zeroedBefore);
-
-        if (!out || (multiFile && inPiece == kPieceSectors)) {
-            int error = 0;
-            if (out && !out->close(&error)) {
-                failureReason.store(
-                    textf("Could not write %s: %s", piecePath.c_str(), std::strerror(error)));
-                return finish(ImagingOutcome::Failed, nullptr);
-            }
-            piecePath = imagePiecePath(folder_, piece);
-            // The reader finds pieces without regard to case: a stale image0.img
-            // beside the new Image0.img would be read instead of it.
-            if (!removeCaseVariants(folder_, piece, piecePath)) {
-                failureReason.store(textf("Could not remove an earlier %s", piecePath.c_str()));
-                return finish(ImagingOutcome::Failed, nullptr);
-            }
-            // A leftover (also a read-only one, or a link) is replaced, never written through.
-            out = platform::OutputFile::create(piecePath, &error);
-            if (!out) {
-                failureReason.store(
-                    textf("Could not create %s: %s", piecePath.c_str(), std::strerror(error)));
-                return finish(ImagingOutcome::Failed, nullptr);
-            }
-            ++piece;
-            inPiece = 0;
+        if (std::string why; !pieces.write((s - startSector) * kSectorSize, buffer.data(),
+                                           size_t{n} * kSectorSize, why)) {
+            failureReason.store(why);
+            return finish(ImagingOutcome::Failed, &pieces);
         }
-
-        int error = 0;
-        if (!out->writeAll(buffer.data(), size_t{n} * kSectorSize, &error)) {
-            failureReason.store(
-                textf("Could not write %s: %s", piecePath.c_str(), std::strerror(error)));
-            return finish(ImagingOutcome::Failed, out.get());
-        }
-        inPiece += n;
         s += n;
         currentSector.store(s);
-        lastFileName.store(piecePath);
+        lastFileName.store(pieces.lastWritten());
         // Also after the last chunk: a Stop the user confirmed is never reported as success.
-        if (imagingStopRequested.load() != 0) return finish(ImagingOutcome::Aborted, out.get());
+        if (imagingStopRequested.load() != 0) return finish(ImagingOutcome::Aborted, &pieces);
     }
 
     // Pieces of an earlier, longer image would be read back as part of this one.
     // The reader finds pieces without regard to case, so image3.img counts too.
-    if (multiFile)
-        for (uint64_t k = piece;; ++k) {
-            const auto leftovers =
-                platform::findAllNoCase(folder_, "Image" + std::to_string(k) + ".img");
-            if (leftovers.empty() || !removeCaseVariants(folder_, k, {})) break;
-        }
+    if (multiFile_)
+        removeLeftoverPieces(pieces.layout(), pieces.layout().pieceCount(),
+                             [](const std::string& piece) { return !isTheSource(piece); });
     currentSector.store(endSector);
-    return finish(ImagingOutcome::Completed, out.get());
+    return finish(ImagingOutcome::Completed, &pieces);
 }
 
-bool ImagingRun::stop(const std::function<bool()>& confirm) {
-    if (!working()) return false;
-    pauseGate.pause();
-    const bool yes = confirm();
-    if (yes) imagingStopRequested.store(1);
-    pauseGate.resume();
-    return yes;
+void ImagingRun::requestStop() {
+    imagingStopRequested.store(1);
 }
 
 std::string ImagingRun::currentSectorText() const {
@@ -273,48 +238,32 @@ int ImagingRun::progressPercent() const {
     return kestrum::progressPercent(currentSector.load(), startSector, endSector);
 }
 
-std::string ImagingRun::finalMessage() const {
-    switch (outcome()) {
-        case ImagingOutcome::Completed:
-            if (const uint64_t zeroed = zeroedSectors.load(); zeroed != 0)
-                return zeroedSectorsText("Image creation completed", zeroed, "the image");
-            return "Image creation completed successfully.";
-        case ImagingOutcome::Aborted:
-            return "Image creation aborted.";
-        case ImagingOutcome::Failed:
-            return "Image creation failed. " + failureReason.load() + ".";
-        case ImagingOutcome::Running:
-            break;
-    }
-    return "Process is running.";
+std::vector<ImagingJob::StatusLine> ImagingRun::statusLines() const {
+    return {{"Current Sector  : ", currentSectorText()},
+            {"Last File Name : ", lastFileName.load()}};
 }
 
-MessageIcon ImagingRun::finalIcon() const {
-    switch (outcome()) {
-        case ImagingOutcome::Completed:
-            return zeroedSectors.load() == 0 ? MessageIcon::Information : MessageIcon::Exclamation;
-        case ImagingOutcome::Running:
-            return MessageIcon::Exclamation;
-        default:
-            return MessageIcon::Error;
-    }
+std::string ImagingRun::rateText() const {
+    return rate_ ? rate_->text(currentSector.load()) : std::string();
 }
 
-void appendOutcomeLines(std::vector<std::string>& lines, ImagingOutcome outcome,
-                        const std::string& failureReason) {
-    switch (outcome) {
-        case ImagingOutcome::Completed:
-            lines.push_back("Disk Imaging Completed Successfully\r\n");
-            break;
-        case ImagingOutcome::Aborted:
-            lines.push_back("Disk Imaging Aborted\r\n");
-            break;
-        case ImagingOutcome::Failed:
-        case ImagingOutcome::Running:
-            lines.push_back("Reason : " + failureReason);
-            lines.push_back("Disk Imaging Failed\r\n");
-            break;
-    }
+std::string ImagingRun::terminalLine() const {
+    const ProgressRate rate = rate_.value_or(ProgressRate(startSector, endSector));
+    return rate.terminalText(currentSector.load(), 0);
+}
+
+std::vector<std::string> ImagingRun::summaryLines() const {
+    return {"Sectors copied: " + currentSectorText() + " into " + lastFileName.load()};
+}
+
+bool ImagingRun::lostData() const {
+    return zeroedSectors.load() != 0;
+}
+
+std::string ImagingRun::completedMessage() const {
+    if (const uint64_t zeroed = zeroedSectors.load(); zeroed != 0)
+        return zeroedSectorsText("Image creation completed", zeroed, "the image");
+    return "Image creation completed successfully.";
 }
 
 std::vector<std::string> ImagingRun::activityLogLines() const {
@@ -334,8 +283,11 @@ std::vector<std::string> ImagingRun::activityLogLines() const {
     return lines;
 }
 
-void ImagingRun::appendActivityLog() const {
-    for (const std::string& line : activityLogLines()) appendLog(LogKind::Activity, line);
+std::vector<std::string> ImagingRun::exitLines() const {
+    const uint64_t copied = currentSector.load() - startSector;
+    return {"\r\nAnalysing Disk Imaging Information :", "Current Sector : " + currentSectorText(),
+            "Last File : " + lastFileName.load(), "Sectors Copied : " + std::to_string(copied),
+            "Disk Imaging Interrupted (Exit)\r\n"};
 }
 
 }  // namespace kestrum

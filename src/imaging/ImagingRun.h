@@ -6,45 +6,24 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "app/Guarded.h"
-#include "app/PauseGate.h"
-#include "app/Prompter.h"
-#include "app/WorkerSlot.h"
+#include "app/ProgressRate.h"
+#include "imaging/ImagingJob.h"
 
 namespace kestrum {
-namespace platform {
-class OutputFile;
-}
 
-// The running imaging worker, empty when none runs.
-WorkerSlot& imagingThread();
+class PieceWriter;
+
 // Set by a confirmed Stop; the worker ends after the chunk it is writing.
 extern std::atomic<uint8_t> imagingStopRequested;
-// The Multifile box as it was at Start.
-extern std::atomic<uint8_t> imagingMultiFile;
-
-// folder + "Image<k>.img".
-std::string imagePiecePath(const std::string& folder, uint64_t piece);
 
 // A run starts only when the free bytes exceed the needed bytes (strictly).
 bool freeSpaceSuffices(uint64_t freeBytes, uint64_t neededBytes);
 
-enum class ImagingOutcome {
-    Running,    // not started or not yet ended
-    Completed,  // every sector of the range is in the image
-    Aborted,    // stopped by the user
-    Failed,     // a piece could not be created or written; failureReason says why
-};
-
-// The activity log's closing lines for a run that ended so: the outcome, and
-// for a failure its reason first.
-void appendOutcomeLines(std::vector<std::string>& lines, ImagingOutcome outcome,
-                        const std::string& failureReason);
-
-class ImagingRun {
+class ImagingRun : public ImagingJob {
 public:
     // The range to copy: [startSector, endSector).
     ImagingRun(uint64_t startSector, uint64_t endSector);
@@ -58,53 +37,53 @@ public:
 
     // Written by the worker after each chunk, read by the page's timer.
     std::atomic<uint64_t> currentSector;
-    Guarded<std::string> lastFileName;
-    Guarded<std::string> failureReason;  // "Could not write <file>: <reason>"
     // Sectors written as zeros because the source could not deliver them.
     std::atomic<uint64_t> zeroedSectors{0};
 
-    // Held by the page while it asks whether to stop; the worker waits here
-    // between chunks.
-    PauseGate pauseGate;
+    // Where the image goes: folder, in pieces or as one file.
+    void setDestination(const std::string& folder, bool multiFile);
+    const std::string& destinationFolder() const { return folder_; }
 
     // Why folder cannot take the image, as the message to show, or empty: the
     // folder is missing, the source cannot be opened, the folder is on the source
     // disk or would overwrite the source image, or the free space does not exceed
     // the range's bytes.
     std::string checkStart(const std::string& folder) const;
+    std::string checkStart() const override { return checkStart(folder_); }
+    ImageLayout imageLayout() const override;
+    bool replacesImage() const override { return true; }
 
-    // Sets the destination, imagingMultiFile and clears imagingStopRequested.
+    // Sets the destination and clears imagingStopRequested.
     void prepare(const std::string& folder, bool multiFile);
     // prepare(), then the worker on imagingThread(). False when an imaging run is
     // already going. Call checkStart first. The run must outlive the worker.
     bool start(const std::string& folder, bool multiFile);
+    bool start() override { return start(folder_, multiFile_); }
     // The worker body; runs on the calling thread. 1 after a full copy, else 0.
     int work();
 
-    // The Stop button: holds the worker between chunks, asks confirm(), and on
-    // yes requests the stop. False (without asking) when no worker runs.
-    bool stop(const std::function<bool()>& confirm);
-    bool working() const { return working_.load(); }
-
-    const std::string& destinationPath() const { return destinationPath_; }  // folder + "Image.img"
-    ImagingOutcome outcome() const { return outcome_.load(); }
+    void requestStop() override;
+    bool working() const override { return working_.load(); }
+    ImagingOutcome outcome() const override { return outcome_.load(); }
 
     std::string currentSectorText() const;  // "<current> / <end>"
-    int progressPercent() const;
-
-    // The closing message and its icon, chosen from the outcome.
-    std::string finalMessage() const;
-    MessageIcon finalIcon() const;
-    // The imaging block of the activity log, one append per line.
-    std::vector<std::string> activityLogLines() const;
-    void appendActivityLog() const;
+    int progressPercent() const override;
+    std::vector<StatusLine> statusLines() const override;
+    std::string rateText() const override;
+    std::string terminalLine() const override;
+    std::vector<std::string> summaryLines() const override;
+    std::vector<std::string> activityLogLines() const override;
+    std::vector<std::string> exitLines() const override;
 
 private:
-    // Closes the open piece, if any (a failed close fails the run), and settles the outcome.
-    int finish(ImagingOutcome outcome, platform::OutputFile* piece);
+    bool lostData() const override;
+    std::string completedMessage() const override;
+    // Closes the open pieces (a failed close fails the run) and settles the outcome.
+    int finish(ImagingOutcome outcome, PieceWriter* pieces);
 
     std::string folder_;
-    std::string destinationPath_;
+    bool multiFile_ = false;
+    std::optional<ProgressRate> rate_;  // from the last start
     std::atomic<ImagingOutcome> outcome_{ImagingOutcome::Running};
     std::atomic<bool> working_{false};
     size_t unreadableMark_ = 0;  // the zeroed runs before this run

@@ -12,10 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Guarded.h"
-#include "app/PauseGate.h"
-#include "app/Prompter.h"
-#include "imaging/ImagingRun.h"
+#include "imaging/ImagingJob.h"
 #include "imaging/RescueMap.h"
 
 namespace kestrum {
@@ -43,7 +40,7 @@ std::string defaultMapPath(const std::string& folder);
 // The disk or file the map's positions belong to, as the map records it.
 std::string sourceIdentityText(const std::string& sourcePath, uint64_t sourceBytes);
 
-class RescueRun {
+class RescueRun : public ImagingJob {
 public:
     explicit RescueRun(RescueSettings settings);
     ~RescueRun();
@@ -57,16 +54,17 @@ public:
     // checks (folder, source, free space, not on the source), a source that is not
     // one file, a map that cannot be read, or a map that records rescued data
     // whose image piece is gone.
-    std::string checkStart() const;
+    std::string checkStart() const override;
+    ImageLayout imageLayout() const override;
+    // Without its map a rescue starts afresh; with it, it goes on from the image.
+    bool replacesImage() const override;
     // Clears the stop request and runs work() on imagingThread(). False when an
     // imaging run is already going.
-    bool start();
+    bool start() override;
     // The worker body on the calling thread: 1 when every pass ran to its end.
     int work();
-    // Holds the worker between reads, asks confirm(), and on yes requests the stop.
-    bool stop(const std::function<bool()>& confirm);
-    void requestStop() { stopRequested_.store(true); }
-    bool working() const { return working_.load(); }
+    void requestStop() override { stopRequested_.store(true); }
+    bool working() const override { return working_.load(); }
 
     // Live figures for the page and the progress line, in bytes of the range.
     std::atomic<uint64_t> position{0};  // source byte being read
@@ -76,14 +74,11 @@ public:
     std::atomic<RescuePhase> phase{RescuePhase::Starting};
     std::atomic<int> passNumber{0};
     std::atomic<bool> resumed{false};  // a map was there at the start
-    Guarded<std::string> failureReason;
-    Guarded<std::string> lastFileName;
-    PauseGate pauseGate;
 
-    ImagingOutcome outcome() const { return outcome_.load(); }
+    ImagingOutcome outcome() const override { return outcome_.load(); }
     uint64_t rangeBytes() const;
     // Share of the range that is rescued or given up as bad, 0..100.
-    int progressPercent() const;
+    int progressPercent() const override;
     // "Copying (pass 1 of 3)", "Trimming", "Retrying (pass 2 of 3)", ...
     std::string phaseText() const;
     // "rescued 12 MiB, bad 4096 B" style summary of the figures.
@@ -92,19 +87,25 @@ public:
     // How GNU ddrescue continues this image (its -i, -o and -s for a range that
     // is not the whole source), or why it cannot; empty when no options are needed.
     std::string ddrescueContinuation() const;
-    std::string finalMessage() const;
-    MessageIcon finalIcon() const;
-    std::vector<std::string> activityLogLines() const;
-    void appendActivityLog() const;
+    std::vector<StatusLine> statusLines() const override;
+    std::string rateText() const override;
+    std::string terminalLine() const override;
+    // The figures, the map and how GNU ddrescue would go on.
+    std::vector<std::string> summaryLines() const override;
+    std::vector<std::string> activityLogLines() const override;
+    std::vector<std::string> exitLines() const override;
 
 private:
-    class Engine;
+    bool lostData() const override;
+    std::string completedMessage() const override;
+    std::string abortedMessage() const override;
+
     RescueSettings settings_;
     std::string mapPath_;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> working_{false};
     std::atomic<ImagingOutcome> outcome_{ImagingOutcome::Running};
-    friend class Engine;
+    friend class RescuePasses;
 };
 
 }  // namespace kestrum

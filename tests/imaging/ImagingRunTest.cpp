@@ -54,7 +54,7 @@ TEST_F(ImagingTest, ImageHoldsExactlyTheRange) {
         const std::string image = dest.file("Image0.img");
         EXPECT_EQ(run.outcome(), ImagingOutcome::Completed);
         EXPECT_EQ(readFile(image), expectedSectors(r.start, r.end - r.start));
-        EXPECT_EQ(run.destinationPath(), dest.file("Image.img"));
+        EXPECT_EQ(run.destinationFolder(), dest.path() + "/");
         EXPECT_EQ(run.lastFileName.load(), image);
         EXPECT_EQ(run.currentSectorText(), std::to_string(r.end) + " / " + std::to_string(r.end));
         EXPECT_EQ(run.progressPercent(), 100);
