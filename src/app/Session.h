@@ -13,9 +13,9 @@
 #include "app/Guarded.h"
 #include "app/Prompter.h"
 #include "app/WorkerSlot.h"
+#include "filetypes/TypeRecord.h"
 #include "platform/SourceFile.h"
 #include "scan/FoundFileList.h"
-#include "scan/TypeRecord.h"
 
 namespace kestrum {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "scan/SectorView.h"
+#include "disk/SectorView.h"
 
 namespace kestrum::carve {
 namespace {

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "scan/SectorView.h"
-#include "scan/TypeRecord.h"
+#include "disk/SectorView.h"
+#include "filetypes/TypeRecord.h"
 
 namespace kestrum {
 

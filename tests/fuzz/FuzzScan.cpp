@@ -12,6 +12,7 @@
 
 #include "MemorySource.h"
 #include "ScanTestSupport.h"
+#include "scan/ClassicDetector.h"
 #include "scan/Detection.h"
 #include "scan/ScanDriver.h"
 
@@ -76,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                           ++thumbnails;
                           return 1;
                       }};
-    check(ScanThreadProc(job) == 0, "scan did not return 0");
+    check(runClassicScan(job) == 0, "scan did not return 0");
 
     int64_t counted = 0;
     for (const stExtInfo& r : types) counted += r.foundCount;
