@@ -15,7 +15,7 @@ namespace {
 class ClassicDetector final : public ScanDetector {
 public:
     ClassicDetector(const ScanJob& job, FoundFileListing& listing)
-        : job_(job), listing_(listing), detector_(job.types) {}
+        : job_(job), listing_(listing), headers_(job.types) {}
 
     ScanBatch firstBatch() override {
         if (!job_.resume) return {job_.rangeStart, kBatchSectors, 0};
@@ -41,7 +41,7 @@ private:
 
     const ScanJob& job_;
     FoundFileListing& listing_;
-    Detector detector_;
+    HeaderMatcher headers_;
     uint64_t batchStart_ = 0;
     uint64_t batchSize_ = 0;
 
@@ -81,7 +81,7 @@ std::optional<ScanBatch> ClassicDetector::look(const SectorView& batch, uint64_t
     for (uint64_t j = from; j < batchSize_; ++j) {
         const uint64_t T = batchStart_ + j;
         const SectorView sector = batch.fromSector(j);
-        int32_t d = detector_.detect(sector, lastName_, spanLimit_);
+        int32_t d = headers_.detect(sector, lastName_, spanLimit_);
         if (openType_ == -1) {
             if (d == -1) {
                 listing_.reached(T);

@@ -84,8 +84,8 @@ public:
         return {std::max(batchStart_ + batchSize_, next_), kBatchSectors, 0};
     }
     ScanCheckpoint resumePoint() const override;
-    // Recorded before a held file is listed at a stop: a resumed run finds it again
-    // from its header.
+    // At a stop the loop has recorded the resume point before this: a resumed run
+    // finds the held file again from its header.
     void finish() override {
         if (held_) release();
         if (pending_) settle(std::nullopt);
@@ -103,6 +103,7 @@ private:
     // Lists a file, or holds it back while a broken file before it waits for its
     // continuation (the list stays in sector order, and a resume finds both again).
     void list(stExtInfo& r, uint64_t T, uint64_t length, bool partial, std::string_view type = {});
+    // Hands a file of length bytes at T (joined: its second piece) to the listing.
     void emit(stExtInfo& r, uint64_t T, uint64_t length, bool partial, const Joined* join);
     // Whether a picture measured whole at T may hold another's piece: a broken
     // picture waits for its continuation, or what follows it is data that starts

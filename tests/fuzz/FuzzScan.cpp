@@ -29,7 +29,7 @@ void check(bool ok, const char* what) {
 void compareDetectors(const TypeList& all, const std::vector<uint8_t>& padded) {
     TypeList walked = all;
     TypeList fast = all;
-    Detector detector(fast);
+    HeaderMatcher detector(fast);
     const SectorView whole(padded.data(), padded.size(), 0);
     for (size_t j = 0; j < padded.size() / kSectorBytes; ++j) {
         const SectorView sector = whole.fromSector(j);
