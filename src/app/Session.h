@@ -14,8 +14,8 @@
 #include "app/Prompter.h"
 #include "app/WorkerSlot.h"
 #include "disk/SourceSpec.h"
+#include "filetypes/TypeRecord.h"
 #include "scan/FoundFileList.h"
-#include "scan/TypeRecord.h"
 
 namespace kestrum {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "carve/ByteOrder.h"
-#include "scan/SectorView.h"
+#include "disk/SectorView.h"
 
 namespace kestrum::carve {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "scan/TypeRecord.h"
+#include "filetypes/TypeRecord.h"
 
 namespace kestrum::carve {
 

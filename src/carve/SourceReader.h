@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "carve/ByteReader.h"
-#include "scan/SectorSource.h"
+#include "disk/SectorSource.h"
 
 namespace kestrum::carve {
 

@@ -16,11 +16,11 @@
 #include "app/Prompter.h"
 #include "app/Reports.h"
 #include "app/Session.h"
-#include "carve/DetectionSetting.h"
 #include "disk/SectorReader.h"
 #include "disk/SourceBinding.h"
 #include "filetypes/Catalogue.h"
 #include "scan/CFileDisplayDlg.h"
+#include "scan/DetectionSetting.h"
 #include "ui/CButtonST.h"
 #include "ui/CListCtrlEx.h"
 #include "ui/CTransparentStatic.h"
@@ -123,12 +123,12 @@ CExtensionInfoDlg::CExtensionInfoDlg(QWidget* parent)
     // The detection mode: thorough unless the user chose classic in an earlier run.
     thorough_->setObjectName("thoroughCheck");
     thorough_->setGeometry(duRect(160, 242, 110, 12));
-    thorough_->setChecked(carve::rememberedThoroughMode());
+    thorough_->setChecked(rememberedThoroughMode());
     session().thoroughMode.store(thorough_->isChecked());
     fillRows(thorough_->isChecked());
     connect(thorough_, &QCheckBox::toggled, this, [this](bool on) {
         session().thoroughMode.store(on);
-        carve::rememberThoroughMode(on);
+        rememberThoroughMode(on);
         fillRows(on);
     });
     auto* thoroughNote = new ui::CTransparentStatic(

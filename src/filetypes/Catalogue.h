@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "scan/TypeRecord.h"
+#include "filetypes/TypeRecord.h"
 
 namespace kestrum {
 

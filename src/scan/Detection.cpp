@@ -81,7 +81,7 @@ void CaptureMkvEndMarker(TypeList& types, size_t index, const SectorView& sector
     }
 }
 
-Detector::Detector(TypeList& types) : types_(types) {
+HeaderMatcher::HeaderMatcher(TypeList& types) : types_(types) {
     if (types.size() > 64) {
         walk_ = true;
         return;
@@ -104,7 +104,7 @@ Detector::Detector(TypeList& types) : types_(types) {
     }
 }
 
-int32_t Detector::detect(const SectorView& sector, char (&typeName)[6], int32_t& spanLimit) {
+int32_t HeaderMatcher::detect(const SectorView& sector, char (&typeName)[6], int32_t& spanLimit) {
     if (walk_) return DetectFileType(types_, sector, typeName, spanLimit);
     uint64_t candidates = always_;
     for (const OffsetTable& t : tables_) candidates |= t.candidates[sector.byteAt(t.offset)];

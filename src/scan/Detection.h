@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "scan/SectorView.h"
-#include "scan/TypeRecord.h"
+#include "disk/SectorView.h"
+#include "filetypes/TypeRecord.h"
 
 namespace kestrum {
 
@@ -32,9 +32,9 @@ void CaptureMkvEndMarker(TypeList& types, size_t index, const SectorView& sector
 // scan: records whose signatures cannot match the sector's bytes at their
 // offsets are passed over without a look. Built from the list's header
 // signatures, which must not change while it is in use (end markers may).
-class Detector {
+class HeaderMatcher {
 public:
-    explicit Detector(TypeList& types);
+    explicit HeaderMatcher(TypeList& types);
     int32_t detect(const SectorView& sector, char (&typeName)[6], int32_t& spanLimit);
 
 private:

@@ -20,8 +20,7 @@ uint32_t toCount(uint64_t n) {
 }
 
 int32_t fileEnds(stExtInfo& record, uint64_t count, uint32_t& sectorCount, int32_t& foundCount) {
-    foundCount = foundCountOf(record) + 1;
-    setFoundCount(record, foundCount);
+    foundCount = takeFoundNumber(record);
     sectorCount = toCount(count);
     return kFileEnds;
 }

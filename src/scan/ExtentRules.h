@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "scan/SectorSource.h"
-#include "scan/SectorView.h"
-#include "scan/TypeRecord.h"
+#include "disk/SectorSource.h"
+#include "disk/SectorView.h"
+#include "filetypes/TypeRecord.h"
 
 namespace kestrum {
 

@@ -1,6 +1,6 @@
-// The scan worker: reads the range in batches of 1000 sectors, classifies every
-// sector, keeps at most one file open, settles it by its extent rule, a new
-// header or its span limit, and lists each settled file under "File%d.%s".
+// A scan job and how the application starts one: the range is read in batches of
+// 1000 sectors by the scan loop (ScanLoop.h), through the classic or the thorough
+// detector, and every file found is listed under "File<n>.<type>".
 #pragma once
 
 #include <atomic>
@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "disk/SectorSource.h"
+#include "filetypes/TypeRecord.h"
 #include "scan/FileInfo.h"
 #include "scan/FoundFileList.h"
 #include "scan/ResultsPage.h"
-#include "scan/SectorSource.h"
-#include "scan/TypeRecord.h"
 
 namespace kestrum {
 
@@ -66,10 +66,6 @@ struct ScanHooks {
     CheckpointFn checkpoint;
 };
 
-// Runs the whole scan on the calling thread and returns 0. The stop request and
-// the page's pause gate are looked at only between batches.
-int ScanThreadProc(const ScanJob& job);
-
 // Starts a scan of the session's range and types on session().scanThread: clears
 // scanStopRequested and sets resultsPage first. Reads through source, which must
 // outlive the scan. False when a scan is already running.
@@ -79,6 +75,9 @@ bool startScan(ResultsPage& page, SectorSource& source, ThumbnailFn thumbnail,
 // The application's scan: reads through the sector reader, thumbnails through
 // ExtractThumbnail.
 bool startScan(ResultsPage& page, ScanHooks hooks = {});
+
+// The session's source through the sector reader, as the application's scan reads it.
+SectorSource& sessionSectorSource();
 
 // What a front end shows while the session's scan runs.
 struct ScanProgress {

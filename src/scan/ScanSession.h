@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "app/Guarded.h"
+#include "filetypes/TypeRecord.h"
 #include "scan/FileInfo.h"
 #include "scan/FoundFileList.h"
 #include "scan/ScanDriver.h"
-#include "scan/TypeRecord.h"
 
 namespace kestrum {
 

@@ -9,8 +9,8 @@
 #include "../scan/MemorySource.h"
 #include "TestSupport.h"
 #include "VideoCarve.h"
-#include "carve/ThoroughScan.h"
 #include "filetypes/Catalogue.h"
+#include "scan/ThoroughDetector.h"
 
 namespace kestrum::carve {
 namespace {
@@ -35,7 +35,7 @@ std::vector<FileInfo> scanAll(const Bytes& image) {
     StopPage page;
     const ScanJob job{
         types, found, source, 0, image.size() / 512, stop, page, [](FileInfo) { return 1; }};
-    EXPECT_EQ(ThoroughScanProc(job), 0);
+    EXPECT_EQ(runThoroughScan(job), 0);
     return found.snapshot();
 }
 

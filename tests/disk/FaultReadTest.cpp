@@ -9,11 +9,11 @@
 #include "DiskTestSupport.h"
 #include "app/Session.h"
 #include "disk/SectorReader.h"
+#include "disk/SectorSource.h"
+#include "disk/SectorView.h"
 #include "filetypes/Catalogue.h"
 #include "scan/ExtentRules.h"
 #include "scan/ScanDriver.h"
-#include "scan/SectorSource.h"
-#include "scan/SectorView.h"
 
 namespace kestrum {
 namespace {

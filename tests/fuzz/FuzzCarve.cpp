@@ -15,8 +15,8 @@
 #include "MemorySource.h"
 #include "carve/Carver.h"
 #include "carve/Join.h"
-#include "carve/ThoroughScan.h"
 #include "filetypes/Catalogue.h"
+#include "scan/ThoroughDetector.h"
 
 using namespace kestrum;
 
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                           check(std::atoi(f.fileName + 4) % 11 == 1, "thumbnail out of turn");
                           return 1;
                       }};
-    check(carve::ThoroughScanProc(job) == 0, "scan did not return 0");
+    check(runThoroughScan(job) == 0, "scan did not return 0");
 
     int64_t counted = 0;
     for (const stExtInfo& r : types) counted += r.foundCount;

@@ -12,6 +12,7 @@
 
 #include "MemorySource.h"
 #include "ScanTestSupport.h"
+#include "scan/ClassicDetector.h"
 #include "scan/Detection.h"
 #include "scan/ScanDriver.h"
 
@@ -28,7 +29,7 @@ void check(bool ok, const char* what) {
 void compareDetectors(const TypeList& all, const std::vector<uint8_t>& padded) {
     TypeList walked = all;
     TypeList fast = all;
-    Detector detector(fast);
+    HeaderMatcher detector(fast);
     const SectorView whole(padded.data(), padded.size(), 0);
     for (size_t j = 0; j < padded.size() / kSectorBytes; ++j) {
         const SectorView sector = whole.fromSector(j);
@@ -76,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                           ++thumbnails;
                           return 1;
                       }};
-    check(ScanThreadProc(job) == 0, "scan did not return 0");
+    check(runClassicScan(job) == 0, "scan did not return 0");
 
     int64_t counted = 0;
     for (const stExtInfo& r : types) counted += r.foundCount;

@@ -151,7 +151,7 @@ TEST(Detection, DetectorAnswersExactlyAsTheListWalk) {
                             "AVI LIST", "PENTAX", "MAMIYA", "EPSON"};
     TypeList walked = all;
     TypeList fast = all;
-    Detector detector(fast);
+    HeaderMatcher detector(fast);
     std::vector<uint8_t> buf(3 * 512);
     int matches = 0;
     for (int round = 0; round < 20000; ++round) {

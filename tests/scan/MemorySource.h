@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "scan/SectorSource.h"
+#include "disk/SectorSource.h"
 
 namespace kestrum::test {
 

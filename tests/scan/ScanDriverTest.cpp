@@ -8,6 +8,7 @@
 #include "app/Session.h"
 #include "disk/SectorReader.h"
 #include "platform/SourceFile.h"
+#include "scan/ClassicDetector.h"
 #include "scan/ScanDriver.h"
 
 using namespace kestrum;
@@ -44,7 +45,7 @@ struct Scanner {
                               thumbnails.push_back(f.fileName);
                               return 1;
                           }};
-        EXPECT_EQ(ScanThreadProc(job), 0);
+        EXPECT_EQ(runClassicScan(job), 0);
         std::vector<Found> out;
         for (const FileInfo& f : found.snapshot()) {
             EXPECT_EQ(f.checked, 0);
@@ -300,7 +301,7 @@ TEST(ScanDriver, ReadsTheSessionsImageThroughOneOpen) {
     Scanner scanner(typesOf({"JPEG"}));
     const ScanJob job{scanner.types, scanner.found, sessionSectorSource(), 0,
                       20000,         scanner.stop,  scanner.page,          {}};
-    EXPECT_EQ(ScanThreadProc(job), 0);
+    EXPECT_EQ(runClassicScan(job), 0);
     EXPECT_EQ(scanner.found.size(), 1u);
     EXPECT_EQ(platform::SourceFile::opensSoFar() - opensBefore, 1u);
     closeDeviceHandle();

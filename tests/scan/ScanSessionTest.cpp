@@ -11,9 +11,10 @@
 #include "MemorySource.h"
 #include "ScanTestSupport.h"
 #include "TestSupport.h"
-#include "carve/ThoroughScan.h"
+#include "scan/ClassicDetector.h"
 #include "scan/ScanDriver.h"
 #include "scan/ScanSession.h"
+#include "scan/ThoroughDetector.h"
 
 using namespace kestrum;
 using namespace kestrum::test;
@@ -108,9 +109,9 @@ struct ScanRun {
                           std::move(hooks.resume),
                           std::move(hooks.checkpoint)};
         if (thorough)
-            carve::ThoroughScanProc(job);
+            runThoroughScan(job);
         else
-            ScanThreadProc(job);
+            runClassicScan(job);
     }
 };
 

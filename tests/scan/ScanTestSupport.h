@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "disk/SectorView.h"
 #include "filetypes/Catalogue.h"
 #include "scan/Detection.h"
-#include "scan/SectorView.h"
 
 namespace kestrum::test {
 

@@ -15,9 +15,9 @@
 #include "RecoveryTestSupport.h"
 #include "UiTestSupport.h"
 #include "app/Log.h"
-#include "carve/DetectionSetting.h"
 #include "filetypes/CExtensionInfoDlg.h"
 #include "filetypes/Catalogue.h"
+#include "scan/DetectionSetting.h"
 #include "scan/ScanDriver.h"
 #include "ui/CButtonST.h"
 #include "ui/CListCtrlEx.h"
@@ -87,7 +87,7 @@ class ExtensionInfoTest : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(writeInstallRegistry(app_.path(), logs_.path()));
-        QVERIFY(carve::rememberThoroughMode(false));  // the classic rules, asked for
+        QVERIFY(rememberThoroughMode(false));  // the classic rules, asked for
         loadStartupValues(session());
         session().dataFolder.store(installedDataFolder());
         prompter_ = std::make_unique<ui::QtPrompter>();

@@ -20,7 +20,6 @@
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "app/Session.h"
-#include "carve/DetectionSetting.h"
 #include "disk/CBadSectors.h"
 #include "imaging/CImageCreationDlg.h"
 #include "imaging/ImagingRun.h"
@@ -28,6 +27,7 @@
 #include "platform/Devices.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "scan/DetectionSetting.h"
 #include "ui/FolderChooser.h"
 #include "ui/Shell.h"
 
@@ -114,7 +114,7 @@ class ImageCreationPageTest : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(writeInstallRegistry(KESTRUM_BIN_DIR, logs_.path()));
-        QVERIFY(carve::rememberThoroughMode(false));  // the classic rules, asked for
+        QVERIFY(rememberThoroughMode(false));  // the classic rules, asked for
         loadStartupValues(session());
         session().dataFolder.store(pictures_.path());
         setPrompter(&said_);

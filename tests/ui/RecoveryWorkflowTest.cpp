@@ -23,7 +23,6 @@
 #include "UiTestSupport.h"
 #include "app/Log.h"
 #include "app/Reports.h"
-#include "carve/DetectionSetting.h"
 #include "filetypes/CExtensionInfoDlg.h"
 #include "filetypes/Catalogue.h"
 #include "platform/Folders.h"
@@ -34,6 +33,7 @@
 #include "saving/CSavingDlg.h"
 #include "scan/CFileDisplayDlg.h"
 #include "scan/CFoundFileModel.h"
+#include "scan/DetectionSetting.h"
 #include "scan/ResultsText.h"
 #include "ui/CButtonST.h"
 #include "ui/CFolderTreeCtrl.h"
@@ -125,7 +125,7 @@ private slots:
     void initTestCase() {
         qputenv("QT_MEDIA_BACKEND", "gstreamer");
         QVERIFY(writeInstallRegistry(app_.path(), logs_.path()));
-        QVERIFY(carve::rememberThoroughMode(false));  // the classic rules, asked for
+        QVERIFY(rememberThoroughMode(false));  // the classic rules, asked for
         loadStartupValues(session());
         session().dataFolder.store(installedDataFolder());
         prompter_ = std::make_unique<ui::QtPrompter>();

@@ -13,6 +13,7 @@
 
 #include "MemorySource.h"
 #include "ScanTestSupport.h"
+#include "scan/ClassicDetector.h"
 #include "scan/ScanDriver.h"
 
 using namespace kestrum;
@@ -73,7 +74,7 @@ Result scan(SectorSource& source, uint64_t sectors, double bytes) {
     ResultsPage page;
     const ScanJob job{types, found, source, 0, sectors, stop, page, {}};
     const auto t = Clock::now();
-    ScanThreadProc(job);
+    runClassicScan(job);
     return {bytes / seconds(t) / 1e6, found.size()};
 }
 

@@ -1,10 +1,9 @@
-// The thorough scan loop. One batch buffer, as in the classic scan; a walk that
+// The thorough detector. It looks at the loop's batch in place; a walk that
 // reaches beyond the batch reads through a small cache of the source.
-#include "carve/ThoroughScan.h"
+#include "scan/ThoroughDetector.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -14,15 +13,13 @@
 #include "carve/JpegCarver.h"
 #include "carve/SizeCeiling.h"
 #include "carve/SourceReader.h"
-#include "filetypes/Catalogue.h"
-#include "scan/DamageMark.h"
-#include "scan/SectorView.h"
+#include "disk/SectorView.h"
+#include "scan/ScanLoop.h"
 
-namespace kestrum::carve {
+namespace kestrum {
 namespace {
 
-constexpr int32_t kThumbnailEvery = 11;
-constexpr uint64_t kThumbnailMaxBytes = 64 << 20;
+using namespace carve;
 
 // A break that files measured after the first interrupting one may still bridge:
 // how many such files are tried, and how far the next may start after the last.
@@ -47,13 +44,11 @@ Joinable joinable(std::string_view type) {
     return Joinable::kNo;
 }
 
-class Scan {
+class ThoroughDetector final : public ScanDetector {
 public:
-    Scan(const ScanJob& job, std::span<const CarverEntry> table)
-        : job_(job),
-          table_(table),
-          buffer_(size_t{kBatchSectors} * kSectorBytes),
-          cache_(job.source, job.rangeEnd) {
+    ThoroughDetector(const ScanJob& job, FoundFileListing& listing,
+                     std::span<const CarverEntry> table)
+        : job_(job), listing_(listing), table_(table), cache_(job.source, job.rangeEnd) {
         // A walk goes as far as the built-in ceiling of the family's most generous
         // type, so the scan always goes on after a file's real end; a ceiling the
         // user set cuts only what is listed.
@@ -75,7 +70,26 @@ public:
         }
     }
 
-    int run();
+    ScanBatch firstBatch() override {
+        // The caller restored the files found before the resume point.
+        batchStart_ = job_.rangeStart;
+        if (job_.resume)
+            batchStart_ = job_.resume->finished ? job_.rangeEnd : job_.resume->resumeSector;
+        next_ = batchStart_;
+        return {batchStart_, kBatchSectors, 0};
+    }
+    std::optional<ScanBatch> look(const SectorView& batch, uint64_t from) override;
+    // A file that reaches past this batch is not read again.
+    ScanBatch nextBatch() const override {
+        return {std::max(batchStart_ + batchSize_, next_), kBatchSectors, 0};
+    }
+    ScanCheckpoint resumePoint() const override;
+    // At a stop the loop has recorded the resume point before this: a resumed run
+    // finds the held file again from its header.
+    void finish() override {
+        if (held_) release();
+        if (pending_) settle(std::nullopt);
+    }
 
 private:
     stExtInfo* record(std::string_view type) {
@@ -89,6 +103,7 @@ private:
     // Lists a file, or holds it back while a broken file before it waits for its
     // continuation (the list stays in sector order, and a resume finds both again).
     void list(stExtInfo& r, uint64_t T, uint64_t length, bool partial, std::string_view type = {});
+    // Hands a file of length bytes at T (joined: its second piece) to the listing.
     void emit(stExtInfo& r, uint64_t T, uint64_t length, bool partial, const Joined* join);
     // Whether a picture measured whole at T may hold another's piece: a broken
     // picture waits for its continuation, or what follows it is data that starts
@@ -104,26 +119,18 @@ private:
     // Lists the held file as measured, or, when a whole file was found at sector
     // `cut` inside its unchecked payload, only what comes before that sector.
     void release(std::optional<uint64_t> cut = std::nullopt);
-    void read() {
-        job_.source.read(batchStart_, static_cast<uint32_t>(batchSize_), buffer_.data());
-        cache_.setBatch(buffer_.data(), batchStart_, batchSize_);
-    }
 
     const ScanJob& job_;
+    FoundFileListing& listing_;
     std::span<const CarverEntry> table_;
     std::vector<uint64_t> familyLimits_;
     std::array<std::vector<size_t>, 256> byFirstByte_;
-    std::vector<uint8_t> buffer_;
     SectorCache cache_;
     uint64_t batchStart_ = 0;
-    uint64_t batchSize_ = kBatchSectors;
+    uint64_t batchSize_ = 0;
+    uint64_t next_ = 0;  // where the next file may start
     bool walkCut_ = false;
     uint64_t cutAt_ = 0;  // the file whose walk a stop request cut
-
-    // Calls the job's checkpoint hook with where a recorded scan goes on: the
-    // held or cut file's header, else the next batch. Batch edges do not change
-    // what this scan finds, so the batch simply starts there.
-    void checkpoint(uint64_t next, bool finished, bool stopping);
 
     // A file whose payload could not be checked is held while the scan looks
     // through that payload: a file found there ends it early (a camera sample
@@ -170,26 +177,23 @@ private:
     }
 };
 
-void Scan::checkpoint(uint64_t next, bool finished, bool stopping) {
-    if (!job_.checkpoint) return;
+// The held or cut file's header, else the next batch. Batch edges do not change
+// what this scan finds, so the batch simply starts there.
+ScanCheckpoint ThoroughDetector::resumePoint() const {
     ScanCheckpoint point;
-    point.finished = finished;
-    point.stopping = stopping;
-    if (finished)
-        point.resumeSector = job_.rangeEnd;
-    else if (walkCut_ || held_ || pending_)
+    if (walkCut_ || held_ || pending_)
         point.resumeSector =
             std::min({walkCut_ ? cutAt_ : UINT64_MAX, held_ ? held_->start : UINT64_MAX,
                       pending_ ? pending_->start : UINT64_MAX});
     else
-        point.resumeSector = std::max(batchStart_ + batchSize_, next);
+        point.resumeSector = std::max(batchStart_ + batchSize_, next_);
     point.batchStart = point.resumeSector;
     point.batchSize = std::min<uint64_t>(
         kBatchSectors, job_.rangeEnd - std::min(point.resumeSector, job_.rangeEnd));
-    job_.checkpoint(point);
+    return point;
 }
 
-void Scan::release(std::optional<uint64_t> cut) {
+void ThoroughDetector::release(std::optional<uint64_t> cut) {
     const Held h = *held_;
     held_.reset();
     if (h.record == nullptr) return;
@@ -208,7 +212,7 @@ bool allZero(const uint8_t* sector) {
     return std::memcmp(sector, kZero.data(), kSectorBytes) == 0;
 }
 
-uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
+uint64_t ThoroughDetector::tryAt(uint64_t T, const uint8_t* sector) {
     for (const size_t i : byFirstByte_[sector[0]]) {
         const CarverEntry& c = table_[i];
         if (!c.quick(sector)) continue;
@@ -296,7 +300,7 @@ uint64_t Scan::tryAt(uint64_t T, const uint8_t* sector) {
     return T + 1;
 }
 
-bool Scan::doubtful(uint64_t T, uint64_t length) {
+bool ThoroughDetector::doubtful(uint64_t T, uint64_t length) {
     if (pending_) return true;
     const uint64_t after = T + (length + kSectorBytes - 1) / kSectorBytes;
     if (after >= job_.rangeEnd) return false;
@@ -310,7 +314,8 @@ bool Scan::doubtful(uint64_t T, uint64_t length) {
     return true;
 }
 
-void Scan::list(stExtInfo& r, uint64_t T, uint64_t length, bool partial, std::string_view type) {
+void ThoroughDetector::list(stExtInfo& r, uint64_t T, uint64_t length, bool partial,
+                            std::string_view type) {
     if (pending_) {
         deferred_.push_back({&r, T, length, partial, type});
         return;
@@ -323,7 +328,7 @@ void Scan::list(stExtInfo& r, uint64_t T, uint64_t length, bool partial, std::st
     emit(r, T, length, partial, nullptr);
 }
 
-void Scan::measured(uint64_t T, uint64_t end, bool porous, bool picture) {
+void ThoroughDetector::measured(uint64_t T, uint64_t end, bool porous, bool picture) {
     if (!pending_ || T <= pending_->start) return;
     Pending& p = *pending_;
     // Only a file where the broken one breaks off interrupts it, and only a run of
@@ -369,7 +374,7 @@ void Scan::measured(uint64_t T, uint64_t end, bool porous, bool picture) {
         settle(join);
 }
 
-void Scan::settle(const std::optional<Joined>& join) {
+void ThoroughDetector::settle(const std::optional<Joined>& join) {
     const Pending p = *pending_;
     pending_.reset();
     if (join)
@@ -388,12 +393,9 @@ void Scan::settle(const std::optional<Joined>& join) {
              false);
 }
 
-void Scan::emit(stExtInfo& r, uint64_t T, uint64_t length, bool partial, const Joined* join) {
-    const int32_t number = foundCountOf(r) + 1;
-    setFoundCount(r, number);
+void ThoroughDetector::emit(stExtInfo& r, uint64_t T, uint64_t length, bool partial,
+                            const Joined* join) {
     FileInfo f;
-    std::snprintf(f.extName, sizeof f.extName, "%.4s", r.extName);
-    std::snprintf(f.fileName, sizeof f.fileName, "File%d.%.4s", number, r.extName);
     f.startSector = T;
     f.sectorCount = static_cast<uint32_t>(
         std::min<uint64_t>((length + kSectorBytes - 1) / kSectorBytes, UINT32_MAX));
@@ -403,78 +405,45 @@ void Scan::emit(stExtInfo& r, uint64_t T, uint64_t length, bool partial, const J
         f.joinSector = join->joinSector;
         f.firstPieceBytes = join->firstPieceBytes;
     }
-    f.checked = 0;
-    f.damaged = overUnreadableSectors(f);
-    job_.found.append(f);
-    // A walk may measure a broken picture up to its ceiling; copying a gigabyte
-    // for a thumbnail would stall the scan, so such files get none.
-    if (number % kThumbnailEvery == 1 && takesThumbnail(f.extName) && job_.thumbnail &&
-        length <= kThumbnailMaxBytes)
-        job_.thumbnail(f);
+    listing_.list(r, f);
 }
 
-int Scan::run() {
-    ResultsPage& page = job_.page;
+std::optional<ScanBatch> ThoroughDetector::look(const SectorView& batch, uint64_t from) {
+    batchStart_ = batch.firstSector();
+    batchSize_ = batch.size() / kSectorBytes;
+    cache_.setBatch(batch.data(), batchStart_, batchSize_);
     const uint64_t rangeEnd = job_.rangeEnd;
-    page.scanEnd.store(rangeEnd);
-    uint64_t next = job_.rangeStart;  // where the next file may start
-    batchStart_ = job_.rangeStart;
-    if (job_.resume) {
-        // The caller restored the files found before the resume point.
-        batchStart_ = job_.resume->finished ? rangeEnd : job_.resume->resumeSector;
-        next = batchStart_;
-    }
-    while (batchStart_ < rangeEnd) {
-        batchSize_ = std::min<uint64_t>(kBatchSectors, rangeEnd - batchStart_);
-        read();
-        for (uint64_t j = 0; j < batchSize_; ++j) {
-            const uint64_t T = batchStart_ + j;
-            if (pending_ && T > pendingDeadline()) settle(std::nullopt);
-            if (T < next) continue;
-            const uint8_t* sector = buffer_.data() + j * kSectorBytes;
-            if (held_ && T >= held_->scanEnd) {
-                // Past the payload: the checked rest of the file is not looked into.
-                const uint64_t end = held_->endSector;
-                release();
-                if (T < end) {
-                    next = end;
-                    continue;
-                }
+    for (uint64_t j = from; j < batchSize_; ++j) {
+        const uint64_t T = batchStart_ + j;
+        if (pending_ && T > pendingDeadline()) settle(std::nullopt);
+        if (T < next_) continue;
+        const uint8_t* sector = batch.data() + j * kSectorBytes;
+        if (held_ && T >= held_->scanEnd) {
+            // Past the payload: the checked rest of the file is not looked into.
+            const uint64_t end = held_->endSector;
+            release();
+            if (T < end) {
+                next_ = end;
+                continue;
             }
-            const bool data = held_ && held_->openEnded && !allZero(sector);
-            next = tryAt(T, sector);
-            // Counted after the look: a sector where a newer file starts is not the
-            // held file's data.
-            if (data && held_ && held_->openEnded && held_->start < T) held_->lastData = T;
-            if (walkCut_) break;
-            page.scanPosition.store(std::min(next, rangeEnd) - 1, std::memory_order_relaxed);
         }
-        page.pauseGate.pass();
-        const bool stopping = job_.stopRequested.load() != 0;
-        // Recorded before a held file is listed at a stop: a resumed run finds it
-        // again from its header.
-        if (stopping || std::max(batchStart_ + batchSize_, next) < rangeEnd)
-            checkpoint(next, false, stopping);
-        if (stopping) {
-            if (held_) release();
-            if (pending_) settle(std::nullopt);
-            page.selectFirstTypeOnStop();
-            return 0;
-        }
-        // A file that reaches past this batch is not read again.
-        batchStart_ = std::max(batchStart_ + batchSize_, next);
+        const bool data = held_ && held_->openEnded && !allZero(sector);
+        next_ = tryAt(T, sector);
+        // Counted after the look: a sector where a newer file starts is not the
+        // held file's data.
+        if (data && held_ && held_->openEnded && held_->start < T) held_->lastData = T;
+        if (walkCut_) break;
+        listing_.reached(std::min(next_, rangeEnd) - 1);
     }
-    if (held_) release();
-    if (pending_) settle(std::nullopt);
-    page.scanPosition.store(page.scanEnd.load());
-    checkpoint(next, true, false);
-    return 0;
+    return std::nullopt;
 }
 
 }  // namespace
 
-int ThoroughScanProc(const ScanJob& job, std::span<const CarverEntry> table) {
-    return Scan(job, table).run();
+int runThoroughScan(const ScanJob& job, std::span<const CarverEntry> table) {
+    FoundFileListing listing(job, true);
+    ThoroughDetector detector(job, listing, table);
+    return runScan(job, detector);
 }
 
-}  // namespace kestrum::carve
+}  // namespace kestrum

@@ -26,9 +26,6 @@ public:
     virtual uint64_t guardEnd() const = 0;
 };
 
-// The session's source through the sector reader, as the application's scan reads it.
-SectorSource& sessionSectorSource();
-
 // Reads count sectors so that each ends up exactly as a one-sector read() of it
 // would give it: sectors beyond the guard are zeros, the rest are read in blocks
 // of at most one device chunk, and a block that is not delivered whole is read

@@ -1,10 +1,10 @@
 // Read-ahead for the rules that follow a file beyond the scan's batch.
-#include "scan/SectorSource.h"
+#include "disk/SectorSource.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "scan/SectorView.h"
+#include "disk/SectorView.h"
 
 namespace kestrum {
 

@@ -1,7 +1,7 @@
 // The byte-pattern search behind the marker and token searches. The wide path
 // checks 32 (or 16) start positions per step on the pattern's first and last
 // byte; only candidates that pass both are compared in full.
-#include "scan/SectorView.h"
+#include "disk/SectorView.h"
 
 #include <immintrin.h>
 

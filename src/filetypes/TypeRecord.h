@@ -37,6 +37,12 @@ inline int32_t foundCountOf(const stExtInfo& r) {
 inline void setFoundCount(stExtInfo& r, int32_t n) {
     std::atomic_ref<int32_t>(r.foundCount).store(n, std::memory_order_relaxed);
 }
+// Counts one more file of the type in and returns its number ("File<n>").
+inline int32_t takeFoundNumber(stExtInfo& r) {
+    const int32_t n = foundCountOf(r) + 1;
+    setFoundCount(r, n);
+    return n;
+}
 
 // The selected types in catalogue order. Its length does not change while a scan
 // runs, so the UI may read extName and foundCount of its records meanwhile.

@@ -1,10 +1,10 @@
 // Reading and writing the remembered detection mode.
-#include "carve/DetectionSetting.h"
+#include "scan/DetectionSetting.h"
 
 #include "app/Session.h"
 #include "platform/Registry.h"
 
-namespace kestrum::carve {
+namespace kestrum {
 
 bool rememberedThoroughMode() {
     const platform::Registry registry;
@@ -18,4 +18,4 @@ bool rememberThoroughMode(bool thorough) {
                                thorough ? "1" : "0");
 }
 
-}  // namespace kestrum::carve
+}  // namespace kestrum

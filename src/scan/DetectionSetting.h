@@ -2,7 +2,7 @@
 // runs in the registry store under the application's key.
 #pragma once
 
-namespace kestrum::carve {
+namespace kestrum {
 
 // The value under HKEY_CLASSES_ROOT\Tav_DigitalMediaNTFS: "1" thorough, "0" classic.
 inline constexpr const char* kThoroughValueName = "Thorough Detection";
@@ -13,4 +13,4 @@ bool rememberedThoroughMode();
 // False when the store could not be written.
 bool rememberThoroughMode(bool thorough);
 
-}  // namespace kestrum::carve
+}  // namespace kestrum

@@ -1,6 +1,6 @@
-// The thorough scan driver, run with fake carvers over in-memory media: what is
-// listed and how long, what is stepped over, where a file is cut, batch edges and
-// the stop request.
+// The thorough detector, driven by the scan loop with fake carvers over in-memory
+// media: what is listed and how long, what is stepped over, where a file is cut,
+// batch edges and the stop request.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "../scan/MemorySource.h"
+#include "MemorySource.h"
 #include "carve/SizeCeiling.h"
-#include "carve/ThoroughScan.h"
 #include "filetypes/Catalogue.h"
+#include "scan/ThoroughDetector.h"
 
 namespace kestrum::carve {
 namespace {
@@ -124,7 +124,7 @@ ScanResult scan(const Medium& m, TypeList& types, uint64_t start, uint64_t end, 
             return 1;
         }};
     stopFlagOfTheScan = &stopFlag;
-    EXPECT_EQ(ThoroughScanProc(job, kTable), 0);
+    EXPECT_EQ(runThoroughScan(job, kTable), 0);
     run.files = found.snapshot();
     run.stops = page.stops;
     run.position = page.scanPosition.load();
