@@ -210,16 +210,7 @@ private slots:
         player.setUiMode("Full");
         QString error;
         qint64 furthest = 0;
-        connect(player.mediaPlayer(), &QMediaPlayer::errorOccurred, &player,
-                [&](QMediaPlayer::Error, const QString& text) { error = text; });
-        connect(player.mediaPlayer(), &QMediaPlayer::positionChanged, &player,
-                [&](qint64 at) { furthest = std::max(furthest, at); });
-        // A short sound may reach its end before the first position report.
-        connect(player.mediaPlayer(), &QMediaPlayer::mediaStatusChanged, &player,
-                [&](QMediaPlayer::MediaStatus status) {
-                    if (status == QMediaPlayer::EndOfMedia)
-                        furthest = std::max<qint64>(furthest, 1);
-                });
+        follow(player, error, furthest);
         player.setUrl(path);
         QCOMPARE(player.url(), path);
         player.play();
@@ -245,15 +236,7 @@ private slots:
         player.setUiMode("Full");
         QString error;
         qint64 furthest = 0;
-        connect(player.mediaPlayer(), &QMediaPlayer::errorOccurred, &player,
-                [&](QMediaPlayer::Error, const QString& text) { error = text; });
-        connect(player.mediaPlayer(), &QMediaPlayer::positionChanged, &player,
-                [&](qint64 at) { furthest = std::max(furthest, at); });
-        connect(player.mediaPlayer(), &QMediaPlayer::mediaStatusChanged, &player,
-                [&](QMediaPlayer::MediaStatus status) {
-                    if (status == QMediaPlayer::EndOfMedia)
-                        furthest = std::max<qint64>(furthest, 1);
-                });
+        follow(player, error, furthest);
         QStringList silent;
         for (const char* f :
              {"clip.mp4", "clip.mov", "clip.3g2", "clip.m4v", "tone.ogg", "tone.aiff", "clip.mkv",
@@ -273,6 +256,20 @@ private slots:
     }
 
 private:
+    // Keeps the player's last error and the furthest it has played; a short sound
+    // may reach its end before the first position report.
+    static void follow(CMediaPlayer& player, QString& error, qint64& furthest) {
+        connect(player.mediaPlayer(), &QMediaPlayer::errorOccurred, &player,
+                [&](QMediaPlayer::Error, const QString& text) { error = text; });
+        connect(player.mediaPlayer(), &QMediaPlayer::positionChanged, &player,
+                [&](qint64 at) { furthest = std::max(furthest, at); });
+        connect(player.mediaPlayer(), &QMediaPlayer::mediaStatusChanged, &player,
+                [&](QMediaPlayer::MediaStatus status) {
+                    if (status == QMediaPlayer::EndOfMedia)
+                        furthest = std::max<qint64>(furthest, 1);
+                });
+    }
+
     test::TempDir dir_;
 };
 
