@@ -1,28 +1,36 @@
 #include "app/WorkerSlot.h"
 
-#include <latch>
-#include <memory>
+#include <thread>
 
 namespace kestrum {
 
 bool WorkerSlot::start(std::function<void()> body) {
-    if (thread_.load() != nullptr) return false;
-    auto stored = std::make_shared<std::latch>(1);
-    auto* thread = new std::thread([this, stored, body = std::move(body)] {
-        stored->wait();
-        body();
-        std::thread* self = thread_.exchange(nullptr);
-        thread_.notify_all();
-        delete self;  // detached already, so deleting the empty handle is safe
-    });
-    thread->detach();
-    thread_.store(thread);
-    stored->count_down();
+    {
+        std::lock_guard lock(mutex_);
+        if (running_.load()) return false;
+        running_.store(true);
+    }
+    try {
+        std::thread([this, body = std::move(body)] {
+            body();
+            // Notified under the lock: once a waiter sees the slot empty it may
+            // destroy the slot, and this thread touches nothing after unlocking.
+            std::lock_guard lock(mutex_);
+            running_.store(false);
+            idle_.notify_all();
+        }).detach();
+    } catch (...) {
+        std::lock_guard lock(mutex_);
+        running_.store(false);
+        idle_.notify_all();
+        throw;
+    }
     return true;
 }
 
 void WorkerSlot::waitUntilIdle() const {
-    for (std::thread* t = thread_.load(); t != nullptr; t = thread_.load()) thread_.wait(t);
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return !running_.load(); });
 }
 
 }  // namespace kestrum
