@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,10 +13,33 @@
 namespace kestrum::test {
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+namespace {
+int setenv(const char* name, const char* value, int) {
+    return ::_putenv_s(name, value);
+}
+int unsetenv(const char* name) {
+    return ::_putenv_s(name, "");
+}
+}  // namespace
+#endif
+
 TempDir::TempDir() {
+#ifdef _WIN32
+    // No mkdtemp: a fresh name is tried until one is made.
+    for (unsigned n = 0; path_.empty(); ++n) {
+        if (n == 1000) throw std::runtime_error("cannot make a temporary folder");
+        const fs::path candidate =
+            fs::temp_directory_path() /
+            ("kestrum-test-" + std::to_string(std::rand()) + "-" + std::to_string(n));
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) path_ = candidate.string();
+    }
+#else
     std::string pattern = (fs::temp_directory_path() / "kestrum-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {
@@ -31,14 +56,14 @@ ScopedRegistry::ScopedRegistry() : path_(dir_.file("registry")) {
         previous_ = p;
         hadPrevious_ = true;
     }
-    ::setenv("KESTRUM_REGISTRY", path_.c_str(), 1);
+    setenv("KESTRUM_REGISTRY", path_.c_str(), 1);
 }
 
 ScopedRegistry::~ScopedRegistry() {
     if (hadPrevious_)
-        ::setenv("KESTRUM_REGISTRY", previous_.c_str(), 1);
+        setenv("KESTRUM_REGISTRY", previous_.c_str(), 1);
     else
-        ::unsetenv("KESTRUM_REGISTRY");
+        unsetenv("KESTRUM_REGISTRY");
 }
 
 std::vector<uint8_t> readFile(const std::string& path) {
@@ -68,6 +93,15 @@ std::vector<uint8_t> sample(const std::string& name) {
 }
 
 int runCommand(const std::string& command, std::string* output) {
+#ifdef _WIN32
+    FILE* p = ::_popen(command.c_str(), "rb");
+    if (!p) return -1;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        if (output) output->append(buf, n);
+    return ::_pclose(p);
+#else
     FILE* p = ::popen(command.c_str(), "r");
     if (!p) return -1;
     char buf[4096];
@@ -76,6 +110,7 @@ int runCommand(const std::string& command, std::string* output) {
         if (output) output->append(buf, n);
     const int status = ::pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
 }
 
 }  // namespace kestrum::test

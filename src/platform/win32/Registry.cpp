@@ -101,8 +101,13 @@ bool Registry::deleteKey(RegistryRoot root, const std::string& key) {
         lastError_ = "no key " + narrow(full);
         return false;
     }
+    // With a sub-key name the tree goes with the key itself on Windows; some
+    // implementations leave the emptied key, which goes next.
     LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, full.c_str());
-    if (status == ERROR_SUCCESS) status = RegDeleteKeyW(HKEY_CURRENT_USER, full.c_str());
+    if (status == ERROR_SUCCESS) {
+        const LSTATUS left = RegDeleteKeyW(HKEY_CURRENT_USER, full.c_str());
+        if (left != ERROR_FILE_NOT_FOUND) status = left;
+    }
     if (status == ERROR_SUCCESS) return true;
     lastError_ = "cannot delete " + narrow(full) + ": " + why(status);
     return false;
