@@ -66,6 +66,15 @@ else
     bad "image --rescue: image or map differs"
 fi
 
+# A scan recorded in a session file named the Windows way lists the same files.
+"$L" scan "$card" --list --session "$work/l.session" >"$work/l.txt" 2>/dev/null
+runw scan "$(winpath "$card")" --list --session "$(winpath "$work/w.session")" >"$work/w.txt" 2>/dev/null
+if [ -s "$work/l.txt" ] && cmp -s "$work/l.txt" "$work/w.txt" && [ -s "$work/w.session" ]; then
+    ok "scan --session: the same list, the session recorded"
+else
+    bad "scan --session"
+fi
+
 # A drive letter whose device is the card: wine opens "\\.\K:" as the file.
 ln -sfn "$card" "$WINEPREFIX/dosdevices/k::"
 "$L" scan "$card" --list >"$work/l.txt" 2>/dev/null

@@ -12,6 +12,7 @@
 #include "platform/DeviceAccess.h"
 #include "platform/Devices.h"
 #include "platform/Folders.h"
+#include "platform/PathSeparators.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
 #include "platform/SourceFile.h"
@@ -198,7 +199,7 @@ int selectImageFile(const std::string& path) {
     Session& s = session();
     const auto file = platform::SourceFile::open(path);
     const uint64_t bytes = file ? file->size() : 0;
-    const size_t slash = path.find_last_of('/');
+    const size_t slash = path.find_last_of(platform::kPathSeparators);
     s.imageFolder.store(slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
     s.imageFile.store(path);
     s.imageSplit.store(0);

@@ -21,6 +21,7 @@
 #include "platform/DurableReplace.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/PathSeparators.h"
 #include "platform/PositionedFile.h"
 #include "platform/RecordFile.h"
 #include "platform/SourceFile.h"
@@ -247,7 +248,7 @@ std::string otherSource(const RescueMap& map, const std::string& now, const std:
 
 // A map path that would overwrite the data itself, or a record of another kind.
 std::string mapPathProblem(const std::string& mapPath, const std::string& sourcePath) {
-    std::string name = mapPath.substr(mapPath.find_last_of('/') + 1);
+    std::string name = mapPath.substr(mapPath.find_last_of(platform::kPathSeparators) + 1);
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const bool pieceName = name.size() > 9 && name.rfind("image", 0) == 0 &&
                            name.ends_with(".img") &&
@@ -736,7 +737,8 @@ std::string RescueRun::checkStart() const {
     if (sourcePath.empty()) return why;
     if (std::string refusal = mapPathProblem(mapPath_, sourcePath); !refusal.empty())
         return refusal;
-    const std::string mapFolder = mapPath_.substr(0, mapPath_.find_last_of('/') + 1);
+    const std::string mapFolder =
+        mapPath_.substr(0, mapPath_.find_last_of(platform::kPathSeparators) + 1);
     if (!mapFolder.empty() && !platform::directoryExists(mapFolder))
         return "The folder of the map " + mapPath_ + " does not exist.";
     if (std::string refusal = destinationOnSourceMessage(mapFolder.empty() ? "." : mapFolder);

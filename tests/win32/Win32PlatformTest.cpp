@@ -15,6 +15,7 @@
 
 #include "TestSupport.h"
 #include "app/WorkerSlot.h"
+#include "platform/DeviceAccess.h"
 #include "platform/Devices.h"
 #include "platform/DurableReplace.h"
 #include "platform/Files.h"
@@ -359,6 +360,23 @@ TEST(Win32ProgramTest, ArgumentsReachTheProgramAsUtf8AndExitCodesComeBack) {
     EXPECT_NE(errorOutput.find("none.img"), std::string::npos) << errorOutput;
     EXPECT_EQ(runProgramAndWait(programFolder() + "\\absent.exe", {"absent"}, &error), -1);
     EXPECT_NE(error.find("cannot start"), std::string::npos);
+}
+
+TEST(Win32AccessTest, RefusedDisksAskForAnElevatedPromptAndFaultsComeFromTheEnvironment) {
+    const std::string disk = accessHint(EACCES, true, false, {}, "\\\\.\\PhysicalDrive1");
+    EXPECT_NE(disk.find("Run as administrator"), std::string::npos) << disk;
+    EXPECT_EQ(disk.find("polkit"), std::string::npos);
+    const std::string elevated = accessHint(EACCES, true, true, {}, "\\\\.\\PhysicalDrive1");
+    EXPECT_NE(elevated.find("even to an administrator"), std::string::npos) << elevated;
+    EXPECT_NE(accessHint(ENOENT, true, false, {}, "\\\\.\\E:").find("not attached"),
+              std::string::npos);
+    EXPECT_EQ(accessHintFor(EACCES, "\\\\.\\E:").find("file"), std::string::npos);
+    // "FIRST-LAST" in sectors, inclusive; a single sector; junk is left out.
+    _putenv_s("KESTRUM_READ_FAULTS", "8-9,100,x,20-10");
+    const FaultRanges ranges = readFaultsFor("C:\\any.img");
+    _putenv_s("KESTRUM_READ_FAULTS", "");
+    EXPECT_EQ(ranges, (FaultRanges{{8 * 512, 10 * 512}, {100 * 512, 101 * 512}}));
+    EXPECT_TRUE(readFaultsFor("C:\\any.img").empty());
 }
 
 TEST(Win32ThreadTest, WorkerSlotStartsAndDrainsRepeatedly) {
