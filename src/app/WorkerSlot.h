@@ -27,8 +27,8 @@ public:
     void waitUntilIdle() const;
 
 private:
-    // A mutex and condition variable rather than atomic wait or a latch: those
-    // hang under some thread libraries (wine's, for one).
+    // A mutex and condition variable rather than atomic wait or a latch, which
+    // hang under winpthreads on wine; there the waiter polls (see waitUntilIdle).
     std::atomic<bool> running_{false};
     mutable std::mutex mutex_;
     mutable std::condition_variable idle_;

@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -331,7 +333,6 @@ TEST(Win32DevicesTest, DeviceNamesAreWindowsOwnAndVolumesMapToTheirDisk) {
     // Saving is refused onto the disk being read: a folder and its volume name
     // the same disk.
     const std::string system = blockDeviceOf("C:\\");
-    EXPECT_FALSE(system.empty());
     EXPECT_EQ(blockDeviceOf("C:\\windows\\system32"), system);
     EXPECT_EQ(blockDeviceOf("\\\\.\\C:"), system);
     for (const auto& disk : physicalDisks())
@@ -377,6 +378,41 @@ TEST(Win32AccessTest, RefusedDisksAskForAnElevatedPromptAndFaultsComeFromTheEnvi
     _putenv_s("KESTRUM_READ_FAULTS", "");
     EXPECT_EQ(ranges, (FaultRanges{{8 * 512, 10 * 512}, {100 * 512, 101 * 512}}));
     EXPECT_TRUE(readFaultsFor("C:\\any.img").empty());
+}
+
+TEST(Win32ProgramTest, QuotesBackslashesAndBlanksSurviveTheCommandLine) {
+    // The tool names the source it could not find: the name comes back exactly as
+    // given, through the quoting of CreateProcess and the splitting of the C runtime.
+    const std::string tool = programFolder() + "\\kestrum-recover.exe";
+    for (const std::string name : {std::string("C:\\no such\\card \"one\".img"),
+                                   std::string("C:\\trailing\\"), std::string("a\\\\\"b")}) {
+        std::string error, errorOutput;
+        EXPECT_EQ(runProgramAndWait(tool, {tool, "scan", name, "--list"}, &error, &errorOutput), 1)
+            << error;
+        EXPECT_NE(errorOutput.find("The source " + name + " does not exist"), std::string::npos)
+            << name << " -> " << errorOutput;
+    }
+}
+
+TEST(Win32OutputTest, LockedLogFilesTakeTurnsAndStayReadable) {
+    TempDir dir;
+    const std::string path = dir.path() + "\\Activity Log.txt";
+    auto first = OutputFile::openLocked(path);
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(first->append("one\r\n", 5));
+    std::atomic<bool> second{false};
+    std::thread waiter([&] {
+        auto next = OutputFile::openLocked(path);
+        second = next != nullptr;
+        if (next) next->append("two\r\n", 5);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(second.load()) << "the second writer did not wait for the first";
+    EXPECT_EQ(slurp(path), "one\r\n");  // readers are not shut out meanwhile
+    ASSERT_TRUE(first->close());
+    waiter.join();
+    EXPECT_TRUE(second.load());
+    EXPECT_EQ(slurp(path), "one\r\ntwo\r\n");
 }
 
 TEST(Win32ThreadTest, WorkerSlotStartsAndDrainsRepeatedly) {
