@@ -1,6 +1,11 @@
 #include "TestSupport.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#include <atomic>
+#include <chrono>
+#include "platform/Registry.h"
+#else
 #include <sys/wait.h>
 #endif
 #include <cstdio>
@@ -29,9 +34,13 @@ TempDir::TempDir() {
     // No mkdtemp: a fresh name is tried until one is made.
     for (unsigned n = 0; path_.empty(); ++n) {
         if (n == 1000) throw std::runtime_error("cannot make a temporary folder");
+        // Unique across runs too: a registry store named after it outlives the folder.
+        static std::atomic<unsigned> made{0};
         const fs::path candidate =
             fs::temp_directory_path() /
-            ("kestrum-test-" + std::to_string(std::rand()) + "-" + std::to_string(n));
+            ("kestrum-test-" + std::to_string(::_getpid()) + "-" +
+             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+             std::to_string(made++));
         std::error_code ec;
         if (fs::create_directory(candidate, ec)) path_ = candidate.string();
     }
@@ -60,6 +69,13 @@ ScopedRegistry::ScopedRegistry() : path_(dir_.file("registry")) {
 }
 
 ScopedRegistry::~ScopedRegistry() {
+#ifdef _WIN32
+    // The store lives in the registry, not in the folder: it goes with the test.
+    platform::Registry store(path_);
+    for (const auto root :
+         {platform::RegistryRoot::ClassesRoot, platform::RegistryRoot::LocalMachine})
+        for (const std::string& key : store.subKeys(root, "")) store.deleteKey(root, key);
+#endif
     if (hadPrevious_)
         setenv("KESTRUM_REGISTRY", previous_.c_str(), 1);
     else
