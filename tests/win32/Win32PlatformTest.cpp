@@ -26,6 +26,7 @@
 #include "platform/OutputFile.h"
 #include "platform/PositionedFile.h"
 #include "platform/Process.h"
+#include "platform/RecordFile.h"
 #include "platform/Registry.h"
 #include "platform/SourceFile.h"
 #include "platform/win32/ReadFaults.h"
@@ -250,6 +251,23 @@ TEST(Win32OutputTest, DurableReplaceSwapsWholeFilesAndLeavesNoTemporary) {
     EXPECT_FALSE(entryExists(path + ".tmp"));
     EXPECT_FALSE(replaceDurably(dir.path() + "\\missing\\x.map", "x", &error));
     EXPECT_NE(error.find("missing"), std::string::npos);
+}
+
+TEST(Win32FilesTest, RecordsAreReadWholeOnlyFromPlainFilesOfBoundedSize) {
+    TempDir dir;
+    std::string text, error;
+    const std::string map = dir.path() + "\\Image0.map";
+    EXPECT_EQ(readRecordFile(map, 1 << 20, "The map", text, error), RecordRead::Missing);
+    test::writeFile(map, std::string("# Mapfile\r\n0x00000000  +  1\r\n"));
+    ASSERT_EQ(readRecordFile(map, 1 << 20, "The map", text, error), RecordRead::Read) << error;
+    EXPECT_EQ(text, "# Mapfile\r\n0x00000000  +  1\r\n");  // bytes as stored
+    EXPECT_EQ(readRecordFile(map, 10, "The map", text, error), RecordRead::Refused);
+    EXPECT_NE(error.find("larger than"), std::string::npos) << error;
+    EXPECT_EQ(readRecordFile(dir.path(), 1 << 20, "The map", text, error), RecordRead::Refused);
+    EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
+    // A disk or volume named as a record is never opened as one.
+    EXPECT_EQ(readRecordFile("\\\\.\\C:", 1 << 20, "The map", text, error), RecordRead::Refused);
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 }
 
 TEST(Win32FilesTest, EntriesFoldersAndVolumeFacts) {
