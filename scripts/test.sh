@@ -47,8 +47,9 @@ bash scripts/windows-deps.sh build-windows
 # running, so that test discovery and the tests do not each start one.
 export WINEPREFIX="$PWD/build-windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
-[ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1 || true
+mkdir -p "$WINEPREFIX"
 wineserver -p
+wineboot --init >/dev/null 2>&1 || true
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$corpus"' EXIT
 cmake --build build-windows -j"$JOBS"
 ctest --test-dir build-windows --output-on-failure -j"$JOBS"
