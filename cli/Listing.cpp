@@ -1,6 +1,8 @@
 #include "Listing.h"
 
+#ifndef _WIN32
 #include <poll.h>
+#endif
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -12,15 +14,21 @@ namespace {
 
 // A pipe whose reader has gone reports an error without being written to.
 bool readerGone() {
+#ifdef _WIN32
+    return false;  // a closed pipe shows as a failed write there
+#else
     pollfd out{1, 0, 0};
     return ::poll(&out, 1, 0) == 1 && (out.revents & (POLLERR | POLLNVAL)) != 0;
+#endif
 }
 
 }  // namespace
 
 FoundListing::FoundListing(bool partialColumn, bool damagedColumn)
     : partialColumn_(partialColumn), damagedColumn_(damagedColumn) {
+#ifndef _WIN32
     std::signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
 bool FoundListing::printNew() {
@@ -50,8 +58,10 @@ bool FoundListing::printNew() {
 }
 
 void FoundListing::endAsBrokenPipe() {
+#ifndef _WIN32
     std::signal(SIGPIPE, SIG_DFL);
     std::raise(SIGPIPE);
+#endif
     std::_Exit(141);  // as the shell reports a death by SIGPIPE
 }
 

@@ -1,6 +1,9 @@
 #include "Progress.h"
 
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <algorithm>
 #include <atomic>
 #include <csignal>
@@ -20,14 +23,27 @@ void onInterrupt(int) {
     interruptCount = interruptCount + 1;
 }
 
+#ifdef _WIN32
+// Ctrl-C, Ctrl-Break and a closing console window or session end the run as on
+// other systems: the first asks the run to stop and save, a second ends at once.
+BOOL WINAPI onConsoleEvent(DWORD) {
+    onInterrupt(0);
+    return TRUE;
+}
+#endif
+
 }  // namespace
 
 void catchInterrupt() {
+#ifdef _WIN32
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     // A stop asked by the system (shutdown, a closed terminal) saves like Ctrl-C.
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+#endif
 }
 
 bool interrupted() {

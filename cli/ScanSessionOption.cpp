@@ -10,6 +10,7 @@
 #include "app/Session.h"
 #include "disk/SourceBinding.h"
 #include "platform/DeviceIdentity.h"
+#include "platform/PathSeparators.h"
 #include "saving/DestinationCheck.h"
 
 namespace kestrum::cli {
@@ -18,11 +19,16 @@ namespace {
 // Why the record cannot be kept where path says, checked before the scan
 // starts rather than found at its first save.
 std::string placeProblem(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
+    const size_t slash = path.find_last_of(platform::kPathSeparators);
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     if (std::string refusal = destinationOnSourceMessage(folder); !refusal.empty())
         return "The scan session " + path + " would be written onto the source. " + refusal;
-    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+#ifdef _WIN32
+    constexpr int kWritableFolder = W_OK;  // Windows folders have no search permission
+#else
+    constexpr int kWritableFolder = W_OK | X_OK;
+#endif
+    if (::access(folder.c_str(), kWritableFolder) != 0)
         return "The scan session " + path + " cannot be written: its folder " + folder + " " +
                (errno == ENOENT ? std::string("does not exist") : std::strerror(errno)) +
                ". Give --session a file in a folder you may write to.";

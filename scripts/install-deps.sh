@@ -30,14 +30,34 @@ PACKAGES=(
     openbox xdotool             # a window manager and input for screenshots of page placement
 )
 
+# --windows: also what the Windows build and its tests under wine need.
+WINDOWS=0
+[ "${1:-}" = "--windows" ] && WINDOWS=1
+if [ "$WINDOWS" = 1 ]; then
+    PACKAGES+=(
+        g++-mingw-w64-x86-64-posix   # the Windows build: mingw-w64 with std::thread (posix threads)
+        wine wine64                  # runs the Windows programs and tests
+        dpkg-dev                     # dpkg-source: libjpeg-turbo for Windows from Debian's source
+    )
+fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+
+# Debian has no mingw build of libjpeg-turbo: scripts/windows-deps.sh builds one from
+# Debian's source package, which apt fetches only with a deb-src line.
+if [ "$WINDOWS" = 1 ] && ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm bookworm-updates' \
+        'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' |
+        $SUDO tee /etc/apt/sources.list.d/kestrum-src.sources >/dev/null
+    $SUDO apt-get update -qq
+fi
+
+[ ${#missing[@]} -eq 0 ] && exit 0
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq

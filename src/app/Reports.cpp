@@ -1,22 +1,16 @@
 #include "app/Reports.h"
 
-#include <locale.h>
-#include <time.h>
-
 #include <cinttypes>
 #include <cstdio>
+
+#include "platform/LocalTime.h"
 
 namespace kestrum {
 namespace {
 
 // Logs and reports read the same under every locale: English names, AM and PM.
 std::string formatTime(const char* format, std::time_t t) {
-    static const locale_t c = ::newlocale(LC_ALL_MASK, "C", locale_t{});
-    std::tm local{};
-    if (!::localtime_r(&t, &local)) return {};
-    char text[128];
-    const size_t n = ::strftime_l(text, sizeof text, format, &local, c);
-    return std::string(text, n);
+    return platform::formatLocalTimeC(format, t);
 }
 
 std::string replaceAll(std::string s, const std::string& from, const std::string& to) {

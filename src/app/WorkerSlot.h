@@ -3,8 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
-#include <thread>
+#include <mutex>
 
 namespace kestrum {
 
@@ -14,11 +15,11 @@ public:
     WorkerSlot(const WorkerSlot&) = delete;
     WorkerSlot& operator=(const WorkerSlot&) = delete;
 
-    bool running() const { return thread_.load() != nullptr; }
+    bool running() const { return running_.load(); }
     explicit operator bool() const { return running(); }
 
-    // Starts body on a new thread. The slot holds the thread before body can run,
-    // and clearing it is the worker's last act, so even a worker that ends at once
+    // Starts body on a new thread. The slot is taken before body can run, and
+    // clearing it is the worker's last act, so even a worker that ends at once
     // never leaves a stale handle behind. Returns false when a worker already runs.
     bool start(std::function<void()> body);
 
@@ -26,7 +27,11 @@ public:
     void waitUntilIdle() const;
 
 private:
-    std::atomic<std::thread*> thread_{nullptr};
+    // A mutex and condition variable rather than atomic wait or a latch, which
+    // hang under winpthreads on wine; there the waiter polls (see waitUntilIdle).
+    std::atomic<bool> running_{false};
+    mutable std::mutex mutex_;
+    mutable std::condition_variable idle_;
 };
 
 }  // namespace kestrum

@@ -2,11 +2,25 @@
 
 #include <algorithm>
 #include <cstdlib>
+#ifdef _WIN32
+#include <malloc.h>
+#endif
 
 #include "disk/SectorReader.h"
 
 namespace kestrum {
 
+#ifdef _WIN32
+// The Windows C library has no aligned_alloc: its aligned blocks have their own free.
+PageAlignedBuffer::PageAlignedBuffer(size_t bytes)
+    : bytes_(
+          static_cast<unsigned char*>(_aligned_malloc((bytes + kPage - 1) / kPage * kPage, kPage))),
+      size_(bytes_ ? bytes : 0) {}
+
+PageAlignedBuffer::~PageAlignedBuffer() {
+    _aligned_free(bytes_);
+}
+#else
 PageAlignedBuffer::PageAlignedBuffer(size_t bytes)
     : bytes_(static_cast<unsigned char*>(
           std::aligned_alloc(kPage, (bytes + kPage - 1) / kPage * kPage))),
@@ -15,6 +29,7 @@ PageAlignedBuffer::PageAlignedBuffer(size_t bytes)
 PageAlignedBuffer::~PageAlignedBuffer() {
     std::free(bytes_);
 }
+#endif
 
 FileCopyOutcome copyFileBytes(const FileInfo& file, const SectorReader& source,
                               const std::function<bool(const void*, size_t)>& write,

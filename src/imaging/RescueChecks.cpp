@@ -7,6 +7,7 @@
 #include "disk/SectorReader.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/PathSeparators.h"
 #include "platform/RecordFile.h"
 #include "saving/TextFormat.h"
 
@@ -83,7 +84,7 @@ std::string otherSource(const RescueMap& map, const std::string& now, const std:
 
 // A map path that would overwrite the data itself, or a record of another kind.
 std::string mapPathProblem(const std::string& mapPath, const std::string& sourcePath) {
-    if (ImageLayout::isPieceName(mapPath.substr(mapPath.find_last_of('/') + 1)))
+    if (ImageLayout::isPieceName(mapPath.substr(mapPath.find_last_of(platform::kPathSeparators) + 1)))
         return "The map " + mapPath +
                " would take the place of an image piece. Give the map another name (such as "
                "Image0.map).";

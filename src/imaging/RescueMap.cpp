@@ -10,6 +10,7 @@
 
 #include "platform/DurableReplace.h"
 #include "platform/Files.h"
+#include "platform/LocalTime.h"
 #include "platform/RecordFile.h"
 #include "saving/TextFormat.h"
 
@@ -49,7 +50,7 @@ bool parseNumber(const std::string& word, uint64_t& out) {
 std::string timeText(std::time_t t) {
     char text[32] = {};
     std::tm parts{};
-    if (t == 0 || !localtime_r(&t, &parts)) return {};
+    if (t == 0 || !platform::localTime(t, parts)) return {};
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
     return text;
 }

@@ -13,6 +13,7 @@
 #include "platform/DeviceIdentity.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/PathSeparators.h"
 #include "platform/PositionedFile.h"
 #include "saving/DestinationCheck.h"
 #include "saving/TextFormat.h"
@@ -97,7 +98,8 @@ std::string RescueRun::checkStart() const {
     if (sourcePath.empty()) return why;
     if (std::string refusal = mapPathProblem(mapPath_, sourcePath); !refusal.empty())
         return refusal;
-    const std::string mapFolder = mapPath_.substr(0, mapPath_.find_last_of('/') + 1);
+    const std::string mapFolder =
+        mapPath_.substr(0, mapPath_.find_last_of(platform::kPathSeparators) + 1);
     if (!mapFolder.empty() && !platform::directoryExists(mapFolder))
         return "The folder of the map " + mapPath_ + " does not exist.";
     if (std::string refusal = destinationOnSourceMessage(mapFolder.empty() ? "." : mapFolder);

@@ -11,6 +11,7 @@
 #include "imaging/RescueRun.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/PathSeparators.h"
 #include "saving/TextFormat.h"
 
 namespace kestrum {
@@ -18,7 +19,7 @@ namespace kestrum {
 namespace {
 
 std::string folderOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
+    const size_t slash = path.find_last_of(platform::kPathSeparators);
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 

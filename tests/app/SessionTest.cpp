@@ -66,7 +66,11 @@ TEST(SessionTest, StartupValuesComeFromTheInstallRegistry) {
     EXPECT_EQ(s.windowTitle.load(), "Kestrum for Digital Media");
     EXPECT_EQ(s.versionText.load(), "Version 1.0");
     const std::string data = s.dataFolder.load();
+#ifdef _WIN32
+    EXPECT_NE(data.find("\\share\\Kestrum for Digital Media"), std::string::npos) << data;
+#else
     EXPECT_NE(data.find("/share/Kestrum for Digital Media"), std::string::npos) << data;
+#endif
 
     ASSERT_TRUE(writeInstallRegistry("/opt/kestrum/bin", "/var/log/kestrum"));
     platform::Registry reg;

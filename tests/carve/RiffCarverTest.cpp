@@ -1,6 +1,8 @@
 // The RIFF carver on encoder-made WAV and AVI files and on broken and look-alike RIFFs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "AudioCarveSupport.h"
@@ -63,9 +65,10 @@ TEST(RiffCarver, OpenSizesAndBrokenChunksGivePartialPrefixes) {
     // An AVI whose index chunk header was overwritten ends before it.
     auto avi = data("clip.avi");
     const size_t idx = avi.size() - 8 - (avi[avi.size() - 1] == 0 ? 1 : 0);
-    const uint8_t* found = static_cast<const uint8_t*>(memmem(avi.data(), avi.size(), "idx1", 4));
-    ASSERT_NE(found, nullptr);
-    const size_t at = static_cast<size_t>(found - avi.data());
+    const std::string tag = "idx1";
+    const auto found = std::search(avi.begin(), avi.end(), tag.begin(), tag.end());
+    ASSERT_NE(found, avi.end());
+    const size_t at = static_cast<size_t>(found - avi.begin());
     ASSERT_LT(at, idx + 8);
     std::memset(avi.data() + at, 0, 4);
     expectPartial(carveBytes(e, avi), at);

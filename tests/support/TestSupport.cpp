@@ -1,6 +1,13 @@
 #include "TestSupport.h"
 
+#ifdef _WIN32
+#include <process.h>
+#include <atomic>
+#include <chrono>
+#include "platform/Registry.h"
+#else
 #include <sys/wait.h>
+#endif
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,10 +18,37 @@
 namespace kestrum::test {
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+namespace {
+int setenv(const char* name, const char* value, int) {
+    return ::_putenv_s(name, value);
+}
+int unsetenv(const char* name) {
+    return ::_putenv_s(name, "");
+}
+}  // namespace
+#endif
+
 TempDir::TempDir() {
+#ifdef _WIN32
+    // No mkdtemp: a fresh name is tried until one is made.
+    for (unsigned n = 0; path_.empty(); ++n) {
+        if (n == 1000) throw std::runtime_error("cannot make a temporary folder");
+        // Unique across runs too: a registry store named after it outlives the folder.
+        static std::atomic<unsigned> made{0};
+        const fs::path candidate =
+            fs::temp_directory_path() /
+            ("kestrum-test-" + std::to_string(::_getpid()) + "-" +
+             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+             std::to_string(made++));
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) path_ = candidate.string();
+    }
+#else
     std::string pattern = (fs::temp_directory_path() / "kestrum-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {
@@ -31,14 +65,21 @@ ScopedRegistry::ScopedRegistry() : path_(dir_.file("registry")) {
         previous_ = p;
         hadPrevious_ = true;
     }
-    ::setenv("KESTRUM_REGISTRY", path_.c_str(), 1);
+    setenv("KESTRUM_REGISTRY", path_.c_str(), 1);
 }
 
 ScopedRegistry::~ScopedRegistry() {
+#ifdef _WIN32
+    // The store lives in the registry, not in the folder: it goes with the test.
+    platform::Registry store(path_);
+    for (const auto root :
+         {platform::RegistryRoot::ClassesRoot, platform::RegistryRoot::LocalMachine})
+        for (const std::string& key : store.subKeys(root, "")) store.deleteKey(root, key);
+#endif
     if (hadPrevious_)
-        ::setenv("KESTRUM_REGISTRY", previous_.c_str(), 1);
+        setenv("KESTRUM_REGISTRY", previous_.c_str(), 1);
     else
-        ::unsetenv("KESTRUM_REGISTRY");
+        unsetenv("KESTRUM_REGISTRY");
 }
 
 std::vector<uint8_t> readFile(const std::string& path) {
@@ -68,6 +109,15 @@ std::vector<uint8_t> sample(const std::string& name) {
 }
 
 int runCommand(const std::string& command, std::string* output) {
+#ifdef _WIN32
+    FILE* p = ::_popen(command.c_str(), "rb");
+    if (!p) return -1;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        if (output) output->append(buf, n);
+    return ::_pclose(p);
+#else
     FILE* p = ::popen(command.c_str(), "r");
     if (!p) return -1;
     char buf[4096];
@@ -76,6 +126,7 @@ int runCommand(const std::string& command, std::string* output) {
         if (output) output->append(buf, n);
     const int status = ::pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
 }
 
 }  // namespace kestrum::test
