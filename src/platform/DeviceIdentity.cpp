@@ -20,30 +20,6 @@ std::string anyOf(const fs::path& dir, std::initializer_list<const char*> names)
 
 }  // namespace
 
-bool DeviceIdentity::sameDevice(const DeviceIdentity& other) const {
-    return serial == other.serial && wwn == other.wwn && model == other.model &&
-           backingFile == other.backingFile && partition == other.partition &&
-           sizeBytes == other.sizeBytes;
-}
-
-std::string DeviceIdentity::description() const {
-    std::string text = node;
-    if (!backingFile.empty())
-        text += ", loop device of " + backingFile;
-    else if (!model.empty())
-        text += ", " + model;
-    if (!serial.empty()) text += ", serial " + serial;
-    return text + ", " + std::to_string(sizeBytes / 1048576) + " MB";
-}
-
-std::string identityRecordText(const std::string& node) {
-    const auto id = identityOf(node);
-    if (!id) return {};
-    return "serial=" + id->serial + "; wwn=" + id->wwn + "; model=" + id->model +
-           "; backing file=" + id->backingFile + "; partition=" + std::to_string(id->partition) +
-           "; bytes=" + std::to_string(id->sizeBytes);
-}
-
 std::optional<DeviceIdentity> identityOf(const std::string& node) {
     struct stat st {};
     if (node.empty() || ::stat(node.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return std::nullopt;

@@ -9,30 +9,6 @@
 namespace kestrum::platform {
 using namespace win32;
 
-bool DeviceIdentity::sameDevice(const DeviceIdentity& other) const {
-    return serial == other.serial && wwn == other.wwn && model == other.model &&
-           backingFile == other.backingFile && partition == other.partition &&
-           sizeBytes == other.sizeBytes;
-}
-
-std::string DeviceIdentity::description() const {
-    std::string text = node;
-    if (!backingFile.empty())
-        text += ", loop device of " + backingFile;
-    else if (!model.empty())
-        text += ", " + model;
-    if (!serial.empty()) text += ", serial " + serial;
-    return text + ", " + std::to_string(sizeBytes / 1048576) + " MB";
-}
-
-std::string identityRecordText(const std::string& node) {
-    const auto id = identityOf(node);
-    if (!id) return {};
-    return "serial=" + id->serial + "; wwn=" + id->wwn + "; model=" + id->model +
-           "; backing file=" + id->backingFile + "; partition=" + std::to_string(id->partition) +
-           "; bytes=" + std::to_string(id->sizeBytes);
-}
-
 std::optional<DeviceIdentity> identityOf(const std::string& node) {
     if (!isDevicePath(node)) return std::nullopt;
     const HANDLE h = openForQuery(node, 0, false);
