@@ -41,16 +41,6 @@ std::string accessHint(int err, bool device, bool root, const std::string& group
     }
 }
 
-std::string openProblem(const std::string& path) {
-    std::string reason;
-    int err = 0;
-    if (SourceFile::open(path, &reason, SourceFile::Caching::Normal, &err)) return {};
-    if (err == 0) return reason;  // the disk service's refusal, told in full
-    std::string text = std::strerror(err);
-    const std::string hint = accessHintFor(err, path);
-    return hint.empty() ? text : text + ". " + hint;
-}
-
 std::string accessHintFor(int err, const std::string& path) {
     struct stat st {};
     const bool known = ::stat(path.c_str(), &st) == 0;
