@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <thread>
 
 #include "Args.h"
 #include "Cli.h"
@@ -103,8 +102,8 @@ int imageCommand(const std::vector<std::string>& args) {
     ProgressLine progress(start, end);
     job->start();
     bool stopAsked = false;
-    while (imagingThread().running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (bool ended = false; !ended;) {
+        ended = imagingThread().waitUntilIdleFor(std::chrono::milliseconds(5));
         progress.show(job->terminalLine());
         if (interrupted() && !stopAsked) {
             stopAsked = job->stop([] { return true; });

@@ -9,7 +9,6 @@
 #include <map>
 #include <optional>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 #include "Args.h"
@@ -196,8 +195,8 @@ bool runScan(uint64_t start, uint64_t end, FoundListing* listing, ScanHooks hook
     ProgressLine progress(start, end);
     startScan(page, std::move(hooks));
     bool stopAsked = false;
-    while (s.scanThread.running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (bool ended = false; !ended;) {
+        ended = s.scanThread.waitUntilIdleFor(std::chrono::milliseconds(5));
         progress.update(page.scanPosition.load(), s.foundFiles.size());
         if (listing && !listing->printNew() && !stopAsked) {
             s.scanStopRequested = 1;
@@ -233,8 +232,8 @@ bool runSave(const std::string& dir, bool& stopped) {
     SaveProgressLine progress;
     run.start();
     bool stopAsked = false;
-    while (saveThread().running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (bool ended = false; !ended;) {
+        ended = saveThread().waitUntilIdleFor(std::chrono::milliseconds(5));
         progress.update(run.savedCount.load() + run.keptCount.load() + run.failedCount.load(),
                         run.totalCount.load(), run.bytesCopied.load());
         if (interrupted() && !stopAsked) {

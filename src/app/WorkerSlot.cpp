@@ -74,4 +74,16 @@ void WorkerSlot::waitUntilIdle() const {
 #endif
 }
 
+bool WorkerSlot::waitUntilIdleFor(std::chrono::milliseconds limit) const {
+#ifdef _WIN32
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (running_.load() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return !running_.load();
+#else
+    std::unique_lock lock(mutex_);
+    return idle_.wait_for(lock, limit, [this] { return !running_.load(); });
+#endif
+}
+
 }  // namespace kestrum

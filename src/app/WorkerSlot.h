@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -25,6 +26,9 @@ public:
 
     // Blocks until the slot is empty (tests, shutdown).
     void waitUntilIdle() const;
+    // As waitUntilIdle, for at most limit; true when the slot is empty. A command
+    // line that shows progress between waits still ends as soon as its worker does.
+    bool waitUntilIdleFor(std::chrono::milliseconds limit) const;
 
 private:
     // A mutex and condition variable rather than atomic wait or a latch, which

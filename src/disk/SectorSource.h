@@ -24,6 +24,10 @@ public:
 
     // The range end the reads are guarded by; 0 = no guard.
     virtual uint64_t guardEnd() const = 0;
+
+    // True when reads may come from two threads at once: the scan then reads its
+    // next batches on a worker.
+    virtual bool takesReadsFromTwoThreads() const { return false; }
 };
 
 // Reads count sectors so that each ends up exactly as a one-sector read() of it

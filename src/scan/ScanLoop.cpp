@@ -1,12 +1,12 @@
-// The scan loop. One batch buffer for the whole scan; detectors work in place on it.
+// The scan loop. Detectors work in place on the batch as the reader delivers it.
 #include "scan/ScanLoop.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
-#include <vector>
 
 #include "filetypes/Catalogue.h"
+#include "scan/BatchReader.h"
 #include "scan/DamageMark.h"
 
 namespace kestrum {
@@ -43,13 +43,12 @@ int runScan(const ScanJob& job, ScanDetector& detector) {
     ResultsPage& page = job.page;
     const uint64_t rangeEnd = job.rangeEnd;
     page.scanEnd.store(rangeEnd);
-    std::vector<uint8_t> buffer(size_t{kBatchSectors} * kSectorBytes);
+    BatchReader reader(job.source, rangeEnd);
     ScanBatch batch = detector.firstBatch();
     while (batch.start < rangeEnd) {
         batch.sectors = std::min(batch.sectors, rangeEnd - batch.start);
-        if (batch.sectors > 0)
-            job.source.read(batch.start, static_cast<uint32_t>(batch.sectors), buffer.data());
-        const SectorView bytes(buffer.data(), batch.sectors * kSectorBytes, batch.start);
+        const uint8_t* data = reader.read(batch.start, static_cast<uint32_t>(batch.sectors));
+        const SectorView bytes(data, batch.sectors * kSectorBytes, batch.start);
         if (const std::optional<ScanBatch> again = detector.look(bytes, batch.from)) {
             batch = *again;
             continue;

@@ -17,6 +17,8 @@ public:
         return openSessionSource().tryRead(start, count, buffer);
     }
     uint64_t guardEnd() const override { return session().rangeEnd.load(); }
+    // The reader keeps its handles and its counts under locks.
+    bool takesReadsFromTwoThreads() const override { return true; }
 };
 
 }  // namespace
