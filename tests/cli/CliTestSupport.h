@@ -17,9 +17,13 @@ struct ToolRun {
 class ToolEnvironment {
 public:
     ToolEnvironment();
+    ~ToolEnvironment();
+    ToolEnvironment(const ToolEnvironment&) = delete;
+    ToolEnvironment& operator=(const ToolEnvironment&) = delete;
     // Runs "kestrum-recover <arguments>" (arguments already shell-quoted where
     // needed) with stdin from /dev/null; prefix runs before it in the same shell
-    // ("ulimit -f 64;").
+    // ("ulimit -f 64;"), which only Linux has. On Windows the output comes without
+    // the CR of its line ends.
     ToolRun run(const std::string& arguments, const std::string& prefix = {}) const;
     // The shell command that run() uses, for tests that start the tool themselves.
     std::string commandLine(const std::string& arguments) const;

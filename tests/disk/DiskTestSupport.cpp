@@ -1,16 +1,20 @@
 // Sector patterns, the scripted prompter and the FUSE and loop-device fixtures
-// of the sector-reader tests.
+// of the sector-reader tests. On Windows the failing medium is the reader's fault
+// seam over a link to the image, and there are no loop devices.
 #include "DiskTestSupport.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <latch>
 #include <sstream>
@@ -22,6 +26,7 @@
 namespace kestrum::test {
 namespace {
 
+#ifndef _WIN32
 constexpr long kFuseSuperMagic = 0x65735546;
 
 std::string shellQuoted(const std::string& text) {
@@ -29,13 +34,16 @@ std::string shellQuoted(const std::string& text) {
     for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
+#endif
 
 void pwriteAll(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0) << path << ": " << std::strerror(errno);
-    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
-              static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
+    if (!std::filesystem::exists(path)) std::ofstream(path, std::ios::binary);
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    ASSERT_TRUE(out) << path << ": " << std::strerror(errno);
+    out.seekp(static_cast<std::streamoff>(offset));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.flush()) << path;
 }
 
 }  // namespace
@@ -67,7 +75,7 @@ void writePatternAt(const std::string& path, uint64_t position, uint64_t first, 
 }
 
 void truncateTo(const std::string& path, uint64_t bytes) {
-    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(bytes)), 0) << std::strerror(errno);
+    ASSERT_NO_THROW(resizeFile(path, bytes)) << path;
 }
 
 ::testing::AssertionResult holdsSector(const std::vector<uint8_t>& buffer, uint64_t index,
@@ -157,6 +165,48 @@ void ReaderTest::useImage(const std::string& folder, bool split) {
     session().chooseSource(SourceSpec::imageFolder(folder, split));
 }
 
+#ifdef _WIN32
+// The reader's fault seam takes the place of the FUSE filesystem: the image is
+// served under its new name through a hard link (a copy where links are not to
+// be had), and every source opened while the object lives fails on the bad
+// sectors, in this process and in the tools it starts.
+FaultFs::FaultFs(const std::string& image, const std::string& name, const std::string& badList,
+                 const std::vector<std::string>& more)
+    : mountPoint_(work_.file("mnt")), name_(name), log_(work_.file("requests.log")) {
+    if (!more.empty()) {
+        reason_ = "Linux-only: needs faultfs for " + more.front();
+        return;
+    }
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directory(mountPoint_, ec);
+    fs::create_hard_link(image, file(), ec);
+    if (ec) fs::copy_file(image, file(), ec);
+    if (ec) {
+        reason_ = "cannot serve " + image + ": " + ec.message();
+        return;
+    }
+    if (const char* previous = std::getenv("KESTRUM_READ_FAULTS")) {
+        ADD_FAILURE() << "a fault list is set already: " << previous;
+        return;
+    }
+    setenv("KESTRUM_READ_FAULTS", badList.c_str(), 1);
+    mounted_ = true;
+}
+
+FaultFs::~FaultFs() {
+    closeDeviceHandle();
+    if (mounted_) unsetenv("KESTRUM_READ_FAULTS");
+}
+
+std::vector<FaultFs::Request> FaultFs::takeRequests() {
+    return {};
+}
+
+LoopDevice::LoopDevice(const std::string&) : reason_("Linux-only: needs loop devices") {}
+
+LoopDevice::~LoopDevice() = default;
+#else
 FaultFs::FaultFs(const std::string& image, const std::string& name, const std::string& badList,
                  const std::vector<std::string>& more)
     : mountPoint_(work_.file("mnt")), name_(name), log_(work_.file("requests.log")) {
@@ -271,5 +321,7 @@ LoopDevice::~LoopDevice() {
     closeDeviceHandle();
     runCommand("losetup -d " + shellQuoted(node_));
 }
+
+#endif
 
 }  // namespace kestrum::test
