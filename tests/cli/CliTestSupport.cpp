@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "DiskTestSupport.h"
 #include "platform/Registry.h"
 #endif
 
@@ -28,6 +29,9 @@ int runProgram(const std::string& exe, const std::string& arguments, const std::
     const char* previous = std::getenv("KESTRUM_REGISTRY");
     const std::string saved = previous ? previous : "";
     setenv("KESTRUM_REGISTRY", registry.c_str(), 1);
+    // Only the tool that reads a served file gets its faults.
+    const std::string faults = servedReadFaults(arguments);
+    if (!faults.empty()) setenv("KESTRUM_READ_FAULTS", faults.c_str(), 1);
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     CreatePipe(&readEnd, &writeEnd, &inherit, 0);
@@ -49,6 +53,7 @@ int runProgram(const std::string& exe, const std::string& arguments, const std::
     CloseHandle(writeEnd);
     CloseHandle(in);
     CloseHandle(err);
+    if (!faults.empty()) unsetenv("KESTRUM_READ_FAULTS");
     if (previous)
         setenv("KESTRUM_REGISTRY", saved.c_str(), 1);
     else

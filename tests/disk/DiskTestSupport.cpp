@@ -22,6 +22,12 @@
 
 #include "app/Session.h"
 #include "disk/SectorReader.h"
+#ifdef _WIN32
+#include <map>
+#include <mutex>
+
+#include "platform/win32/ReadFaults.h"
+#endif
 
 namespace kestrum::test {
 namespace {
@@ -166,10 +172,41 @@ void ReaderTest::useImage(const std::string& folder, bool split) {
 }
 
 #ifdef _WIN32
+namespace {
+
+std::mutex servedMutex;
+std::map<std::string, std::string>& served() {
+    static std::map<std::string, std::string> byFile;
+    return byFile;
+}
+
+// "FIRST-LAST,..." in sectors, inclusive, as byte ranges.
+platform::FaultRanges rangesOf(const std::string& list) {
+    platform::FaultRanges ranges;
+    std::istringstream in(list);
+    for (std::string item; std::getline(in, item, ',');) {
+        const size_t dash = item.find('-');
+        const uint64_t first = std::stoull(item.substr(0, dash));
+        const uint64_t last =
+            dash == std::string::npos ? first : std::stoull(item.substr(dash + 1));
+        ranges.emplace_back(first * kSectorSize, (last + 1) * kSectorSize);
+    }
+    return ranges;
+}
+
+}  // namespace
+
+std::string servedReadFaults(const std::string& commandLine) {
+    std::lock_guard lock(servedMutex);
+    for (const auto& [file, list] : served())
+        if (commandLine.find(file) != std::string::npos) return list;
+    return {};
+}
+
 // The reader's fault seam takes the place of the FUSE filesystem: the image is
 // served under its new name through a hard link (a copy where links are not to
-// be had), and every source opened while the object lives fails on the bad
-// sectors, in this process and in the tools it starts.
+// be had), and reads of that file fail on the bad sectors, in this process and
+// in the tools started with it on their command line.
 FaultFs::FaultFs(const std::string& image, const std::string& name, const std::string& badList,
                  const std::vector<std::string>& more)
     : mountPoint_(work_.file("mnt")), name_(name), log_(work_.file("requests.log")) {
@@ -188,17 +225,18 @@ FaultFs::FaultFs(const std::string& image, const std::string& name, const std::s
         reason_ = "cannot serve " + image + ": " + ec.message();
         return;
     }
-    if (const char* previous = std::getenv("KESTRUM_READ_FAULTS")) {
-        ADD_FAILURE() << "a fault list is set already: " << previous;
-        return;
-    }
-    setenv("KESTRUM_READ_FAULTS", badList.c_str(), 1);
+    platform::setReadFaults(file(), rangesOf(badList));
+    std::lock_guard lock(servedMutex);
+    served()[file()] = badList;
     mounted_ = true;
 }
 
 FaultFs::~FaultFs() {
     closeDeviceHandle();
-    if (mounted_) unsetenv("KESTRUM_READ_FAULTS");
+    if (!mounted_) return;
+    platform::setReadFaults(file(), {});
+    std::lock_guard lock(servedMutex);
+    served().erase(file());
 }
 
 std::vector<FaultFs::Request> FaultFs::takeRequests() {

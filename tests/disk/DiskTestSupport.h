@@ -88,7 +88,7 @@ public:
     // Why the mount is not there (no /dev/fuse, not root, mount refused...).
     const std::string& reason() const { return reason_; }
     const std::string& mountPoint() const { return mountPoint_; }
-    std::string file() const { return mountPoint_ + "/" + name_; }
+    std::string file() const { return mountPoint_ + kSeparator + name_; }
 
     struct Request {
         uint64_t offset;
@@ -117,6 +117,12 @@ private:
     bool mounted_ = false;
     std::string reason_;
 };
+
+#ifdef _WIN32
+// The fault list ("45,47,90-99") of the FaultFs whose file a tool's command line
+// names, or empty: the tool started with it gets it as $KESTRUM_READ_FAULTS.
+std::string servedReadFaults(const std::string& commandLine);
+#endif
 
 // A read-only loop device over `file`, detached again when the object goes
 // (after the reader's cached handle on it is closed).
