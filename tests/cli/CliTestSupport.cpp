@@ -23,9 +23,10 @@ std::wstring widened(const std::string& text) {
 }
 
 // Starts exe with the command line "exe arguments" and the test's registry store,
-// stdin from NUL, stdout collected, stderr into errFile; returns the exit code.
-int runProgram(const std::string& exe, const std::string& arguments, const std::string& registry,
-               const std::string& errFile, std::string* out) {
+// stdin from NUL, stdout into a pipe whose reading end comes back in reader,
+// stderr into errFile; returns the process, or nullptr when it did not start.
+HANDLE startProgram(const std::string& exe, const std::string& arguments,
+                    const std::string& registry, const std::string& errFile, HANDLE* reader) {
     const char* previous = std::getenv("KESTRUM_REGISTRY");
     const std::string saved = previous ? previous : "";
     setenv("KESTRUM_REGISTRY", registry.c_str(), 1);
@@ -33,9 +34,9 @@ int runProgram(const std::string& exe, const std::string& arguments, const std::
     const std::string faults = servedReadFaults(arguments);
     if (!faults.empty()) setenv("KESTRUM_READ_FAULTS", faults.c_str(), 1);
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    CreatePipe(&readEnd, &writeEnd, &inherit, 0);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE writeEnd = nullptr;
+    CreatePipe(reader, &writeEnd, &inherit, 0);
+    SetHandleInformation(*reader, HANDLE_FLAG_INHERIT, 0);
     const HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   &inherit, OPEN_EXISTING, 0, nullptr);
     const HANDLE err = CreateFileW(widened(errFile).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
@@ -59,20 +60,30 @@ int runProgram(const std::string& exe, const std::string& arguments, const std::
     else
         unsetenv("KESTRUM_REGISTRY");
     if (!started) {
-        CloseHandle(readEnd);
         ADD_FAILURE() << "cannot start " << exe << " (error " << GetLastError() << ")";
-        return -1;
+        CloseHandle(*reader);
+        *reader = nullptr;
+        return nullptr;
     }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// As startProgram, then collects stdout until the program ends; returns its exit code.
+int runProgram(const std::string& exe, const std::string& arguments, const std::string& registry,
+               const std::string& errFile, std::string* out) {
+    HANDLE readEnd = nullptr;
+    const HANDLE process = startProgram(exe, arguments, registry, errFile, &readEnd);
+    if (!process) return -1;
     char buf[4096];
     DWORD n = 0;
     while (ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n > 0)
         if (out) out->append(buf, n);
     CloseHandle(readEnd);
-    WaitForSingleObject(process.hProcess, INFINITE);
+    WaitForSingleObject(process, INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
     return static_cast<int>(code);
 }
 
@@ -117,6 +128,44 @@ ToolEnvironment::~ToolEnvironment() {
 
 std::string ToolEnvironment::commandLine(const std::string& arguments) const {
     return shellQuote(std::string(KESTRUM_BIN_DIR) + "/kestrum-recover.exe") + " " + arguments;
+}
+
+std::unique_ptr<PipedTool> ToolEnvironment::startPiped(const std::string& arguments) const {
+    HANDLE reader = nullptr;
+    const HANDLE process = startProgram(std::string(KESTRUM_BIN_DIR) + "/kestrum-recover.exe",
+                                        arguments, registry_, home_.file("stderr"), &reader);
+    return process ? std::make_unique<PipedTool>(process, reader) : nullptr;
+}
+
+PipedTool::~PipedTool() {
+    closeReader();
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_, 1);
+        WaitForSingleObject(process_, INFINITE);
+    }
+    CloseHandle(process_);
+}
+
+std::string PipedTool::readLine() {
+    std::string line;
+    char c = 0;
+    DWORD n = 0;
+    while (reader_ && ReadFile(reader_, &c, 1, &n, nullptr) && n == 1 && c != '\n')
+        if (c != '\r') line += c;
+    return line;
+}
+
+void PipedTool::closeReader() {
+    if (reader_) CloseHandle(reader_);
+    reader_ = nullptr;
+}
+
+int PipedTool::waitFor(std::chrono::milliseconds limit) {
+    if (WaitForSingleObject(process_, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0)
+        return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    return static_cast<int>(code);
 }
 
 ToolRun ToolEnvironment::run(const std::string& arguments, const std::string& prefix) const {

@@ -347,13 +347,21 @@ TEST_F(ScanCommandTest, CtrlCStopsAtABatchEndAndKeepsWhatWasFound) {
 }
 
 TEST_F(ScanCommandTest, AListingPipedIntoHeadEndsTheScanWhenHeadHasItsLine) {
-    KESTRUM_LINUX_ONLY("a POSIX shell pipe into head and SIGPIPE");
-#ifndef _WIN32
     // 200 GiB of zeros behind the JPEG would take minutes to scan.
     const auto jpeg = readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/jpeg-jfif.jpg");
     const std::string path = folder.file("huge.raw");
     writeFile(path, jpeg);
-    ASSERT_EQ(::truncate(path.c_str(), 200LL << 30), 0);
+    resizeFile(path, 200ULL << 30);
+#ifdef _WIN32
+    // The reader of the pipe takes the first line and goes, as "more" quit does.
+    const auto piped =
+        tool.startPiped("scan --classic " + shellQuote(path) + " --types JPEG --list");
+    ASSERT_TRUE(piped);
+    EXPECT_EQ(piped->readLine(), "File1.JPEG\tJPEG\t0\t6");
+    piped->closeReader();
+    EXPECT_EQ(piped->waitFor(std::chrono::seconds(20)), 141) << "the scan went on";
+    EXPECT_NE(tool.activityLog().find("Analysing Aborted"), std::string::npos);
+#else
     const std::string status = folder.file("status");
     const std::string command =
         "( " + tool.commandLine("scan --classic " + shellQuote(path) + " --types JPEG --list") +
