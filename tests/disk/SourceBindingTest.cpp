@@ -66,6 +66,7 @@ protected:
 };
 
 TEST_F(SourceBindingTest, AChosenDiskThatGoesIsRefusedAndNeverReadInItsPlace) {
+    KESTRUM_LINUX_ONLY("loop devices");
     const std::string card = dir.file("card.img"), other = dir.file("other.img");
     test::writePatternFile(card, 0, 2048);        // sector s holds pattern s
     test::writePatternFile(other, 100000, 2048);  // sector s holds pattern 100000 + s
