@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <latch>
 #include <sstream>
 #include <thread>
 
@@ -113,11 +112,13 @@ std::vector<uint8_t> staleBuffer(uint64_t count) {
 int concurrentMismatches(const std::vector<Medium>& media) {
     std::atomic<int> wrong{0};
     std::vector<std::thread> workers;
-    // Released together, so the readers overlap from the first round.
-    std::latch start(static_cast<ptrdiff_t>(2 * media.size()));
+    // Released together, so the readers overlap from the first round (a spun gate:
+    // std::latch hangs under wine's threads).
+    std::atomic<size_t> arrived{0};
     for (size_t t = 0; t < 2 * media.size(); ++t) {
         workers.emplace_back([&, t] {
-            start.arrive_and_wait();
+            ++arrived;
+            while (arrived.load() < 2 * media.size()) std::this_thread::yield();
             const Medium& m = media[t % media.size()];
             const uint64_t lane = t / media.size();
             std::vector<uint8_t> buffer(7 * kSectorSize);
