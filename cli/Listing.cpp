@@ -1,6 +1,9 @@
 #include "Listing.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#include <winternl.h>
+#else
 #include <poll.h>
 #endif
 #include <csignal>
@@ -15,7 +18,22 @@ namespace {
 // A pipe whose reader has gone reports an error without being written to.
 bool readerGone() {
 #ifdef _WIN32
-    return false;  // a closed pipe shows as a failed write there
+    // Writing nothing would end a pending read at the other side as if the output
+    // had ended; the pipe's own state tells a closed reader instead.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (GetFileType(out) != FILE_TYPE_PIPE) return false;
+    using Query = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+    static const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    struct {
+        ULONG type, configuration, maximumInstances, currentInstances, inboundQuota,
+            readDataAvailable, outboundQuota, writeQuotaAvailable, state, end;
+    } pipe{};
+    IO_STATUS_BLOCK status{};
+    constexpr int kFilePipeLocalInformation = 24;
+    constexpr ULONG kClosingState = 4;
+    return query && query(out, &status, &pipe, sizeof pipe, kFilePipeLocalInformation) >= 0 &&
+           pipe.state == kClosingState;
 #else
     pollfd out{1, 0, 0};
     return ::poll(&out, 1, 0) == 1 && (out.revents & (POLLERR | POLLNVAL)) != 0;

@@ -103,6 +103,8 @@ TEST_F(LogTest, ReadOnlyLogIsMadeWritableAndAppended) {
 }
 
 TEST_F(LogTest, FolderFallsBackToFilePathThenToTheUsersDataFolder) {
+    KESTRUM_LINUX_ONLY("$XDG_DATA_HOME and POSIX folder modes");
+#ifndef _WIN32
     platform::Registry reg;
     const auto root = platform::RegistryRoot::ClassesRoot;
     reg.writeValue(root, kInstallKey, "Activity Log", logs.path() + "/missing-folder");
@@ -142,6 +144,7 @@ TEST_F(LogTest, FolderFallsBackToFilePathThenToTheUsersDataFolder) {
         ::setenv("XDG_DATA_HOME", keptData.c_str(), 1);
     else
         ::unsetenv("XDG_DATA_HOME");
+#endif
 }
 
 TEST_F(LogTest, ConcurrentAppendsLoseNothing) {

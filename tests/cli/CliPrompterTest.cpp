@@ -2,7 +2,12 @@
 // while a question waits.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -18,7 +23,11 @@ namespace {
 class TypedInput {
 public:
     TypedInput() {
+#ifdef _WIN32
+        EXPECT_EQ(::_pipe(fds_, 4096, _O_BINARY), 0);
+#else
         EXPECT_EQ(::pipe(fds_), 0);
+#endif
         saved_ = ::dup(0);
         ::dup2(fds_[0], 0);
     }

@@ -3,8 +3,10 @@
 // its type's rules give, saved byte for byte, and the runs logged.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 #include <csignal>
 #include <filesystem>
 #include <thread>
@@ -265,6 +267,8 @@ TEST_F(ScanCommandTest, ASecondCardSavedIntoTheSameFolderKeepsBothSides) {
 }
 
 TEST_F(ScanCommandTest, ADestinationThatCannotTakeTheFilesIsRefusedWithTheReason) {
+    KESTRUM_LINUX_ONLY("small mounted file systems");
+#ifndef _WIN32
     if (::geteuid() != 0) GTEST_SKIP() << "mounting small file systems needs root";
     // Too small: refused once the files are known, before any is written.
     Mount small("tmpfs", "-t tmpfs -o size=64k");
@@ -296,9 +300,12 @@ TEST_F(ScanCommandTest, ADestinationThatCannotTakeTheFilesIsRefusedWithTheReason
         mounted.err.find(card.mountPoint() + " is where the drive " + card.node() + " is mounted."),
         std::string::npos)
         << mounted.err;
+#endif
 }
 
 TEST_F(ScanCommandTest, CtrlCStopsAtABatchEndAndKeepsWhatWasFound) {
+    KESTRUM_LINUX_ONLY("fork and SIGINT");
+#ifndef _WIN32
     // A large sparse source that cannot be scanned before the interrupt arrives,
     // with a JPEG in its first batch.
     const auto jpeg = readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/jpeg-jfif.jpg");
@@ -336,6 +343,7 @@ TEST_F(ScanCommandTest, CtrlCStopsAtABatchEndAndKeepsWhatWasFound) {
     EXPECT_EQ(std::string(listed.begin(), listed.end()), "File1.JPEG\tJPEG\t0\t6\n");
     EXPECT_EQ(readFile(out.path() + "/JPEG/File1.JPEG").size(), 6u * 512);
     EXPECT_NE(tool.activityLog().find("Analysing Aborted"), std::string::npos);
+#endif
 }
 
 TEST_F(ScanCommandTest, AListingPipedIntoHeadEndsTheScanWhenHeadHasItsLine) {
@@ -343,7 +351,17 @@ TEST_F(ScanCommandTest, AListingPipedIntoHeadEndsTheScanWhenHeadHasItsLine) {
     const auto jpeg = readFile(std::string(KESTRUM_TEST_DATA_DIR) + "/jpeg-jfif.jpg");
     const std::string path = folder.file("huge.raw");
     writeFile(path, jpeg);
-    ASSERT_EQ(::truncate(path.c_str(), 200LL << 30), 0);
+    resizeFile(path, 200ULL << 30);
+#ifdef _WIN32
+    // The reader of the pipe takes the first line and goes, as "more" quit does.
+    const auto piped =
+        tool.startPiped("scan --classic " + shellQuote(path) + " --types JPEG --list");
+    ASSERT_TRUE(piped);
+    EXPECT_EQ(piped->readLine(), "File1.JPEG\tJPEG\t0\t6");
+    piped->closeReader();
+    EXPECT_EQ(piped->waitFor(std::chrono::seconds(20)), 141) << "the scan went on";
+    EXPECT_NE(tool.activityLog().find("Analysing Aborted"), std::string::npos);
+#else
     const std::string status = folder.file("status");
     const std::string command =
         "( " + tool.commandLine("scan --classic " + shellQuote(path) + " --types JPEG --list") +
@@ -361,6 +379,7 @@ TEST_F(ScanCommandTest, AListingPipedIntoHeadEndsTheScanWhenHeadHasItsLine) {
     EXPECT_EQ(std::string(code.begin(), code.end()), "141\n");
     EXPECT_TRUE(readFile(folder.file("err")).empty());
     EXPECT_NE(tool.activityLog().find("Analysing Aborted"), std::string::npos);
+#endif
 }
 
 }  // namespace

@@ -1,27 +1,37 @@
 // Sector patterns, the scripted prompter and the FUSE and loop-device fixtures
-// of the sector-reader tests.
+// of the sector-reader tests. On Windows the failing medium is the reader's fault
+// seam over a link to the image, and there are no loop devices.
 #include "DiskTestSupport.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <latch>
 #include <sstream>
 #include <thread>
 
 #include "app/Session.h"
 #include "disk/SectorReader.h"
+#ifdef _WIN32
+#include <map>
+#include <mutex>
+
+#include "platform/win32/ReadFaults.h"
+#endif
 
 namespace kestrum::test {
 namespace {
 
+#ifndef _WIN32
 constexpr long kFuseSuperMagic = 0x65735546;
 
 std::string shellQuoted(const std::string& text) {
@@ -29,13 +39,16 @@ std::string shellQuoted(const std::string& text) {
     for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
+#endif
 
 void pwriteAll(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0) << path << ": " << std::strerror(errno);
-    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
-              static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
+    if (!std::filesystem::exists(path)) std::ofstream(path, std::ios::binary);
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    ASSERT_TRUE(out) << path << ": " << std::strerror(errno);
+    out.seekp(static_cast<std::streamoff>(offset));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.flush()) << path;
 }
 
 }  // namespace
@@ -67,7 +80,7 @@ void writePatternAt(const std::string& path, uint64_t position, uint64_t first, 
 }
 
 void truncateTo(const std::string& path, uint64_t bytes) {
-    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(bytes)), 0) << std::strerror(errno);
+    ASSERT_NO_THROW(resizeFile(path, bytes)) << path;
 }
 
 ::testing::AssertionResult holdsSector(const std::vector<uint8_t>& buffer, uint64_t index,
@@ -99,11 +112,13 @@ std::vector<uint8_t> staleBuffer(uint64_t count) {
 int concurrentMismatches(const std::vector<Medium>& media) {
     std::atomic<int> wrong{0};
     std::vector<std::thread> workers;
-    // Released together, so the readers overlap from the first round.
-    std::latch start(static_cast<ptrdiff_t>(2 * media.size()));
+    // Released together, so the readers overlap from the first round (a spun gate:
+    // std::latch hangs under wine's threads).
+    std::atomic<size_t> arrived{0};
     for (size_t t = 0; t < 2 * media.size(); ++t) {
         workers.emplace_back([&, t] {
-            start.arrive_and_wait();
+            ++arrived;
+            while (arrived.load() < 2 * media.size()) std::this_thread::yield();
             const Medium& m = media[t % media.size()];
             const uint64_t lane = t / media.size();
             std::vector<uint8_t> buffer(7 * kSectorSize);
@@ -157,6 +172,82 @@ void ReaderTest::useImage(const std::string& folder, bool split) {
     session().chooseSource(SourceSpec::imageFolder(folder, split));
 }
 
+#ifdef _WIN32
+namespace {
+
+std::mutex servedMutex;
+std::map<std::string, std::string>& served() {
+    static std::map<std::string, std::string> byFile;
+    return byFile;
+}
+
+// "FIRST-LAST,..." in sectors, inclusive, as byte ranges.
+platform::FaultRanges rangesOf(const std::string& list) {
+    platform::FaultRanges ranges;
+    std::istringstream in(list);
+    for (std::string item; std::getline(in, item, ',');) {
+        const size_t dash = item.find('-');
+        const uint64_t first = std::stoull(item.substr(0, dash));
+        const uint64_t last =
+            dash == std::string::npos ? first : std::stoull(item.substr(dash + 1));
+        ranges.emplace_back(first * kSectorSize, (last + 1) * kSectorSize);
+    }
+    return ranges;
+}
+
+}  // namespace
+
+std::string servedReadFaults(const std::string& commandLine) {
+    std::lock_guard lock(servedMutex);
+    for (const auto& [file, list] : served())
+        if (commandLine.find(file) != std::string::npos) return list;
+    return {};
+}
+
+// The reader's fault seam takes the place of the FUSE filesystem: the image is
+// served under its new name through a hard link (a copy where links are not to
+// be had), and reads of that file fail on the bad sectors, in this process and
+// in the tools started with it on their command line.
+FaultFs::FaultFs(const std::string& image, const std::string& name, const std::string& badList,
+                 const std::vector<std::string>& more)
+    : mountPoint_(work_.file("mnt")), name_(name), log_(work_.file("requests.log")) {
+    // Slow reads only shape the timing; healing sectors the seam cannot do.
+    for (const std::string& option : more)
+        if (!option.starts_with("--slow=") && !option.starts_with("--delay-ms=")) {
+            reason_ = "Linux-only: needs faultfs for " + option;
+            return;
+        }
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directory(mountPoint_, ec);
+    fs::create_hard_link(image, file(), ec);
+    if (ec) fs::copy_file(image, file(), ec);
+    if (ec) {
+        reason_ = "cannot serve " + image + ": " + ec.message();
+        return;
+    }
+    platform::setReadFaults(file(), rangesOf(badList));
+    std::lock_guard lock(servedMutex);
+    served()[file()] = badList;
+    mounted_ = true;
+}
+
+FaultFs::~FaultFs() {
+    closeDeviceHandle();
+    if (!mounted_) return;
+    platform::setReadFaults(file(), {});
+    std::lock_guard lock(servedMutex);
+    served().erase(file());
+}
+
+std::vector<FaultFs::Request> FaultFs::takeRequests() {
+    return {};
+}
+
+LoopDevice::LoopDevice(const std::string&) : reason_("Linux-only: needs loop devices") {}
+
+LoopDevice::~LoopDevice() = default;
+#else
 FaultFs::FaultFs(const std::string& image, const std::string& name, const std::string& badList,
                  const std::vector<std::string>& more)
     : mountPoint_(work_.file("mnt")), name_(name), log_(work_.file("requests.log")) {
@@ -271,5 +362,7 @@ LoopDevice::~LoopDevice() {
     closeDeviceHandle();
     runCommand("losetup -d " + shellQuoted(node_));
 }
+
+#endif
 
 }  // namespace kestrum::test

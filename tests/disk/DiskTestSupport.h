@@ -88,15 +88,25 @@ public:
     // Why the mount is not there (no /dev/fuse, not root, mount refused...).
     const std::string& reason() const { return reason_; }
     const std::string& mountPoint() const { return mountPoint_; }
-    std::string file() const { return mountPoint_ + "/" + name_; }
+    std::string file() const { return mountPoint_ + kSeparator + name_; }
 
     struct Request {
         uint64_t offset;
         uint64_t size;
         bool failed;
     };
-    // The read requests that reached the filesystem since the last call.
+    // The read requests that reached the filesystem since the last call, where
+    // they are logged (not by the fault seam of Windows).
     std::vector<Request> takeRequests();
+#ifdef _WIN32
+    bool logsRequests() const {
+        return false;
+    }
+#else
+    bool logsRequests() const {
+        return true;
+    }
+#endif
 
 private:
     TempDir work_;
@@ -107,6 +117,12 @@ private:
     bool mounted_ = false;
     std::string reason_;
 };
+
+#ifdef _WIN32
+// The fault list ("45,47,90-99") of the FaultFs whose file a tool's command line
+// names, or empty: the tool started with it gets it as $KESTRUM_READ_FAULTS.
+std::string servedReadFaults(const std::string& commandLine);
+#endif
 
 // A read-only loop device over `file`, detached again when the object goes
 // (after the reader's cached handle on it is closed).

@@ -22,14 +22,14 @@ using platform::RegistryRoot;
 constexpr auto kRoot = RegistryRoot::ClassesRoot;
 
 // A stand-in for the probe program: a shell script that counts its runs.
-std::string fakeProbe(const test::TempDir& dir, const std::string& body) {
+[[maybe_unused]] std::string fakeProbe(const test::TempDir& dir, const std::string& body) {
     const std::string path = dir.file("GeomProbe");
     test::writeFile(path, "#!/bin/sh\necho run >> '" + dir.file("runs") + "'\n" + body + "\n");
     ::chmod(path.c_str(), 0755);
     return path;
 }
 
-int runs(const test::TempDir& dir) {
+[[maybe_unused]] int runs(const test::TempDir& dir) {
     const auto bytes = test::readFile(dir.file("runs"));
     return static_cast<int>(std::count(bytes.begin(), bytes.end(), '\n'));
 }
@@ -44,6 +44,8 @@ protected:
 // --- listing ---------------------------------------------------------------
 
 TEST_F(SourceChoiceTest, ListingRebuildsTheStoreAndListsWhatTheProbeRegistered) {
+    KESTRUM_LINUX_ONLY("a POSIX shell script as the probe");
+#ifndef _WIN32
     Registry store;
     // Left from an earlier run: must not survive the rebuild.
     store.writeValue(kRoot, kDiskListKey, "Disk7", "old");
@@ -69,9 +71,12 @@ TEST_F(SourceChoiceTest, ListingRebuildsTheStoreAndListsWhatTheProbeRegistered) 
     EXPECT_FALSE(store.readValue(kRoot, diskPropertyKey("Model"), "Disk7"));
     for (const char* property : kDiskPropertyNames)
         EXPECT_TRUE(store.keyExists(kRoot, diskPropertyKey(property))) << property;
+#endif
 }
 
 TEST_F(SourceChoiceTest, ProbeThatListsNothingRunsAgainAndAMissingProbeListsNoDisks) {
+    KESTRUM_LINUX_ONLY("a POSIX shell script as the probe");
+#ifndef _WIN32
     const SourceListing empty = listSources(fakeProbe(dir_, ":"));
     EXPECT_TRUE(empty.diskItems.empty());
     EXPECT_FALSE(empty.failure);
@@ -85,9 +90,12 @@ TEST_F(SourceChoiceTest, ProbeThatListsNothingRunsAgainAndAMissingProbeListsNoDi
     EXPECT_FALSE(none.driveItems.empty());
     EXPECT_NE(none.probeProblem.find("no such probe is missing"), std::string::npos)
         << none.probeProblem;
+#endif
 }
 
 TEST_F(SourceChoiceTest, ProbeThatFailsIsExplainedWithItsOwnReason) {
+    KESTRUM_LINUX_ONLY("a POSIX shell script as the probe");
+#ifndef _WIN32
     const std::string probe =
         fakeProbe(dir_, "echo 'GeomProbe: cannot list /sys/block: Permission denied' >&2; exit 2");
     const SourceListing listing = listSources(probe);
@@ -96,9 +104,12 @@ TEST_F(SourceChoiceTest, ProbeThatFailsIsExplainedWithItsOwnReason) {
     EXPECT_EQ(listing.probeProblem, "The disks cannot be listed: the probe program " + probe +
                                         " failed (it ended with status 2: GeomProbe: cannot list "
                                         "/sys/block: Permission denied).");
+#endif
 }
 
 TEST_F(SourceChoiceTest, StoreThatCannotBeWrittenEndsTheProcessWithItsReason) {
+    KESTRUM_LINUX_ONLY("a POSIX shell script as the probe");
+#ifndef _WIN32
     test::writeFile(dir_.file("file"), "x");
     ::setenv("KESTRUM_REGISTRY", dir_.file("file/registry").c_str(), 1);
     const SourceListing listing = listSources(fakeProbe(dir_, ":"));
@@ -108,9 +119,12 @@ TEST_F(SourceChoiceTest, StoreThatCannotBeWrittenEndsTheProcessWithItsReason) {
         << listing.failure->message;
     EXPECT_EQ(runs(dir_), 0);
     EXPECT_TRUE(listing.driveItems.empty());
+#endif
 }
 
 TEST_F(SourceChoiceTest, StoreBrokenByTheProbeEndsTheProcessWithItsReason) {
+    KESTRUM_LINUX_ONLY("a POSIX shell script as the probe");
+#ifndef _WIN32
     // The store becomes a folder: the list cannot be opened afterwards.
     const SourceListing listing = listSources(
         fakeProbe(dir_, "rm -f \"$KESTRUM_REGISTRY\"; mkdir \"$KESTRUM_REGISTRY\"; exit 3"));
@@ -119,6 +133,7 @@ TEST_F(SourceChoiceTest, StoreBrokenByTheProbeEndsTheProcessWithItsReason) {
     EXPECT_NE(listing.failure->message.find("ended with status 3"), std::string::npos)
         << listing.failure->message;
     std::filesystem::remove(registry_.path());
+#endif
 }
 
 // --- range boxes -----------------------------------------------------------------

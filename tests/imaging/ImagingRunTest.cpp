@@ -151,8 +151,13 @@ TEST_F(ImagingTest, PieceThatCannotBeCreatedFailsTheRun) {
     ImagingRun run(0, 16);
     runToEnd(run, dest.path(), true);
     EXPECT_EQ(run.outcome(), ImagingOutcome::Failed);
+#ifdef _WIN32
+    const int refusal = EISDIR;  // the Windows layer names the folder in the way
+#else
+    const int refusal = EEXIST;
+#endif
     const std::string reason =
-        "Could not create " + dest.file("Image0.img") + ": " + std::strerror(EEXIST);
+        "Could not create " + dest.file("Image0.img") + ": " + std::strerror(refusal);
     EXPECT_EQ(run.failureReason.load(), reason);
     EXPECT_EQ(run.finalMessage(), "Image creation failed. " + reason + ".");
     EXPECT_EQ(run.finalIcon(), MessageIcon::Error);
@@ -162,6 +167,8 @@ TEST_F(ImagingTest, PieceThatCannotBeCreatedFailsTheRun) {
 }
 
 TEST_F(ImagingTest, WriteErrorFailsTheRun) {
+    KESTRUM_LINUX_ONLY("a file size limit (setrlimit in a forked child)");
+#ifndef _WIN32
     test::SourceImage source(32);
     test::TempDir dest;
     ImagingRun run(0, 32);
@@ -177,6 +184,7 @@ TEST_F(ImagingTest, WriteErrorFailsTheRun) {
     EXPECT_EQ(out, "0\n" + std::to_string(int(ImagingOutcome::Failed)) + "\nCould not write " +
                        image + ": " + std::strerror(EFBIG));
     EXPECT_EQ(fs::file_size(image), 10000u);
+#endif
 }
 
 TEST_F(ImagingTest, MultifileWritesPiecesAndDeletesLeftovers) {
@@ -215,17 +223,19 @@ TEST_F(ImagingTest, MultifileWritesPiecesAndDeletesLeftovers) {
     uint8_t got[kSectorSize];
     auto sectorAt = [&](uint64_t n) {
         const std::string piece = dest.file("Image" + std::to_string(n / kPieceSectors) + ".img");
-        const int fd = ::open(piece.c_str(), O_RDONLY);
-        const ssize_t r = ::pread(fd, got, kSectorSize, off_t((n % kPieceSectors) * kSectorSize));
-        ::close(fd);
-        return r == kSectorSize ? std::vector<uint8_t>(got, got + kSectorSize)
-                                : std::vector<uint8_t>{};
+        std::ifstream in(piece, std::ios::binary);
+        in.seekg(static_cast<std::streamoff>((n % kPieceSectors) * kSectorSize));
+        in.read(reinterpret_cast<char*>(got), kSectorSize);
+        return in.gcount() == kSectorSize ? std::vector<uint8_t>(got, got + kSectorSize)
+                                          : std::vector<uint8_t>{};
     };
     for (uint64_t n : stamped) EXPECT_EQ(sectorAt(n), expectedSectors(n, 1)) << "sector " << n;
     EXPECT_EQ(sectorAt(8), std::vector<uint8_t>(kSectorSize, 0));
 }
 
 TEST_F(ImagingTest, StalePiecesOfAnyCaseNeverShadowTheNewImage) {
+    KESTRUM_LINUX_ONLY("a file system that tells names apart by case");
+#ifndef _WIN32
     test::SourceImage source(3000);
     for (const bool multiFile : {true, false}) {
         SCOPED_TRACE(multiFile ? "pieces" : "one file");
@@ -264,6 +274,7 @@ TEST_F(ImagingTest, StalePiecesOfAnyCaseNeverShadowTheNewImage) {
         EXPECT_EQ(back, expectedSectors(0, 3000));
         session().chooseSource(source);
     }
+#endif
 }
 
 TEST_F(ImagingTest, StartChecks) {
@@ -293,9 +304,9 @@ TEST_F(ImagingTest, StartChecks) {
 
     // A source that cannot be opened would give an image of zeros.
     fs::remove(source.file());
-    EXPECT_EQ(ImagingRun(0, 16).checkStart(dest.path()),
-              "The source cannot be opened (" + source.folder() +
-                  "/Image0.img: " + std::strerror(ENOENT) + ").");
+    EXPECT_EQ(
+        ImagingRun(0, 16).checkStart(dest.path()),
+        "The source cannot be opened (" + source.file() + ": " + std::strerror(ENOENT) + ").");
 }
 
 TEST(ImagingProgress, CountsFromTheRangeStart) {

@@ -44,6 +44,8 @@ TEST(PieceWriter, WritesAcrossAPieceEndAndReopensWithoutLosingBytes) {
 }
 
 TEST(PieceWriter, FreshReplacesWhatIsThereKeptGoesOnInIt) {
+    KESTRUM_LINUX_ONLY("symbolic links made by an ordinary user");
+#ifndef _WIN32
     test::TempDir dir;
     test::writeFile(dir.file("target"), "not to be touched");
     ASSERT_EQ(::symlink(dir.file("target").c_str(), dir.file("Image0.img").c_str()), 0);
@@ -69,6 +71,7 @@ TEST(PieceWriter, FreshReplacesWhatIsThereKeptGoesOnInIt) {
     EXPECT_EQ(fs::file_size(dir.file("Image0.img")), kPieceBytes);
     EXPECT_EQ(readAt(dir.file("Image0.img"), 0, 2), "AA");
     EXPECT_EQ(readAt(dir.file("Image1.img"), 0, 64), "BBCC");
+#endif
 }
 
 TEST(PieceWriter, FailuresNameTheirPiece) {
@@ -85,8 +88,8 @@ TEST(PieceWriter, FailuresNameTheirPiece) {
 
     PieceWriter nowhere(ImageLayout(dir.file("missing"), false, 16), {});
     EXPECT_FALSE(nowhere.write(0, "x", 1, why));
-    EXPECT_EQ(why,
-              "Could not create " + dir.file("missing/Image0.img") + ": No such file or directory");
+    EXPECT_EQ(why, "Could not create " + dir.file("missing") + test::kSeparator + "Image0.img" +
+                       ": No such file or directory");
 }
 
 TEST(PieceWriter, LeftoversGoInEverySpellingUpToTheFirstGap) {

@@ -2,11 +2,13 @@
 // facts about this machine that the disk code relies on.
 #include "platform/Devices.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <linux/hdreg.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -24,7 +26,7 @@ namespace {
 constexpr uint64_t kDiskBytes = 8 << 20;
 
 // A disk image whose every sector begins with its own number.
-std::string makeNumberedImage(const test::TempDir& dir) {
+[[maybe_unused]] std::string makeNumberedImage(const test::TempDir& dir) {
     const std::string path = dir.file("disk.img");
     std::string bytes(kDiskBytes, '\0');
     for (uint64_t s = 0; s < kDiskBytes / 512; ++s) {
@@ -35,13 +37,16 @@ std::string makeNumberedImage(const test::TempDir& dir) {
     return path;
 }
 
-const PhysicalDisk* findDisk(const std::vector<PhysicalDisk>& disks, const std::string& node) {
+[[maybe_unused]] const PhysicalDisk* findDisk(const std::vector<PhysicalDisk>& disks,
+                                              const std::string& node) {
     const auto it = std::find_if(disks.begin(), disks.end(),
                                  [&](const PhysicalDisk& d) { return d.deviceNode == node; });
     return it == disks.end() ? nullptr : &*it;
 }
 
 TEST(DevicesTest, AttachedLoopDeviceIsADiskThatReadsAsRoot) {
+    KESTRUM_LINUX_ONLY("loop devices");
+#ifndef _WIN32
     if (const auto why = test::loopUnavailableReason(); !why.empty()) GTEST_SKIP() << why;
     test::TempDir dir;
     const std::string image = makeNumberedImage(dir);
@@ -73,9 +78,12 @@ TEST(DevicesTest, AttachedLoopDeviceIsADiskThatReadsAsRoot) {
     source.reset();
     loop.detach();
     for (const auto& d : physicalDisks()) EXPECT_NE(d.model, "Loop device (" + image + ")");
+#endif
 }
 
 TEST(DevicesTest, MountedExt4IsALogicalDriveWithLabelAndSizes) {
+    KESTRUM_LINUX_ONLY("loop devices and ext4 mounts");
+#ifndef _WIN32
     test::MountedExt4 volume("KTEST VOL", 16);
     if (!volume.ok()) GTEST_SKIP() << volume.why();
 
@@ -107,9 +115,12 @@ TEST(DevicesTest, MountedExt4IsALogicalDriveWithLabelAndSizes) {
     test::writeFile(inside, std::string("x"));
     EXPECT_EQ(blockDeviceOf(inside), volume.node());
     EXPECT_EQ(blockDeviceOf(volume.mountPoint()), volume.node());
+#endif
 }
 
 TEST(DevicesTest, BindMountIsNotASecondDrive) {
+    KESTRUM_LINUX_ONLY("bind mounts");
+#ifndef _WIN32
     test::MountedExt4 volume("KBIND", 8);
     if (!volume.ok()) GTEST_SKIP() << volume.why();
     test::Mount bind(volume.mountPoint(), "--bind");
@@ -121,9 +132,12 @@ TEST(DevicesTest, BindMountIsNotASecondDrive) {
     });
     EXPECT_EQ(count, 1);
     EXPECT_EQ(blockDeviceOf(bind.path()), volume.node());
+#endif
 }
 
 TEST(DevicesTest, RootFilesystemIsDriveC) {
+    KESTRUM_LINUX_ONLY("the root file system of a Linux machine");
+#ifndef _WIN32
     const std::string rootDisk = blockDeviceOf("/");
     if (rootDisk.empty()) GTEST_SKIP() << "the root filesystem is not on a block device here";
     const auto drives = logicalDrives();
@@ -133,9 +147,12 @@ TEST(DevicesTest, RootFilesystemIsDriveC) {
     EXPECT_FALSE(drives.front().fileSystem.empty());
     EXPECT_EQ(blockDeviceOf(drives.front().deviceNode), rootDisk);
     EXPECT_NE(findDisk(physicalDisks(), rootDisk), nullptr) << rootDisk << " is not a disk";
+#endif
 }
 
 TEST(DevicesTest, PathsOffBlockDevicesHaveNoDisk) {
+    KESTRUM_LINUX_ONLY("/proc and /dev of Linux");
+#ifndef _WIN32
     std::ifstream mounts("/proc/self/mountinfo");
     std::string tmpfs;
     for (std::string line; std::getline(mounts, line) && tmpfs.empty();) {
@@ -149,9 +166,12 @@ TEST(DevicesTest, PathsOffBlockDevicesHaveNoDisk) {
     if (tmpfs.empty()) GTEST_SKIP() << "no tmpfs is mounted here";
     EXPECT_EQ(blockDeviceOf(tmpfs), "") << tmpfs;
     for (const auto& d : logicalDrives()) EXPECT_NE(d.mountPoint, tmpfs);
+#endif
 }
 
 TEST(DevicesTest, UnknownDevicesResolveToNothingAndPathsStayAsTheyAre) {
+    KESTRUM_LINUX_ONLY("Linux device nodes");
+#ifndef _WIN32
     EXPECT_EQ(resolveDevicePath("/srv/images/Image0.img"), "/srv/images/Image0.img");
     EXPECT_EQ(resolveDevicePath("/dev/sdb"), "/dev/sdb");
     const std::string past = std::to_string(physicalDisks().size());
@@ -163,10 +183,13 @@ TEST(DevicesTest, UnknownDevicesResolveToNothingAndPathsStayAsTheyAre) {
         EXPECT_EQ(resolveDevicePath("\\\\.\\Z:"), "");
     }
     EXPECT_EQ(resolveDevicePath("\\\\.\\1:"), "\\\\.\\1:");
+#endif
 }
 
 // Facts about this machine that the geometry and reading code build on.
 TEST(MachineFactsTest, LoopDevicesDoNotAnswerTheGeometryQuery) {
+    KESTRUM_LINUX_ONLY("loop devices");
+#ifndef _WIN32
     if (const auto why = test::loopUnavailableReason(); !why.empty()) GTEST_SKIP() << why;
     test::TempDir dir;
     const std::string image = makeNumberedImage(dir);
@@ -183,9 +206,12 @@ TEST(MachineFactsTest, LoopDevicesDoNotAnswerTheGeometryQuery) {
     if (rc == -1) {
         EXPECT_EQ(err, ENOTTY) << std::strerror(err);
     }
+#endif
 }
 
 TEST(MachineFactsTest, RootDiskCannotBeOpenedEvenByRoot) {
+    KESTRUM_LINUX_ONLY("root and Linux device nodes");
+#ifndef _WIN32
     if (::geteuid() != 0) GTEST_SKIP() << "only meaningful as root; other users lack the rights";
     const std::string rootDisk = blockDeviceOf("/");
     if (rootDisk.empty()) GTEST_SKIP() << "the root filesystem is not on a block device here";
@@ -195,6 +221,7 @@ TEST(MachineFactsTest, RootDiskCannotBeOpenedEvenByRoot) {
         GTEST_SKIP() << "this machine differs: root disk " << rootDisk << " opened (size "
                      << source->size() << " bytes), where it is normally refused";
     EXPECT_EQ(error, std::strerror(EPERM)) << rootDisk;
+#endif
 }
 
 }  // namespace

@@ -89,6 +89,8 @@ TEST(GeomProbe, WritesEveryDiskUnderTheNumberItsDevicePathReads) {
 }
 
 TEST(GeomProbe, StoreThatCannotBeWrittenFailsWithItsReason) {
+    KESTRUM_LINUX_ONLY("the registry file of Linux builds");
+#ifndef _WIN32
     test::TempDir dir;
     test::writeFile(dir.file("file"), "x");
     test::ScopedRegistry scoped;
@@ -96,6 +98,7 @@ TEST(GeomProbe, StoreThatCannotBeWrittenFailsWithItsReason) {
     std::string output;
     EXPECT_EQ(runProbe(&output), 1);
     EXPECT_NE(output.find("Not a directory"), std::string::npos) << output;
+#endif
 }
 
 }  // namespace

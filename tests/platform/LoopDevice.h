@@ -2,7 +2,9 @@
 // undoes itself (unmount, detach) whichever way the test ends.
 #pragma once
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <memory>
 #include <string>
@@ -13,9 +15,13 @@ namespace kestrum::test {
 
 // Why loop devices cannot be used here, or empty when they can.
 inline std::string loopUnavailableReason() {
+#ifdef _WIN32
+    return "Linux-only: needs loop devices";
+#else
     if (::geteuid() != 0) return "attaching loop devices needs root";
     if (runCommand("command -v losetup >/dev/null 2>&1") != 0) return "losetup is not installed";
     return {};
+#endif
 }
 
 inline std::string trimmed(std::string s) {
@@ -27,6 +33,10 @@ class LoopDevice {
 public:
     // options go to losetup as they are ("-b 4096" for larger logical blocks).
     explicit LoopDevice(const std::string& file, const std::string& options = "") {
+#ifdef _WIN32
+        why_ = loopUnavailableReason();
+        return;
+#endif
         std::string out;
         const int rc = runCommand("losetup -f --show " + options + " '" + file + "' 2>&1", &out);
         out = trimmed(out);
@@ -35,7 +45,9 @@ public:
         else
             why_ = "losetup -f --show failed: " + out;
     }
-    ~LoopDevice() { detach(); }
+    ~LoopDevice() {
+        detach();
+    }
     LoopDevice(const LoopDevice&) = delete;
     LoopDevice& operator=(const LoopDevice&) = delete;
 
@@ -43,9 +55,15 @@ public:
         if (!node_.empty()) runCommand("losetup -d " + node_ + " 2>/dev/null");
         node_.clear();
     }
-    bool ok() const { return !node_.empty(); }
-    const std::string& node() const { return node_; }
-    const std::string& why() const { return why_; }
+    bool ok() const {
+        return !node_.empty();
+    }
+    const std::string& node() const {
+        return node_;
+    }
+    const std::string& why() const {
+        return why_;
+    }
 
 private:
     std::string node_;
@@ -56,6 +74,10 @@ private:
 class Mount {
 public:
     Mount(const std::string& source, const std::string& options) {
+#ifdef _WIN32
+        why_ = "Linux-only: needs mount";
+        return;
+#endif
         std::string out;
         if (runCommand("mount " + options + " '" + source + "' '" + dir_.path() + "' 2>&1", &out) ==
             0)
@@ -70,9 +92,15 @@ public:
     }
     Mount(const Mount&) = delete;
     Mount& operator=(const Mount&) = delete;
-    bool ok() const { return mounted_; }
-    const std::string& path() const { return dir_.path(); }
-    const std::string& why() const { return why_; }
+    bool ok() const {
+        return mounted_;
+    }
+    const std::string& path() const {
+        return dir_.path();
+    }
+    const std::string& why() const {
+        return why_;
+    }
 
 private:
     TempDir dir_;

@@ -3,10 +3,12 @@
 #include "platform/OutputFile.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <filesystem>
@@ -20,15 +22,16 @@ namespace kestrum::platform {
 namespace {
 namespace fs = std::filesystem;
 
-std::string textOf(const std::string& path) {
+[[maybe_unused]] std::string textOf(const std::string& path) {
     const auto bytes = test::readFile(path);
     return {bytes.begin(), bytes.end()};
 }
 
-bool writeText(OutputFile& file, const std::string& text, int* error = nullptr) {
+[[maybe_unused]] bool writeText(OutputFile& file, const std::string& text, int* error = nullptr) {
     return file.writeAll(text.data(), text.size(), error);
 }
 
+#ifndef _WIN32
 mode_t permissionsOf(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
@@ -46,10 +49,13 @@ bool runUnprivileged(const std::function<bool()>& body) {
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+#endif
 
 class OutputFileLeftover : public ::testing::TestWithParam<OutputFile::Leftover> {};
 
 TEST_P(OutputFileLeftover, ReplacesALinkWithoutWritingThroughIt) {
+    KESTRUM_LINUX_ONLY("symbolic links made by an ordinary user");
+#ifndef _WIN32
     test::TempDir dir;
     const std::string victim = dir.file("victim");
     const std::string path = dir.file("out.bin");
@@ -65,9 +71,12 @@ TEST_P(OutputFileLeftover, ReplacesALinkWithoutWritingThroughIt) {
     EXPECT_EQ(textOf(victim), "keep me");
     EXPECT_FALSE(fs::is_symlink(path));
     EXPECT_EQ(textOf(path), "copied");
+#endif
 }
 
 TEST_P(OutputFileLeftover, ReplacesAReadOnlyFileWithTheGivenMode) {
+    KESTRUM_LINUX_ONLY("POSIX file modes");
+#ifndef _WIN32
     test::TempDir dir;
     const std::string path = dir.file("Tavtemp.JPEG");
     test::writeFile(path, std::string("an older and longer copy"));
@@ -79,6 +88,7 @@ TEST_P(OutputFileLeftover, ReplacesAReadOnlyFileWithTheGivenMode) {
     ASSERT_TRUE(out->close());
     EXPECT_EQ(textOf(path), "new");
     EXPECT_EQ(permissionsOf(path), 0600u);
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(EitherWay, OutputFileLeftover,
@@ -86,6 +96,8 @@ INSTANTIATE_TEST_SUITE_P(EitherWay, OutputFileLeftover,
                                            OutputFile::Leftover::Truncate));
 
 TEST(OutputFileTest, EntryThatCannotBeRemovedIsRefusedOrWrittenInPlace) {
+    KESTRUM_LINUX_ONLY("fork and setuid");
+#ifndef _WIN32
     test::TempDir dir;
     const std::string folder = dir.file("fixed");
     const std::string path = folder + "/Image0.img";
@@ -110,6 +122,7 @@ TEST(OutputFileTest, EntryThatCannotBeRemovedIsRefusedOrWrittenInPlace) {
     }));
     EXPECT_EQ(textOf(path), "new");
     ::chmod(folder.c_str(), 0755);
+#endif
 }
 
 TEST(OutputFileTest, CreateInAMissingFolderSaysWhy) {
@@ -120,6 +133,8 @@ TEST(OutputFileTest, CreateInAMissingFolderSaysWhy) {
 }
 
 TEST(OutputFileTest, WritePastTheFileSizeLimitStoresWhatFitsAndSaysEfbig) {
+    KESTRUM_LINUX_ONLY("a file size limit (setrlimit in a forked child)");
+#ifndef _WIN32
     test::TempDir dir;
     const std::string path = dir.file("big.img");
     const std::string result = test::runWithFileSizeLimit(1000, [&] {
@@ -132,9 +147,12 @@ TEST(OutputFileTest, WritePastTheFileSizeLimitStoresWhatFitsAndSaysEfbig) {
     });
     EXPECT_EQ(result, std::strerror(EFBIG));
     EXPECT_EQ(fs::file_size(path), 1000u);
+#endif
 }
 
 TEST(OutputFileTest, WriteOnAFullVolumeSaysEnospc) {
+    KESTRUM_LINUX_ONLY("a small tmpfs mount");
+#ifndef _WIN32
     if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
     test::Mount volume("tmpfs", "-t tmpfs -o size=64k");
     if (!volume.ok()) GTEST_SKIP() << volume.why();
@@ -145,9 +163,12 @@ TEST(OutputFileTest, WriteOnAFullVolumeSaysEnospc) {
     EXPECT_FALSE(out->writeAll(bytes.data(), bytes.size(), &error));
     EXPECT_EQ(error, ENOSPC);
     EXPECT_TRUE(out->close());
+#endif
 }
 
 TEST(OutputFileTest, LockedOpenAppendsAtTheEndAndKeepsOthersOut) {
+    KESTRUM_LINUX_ONLY("flock");
+#ifndef _WIN32
     test::TempDir dir;
     const std::string path = dir.file("Activity Log.txt");
     test::writeFile(path, std::string("first"));
@@ -167,9 +188,12 @@ TEST(OutputFileTest, LockedOpenAppendsAtTheEndAndKeepsOthersOut) {
     EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
     ::close(other);
     EXPECT_EQ(textOf(path), "first\r\nsecond");
+#endif
 }
 
 TEST(OutputFileTest, LockedOpenCreatesAMissingFileButRefusesALink) {
+    KESTRUM_LINUX_ONLY("symbolic links made by an ordinary user");
+#ifndef _WIN32
     test::TempDir dir;
     const std::string path = dir.file("Recovery Log.txt");
     auto log = OutputFile::openLocked(path);
@@ -186,6 +210,7 @@ TEST(OutputFileTest, LockedOpenCreatesAMissingFileButRefusesALink) {
     EXPECT_EQ(OutputFile::openLocked(linked, &error), nullptr);
     EXPECT_EQ(error, ELOOP);
     EXPECT_EQ(textOf(victim), "keep me");
+#endif
 }
 
 }  // namespace

@@ -26,20 +26,27 @@ FileInfo record(const char* ext, uint64_t start, uint32_t count) {
     return f;
 }
 
+// The variable that names the private temporary folder's parent.
+#ifdef _WIN32
+constexpr const char* kRuntimeVariable = "TMP";
+#else
+constexpr const char* kRuntimeVariable = "XDG_RUNTIME_DIR";
+#endif
+
 // Sends the private temporary folder into a scratch folder for the test.
 class PreviewTest : public ::testing::Test {
 protected:
     PreviewTest() {
-        if (const char* r = std::getenv("XDG_RUNTIME_DIR")) saved_ = r;
-        ::setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
+        if (const char* r = std::getenv(kRuntimeVariable)) saved_ = r;
+        ::setenv(kRuntimeVariable, runtime_.path().c_str(), 1);
         session().resultsPage.store(&page);
     }
     ~PreviewTest() override {
         session().resultsPage.store(nullptr);
         if (saved_)
-            ::setenv("XDG_RUNTIME_DIR", saved_->c_str(), 1);
+            ::setenv(kRuntimeVariable, saved_->c_str(), 1);
         else
-            ::unsetenv("XDG_RUNTIME_DIR");
+            ::unsetenv(kRuntimeVariable);
     }
 
     test::TempDir runtime_;
@@ -80,6 +87,8 @@ TEST_F(PreviewTest, CopyHoldsExactlyTheRecordsSectors) {
 }
 
 TEST_F(PreviewTest, LeftoversAndPlantedLinksAreReplacedNotWrittenThrough) {
+    KESTRUM_LINUX_ONLY("symbolic links made by an ordinary user");
+#ifndef _WIN32
     const std::string png = tempPreviewPath("PNG");
     test::writeFile(png, std::vector<uint8_t>(9000, 0xAA));
     ::chmod(png.c_str(), 0444);
@@ -96,6 +105,7 @@ TEST_F(PreviewTest, LeftoversAndPlantedLinksAreReplacedNotWrittenThrough) {
     EXPECT_EQ(readFile(gif), expectedSectors(0, 2));
     const auto kept = readFile(victim);
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "not yours");
+#endif
 }
 
 TEST_F(PreviewTest, ThumbnailIsNeverDroppedAndAlwaysWhole) {
@@ -144,6 +154,8 @@ TEST_F(PreviewTest, ThumbnailIsNeverDroppedAndAlwaysWhole) {
 }
 
 TEST_F(PreviewTest, ShortWriteGivesZero) {
+    KESTRUM_LINUX_ONLY("a file size limit (setrlimit in a forked child)");
+#ifndef _WIN32
     const std::string path = tempPreviewPath("BMP");
     const std::string out = test::runWithFileSizeLimit(5000, [&] {
         bool createFailed = true;
@@ -152,6 +164,7 @@ TEST_F(PreviewTest, ShortWriteGivesZero) {
     });
     EXPECT_EQ(out, "0 write");
     EXPECT_EQ(fs::file_size(path), 5000u);
+#endif
 }
 
 TEST_F(PreviewTest, ExitCleanUpRemovesOnlyPreviewFiles) {

@@ -3,14 +3,17 @@
 // the test's own, and a child process whose files cannot grow past a limit.
 #pragma once
 
-#include <fcntl.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -59,16 +62,20 @@ public:
 
 private:
     void build(uint64_t sectors, const std::vector<uint64_t>& stamped) {
-        const int fd = ::open(file().c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(sectors * kSectorSize)), 0);
+        {
+            std::ofstream out(file(), std::ios::binary | std::ios::trunc);
+            ASSERT_TRUE(out);
+        }
+        resizeFile(file(), sectors * kSectorSize);
+        std::fstream out(file(), std::ios::binary | std::ios::in | std::ios::out);
         uint8_t sector[kSectorSize];
         for (uint64_t n : stamped) {
             fillSector(n, sector);
-            ASSERT_EQ(::pwrite(fd, sector, kSectorSize, static_cast<off_t>(n * kSectorSize)),
-                      static_cast<ssize_t>(kSectorSize));
+            out.seekp(static_cast<std::streamoff>(n * kSectorSize));
+            out.write(reinterpret_cast<const char*>(sector), kSectorSize);
         }
-        ::close(fd);
+        ASSERT_TRUE(out.flush());
+        out.close();
         closeDeviceHandle();
         session().chooseSource(SourceSpec::imageFolder(dir_.path() + "/", false));
         session().rangeStart.store(0);
@@ -126,6 +133,7 @@ private:
     TempDir dir_;
 };
 
+#ifndef _WIN32
 // Runs body in a forked child in which no file may grow beyond limitBytes (a
 // write past it fails with EFBIG instead of raising SIGXFSZ), and returns what
 // body returned. The child must not need other threads of this process.
@@ -155,8 +163,14 @@ inline std::string runWithFileSizeLimit(uint64_t limitBytes,
     return out;
 }
 
+#endif
+
 inline bool isRoot() {
+#ifdef _WIN32
+    return false;
+#else
     return ::geteuid() == 0;
+#endif
 }
 
 }  // namespace kestrum::test

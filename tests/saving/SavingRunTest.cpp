@@ -104,7 +104,7 @@ TEST_F(SavingTest, SavesTickedFilesIntoTypeFoldersWithExactSizes) {
     for (const auto& f : files) {
         SCOPED_TRACE(f.fileName);
         const std::string path = run.filePathFor(f);
-        EXPECT_EQ(path, dest.path() + "/" + f.extName + "/" + f.fileName);
+        EXPECT_EQ(path, dest.file(f.extName) + test::kSeparator + f.fileName);
         EXPECT_EQ(readFile(path), expectedSectors(f.startSector, f.sectorCount));
     }
     EXPECT_FALSE(fs::exists(dest.file("JPEG/File4.JPEG")));
@@ -119,7 +119,8 @@ TEST_F(SavingTest, SavesTickedFilesIntoTypeFoldersWithExactSizes) {
 
     const std::string log = logs.text(LogKind::Recovery);
     const std::regex report(
-        "\r\n\r\nSaving Report :\r\n --------------\r\nSaving Path : " + destination +
+        "\r\n\r\nSaving Report :\r\n --------------\r\nSaving Path : " +
+        std::regex_replace(destination, std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)") +
         "\r\nFiles Recover :4 / 4\r\nStarting Time : (0[1-9]|1[0-2]):[0-5][0-9] (AM|PM)"
         "\r\nElapsed Time : 0 Mins [0-9]+ Secs\r\nFile Saved Successfully\r\n$");
     EXPECT_TRUE(std::regex_search(log, report)) << log;
@@ -174,6 +175,8 @@ TEST_F(SavingTest, UsesTheWhole64BitStartSector) {
 }
 
 TEST_F(SavingTest, ReplaceAnswersDecideEachExistingFile) {
+    KESTRUM_LINUX_ONLY("symbolic links made by an ordinary user");
+#ifndef _WIN32
     test::SourceImage source(16);
     SavingRun run(dest.path());
     std::vector<FileInfo> files;
@@ -210,6 +213,7 @@ TEST_F(SavingTest, ReplaceAnswersDecideEachExistingFile) {
     EXPECT_EQ(run.outcome(), SavingOutcome::Succeeded);
     EXPECT_EQ(run.finalMessage(),
               "File Saved Successfully. 3 file(s) saved, 2 file(s) already there were kept.");
+#endif
 }
 
 TEST_F(SavingTest, NoToAllKeepsLaterFilesForThisRunOnly) {
@@ -347,6 +351,8 @@ TEST_F(SavingTest, RecoveryLogHeaderOncePerProcessAndEmptySelection) {
 }
 
 TEST_F(SavingTest, FilesThatCannotBeWrittenAreReportedAsFailures) {
+    KESTRUM_LINUX_ONLY("a file size limit (setrlimit in a forked child)");
+#ifndef _WIN32
     test::SourceImage source(64);
     const FileInfo files[] = {found("JPEG", 1, 0, 8), found("JPEG", 2, 8, 17),
                               found("JPEG", 3, 30, 3)};
@@ -383,17 +389,21 @@ TEST_F(SavingTest, FilesThatCannotBeWrittenAreReportedAsFailures) {
     EXPECT_TRUE(log.ends_with("\r\nFiles Not Saved : 1\r\nFile Saving Completed with Errors\r\n"))
         << log;
     EXPECT_EQ(log.find("File Saved Successfully"), std::string::npos);
+#endif
 }
 
 // Names the entries of folder, sorted, hidden ones included.
-std::vector<std::string> entriesOf(const std::string& folder) {
+[[maybe_unused]] std::vector<std::string> entriesOf(const std::string& folder) {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    for (const auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
 TEST_F(SavingTest, AFullDiskLeavesOnlyWholeFilesAndTheSameRunLaterSavesTheRest) {
+    KESTRUM_LINUX_ONLY("a small tmpfs mount");
+#ifndef _WIN32
     if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
     test::Mount volume("tmpfs", "-t tmpfs -o size=64k");
     if (!volume.ok()) GTEST_SKIP() << volume.why();
@@ -433,6 +443,7 @@ TEST_F(SavingTest, AFullDiskLeavesOnlyWholeFilesAndTheSameRunLaterSavesTheRest) 
     EXPECT_EQ(readFile(again.filePathFor(files[1])), expectedSectors(32, 48));
     EXPECT_EQ(entriesOf(again.folderPathFor(files[0])),
               (std::vector<std::string>{"File1.MP4", "File2.MP4", "File3.MP4"}));
+#endif
 }
 
 TEST_F(SavingTest, KeepingBothGivesTheNewcomerTheNextFreeName) {
@@ -462,6 +473,8 @@ TEST_F(SavingTest, KeepingBothGivesTheNewcomerTheNextFreeName) {
 }
 
 TEST_F(SavingTest, NothingIsWrittenThroughATypeFolderThatIsALink) {
+    KESTRUM_LINUX_ONLY("symbolic links made by an ordinary user");
+#ifndef _WIN32
     test::SourceImage source(16);
     test::TempDir elsewhere;
     fs::create_directory_symlink(elsewhere.path(), dest.file("JPEG"));
@@ -477,9 +490,12 @@ TEST_F(SavingTest, NothingIsWrittenThroughATypeFolderThatIsALink) {
     EXPECT_EQ(run.firstError.load(),
               "Could not create " + dest.file("JPEG/File1.JPEG") + ": " + std::strerror(ENOTDIR));
     EXPECT_EQ(readFile(dest.file("PNG/File1.PNG")), expectedSectors(5, 2));
+#endif
 }
 
 TEST_F(SavingTest, AReadOnlyDestinationIsRefusedBeforeStartingWithTheReason) {
+    KESTRUM_LINUX_ONLY("a read-only tmpfs mount");
+#ifndef _WIN32
     if (::geteuid() != 0) GTEST_SKIP() << "mounting a read-only tmpfs needs root";
     test::Mount volume("tmpfs", "-t tmpfs -o ro,size=64k");
     if (!volume.ok()) GTEST_SKIP() << volume.why();
@@ -487,6 +503,7 @@ TEST_F(SavingTest, AReadOnlyDestinationIsRefusedBeforeStartingWithTheReason) {
     EXPECT_EQ(checkSavingDestination(volume.path()),
               "Files cannot be saved in " + volume.path() +
                   ": Read-only file system. Please choose another folder.");
+#endif
 }
 
 TEST_F(SavingTest, DestinationMustExist) {

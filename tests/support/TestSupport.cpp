@@ -2,6 +2,7 @@
 
 #ifdef _WIN32
 #include <process.h>
+#include <windows.h>
 #include <atomic>
 #include <chrono>
 #include "platform/Registry.h"
@@ -17,17 +18,6 @@
 
 namespace kestrum::test {
 namespace fs = std::filesystem;
-
-#ifdef _WIN32
-namespace {
-int setenv(const char* name, const char* value, int) {
-    return ::_putenv_s(name, value);
-}
-int unsetenv(const char* name) {
-    return ::_putenv_s(name, "");
-}
-}  // namespace
-#endif
 
 TempDir::TempDir() {
 #ifdef _WIN32
@@ -80,6 +70,22 @@ ScopedRegistry::~ScopedRegistry() {
         setenv("KESTRUM_REGISTRY", previous_.c_str(), 1);
     else
         unsetenv("KESTRUM_REGISTRY");
+}
+
+void resizeFile(const std::string& path, uint64_t bytes) {
+#ifdef _WIN32
+    const HANDLE h =
+        CreateFileW(fs::u8path(path).wstring().c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(bytes);
+    const bool done = h != INVALID_HANDLE_VALUE &&
+                      SetFileInformationByHandle(h, FileEndOfFileInfo, &end, sizeof end);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    if (!done) throw std::runtime_error("cannot resize " + path);
+#else
+    fs::resize_file(path, bytes);
+#endif
 }
 
 std::vector<uint8_t> readFile(const std::string& path) {
