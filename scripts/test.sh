@@ -52,6 +52,8 @@ wineserver -p
 wineboot --init >/dev/null 2>&1 || true
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$corpus"' EXIT
 cmake --build build-windows -j"$JOBS"
-ctest --test-dir build-windows --output-on-failure -j"$JOBS"
+# wine schedules threads and file handles unlike Windows: a timing-bound test that
+# fails once there is run once more, and fails the stage only when it fails again.
+ctest --test-dir build-windows --output-on-failure -j"$JOBS" --repeat until-pass:2
 bash scripts/windows-check.sh build build-windows
 echo "All tests passed."

@@ -42,8 +42,20 @@ bool removeEntry(const std::string& path) {
 }
 
 bool renameEntry(const std::string& from, const std::string& to) {
-    return MoveFileExW(widen(from).c_str(), widen(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const std::wstring source = widen(from);
+    const std::wstring target = widen(to);
+    // A program that has the old file open for a moment (the page reading the last
+    // thumbnail, a virus scanner) keeps it from being replaced: a new thumbnail or
+    // a saved file would be dropped. Such a hold passes; try again briefly.
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(source.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || attempt == 40)
+            return false;
+        Sleep(5);
+    }
 }
 
 void makeWritable(const std::string& path) {
