@@ -49,11 +49,8 @@ bool describeDisk(HANDLE h, std::string& model, bool& removable, std::string* se
 }
 
 uint64_t lengthOf(HANDLE h) {
-    GET_LENGTH_INFORMATION length{};
+    if (const uint64_t length = deviceLength(h)) return length;
     DWORD got = 0;
-    if (DeviceIoControl(h, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &got,
-                        nullptr))
-        return static_cast<uint64_t>(length.Length.QuadPart);
     DISK_GEOMETRY_EX geometry{};
     if (DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &geometry, sizeof geometry,
                         &got, nullptr))

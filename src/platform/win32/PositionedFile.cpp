@@ -96,16 +96,12 @@ bool PositionedFile::sync(int* error) {
 }
 
 uint64_t PositionedFile::size() const {
-    LARGE_INTEGER bytes{};
-    return GetFileSizeEx(handleOf(fd_), &bytes) ? static_cast<uint64_t>(bytes.QuadPart) : 0;
+    return fileSizeOf(fd_);
 }
 
 bool PositionedFile::close(int* error) {
-    if (fd_ < 0) return true;
-    const int fd = fd_;
-    fd_ = -1;
-    if (::_close(fd) != 0) return fail(error, errno);
-    return true;
+    const int failed = closeDescriptor(fd_);
+    return failed == 0 || fail(error, failed);
 }
 
 uint64_t allocatedBytes(const std::string& path) {

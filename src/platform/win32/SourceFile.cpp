@@ -188,16 +188,9 @@ ssize_t SourceFile::readCached(uint64_t offset, void* buffer, size_t size) const
 }
 
 uint64_t SourceFile::size() const {
-    const HANDLE h = handleOf(fd_);
-    if (blockDevice_) {
-        GET_LENGTH_INFORMATION length{};
-        DWORD got = 0;
-        if (DeviceIoControl(h, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &got,
-                            nullptr))
-            return static_cast<uint64_t>(length.Length.QuadPart);
-    }
-    LARGE_INTEGER bytes{};
-    return GetFileSizeEx(h, &bytes) ? static_cast<uint64_t>(bytes.QuadPart) : 0;
+    if (blockDevice_)
+        if (const uint64_t length = deviceLength(handleOf(fd_))) return length;
+    return fileSizeOf(fd_);
 }
 
 }  // namespace kestrum::platform

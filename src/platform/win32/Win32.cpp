@@ -75,6 +75,27 @@ int errnoOf(DWORD error) {
     }
 }
 
+uint64_t fileSizeOf(int descriptor) {
+    LARGE_INTEGER bytes{};
+    return GetFileSizeEx(handleOf(descriptor), &bytes) ? static_cast<uint64_t>(bytes.QuadPart) : 0;
+}
+
+int closeDescriptor(int& descriptor) {
+    if (descriptor < 0) return 0;
+    const int fd = descriptor;
+    descriptor = -1;
+    return ::_close(fd) != 0 ? errno : 0;
+}
+
+uint64_t deviceLength(HANDLE handle) {
+    GET_LENGTH_INFORMATION length{};
+    DWORD got = 0;
+    return DeviceIoControl(handle, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length,
+                           &got, nullptr)
+               ? static_cast<uint64_t>(length.Length.QuadPart)
+               : 0;
+}
+
 int lastErrno() {
     const int e = errnoOf(GetLastError());
     errno = e;

@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <cstdint>
 #include <string>
 
 namespace kestrum::platform::win32 {
@@ -27,6 +28,12 @@ int lastErrno();
 int descriptorOf(HANDLE handle, bool readOnly);
 // The handle behind a descriptor made by descriptorOf().
 HANDLE handleOf(int descriptor);
+// The length of the file behind descriptor; 0 when it cannot be told.
+uint64_t fileSizeOf(int descriptor);
+// Closes descriptor (if open) and sets it to -1: 0, or the errno of a failed close.
+int closeDescriptor(int& descriptor);
+// A disk's or volume's length as the disk driver gives it; 0 when it does not.
+uint64_t deviceLength(HANDLE handle);
 
 // True for the names of whole disks and volumes ("\\.\PhysicalDrive0", "\\.\K:").
 bool isDevicePath(const std::string& path);
