@@ -15,11 +15,6 @@ namespace kestrum::platform {
 using namespace win32;
 namespace {
 
-bool fail(int* error, int code) {
-    if (error) *error = code;
-    return false;
-}
-
 // A descriptor holding the folder at path, or -1 with the errno in *error: a
 // link there is refused with ELOOP when noFollow, anything but a folder with ENOTDIR.
 int holdFolder(const std::string& path, bool noFollow, int* error) {

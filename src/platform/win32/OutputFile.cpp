@@ -12,11 +12,6 @@ namespace kestrum::platform {
 using namespace win32;
 namespace {
 
-bool fail(int* error, int code) {
-    if (error) *error = code;
-    return false;
-}
-
 // Removes the entry at path itself (a read-only file or a link too).
 void removeLeftover(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());

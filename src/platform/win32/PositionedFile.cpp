@@ -9,14 +9,6 @@
 
 namespace kestrum::platform {
 using namespace win32;
-namespace {
-
-bool fail(int* error, int code) {
-    if (error) *error = code;
-    return false;
-}
-
-}  // namespace
 
 std::unique_ptr<PositionedFile> PositionedFile::open(const std::string& path, bool fresh,
                                                      int* error) {

@@ -35,6 +35,13 @@ int closeDescriptor(int& descriptor);
 // A disk's or volume's length as the disk driver gives it; 0 when it does not.
 uint64_t deviceLength(HANDLE handle);
 
+// Stores code in *error (when asked for) and returns false, for the calls that
+// report failure that way.
+inline bool fail(int* error, int code) {
+    if (error) *error = code;
+    return false;
+}
+
 // True for the names of whole disks and volumes ("\\.\PhysicalDrive0", "\\.\K:").
 bool isDevicePath(const std::string& path);
 
